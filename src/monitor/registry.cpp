@@ -1,0 +1,67 @@
+#include "monitor/registry.hpp"
+
+#include <limits>
+
+namespace nimbrel::monitor {
+
+namespace {
+
+template <typename T, typename Map, typename Make>
+std::shared_ptr<T> get_or_create(Guarded<Map>& guarded, std::string_view name, const Labels& labels,
+                                 Make make) {
+  MetricKey key{std::string(name), labels};
+  auto map = guarded.lock();
+  // A poisoned map still hands out a working, unregistered handle: metrics never stop the caller.
+  if (!map) return make();
+  auto [it, inserted] = (*map)->try_emplace(std::move(key));
+  if (inserted) it->second = make();
+  return it->second;
+}
+
+}  // namespace
+
+void Counter::inc(std::uint64_t by) {
+  std::uint64_t current = value_.load(std::memory_order_relaxed);
+  std::uint64_t next = 0;
+  do {
+    next = by > std::numeric_limits<std::uint64_t>::max() - current
+               ? std::numeric_limits<std::uint64_t>::max()
+               : current + by;
+  } while (!value_.compare_exchange_weak(current, next, std::memory_order_relaxed));
+}
+
+std::shared_ptr<Counter> Registry::counter(std::string_view name, const Labels& labels) {
+  return get_or_create<Counter>(counters_, name, labels, [&] {
+    return std::make_shared<Counter>(std::string(name), labels);
+  });
+}
+
+std::shared_ptr<Gauge> Registry::gauge(std::string_view name, const Labels& labels) {
+  return get_or_create<Gauge>(gauges_, name, labels, [] { return std::make_shared<Gauge>(); });
+}
+
+std::shared_ptr<LabeledHistogram> Registry::histogram(std::string_view name, const Labels& labels) {
+  return get_or_create<LabeledHistogram>(histograms_, name, labels,
+                                         [] { return std::make_shared<LabeledHistogram>(); });
+}
+
+void Registry::set_help(std::string_view name, std::string_view help) {
+  auto map = help_.lock();
+  if (!map) return;
+  (**map)[std::string(name)] = std::string(help);
+}
+
+std::optional<std::string> Registry::help(std::string_view name) {
+  auto map = help_.lock();
+  if (!map) return std::nullopt;
+  auto it = (*map)->find(std::string(name));
+  if (it == (*map)->end()) return std::nullopt;
+  return it->second;
+}
+
+Registry& default_registry() {
+  static Registry registry;
+  return registry;
+}
+
+}  // namespace nimbrel::monitor

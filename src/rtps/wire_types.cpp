@@ -1,0 +1,171 @@
+#include "rtps/wire_types.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+namespace nimbrel::rtps {
+
+namespace {
+
+std::string hex(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  char buf[3];
+  for (auto b : bytes) {
+    std::snprintf(buf, sizeof buf, "%02x", b);
+    out += buf;
+  }
+  return out;
+}
+
+}  // namespace
+
+EntityKind entity_kind_from_byte(std::uint8_t byte) {
+  switch (byte) {
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x07:
+    case 0xC1:
+    case 0xC2:
+    case 0xC3:
+    case 0xC4:
+    case 0xC7:
+      return static_cast<EntityKind>(byte);
+    default:
+      return EntityKind::Unknown;
+  }
+}
+
+const char* to_string(EntityKind kind) {
+  switch (kind) {
+    case EntityKind::Unknown:
+      return "Unknown";
+    case EntityKind::UserWriterWithKey:
+      return "UserWriterWithKey";
+    case EntityKind::UserWriterNoKey:
+      return "UserWriterNoKey";
+    case EntityKind::UserReaderNoKey:
+      return "UserReaderNoKey";
+    case EntityKind::UserReaderWithKey:
+      return "UserReaderWithKey";
+    case EntityKind::Participant:
+      return "Participant";
+    case EntityKind::BuiltinWriterWithKey:
+      return "BuiltinWriterWithKey";
+    case EntityKind::BuiltinWriterNoKey:
+      return "BuiltinWriterNoKey";
+    case EntityKind::BuiltinReaderNoKey:
+      return "BuiltinReaderNoKey";
+    case EntityKind::BuiltinReaderWithKey:
+      return "BuiltinReaderWithKey";
+  }
+  return "Unknown";
+}
+
+EntityId EntityId::from_bytes(std::span<const std::uint8_t, 4> bytes) {
+  return EntityId{{bytes[0], bytes[1], bytes[2]}, entity_kind_from_byte(bytes[3])};
+}
+
+std::array<std::uint8_t, 4> EntityId::to_bytes() const {
+  return {entity_key[0], entity_key[1], entity_key[2], static_cast<std::uint8_t>(entity_kind)};
+}
+
+std::string to_string(const EntityId& id) {
+  return "EntityId { entity_key: [" + std::to_string(id.entity_key[0]) + ", " +
+         std::to_string(id.entity_key[1]) + ", " + std::to_string(id.entity_key[2]) +
+         "], entity_kind: " + to_string(id.entity_kind) + " }";
+}
+
+Guid Guid::from_bytes(std::span<const std::uint8_t, 16> bytes) {
+  Guid guid;
+  std::copy_n(bytes.begin(), 12, guid.prefix.begin());
+  guid.entity_id = EntityId::from_bytes(bytes.subspan<12, 4>());
+  return guid;
+}
+
+std::array<std::uint8_t, 16> Guid::to_bytes() const {
+  std::array<std::uint8_t, 16> out{};
+  std::copy(prefix.begin(), prefix.end(), out.begin());
+  const auto id = entity_id.to_bytes();
+  std::copy(id.begin(), id.end(), out.begin() + 12);
+  return out;
+}
+
+std::string to_string(const Guid& guid) {
+  const auto bytes = guid.to_bytes();
+  return hex(std::span(bytes).first(12)) + ":" + hex(std::span(bytes).last(4));
+}
+
+bool is_accepted_locator_kind(std::int32_t kind) {
+  switch (kind) {
+    case locator_kind::invalid:
+    case locator_kind::reserved:
+    case locator_kind::udp_v4:
+    case locator_kind::udp_v6:
+    case locator_kind::tcp_v4:
+    case locator_kind::tcp_v6:
+    case locator_kind::shm_a:
+    case locator_kind::shm_b:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Locator Locator::udp_v4(std::array<std::uint8_t, 4> ipv4, std::uint32_t port) {
+  Locator locator{.kind = locator_kind::udp_v4, .port = port};
+  std::copy(ipv4.begin(), ipv4.end(), locator.address.begin() + 12);
+  return locator;
+}
+
+std::string to_string(const Locator& locator) {
+  if (locator.kind == locator_kind::udp_v4) {
+    const auto a = locator.ipv4();
+    return "udpv4:" + std::to_string(a[0]) + "." + std::to_string(a[1]) + "." +
+           std::to_string(a[2]) + "." + std::to_string(a[3]) + ":" + std::to_string(locator.port);
+  }
+  return "locator(kind=" + std::to_string(locator.kind) + ", port=" + std::to_string(locator.port) +
+         ", address=" + hex(locator.address) + ")";
+}
+
+bool operator==(const WireError& a, const WireError& b) {
+  using K = WireError::Kind;
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case K::UnexpectedEof:
+      return a.needed == b.needed && a.offset == b.offset;
+    case K::BadMagic:
+      return a.magic == b.magic;
+    case K::Malformed:
+    case K::Unsupported:
+      return std::string_view(a.message) == b.message;
+    case K::UnsupportedEncapsulation:
+      return a.encapsulation == b.encapsulation;
+    case K::InvalidLocatorKind:
+      return a.locator_kind == b.locator_kind;
+  }
+  return false;
+}
+
+std::string to_string(const WireError& error) {
+  using K = WireError::Kind;
+  switch (error.kind) {
+    case K::UnexpectedEof:
+      return "unexpected end of input: needed " + std::to_string(error.needed) +
+             " bytes at offset " + std::to_string(error.offset);
+    case K::BadMagic:
+      return "bad magic: " + hex(error.magic);
+    case K::Malformed:
+      return std::string("malformed: ") + error.message;
+    case K::UnsupportedEncapsulation:
+      return "unsupported encapsulation: " + hex(error.encapsulation);
+    case K::InvalidLocatorKind:
+      return "invalid locator kind: " + std::to_string(error.locator_kind);
+    case K::Unsupported:
+      return std::string("unsupported: ") + error.message;
+  }
+  return "wire error";
+}
+
+}  // namespace nimbrel::rtps

@@ -1,0 +1,204 @@
+// Identifiers and small value types of the RTPS protocol (DDSI-RTPS 2.5 section 9.3) and
+// `WireError`, the error of all RTPS decoding and encoding. Guids and entity ids order by their
+// wire bytes and serve as keys of ordered maps throughout.
+#pragma once
+
+#include <array>
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace nimbrel::rtps {
+
+using GuidPrefix = std::array<std::uint8_t, 12>;
+
+enum class EntityKind : std::uint8_t {
+  Unknown = 0x00,
+  UserWriterWithKey = 0x02,
+  UserWriterNoKey = 0x03,
+  UserReaderNoKey = 0x04,
+  UserReaderWithKey = 0x07,
+  Participant = 0xC1,
+  BuiltinWriterWithKey = 0xC2,
+  BuiltinWriterNoKey = 0xC3,
+  BuiltinReaderNoKey = 0xC4,
+  BuiltinReaderWithKey = 0xC7,
+};
+
+// Any kind byte outside the enumeration becomes Unknown (and is written back as 0x00).
+EntityKind entity_kind_from_byte(std::uint8_t byte);
+const char* to_string(EntityKind kind);
+
+struct EntityId {
+  std::array<std::uint8_t, 3> entity_key{};
+  EntityKind entity_kind = EntityKind::Unknown;
+
+  static EntityId from_bytes(std::span<const std::uint8_t, 4> bytes);
+  std::array<std::uint8_t, 4> to_bytes() const;
+  bool is_unknown() const { return *this == EntityId{}; }
+
+  friend bool operator==(const EntityId&, const EntityId&) = default;
+  friend std::strong_ordering operator<=>(const EntityId& a, const EntityId& b) {
+    return a.to_bytes() <=> b.to_bytes();
+  }
+};
+std::string to_string(const EntityId& id);
+
+constexpr EntityId make_entity_id(std::uint8_t k0, std::uint8_t k1, std::uint8_t k2,
+                                  EntityKind kind) {
+  return EntityId{{k0, k1, k2}, kind};
+}
+
+// Builtin entity ids.
+namespace entity_ids {
+inline constexpr EntityId unknown{};
+inline constexpr EntityId participant = make_entity_id(0, 0, 1, EntityKind::Participant);
+inline constexpr EntityId spdp_writer = make_entity_id(0, 1, 0, EntityKind::BuiltinWriterWithKey);
+inline constexpr EntityId spdp_reader = make_entity_id(0, 1, 0, EntityKind::BuiltinReaderWithKey);
+inline constexpr EntityId sedp_publications_writer =
+    make_entity_id(0, 0, 3, EntityKind::BuiltinWriterWithKey);
+inline constexpr EntityId sedp_publications_reader =
+    make_entity_id(0, 0, 3, EntityKind::BuiltinReaderWithKey);
+inline constexpr EntityId sedp_subscriptions_writer =
+    make_entity_id(0, 0, 4, EntityKind::BuiltinWriterWithKey);
+inline constexpr EntityId sedp_subscriptions_reader =
+    make_entity_id(0, 0, 4, EntityKind::BuiltinReaderWithKey);
+inline constexpr EntityId participant_message_writer =
+    make_entity_id(0, 2, 0, EntityKind::BuiltinWriterWithKey);
+inline constexpr EntityId participant_message_reader =
+    make_entity_id(0, 2, 0, EntityKind::BuiltinReaderWithKey);
+inline constexpr EntityId type_lookup_request_writer =
+    make_entity_id(0, 3, 0, EntityKind::BuiltinWriterNoKey);
+inline constexpr EntityId type_lookup_request_reader =
+    make_entity_id(0, 3, 0, EntityKind::BuiltinReaderNoKey);
+inline constexpr EntityId type_lookup_reply_writer =
+    make_entity_id(0, 3, 1, EntityKind::BuiltinWriterNoKey);
+inline constexpr EntityId type_lookup_reply_reader =
+    make_entity_id(0, 3, 1, EntityKind::BuiltinReaderNoKey);
+inline constexpr EntityId participant_stateless_writer =
+    make_entity_id(0, 2, 1, EntityKind::BuiltinWriterNoKey);
+inline constexpr EntityId participant_stateless_reader =
+    make_entity_id(0, 2, 1, EntityKind::BuiltinReaderNoKey);
+inline constexpr EntityId volatile_secure_writer =
+    make_entity_id(0xFF, 2, 2, EntityKind::BuiltinWriterWithKey);
+inline constexpr EntityId volatile_secure_reader =
+    make_entity_id(0xFF, 2, 2, EntityKind::BuiltinReaderWithKey);
+}  // namespace entity_ids
+
+struct Guid {
+  GuidPrefix prefix{};
+  EntityId entity_id{};
+
+  static Guid from_bytes(std::span<const std::uint8_t, 16> bytes);
+  std::array<std::uint8_t, 16> to_bytes() const;
+
+  friend bool operator==(const Guid&, const Guid&) = default;
+  friend std::strong_ordering operator<=>(const Guid& a, const Guid& b) {
+    if (auto c = a.prefix <=> b.prefix; c != 0) return c;
+    return a.entity_id <=> b.entity_id;
+  }
+};
+std::string to_string(const Guid& guid);
+
+using SequenceNumber = std::int64_t;
+using FragmentNumber = std::uint32_t;
+
+namespace locator_kind {
+inline constexpr std::int32_t invalid = -1;
+inline constexpr std::int32_t reserved = 0;
+inline constexpr std::int32_t udp_v4 = 1;
+inline constexpr std::int32_t udp_v6 = 2;
+inline constexpr std::int32_t tcp_v4 = 4;
+inline constexpr std::int32_t tcp_v6 = 8;
+inline constexpr std::int32_t shm_a = static_cast<std::int32_t>(0x81000000u);
+inline constexpr std::int32_t shm_b = static_cast<std::int32_t>(0x81000001u);
+}  // namespace locator_kind
+
+// Kinds accepted when a locator is decoded from discovery data.
+bool is_accepted_locator_kind(std::int32_t kind);
+
+struct Locator {
+  std::int32_t kind = locator_kind::invalid;
+  std::uint32_t port = 0;
+  std::array<std::uint8_t, 16> address{};
+
+  // UDPv4 locator; `ipv4` in network order (a.b.c.d as {a, b, c, d}).
+  static Locator udp_v4(std::array<std::uint8_t, 4> ipv4, std::uint32_t port);
+  std::array<std::uint8_t, 4> ipv4() const {
+    return {address[12], address[13], address[14], address[15]};
+  }
+
+  friend bool operator==(const Locator&, const Locator&) = default;
+  friend auto operator<=>(const Locator&, const Locator&) = default;
+};
+std::string to_string(const Locator& locator);
+
+// Message timestamp: seconds and fraction in units of 2^-32 s.
+struct Time {
+  std::int32_t seconds = 0;
+  std::uint32_t fraction = 0;
+  friend bool operator==(const Time&, const Time&) = default;
+};
+
+struct RtpsDuration {
+  std::int32_t seconds = 0;
+  std::uint32_t fraction = 0;
+  friend bool operator==(const RtpsDuration&, const RtpsDuration&) = default;
+};
+
+struct ProtocolVersion {
+  std::uint8_t major = 2;
+  std::uint8_t minor = 5;
+  friend bool operator==(const ProtocolVersion&, const ProtocolVersion&) = default;
+};
+inline constexpr ProtocolVersion protocol_version_2_5{2, 5};
+
+using VendorId = std::array<std::uint8_t, 2>;
+inline constexpr VendorId nimbrel_vendor_id{0x01, 0xF0};
+
+struct WireError {
+  enum class Kind {
+    UnexpectedEof,             // needed, offset
+    BadMagic,                  // magic
+    Malformed,                 // message
+    UnsupportedEncapsulation,  // encapsulation
+    InvalidLocatorKind,        // locator_kind
+    Unsupported,               // message
+  };
+  Kind kind = Kind::Malformed;
+  std::size_t needed = 0;
+  std::size_t offset = 0;
+  std::array<std::uint8_t, 4> magic{};
+  std::array<std::uint8_t, 2> encapsulation{};
+  std::int32_t locator_kind = 0;
+  const char* message = "";
+
+  static WireError eof(std::size_t needed, std::size_t offset) {
+    return {.kind = Kind::UnexpectedEof, .needed = needed, .offset = offset};
+  }
+  static WireError malformed(const char* message) {
+    return {.kind = Kind::Malformed, .message = message};
+  }
+  static WireError unsupported(const char* message) {
+    return {.kind = Kind::Unsupported, .message = message};
+  }
+  friend bool operator==(const WireError& a, const WireError& b);
+};
+std::string to_string(const WireError& error);
+
+template <typename T>
+using WireResult = std::expected<T, WireError>;
+
+// Encoded bytes of one datagram and the shared list of its destinations. Senders send it to each
+// UDPv4 destination and skip the others.
+struct OutboundDatagram {
+  std::vector<std::byte> bytes;
+  std::shared_ptr<const std::vector<Locator>> destinations;
+};
+
+}  // namespace nimbrel::rtps
