@@ -14,7 +14,12 @@ SharedBytes SharedBytes::adopt(std::vector<std::byte>&& bytes) {
 }
 
 SharedBytes SharedBytes::copy_of(std::span<const std::byte> bytes) {
-  return adopt(std::vector<std::byte>(bytes.begin(), bytes.end()));
+  if (bytes.empty()) return {};
+  // One allocation holds the count and the bytes.
+  std::shared_ptr<std::byte[]> owner = std::make_shared_for_overwrite<std::byte[]>(bytes.size());
+  std::memcpy(owner.get(), bytes.data(), bytes.size());
+  const std::byte* data = owner.get();
+  return SharedBytes(std::move(owner), data, bytes.size());
 }
 
 SharedBytes SharedBytes::slice(std::size_t offset, std::size_t length) const {

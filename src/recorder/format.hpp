@@ -1,0 +1,56 @@
+// The `.nbrlrec` recording file: a little-endian header naming the participants and topics, then
+// one frame per recorded sample, back to back until the end of the file. These encoders append to
+// an in-memory buffer; `RecordingWriter` moves the result to a sink.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace nimbrel::recorder {
+
+inline constexpr std::array<std::byte, 4> file_magic{std::byte{'N'}, std::byte{'B'}, std::byte{'R'},
+                                                     std::byte{'L'}};
+inline constexpr std::uint32_t format_version = 1;
+inline constexpr std::byte frame_tag{0x46};
+inline constexpr std::size_t frame_overhead = 22;
+// Every length and count field is 32 bits wide.
+inline constexpr std::uint64_t max_field_value = 0xFFFF'FFFF;
+
+struct ParticipantEntry {
+  std::string name;
+  std::array<std::uint8_t, 16> guid{};
+};
+
+struct TopicKey {
+  std::string name;
+  std::string type_name;
+  friend bool operator==(const TopicKey&, const TopicKey&) = default;
+};
+
+struct Header {
+  std::vector<ParticipantEntry> participants;
+  std::vector<TopicKey> topics;
+  std::uint64_t start_ns = 0;
+
+  // A list or string longer than a 32-bit field can state is cut to what the field states, so the
+  // output always parses.
+  void write(std::vector<std::byte>& out) const;
+};
+
+// Borrows its payload: a frame is encoded as soon as it is built.
+struct Frame {
+  std::span<const std::byte> payload;
+  std::uint64_t time = 0;  // nanoseconds since the header's start_ns
+  std::uint32_t participant_idx = 0;
+  std::uint32_t topic_idx = 0;
+  std::uint8_t kind = 0;
+
+  // A payload past the 32-bit length is cut to it; `RecordingWriter` refuses such frames first.
+  void write(std::vector<std::byte>& out) const;
+};
+
+}  // namespace nimbrel::recorder

@@ -1,0 +1,178 @@
+#include "recorder/writer.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "recorder/recording_fixtures.hpp"
+
+namespace nimbrel::recorder {
+namespace {
+
+using fixtures::Bytes;
+using fixtures::raw;
+
+std::string text_of(const std::expected<void, WriteError>& result) {
+  return result ? "ok" : to_string(result.error());
+}
+
+Frame frame_on(std::uint32_t topic_idx, std::span<const std::byte> payload) {
+  return {.payload = payload, .time = 9, .participant_idx = 0, .topic_idx = topic_idx, .kind = 0};
+}
+
+Bytes encoded(const Frame& frame) {
+  Bytes out;
+  frame.write(out);
+  return out;
+}
+
+class WriterTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<fixtures::SinkState> sink = std::make_shared<fixtures::SinkState>();
+  RecordingWriter writer{fixtures::memory_sink(sink)};
+  const Bytes payload = raw({0x10, 0x20, 0x30, 0x40, 0x50});
+};
+
+TEST_F(WriterTest, HeaderAndFramesGoBackToBack) {
+  ASSERT_EQ(text_of(writer.write_header(fixtures::example_header())), "ok");
+  ASSERT_EQ(text_of(writer.write_frame(frame_on(1, payload))), "ok");
+  ASSERT_EQ(text_of(writer.write_frame(frame_on(0, {}))), "ok");
+
+  EXPECT_EQ(sink->bytes, fixtures::cat({fixtures::example_header_bytes(),
+                                        encoded(frame_on(1, payload)), encoded(frame_on(0, {}))}));
+  EXPECT_EQ(writer.bytes_written(), sink->bytes.size());
+  EXPECT_EQ(writer.frames_written(), 2u);
+}
+
+TEST_F(WriterTest, RefusedRecordsLeaveSinkAndCountersAlone) {
+  EXPECT_EQ(text_of(writer.write_frame(frame_on(0, payload))), "frame written before header");
+  EXPECT_TRUE(sink->bytes.empty());
+
+  ASSERT_EQ(text_of(writer.write_header(fixtures::example_header())), "ok");
+  const Bytes after_header = sink->bytes;
+  EXPECT_EQ(text_of(writer.write_header(fixtures::example_header())), "header already written");
+  EXPECT_EQ(text_of(writer.write_frame(frame_on(2, payload))), "topic_idx 2 >= topic_count 2");
+  Frame foreign = frame_on(0, payload);
+  foreign.participant_idx = 1;
+  EXPECT_EQ(text_of(writer.write_frame(foreign)), "participant_idx 1 >= participant_count 1");
+  foreign.topic_idx = 7;  // the participant is checked first
+  EXPECT_EQ(text_of(writer.write_frame(foreign)), "participant_idx 1 >= participant_count 1");
+
+  EXPECT_EQ(sink->bytes, after_header);
+  EXPECT_EQ(writer.bytes_written(), after_header.size());
+  EXPECT_EQ(writer.frames_written(), 0u);
+}
+
+TEST_F(WriterTest, PayloadPastTheLengthFieldIsRefusedUnread) {
+  // Address space only: any read of it faults, so passing proves the refusal comes first.
+  const std::size_t size = std::size_t{0x1'0000'0000};
+  void* region =
+      ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (region == MAP_FAILED) GTEST_SKIP() << "cannot reserve 4 GiB of address space";
+  ASSERT_EQ(text_of(writer.write_header(fixtures::example_header())), "ok");
+  const auto before = sink->bytes.size();
+
+  const std::span<const std::byte> huge(static_cast<const std::byte*>(region), size);
+  EXPECT_EQ(text_of(writer.write_frame(frame_on(0, huge))),
+            "payload length 4294967296 exceeds 4294967295");
+  EXPECT_EQ(sink->bytes.size(), before);
+  ::munmap(region, size);
+}
+
+// A frame cut off by a full device must not stay in front of the frames written after it.
+TEST_F(WriterTest, PartialFrameIsCutBackBeforeTheNextOne) {
+  ASSERT_EQ(text_of(writer.write_header(fixtures::example_header())), "ok");
+  ASSERT_EQ(text_of(writer.write_frame(frame_on(0, payload))), "ok");
+  sink->room = 10;
+  EXPECT_EQ(text_of(writer.write_frame(frame_on(1, payload))), "io: No space left on device");
+  sink->room.reset();
+  ASSERT_EQ(text_of(writer.write_frame(frame_on(1, raw({0xEE})))), "ok");
+
+  const auto parsed = fixtures::parse_recording(sink->bytes);
+  ASSERT_TRUE(parsed);
+  ASSERT_EQ(parsed->frames.size(), 2u);
+  EXPECT_EQ(parsed->frames[0].payload, payload);
+  EXPECT_EQ(parsed->frames[1].payload, raw({0xEE}));
+  EXPECT_EQ(writer.frames_written(), 2u);
+  EXPECT_EQ(writer.bytes_written(), sink->bytes.size());
+}
+
+TEST_F(WriterTest, UncutSinkTakesNoFurtherRecords) {
+  ASSERT_EQ(text_of(writer.write_header(fixtures::example_header())), "ok");
+  sink->room = 10;
+  sink->truncate_error = std::make_error_code(std::errc::invalid_argument);
+  EXPECT_EQ(text_of(writer.write_frame(frame_on(1, payload))), "io: No space left on device");
+  sink->room.reset();
+  const Bytes with_partial_frame = sink->bytes;
+
+  EXPECT_EQ(text_of(writer.write_frame(frame_on(1, payload))), "io: Invalid argument");
+  EXPECT_EQ(sink->bytes, with_partial_frame);
+
+  sink->truncate_error.reset();
+  ASSERT_EQ(text_of(writer.write_frame(frame_on(1, payload))), "ok");
+  const auto parsed = fixtures::parse_recording(sink->bytes);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->frames.size(), 1u);
+}
+
+TEST_F(WriterTest, FailedHeaderIsCutBackAndCanBeWrittenAgain) {
+  sink->room = 30;
+  EXPECT_EQ(text_of(writer.write_header(fixtures::example_header())),
+            "io: No space left on device");
+  EXPECT_FALSE(writer.header_written());
+  EXPECT_TRUE(sink->bytes.empty());
+  EXPECT_EQ(text_of(writer.write_frame(frame_on(0, payload))), "frame written before header");
+
+  sink->room.reset();
+  ASSERT_EQ(text_of(writer.write_header(fixtures::example_header())), "ok");
+  EXPECT_EQ(sink->bytes, fixtures::example_header_bytes());
+  EXPECT_EQ(writer.bytes_written(), 81u);
+}
+
+TEST(WriteErrorText, SinkThatAcceptsNothing) {
+  EXPECT_EQ(to_string(WriteError::io_error(make_error_code(SinkErrc::WriteZero))),
+            "io: failed to write whole buffer");
+}
+
+class FileSinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = ::testing::TempDir() + "recorder_file_sink_" + std::to_string(::getpid());
+  }
+  void TearDown() override { std::remove(path_.c_str()); }
+
+  std::string contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  std::string path_;
+};
+
+TEST_F(FileSinkTest, EmptiesAnOldFileAndCutsBack) {
+  std::ofstream(path_) << "stale content";
+  auto sink = FileSink::create(path_);
+  ASSERT_TRUE(sink) << sink.error().message();
+  EXPECT_EQ(contents(), "");
+
+  ASSERT_TRUE((*sink)->write_all(fixtures::text("abcdef")));
+  ASSERT_TRUE((*sink)->truncate(3));
+  ASSERT_TRUE((*sink)->truncate(3));
+  ASSERT_TRUE((*sink)->write_all(fixtures::text("XY")));
+  sink->reset();
+  EXPECT_EQ(contents(), "abcXY");
+}
+
+TEST_F(FileSinkTest, CreateReportsErrno) {
+  const auto sink = FileSink::create(path_ + "/missing-directory/file");
+  ASSERT_FALSE(sink);
+  EXPECT_EQ(sink.error(), std::error_code(ENOENT, std::generic_category()));
+}
+
+}  // namespace
+}  // namespace nimbrel::recorder
