@@ -1,0 +1,108 @@
+// nimbrel-recorder-bridge: records the samples of the named topics of a DDS domain into a
+// .nbrlrec file until SIGINT or the given duration stops it.
+#include <atomic>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/time.hpp"
+#include "nimbrel/nimbrel.h"
+#include "recorder/format.hpp"
+#include "recorder/session.hpp"
+#include "recorder/writer.hpp"
+#include "tools/recorder_bridge/args.hpp"
+#include "tools/recorder_bridge/ctrl_c.hpp"
+#include "tools/recorder_bridge/recording_loop.hpp"
+
+namespace nimbrel::bridge {
+namespace {
+
+constexpr int exit_ok = 0;
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
+constexpr std::uint64_t peer_wait_ms = 5000;
+
+void print_usage() {
+  std::cout << usage_text << std::flush;
+}
+
+recorder::Header recording_header(const Args& args, std::uint64_t start_ns) {
+  recorder::Header header;
+  header.participants.push_back(recorder::ParticipantEntry{.name = "recorder-bridge", .guid = {}});
+  for (const auto& topic : args.topics) {
+    header.topics.push_back(recorder::TopicKey{.name = topic.name, .type_name = topic.type_name});
+  }
+  header.start_ns = start_ns;
+  return header;
+}
+
+int run(const Args& args) {
+  put_line(std::cout, "nimbrel-recorder-bridge: domain=" + std::to_string(args.domain) +
+                          " topics=" + std::to_string(args.topics.size()) + " \u2192 " +
+                          quote_path(args.out));
+
+  auto file = recorder::FileSink::create(args.out);
+  if (!file) {
+    put_line(std::cerr, "create " + quote_path(args.out) + ": " + file.error().message() +
+                            " (os error " + std::to_string(file.error().value()) + ")");
+    return exit_failure;
+  }
+  recorder::RecordingSession session(recorder::RecordingWriter(std::move(*file)),
+                                     recording_header(args, wall_clock_now().unix_ns));
+
+  auto stop = std::make_shared<std::atomic<bool>>(false);
+  ctrl_c_install(stop);
+
+  NimbrelRuntime* runtime = nimbrel_runtime_create(args.domain);
+  if (runtime == nullptr) {
+    put_line(std::cerr, "nimbrel_runtime_create failed");
+    return exit_failure;
+  }
+  // Recording starts with or without a peer; a late peer is still discovered.
+  (void)nimbrel_runtime_wait_for_peers(runtime, /*min_peers=*/1, peer_wait_ms);
+
+  std::vector<LoopReader> readers;
+  for (const auto& topic : args.topics) {
+    NimbrelReader* reader =
+        nimbrel_reader_create(runtime, topic.name.c_str(), topic.type_name.c_str(), /*reliable=*/1);
+    if (reader == nullptr) {
+      put_line(std::cerr, "reader_create failed for " + topic.name);
+      nimbrel_runtime_destroy(runtime);
+      return exit_failure;
+    }
+    readers.push_back(
+        LoopReader{.handle = reader, .topic = {.name = topic.name, .type_name = topic.type_name}});
+  }
+
+  put_line(std::cout, "recording... (Ctrl-C zum stoppen)");
+  const MonoInstant start = std::chrono::steady_clock::now();
+  run_recording_loop(readers, session, *stop, args.duration_ms, start, system_loop_env());
+
+  for (const auto& reader : readers)
+    nimbrel_reader_destroy(reader.handle);
+  nimbrel_runtime_destroy(runtime);
+  put_line(
+      std::cout,
+      done_line(session, elapsed_between(start, std::chrono::steady_clock::now()).since_start));
+  return exit_ok;
+}
+
+}  // namespace
+}  // namespace nimbrel::bridge
+
+int main(int argc, char** argv) {
+  using namespace nimbrel::bridge;
+  const std::vector<std::string> arguments(argv, argv + argc);
+  const auto args = parse_args(arguments);
+  if (!args) {
+    if (args.error().kind == ParseStop::Kind::Help) {
+      print_usage();
+      return exit_ok;
+    }
+    put_line(std::cerr, "error: " + args.error().message);
+    print_usage();
+    return exit_usage;
+  }
+  return run(*args);
+}

@@ -1,0 +1,62 @@
+// The recording loop of nimbrel-recorder-bridge: round-robin, non-blocking takes from every
+// reader into the recording session until SIGINT or the duration stops it. Clocks, sleep, the
+// take call and the output streams come in through `LoopEnv`, so tests can drive the loop
+// without a runtime or real time.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "foundation/time.hpp"
+#include "nimbrel/nimbrel.h"
+#include "recorder/format.hpp"
+#include "recorder/session.hpp"
+
+namespace nimbrel::bridge {
+
+inline constexpr auto idle_sleep = std::chrono::milliseconds(5);
+inline constexpr auto stats_interval = std::chrono::seconds(5);
+
+struct LoopReader {
+  NimbrelReader* handle = nullptr;
+  recorder::TopicKey topic;
+};
+
+struct LoopEnv {
+  std::function<std::int32_t(NimbrelReader*, std::uint8_t**, std::size_t*)> take;
+  std::function<MonoInstant()> mono_now;
+  std::function<std::uint64_t()> wall_ns;
+  std::function<void(Duration)> sleep;
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+};
+
+// The C API, the real clocks, std::cout and std::cerr.
+LoopEnv system_loop_env();
+
+enum class StopCause { Sigint, DurationReached };
+
+// Runs rounds until a stop condition holds (the flag is checked first), prints the stop message
+// and returns; `start` is the instant the duration and the statistics count from.
+StopCause run_recording_loop(std::span<const LoopReader> readers,
+                             recorder::RecordingSession& session, const std::atomic<bool>& stop,
+                             std::optional<std::uint64_t> duration_ms, MonoInstant start,
+                             const LoopEnv& env);
+
+std::string stats_line(const recorder::RecordingSession& session);
+
+// The final line, with the elapsed time to one decimal place of a second.
+std::string done_line(const recorder::RecordingSession& session, Duration elapsed);
+
+// Writes `line` and a newline and flushes, so that a reader of a pipe sees each line at once.
+void put_line(std::ostream& stream, std::string_view line);
+
+}  // namespace nimbrel::bridge
