@@ -1,0 +1,101 @@
+#include "dcps/wlp.hpp"
+
+#include <limits>
+#include <variant>
+
+#include "foundation/fatal.hpp"
+#include "rtps/datagram.hpp"
+#include "rtps/participant_message_data.hpp"
+#include "rtps/submessages.hpp"
+
+namespace nimbrel::dcps {
+
+namespace {
+
+Elapsed add_or_die(Elapsed at, Duration period) {
+  Duration::rep sum = 0;
+  if (__builtin_add_overflow(at.since_start.count(), period.count(), &sum)) {
+    fatal("overflow when adding durations");
+  }
+  return Elapsed{Duration(sum)};
+}
+
+constexpr rtps::GuidPrefix unknown_prefix{};
+
+}  // namespace
+
+Duration wlp_pulse_period(Duration liveliness_period, Duration lease_duration) {
+  if (liveliness_period != Duration::zero()) return liveliness_period;
+  return lease_duration / 3;
+}
+
+WlpEndpoint::WlpEndpoint(rtps::GuidPrefix own_prefix, Duration pulse_period,
+                         rtps::VendorId vendor_id, rtps::SequenceNumber first_sequence)
+    : pulse_period_(pulse_period),
+      next_sequence_(first_sequence),
+      own_prefix_(own_prefix),
+      vendor_id_(vendor_id) {}
+
+rtps::WireResult<std::optional<std::vector<std::byte>>> WlpEndpoint::tick(Elapsed now) {
+  if (!pending_.empty()) {
+    const WlpPulse pulse = std::move(pending_.front());
+    pending_.pop_front();
+    auto datagram = encode_pulse(pulse);
+    if (!datagram) return std::unexpected(datagram.error());
+    return std::move(*datagram);
+  }
+  if (pulse_period_ == Duration::zero() || now < next_pulse_due_) return std::nullopt;
+  auto datagram = encode_pulse(WlpPulse{});
+  if (!datagram) return std::unexpected(datagram.error());
+  next_pulse_due_ = add_or_die(now, pulse_period_);
+  return std::move(*datagram);
+}
+
+rtps::WireResult<std::vector<std::byte>> WlpEndpoint::encode_pulse(const WlpPulse& pulse) {
+  const rtps::ParticipantMessageData message{
+      .participant_guid = {own_prefix_, rtps::entity_ids::participant},
+      .kind = pulse.kind,
+      .data = pulse.data,
+  };
+  auto payload = message.to_cdr(/*little_endian=*/true);
+  if (!payload) return std::unexpected(payload.error());
+  if (next_sequence_ == std::numeric_limits<rtps::SequenceNumber>::max()) {
+    return std::unexpected(rtps::WireError::malformed("wlp sequence overflow"));
+  }
+  rtps::DataSubmessage submessage;
+  submessage.reader_id = rtps::entity_ids::participant_message_reader;
+  submessage.writer_id = rtps::entity_ids::participant_message_writer;
+  submessage.writer_sn = next_sequence_++;
+  submessage.serialized_payload = SharedBytes::adopt(std::move(*payload));
+  return rtps::encode_data_datagram(own_prefix_, rtps::protocol_version_2_5, vendor_id_,
+                                    std::span(&submessage, 1));
+}
+
+rtps::WireResult<bool> WlpEndpoint::handle_datagram(const SharedBytes& bytes, Elapsed now) {
+  auto datagram = rtps::decode_datagram(bytes);
+  if (!datagram) return std::unexpected(datagram.error());
+  bool changed = false;
+  for (const auto& submessage : datagram->submessages) {
+    const auto* data = std::get_if<rtps::DataSubmessage>(&submessage);
+    if (data == nullptr || data->writer_id != rtps::entity_ids::participant_message_writer) {
+      continue;
+    }
+    auto message = rtps::ParticipantMessageData::from_cdr(data->serialized_payload);
+    if (!message) continue;
+    // Some writers leave the prefix zero and rely on the message header to name them.
+    const auto& payload_prefix = message->participant_guid.prefix;
+    const auto& prefix = payload_prefix == unknown_prefix ? datagram->guid_prefix : payload_prefix;
+    const LivelinessEntry entry{now, message->kind};
+    if (auto it = liveliness_.find(prefix); it != liveliness_.end()) {
+      it->second = entry;
+    } else if (liveliness_.size() < max_tracked_participants) {
+      liveliness_.emplace(prefix, entry);
+    } else {
+      continue;
+    }
+    changed = true;
+  }
+  return changed;
+}
+
+}  // namespace nimbrel::dcps

@@ -1,0 +1,117 @@
+// Simple participant discovery (DDSI-RTPS 2.5 section 8.5.3): `SpdpBeacon` turns the local
+// participant's data into one announcement datagram per call, `SpdpReader` extracts a remote
+// participant from a received datagram, and `DiscoveredParticipantsCache` keeps every participant
+// heard so far. The runtime guards each of them and does the sending and receiving.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/shared_bytes.hpp"
+#include "foundation/time.hpp"
+#include "monitor/registry.hpp"
+#include "rtps/participant_data.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::discovery {
+
+// Builtin endpoint sets announced by this system: the plain builtin endpoints, and with them the
+// DDS-Security builtin endpoints (bits 16 to 27).
+inline constexpr std::uint32_t builtin_endpoints_plain = 0x00003C3F;
+inline constexpr std::uint32_t builtin_endpoints_secure = 0x0FFF3C3F;
+
+inline constexpr std::array<std::uint8_t, 4> default_spdp_multicast_group{239, 255, 0, 1};
+
+// 7400 + 250 * domain id (DDSI-RTPS 2.5 section 9.6.1.1); empty when that exceeds 65535.
+std::optional<std::uint32_t> spdp_multicast_port(std::uint32_t domain_id);
+
+// Seconds capped at the largest signed 32-bit value, the sub-second part in units of 2^-32 s
+// rounded down; a negative duration counts as 0.
+rtps::RtpsDuration to_rtps_duration(Duration duration);
+
+// What the runtime knows about itself at start-up.
+struct LocalParticipant {
+  rtps::GuidPrefix prefix{};
+  std::uint32_t domain_id = 0;
+  rtps::Locator metatraffic_unicast{};
+  rtps::Locator default_unicast{};
+  std::array<std::uint8_t, 4> spdp_multicast_group = default_spdp_multicast_group;
+  std::uint32_t spdp_port = 7400;
+  Duration lease_duration = std::chrono::seconds(100);
+  std::vector<std::byte> user_data{};
+  bool secure_builtin_endpoints = false;
+};
+
+// The announcement content: version 2.5, this system's vendor id, no default multicast
+// locator, no properties, tokens or security info.
+rtps::ParticipantBuiltinTopicData local_participant_data(const LocalParticipant& local);
+
+// Best-effort and stateless: every announcement carries the complete data.
+struct SpdpBeacon {
+  rtps::ParticipantBuiltinTopicData data{};
+  rtps::SequenceNumber next_sequence = 1;
+  rtps::VendorId vendor_id = rtps::nimbrel_vendor_id;
+
+  // One datagram with a single DATA from the SPDP writer. Counts an announcement even when it
+  // fails, so the counter tracks attempts.
+  rtps::WireResult<std::vector<std::byte>> serialize();
+};
+
+struct DiscoveredParticipant {
+  rtps::ParticipantBuiltinTopicData data{};
+  rtps::GuidPrefix sender_prefix{};  // from the RTPS header that carried the data
+  rtps::VendorId sender_vendor_id{};
+
+  friend bool operator==(const DiscoveredParticipant&, const DiscoveredParticipant&) = default;
+};
+
+struct SpdpError {
+  enum class Kind {
+    Wire,               // the datagram or the participant data did not decode
+    NoParticipantData,  // a valid datagram without a usable SPDP DATA
+  };
+  Kind kind = Kind::NoParticipantData;
+  rtps::WireError wire{};
+
+  static SpdpError from(rtps::WireError error) { return {Kind::Wire, error}; }
+  static SpdpError no_participant_data() { return {}; }
+
+  friend bool operator==(const SpdpError&, const SpdpError&) = default;
+};
+std::string to_string(const SpdpError& error);
+
+struct SpdpReader {
+  // The first DATA from the SPDP writer whose payload decodes; a payload in an encapsulation other
+  // than PL_CDR is passed over so a later one can still count.
+  static std::expected<DiscoveredParticipant, SpdpError> parse_datagram(const SharedBytes& bytes);
+};
+
+// Only grows: the lease announced by a participant is kept, not enforced.
+class DiscoveredParticipantsCache {
+ public:
+  using Map = std::map<rtps::GuidPrefix, DiscoveredParticipant>;
+
+  // `known` follows the number of entries; by default the process-wide participants gauge.
+  explicit DiscoveredParticipantsCache(std::shared_ptr<monitor::Gauge> known = nullptr);
+
+  // Keyed by the prefix of the participant GUID inside the data, not by the sender's prefix.
+  // True when the participant is new; a known one is replaced.
+  bool insert(DiscoveredParticipant participant);
+
+  const DiscoveredParticipant* find(const rtps::GuidPrefix& prefix) const;
+  const Map& entries() const { return entries_; }
+  std::size_t size() const { return entries_.size(); }
+
+ private:
+  Map entries_;
+  std::shared_ptr<monitor::Gauge> known_;
+};
+
+}  // namespace nimbrel::discovery

@@ -1,0 +1,168 @@
+#include "rtps/datagram.hpp"
+
+#include <algorithm>
+
+namespace nimbrel::rtps {
+
+namespace {
+
+constexpr std::array<std::byte, 4> rtps_magic{std::byte{'R'}, std::byte{'T'}, std::byte{'P'},
+                                              std::byte{'S'}};
+constexpr std::uint8_t must_understand_flag = 0x80;
+
+bool has_header_extension(ProtocolVersion v) {
+  return v.major > 2 || (v.major == 2 && v.minor >= 5);
+}
+
+template <typename T>
+WireResult<ParsedSubmessage> wrap(WireResult<T>&& decoded) {
+  if (!decoded) return std::unexpected(decoded.error());
+  return ParsedSubmessage{std::move(*decoded)};
+}
+
+WireResult<ParsedSubmessage> decode_submessage(std::uint8_t id, std::uint8_t flags,
+                                               const SharedBytes& body, bool header_extensions,
+                                               bool first) {
+  const auto bytes = body.span();
+  switch (id) {
+    case submessage_id::acknack:
+      return wrap(AckNackSubmessage::read_body(bytes, flags));
+    case submessage_id::heartbeat:
+      return wrap(HeartbeatSubmessage::read_body(bytes, flags));
+    case submessage_id::gap:
+      return wrap(GapSubmessage::read_body(bytes, flags));
+    case submessage_id::info_ts:
+      return wrap(InfoTimestampSubmessage::read_body(bytes, flags));
+    case submessage_id::info_src:
+      return wrap(InfoSourceSubmessage::read_body(bytes, flags));
+    case submessage_id::info_reply:
+      return wrap(InfoReplySubmessage::read_body(bytes, flags));
+    case submessage_id::nack_frag:
+      return wrap(NackFragSubmessage::read_body(bytes, flags));
+    case submessage_id::heartbeat_frag:
+      return wrap(HeartbeatFragSubmessage::read_body(bytes, flags));
+    case submessage_id::data:
+      return wrap(DataSubmessage::read_body_with_flags(body, flags));
+    case submessage_id::data_frag:
+      return wrap(DataFragSubmessage::read_body(body, flags));
+    default:
+      break;
+  }
+  if (id == submessage_id::header_extension && header_extensions) {
+    if (!first) {
+      return std::unexpected(
+          WireError::malformed("HeaderExtension must appear directly after the RTPS header"));
+    }
+    return wrap(HeaderExtension::read_body(bytes, flags));
+  }
+  if ((flags & must_understand_flag) != 0) {
+    return std::unexpected(WireError::malformed("Unknown submessage id with must-understand flag"));
+  }
+  return ParsedSubmessage{UnknownSubmessage{id, flags}};
+}
+
+}  // namespace
+
+WireResult<ParsedDatagram> decode_datagram(const SharedBytes& datagram) {
+  const auto input = datagram.span();
+  if (input.size() < rtps_header_size) {
+    return std::unexpected(WireError::eof(rtps_header_size, 0));
+  }
+  if (!std::ranges::equal(input.first(4), rtps_magic)) {
+    WireError error{.kind = WireError::Kind::BadMagic};
+    std::ranges::transform(input.first(4), error.magic.begin(),
+                           [](std::byte b) { return std::to_integer<std::uint8_t>(b); });
+    return std::unexpected(error);
+  }
+  WireReader header(input, /*little_endian=*/true);
+  header.seek(4);
+  ParsedDatagram parsed;
+  parsed.version.major = *header.read_u8();
+  parsed.version.minor = *header.read_u8();
+  parsed.vendor_id = {*header.read_u8(), *header.read_u8()};
+  parsed.guid_prefix = *header.read_guid_prefix();
+  const bool header_extensions = has_header_extension(parsed.version);
+
+  std::size_t offset = rtps_header_size;
+  while (offset < input.size()) {
+    if (input.size() - offset < submessage_header_size) {
+      return std::unexpected(WireError::eof(submessage_header_size, offset));
+    }
+    const auto id = std::to_integer<std::uint8_t>(input[offset]);
+    const auto flags = std::to_integer<std::uint8_t>(input[offset + 1]);
+    WireReader length_reader(input.subspan(offset + 2, 2), is_little_endian(flags));
+    const std::uint16_t octets_to_next = *length_reader.read_u16();
+    const std::size_t body_start = offset + submessage_header_size;
+    // 0 is how the last submessage may say it runs to the end of the message.
+    const std::size_t end = octets_to_next == 0 ? input.size() : body_start + octets_to_next;
+    if (end > input.size()) return std::unexpected(WireError::eof(end - input.size(), body_start));
+
+    auto submessage = decode_submessage(id, flags, datagram.slice(body_start, end - body_start),
+                                        header_extensions, parsed.submessages.empty());
+    if (!submessage) return std::unexpected(submessage.error());
+    parsed.submessages.push_back(std::move(*submessage));
+    offset = end;
+  }
+  return parsed;
+}
+
+void write_rtps_header(std::vector<std::byte>& out, ProtocolVersion version, VendorId vendor_id,
+                       const GuidPrefix& prefix) {
+  WireWriter w(out, /*little_endian=*/true);
+  w.write_bytes(std::span<const std::byte>(rtps_magic));
+  w.write_u8(version.major);
+  w.write_u8(version.minor);
+  w.write_bytes(std::span(vendor_id));
+  w.write_bytes(std::span(prefix));
+}
+
+WireResult<void> write_submessage(std::vector<std::byte>& out, std::uint8_t id, std::uint8_t flags,
+                                  std::span<const std::byte> body, const char* too_long_message) {
+  if (body.size() > max_submessage_body) {
+    return std::unexpected(WireError::malformed(too_long_message));
+  }
+  WireWriter w(out, is_little_endian(flags));
+  w.write_u8(id);
+  w.write_u8(flags);
+  w.write_u16(static_cast<std::uint16_t>(body.size()));
+  w.write_bytes(body);
+  return {};
+}
+
+WireResult<std::vector<std::byte>> encode_data_datagram(const GuidPrefix& prefix,
+                                                        ProtocolVersion version, VendorId vendor_id,
+                                                        std::span<const DataSubmessage> data) {
+  std::vector<std::byte> out;
+  write_rtps_header(out, version, vendor_id, prefix);
+  for (const auto& submessage : data) {
+    auto body = submessage.write_body(/*little_endian=*/true);
+    if (!body) return std::unexpected(body.error());
+    if (auto ok = write_submessage(out, submessage_id::data, body->flags, body->bytes,
+                                   "DATA submessage body exceeds u16::MAX");
+        !ok) {
+      return std::unexpected(ok.error());
+    }
+  }
+  return out;
+}
+
+WireResult<std::vector<std::byte>> encode_reply_datagram(const GuidPrefix& reader_prefix,
+                                                         VendorId vendor_id,
+                                                         const GuidPrefix& writer_prefix,
+                                                         std::uint8_t id, std::uint8_t flags,
+                                                         std::span<const std::byte> body) {
+  if (body.size() > max_submessage_body) {
+    return std::unexpected(WireError::malformed("submessage body exceeds u16::MAX"));
+  }
+  std::vector<std::byte> out;
+  out.reserve(rtps_header_size + 2 * submessage_header_size + writer_prefix.size() + body.size());
+  write_rtps_header(out, protocol_version_2_5, vendor_id, reader_prefix);
+  std::vector<std::byte> info_dst(writer_prefix.size());
+  std::ranges::transform(writer_prefix, info_dst.begin(),
+                         [](std::uint8_t b) { return std::byte{b}; });
+  (void)write_submessage(out, submessage_id::info_dst, endianness_flag, info_dst, "");
+  (void)write_submessage(out, id, flags, body, "submessage body exceeds u16::MAX");
+  return out;
+}
+
+}  // namespace nimbrel::rtps

@@ -1,0 +1,65 @@
+#include "rtps/participant_message_data.hpp"
+
+#include "rtps/participant_data.hpp"
+#include "rtps/wire_cursor.hpp"
+
+namespace nimbrel::rtps {
+
+namespace {
+
+constexpr std::size_t header_size = 4;
+// GUID prefix, kind and data length: the standard form.
+constexpr std::size_t short_form_size = 20;
+// Full GUID, kind and data length: the form this system writes.
+constexpr std::size_t long_form_size = 24;
+
+WireError data_too_long() {
+  return WireError::malformed("ParticipantMessageData.data exceeds MAX_DATA_LEN");
+}
+
+}  // namespace
+
+WireResult<std::vector<std::byte>> ParticipantMessageData::to_cdr(bool little_endian) const {
+  if (data.size() > max_data_len) return std::unexpected(data_too_long());
+  std::vector<std::byte> out;
+  out.reserve(header_size + long_form_size + data.size());
+  WireWriter w(out, little_endian);
+  const auto id = little_endian ? encapsulation::cdr_le : encapsulation::cdr_be;
+  w.write_bytes(std::span<const std::uint8_t>(id));
+  w.write_u16(0);
+  const auto guid = participant_guid.to_bytes();
+  w.write_bytes(std::span<const std::uint8_t>(guid));
+  w.write_u32(kind);
+  w.write_u32(static_cast<std::uint32_t>(data.size()));
+  w.write_bytes(std::span<const std::byte>(data));
+  return out;
+}
+
+WireResult<ParticipantMessageData> ParticipantMessageData::from_cdr(
+    std::span<const std::byte> payload) {
+  if (payload.size() < header_size) return std::unexpected(WireError::eof(header_size, 0));
+  const std::array<std::uint8_t, 2> id{std::to_integer<std::uint8_t>(payload[0]),
+                                       std::to_integer<std::uint8_t>(payload[1])};
+  if (id != encapsulation::cdr_be && id != encapsulation::cdr_le && id != encapsulation::cdr2_be &&
+      id != encapsulation::cdr2_le) {
+    return std::unexpected(unsupported_encapsulation(id));
+  }
+  const bool le = id == encapsulation::cdr_le || id == encapsulation::cdr2_le;
+  WireReader r(payload, le);
+  r.seek(header_size);
+  const std::size_t body = r.remaining();
+  if (body < short_form_size) return std::unexpected(WireError::eof(short_form_size, header_size));
+  const bool long_form = body >= long_form_size;
+  ParticipantMessageData message;
+  message.participant_guid.prefix = *r.read_guid_prefix();
+  message.participant_guid.entity_id = long_form ? *r.read_entity_id() : entity_ids::participant;
+  message.kind = *r.read_u32();
+  const std::uint32_t length = *r.read_u32();
+  if (length > max_data_len) return std::unexpected(data_too_long());
+  auto bytes = r.read_bytes(length);
+  if (!bytes) return std::unexpected(bytes.error());
+  message.data.assign(bytes->begin(), bytes->end());
+  return message;
+}
+
+}  // namespace nimbrel::rtps

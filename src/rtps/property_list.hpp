@@ -1,0 +1,46 @@
+// The property sequence carried in PID_PROPERTY_LIST (DDS-Security 1.1 section 7.2.1):
+// `WirePropertyList` holds the string properties; binary properties are checked on decode and
+// dropped. Hard caps on counts and lengths keep a hostile list from forcing large allocations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rtps/wire_cursor.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::rtps {
+
+struct WireProperty {
+  std::string name;
+  std::string value;
+  friend bool operator==(const WireProperty&, const WireProperty&) = default;
+};
+
+struct WirePropertyList {
+  static constexpr std::size_t max_properties = 1024;
+  // Texts of up to this many bytes encode; the decoder caps the length field (text plus NUL).
+  static constexpr std::size_t max_property_string_len = 65536;
+  static constexpr std::size_t max_binary_value_len = 65536;
+
+  std::vector<WireProperty> properties;
+
+  // Alignment counts from the start of the returned bytes (the parameter value).
+  WireResult<std::vector<std::byte>> encode(bool little_endian) const;
+  static WireResult<WirePropertyList> decode(std::span<const std::byte> bytes, bool little_endian);
+
+  friend bool operator==(const WirePropertyList&, const WirePropertyList&) = default;
+};
+
+// CDR string at the writer's position, unaligned: length (text + 1), the text, a NUL.
+WireResult<void> write_cdr_string(WireWriter& writer, std::string_view text);
+// Reads a CDR string at `offset`, bounded by `max_property_string_len`; `end` is just past the NUL
+// (the caller aligns).
+WireResult<Decoded<std::string>> read_cdr_string(std::span<const std::byte> bytes,
+                                                 std::size_t offset, bool little_endian);
+
+}  // namespace nimbrel::rtps

@@ -1,0 +1,112 @@
+// The sending half of reliable RTPS (DDSI-RTPS 2.5 section 8.4.7, stateful writer): numbers and
+// stores each sample, pushes it to the readers that are in step, and on `tick` repairs what
+// readers asked for, announces its history with HEARTBEATs and fills holes with GAPs. It returns
+// datagrams and owns no clock or socket; the owner serialises every call under its mutex.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "foundation/shared_bytes.hpp"
+#include "foundation/time.hpp"
+#include "rtps/history_cache.hpp"
+#include "rtps/reader_proxy.hpp"
+#include "rtps/submessages.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::rtps {
+
+struct ReliableWriterConfig {
+  Guid writer_guid{};
+  VendorId vendor_id = nimbrel_vendor_id;
+  std::vector<ReaderProxy> reader_proxies{};
+  HistoryPolicy history = HistoryPolicy::keep_last(256);
+  std::size_t max_samples = 256;
+  Duration heartbeat_period = std::chrono::milliseconds(100);
+  std::uint32_t mtu = 1472;
+  std::uint32_t fragment_size = 1344;
+};
+
+using Destinations = std::shared_ptr<const std::vector<Locator>>;
+using Datagrams = std::vector<OutboundDatagram>;
+
+class ReliableWriter {
+ public:
+  // A fragment size of 0 or an MTU below the RTPS header is fatal.
+  explicit ReliableWriter(ReliableWriterConfig config);
+
+  // Replaces the proxy with the same reader GUID, or appends; the next tick heartbeats.
+  void add_reader_proxy(ReaderProxy proxy);
+  bool remove_reader_proxy(const Guid& reader_guid);
+
+  // Stores the sample (one copy of `payload`) and gives the datagrams for the in-step readers.
+  // On failure after storing, the change stays and is served by repair.
+  WireResult<Datagrams> write(std::span<const std::byte> payload);
+  WireResult<Datagrams> tick(Elapsed now);
+
+  void handle_acknack(const Guid& reader_guid, SequenceNumber base,
+                      std::span<const SequenceNumber> requested);
+  // The reader's GUID is `reader_prefix` with the submessage's readerId; the set's members are
+  // the requested numbers.
+  void handle_acknack(const AckNackSubmessage& acknack, const GuidPrefix& reader_prefix);
+  void handle_nackfrag(const Guid& reader_guid, const NackFragSubmessage& nackfrag);
+  void handle_nackfrag(const NackFragSubmessage& nackfrag, const GuidPrefix& reader_prefix);
+
+  // Multicast locators when the proxy has any, else its unicast ones; empty for no such proxy.
+  Destinations targets_for(std::size_t proxy_index) const;
+
+  // One datagram with a DATA, or one per fragment with a DATA_FRAG when the payload is larger
+  // than the fragment size.
+  WireResult<Datagrams> build_sample_datagrams(SequenceNumber sn, const SharedBytes& payload,
+                                               const EntityId& reader_id,
+                                               const Destinations& destinations) const;
+  // One DATA_FRAG carrying fragment `fragment` of the sample.
+  WireResult<OutboundDatagram> build_data_frag_submessage_datagram(
+      SequenceNumber sn, const SharedBytes& payload, FragmentNumber fragment,
+      const EntityId& reader_id, const Destinations& destinations) const;
+  // One GAP declaring exactly `sn` irrelevant.
+  WireResult<OutboundDatagram> build_gap_datagram(SequenceNumber sn, const EntityId& reader_id,
+                                                  const Destinations& destinations) const;
+
+  const Guid& guid() const { return guid_; }
+  const HistoryCache& history() const { return history_; }
+  std::span<const ReaderProxy> reader_proxies() const { return proxies_; }
+  const ReaderProxy* find_reader_proxy(const Guid& reader_guid) const;
+  SequenceNumber last_sequence_number() const { return last_sn_; }
+  std::uint32_t heartbeat_count() const { return heartbeat_count_; }
+  std::uint32_t nackfrag_count() const { return nackfrag_count_; }
+  std::uint64_t unknown_reader_count() const { return unknown_reader_count_; }
+
+ private:
+  // `second_byte` replaces byte 1 of the payload on the wire (the encapsulation rewrite).
+  WireResult<Datagrams> encode_sample(SequenceNumber sn, const SharedBytes& payload,
+                                      const EntityId& reader_id, const Destinations& destinations,
+                                      std::optional<std::byte> second_byte) const;
+  WireResult<OutboundDatagram> encode_data_frag(SequenceNumber sn, const SharedBytes& payload,
+                                                FragmentNumber fragment, const EntityId& reader_id,
+                                                const Destinations& destinations,
+                                                std::optional<std::byte> second_byte) const;
+  WireResult<void> tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
+                              bool heartbeat_due, Datagrams& out);
+  ReaderProxy* find_proxy(const Guid& reader_guid);
+
+  Guid guid_;
+  VendorId vendor_id_;
+  std::vector<ReaderProxy> proxies_;
+  HistoryCache history_;
+  Duration heartbeat_period_;
+  std::optional<Elapsed> last_heartbeat_;
+  SequenceNumber last_sn_ = 0;
+  std::uint32_t mtu_;
+  std::uint32_t fragment_size_;
+  std::uint32_t heartbeat_count_ = 0;
+  std::uint32_t nackfrag_count_ = 0;
+  std::uint64_t unknown_reader_count_ = 0;
+};
+
+}  // namespace nimbrel::rtps

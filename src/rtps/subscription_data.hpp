@@ -1,0 +1,29 @@
+// The SEDP subscription record (DDSI-RTPS 2.5 section 9.6.2.2.3): a remote reader to match local
+// writers against, and the form in which this system announces its own readers. The shared fields
+// and their codecs live in `publication_data`.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "rtps/publication_data.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::rtps {
+
+struct SubscriptionBuiltinTopicData : EndpointBuiltinTopicData {
+  std::optional<ContentFilterProperty> content_filter{};
+
+  // PL_CDR_LE; fails when a value cannot be encoded or framed.
+  WireResult<std::vector<std::byte>> to_pl_cdr_le() const;
+  // Accepts PL_CDR_LE and PL_CDR_BE.
+  static WireResult<SubscriptionBuiltinTopicData> from_pl_cdr_le(
+      std::span<const std::byte> payload);
+
+  friend bool operator==(const SubscriptionBuiltinTopicData&,
+                         const SubscriptionBuiltinTopicData&) = default;
+};
+
+}  // namespace nimbrel::rtps

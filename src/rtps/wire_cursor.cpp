@@ -1,0 +1,79 @@
+#include "rtps/wire_cursor.hpp"
+
+namespace nimbrel::rtps {
+
+WireResult<std::span<const std::byte>> WireReader::read_bytes(std::size_t n) {
+  if (!has(n)) return std::unexpected(WireError::eof(n, pos_));
+  const auto out = input_.subspan(pos_, n);
+  pos_ += n;
+  return out;
+}
+
+WireResult<std::int32_t> WireReader::read_i32() {
+  auto v = read_u32();
+  if (!v) return std::unexpected(v.error());
+  return static_cast<std::int32_t>(*v);
+}
+
+WireResult<EntityId> WireReader::read_entity_id() {
+  auto raw = read_array<4>();
+  if (!raw) return std::unexpected(raw.error());
+  return EntityId::from_bytes(*raw);
+}
+
+WireResult<GuidPrefix> WireReader::read_guid_prefix() {
+  return read_array<12>();
+}
+
+WireResult<SequenceNumber> WireReader::read_sequence_number() {
+  if (!has(8)) return std::unexpected(WireError::eof(8, pos_));
+  // high * 2^32 + low with a signed high half is exactly the 64-bit two's complement pattern.
+  const std::uint64_t high = *read_u32();
+  const std::uint64_t low = *read_u32();
+  return static_cast<SequenceNumber>((high << 32) | low);
+}
+
+WireResult<Locator> WireReader::read_locator() {
+  if (!has(24)) return std::unexpected(WireError::eof(24, pos_));
+  Locator locator;
+  locator.kind = *read_i32();
+  locator.port = *read_u32();
+  locator.address = *read_array<16>();
+  return locator;
+}
+
+void WireWriter::write_bytes(std::span<const std::uint8_t> bytes) {
+  for (auto b : bytes)
+    out_.push_back(std::byte{b});
+}
+
+void WireWriter::write_entity_id(const EntityId& id) {
+  const auto bytes = id.to_bytes();
+  write_bytes(std::span<const std::uint8_t>(bytes));
+}
+
+void WireWriter::write_sequence_number(SequenceNumber sn) {
+  const auto bits = static_cast<std::uint64_t>(sn);
+  write_u32(static_cast<std::uint32_t>(bits >> 32));
+  write_u32(static_cast<std::uint32_t>(bits & 0xFFFFFFFFu));
+}
+
+void WireWriter::write_locator(const Locator& locator) {
+  write_i32(locator.kind);
+  write_u32(locator.port);
+  write_bytes(std::span(locator.address));
+}
+
+void WireWriter::pad_to(std::size_t n, std::size_t origin) {
+  const std::size_t used = (out_.size() - origin) % n;
+  if (used != 0) write_zeros(n - used);
+}
+
+void WireWriter::patch_u16(std::size_t offset, std::uint16_t v) {
+  const auto lo = static_cast<std::byte>(v & 0xFFu);
+  const auto hi = static_cast<std::byte>(v >> 8);
+  out_[offset] = little_endian_ ? lo : hi;
+  out_[offset + 1] = little_endian_ ? hi : lo;
+}
+
+}  // namespace nimbrel::rtps

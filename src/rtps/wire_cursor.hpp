@@ -1,0 +1,125 @@
+// Byte cursors of the RTPS wire codecs: a reader over a borrowed span and a writer appending to a
+// vector, both in one byte order fixed at construction. RTPS submessage fields are packed by their
+// layouts, so neither cursor aligns on its own; `align` is relative to the cursor's start.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::rtps {
+
+// A decoded value and the offset just past it.
+template <typename T>
+struct Decoded {
+  T value;
+  std::size_t end = 0;
+};
+
+class WireReader {
+ public:
+  WireReader(std::span<const std::byte> input, bool little_endian)
+      : input_(input), little_endian_(little_endian) {}
+
+  bool little_endian() const { return little_endian_; }
+  std::size_t position() const { return pos_; }
+  std::size_t size() const { return input_.size(); }
+  std::size_t remaining() const { return input_.size() - pos_; }
+  bool has(std::size_t n) const { return n <= input_.size() - pos_; }
+
+  // Moves to an absolute offset, clamped to the input's end.
+  void seek(std::size_t offset) { pos_ = offset < input_.size() ? offset : input_.size(); }
+  // Skips padding to a multiple of n from the start; stops at the end if the padding is cut off.
+  void align(std::size_t n) { seek((pos_ + n - 1) / n * n); }
+
+  WireResult<std::span<const std::byte>> read_bytes(std::size_t n);
+  template <std::size_t N>
+  WireResult<std::array<std::uint8_t, N>> read_array() {
+    if (!has(N)) return std::unexpected(WireError::eof(N, pos_));
+    std::array<std::uint8_t, N> out{};
+    for (std::size_t i = 0; i < N; ++i)
+      out[i] = std::to_integer<std::uint8_t>(input_[pos_ + i]);
+    pos_ += N;
+    return out;
+  }
+  WireResult<std::uint8_t> read_u8() { return read_unsigned<std::uint8_t>(); }
+  WireResult<std::uint16_t> read_u16() { return read_unsigned<std::uint16_t>(); }
+  WireResult<std::uint32_t> read_u32() { return read_unsigned<std::uint32_t>(); }
+  WireResult<std::uint64_t> read_u64() { return read_unsigned<std::uint64_t>(); }
+  WireResult<std::int32_t> read_i32();
+  WireResult<EntityId> read_entity_id();
+  WireResult<GuidPrefix> read_guid_prefix();
+  // High half signed, low half unsigned (DDSI-RTPS 2.5 section 9.3.2).
+  WireResult<SequenceNumber> read_sequence_number();
+  WireResult<Locator> read_locator();
+
+ private:
+  template <typename T>
+  WireResult<T> read_unsigned() {
+    static_assert(std::is_unsigned_v<T>);
+    if (!has(sizeof(T))) return std::unexpected(WireError::eof(sizeof(T), pos_));
+    T v = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+      const std::size_t shift = 8 * (little_endian_ ? i : sizeof(T) - 1 - i);
+      v = static_cast<T>(v | static_cast<T>(static_cast<T>(input_[pos_ + i]) << shift));
+    }
+    pos_ += sizeof(T);
+    return v;
+  }
+
+  std::span<const std::byte> input_;
+  std::size_t pos_ = 0;
+  bool little_endian_;
+};
+
+class WireWriter {
+ public:
+  WireWriter(std::vector<std::byte>& out, bool little_endian)
+      : out_(out), little_endian_(little_endian) {}
+
+  bool little_endian() const { return little_endian_; }
+  std::size_t size() const { return out_.size(); }
+
+  void write_bytes(std::span<const std::byte> bytes) {
+    out_.insert(out_.end(), bytes.begin(), bytes.end());
+  }
+  void write_bytes(std::span<const std::uint8_t> bytes);
+  void write_u8(std::uint8_t v) { out_.push_back(std::byte{v}); }
+  void write_u16(std::uint16_t v) { write_unsigned(v); }
+  void write_u32(std::uint32_t v) { write_unsigned(v); }
+  void write_u64(std::uint64_t v) { write_unsigned(v); }
+  void write_i32(std::int32_t v) { write_unsigned(static_cast<std::uint32_t>(v)); }
+  void write_entity_id(const EntityId& id);
+  void write_sequence_number(SequenceNumber sn);
+  void write_locator(const Locator& locator);
+  void write_zeros(std::size_t n) { out_.insert(out_.end(), n, std::byte{0}); }
+  // Zero padding to a multiple of n counted from `origin`.
+  void pad_to(std::size_t n, std::size_t origin = 0);
+  // Overwrites a 16-bit field written earlier, e.g. a length reserved before its value was known.
+  void patch_u16(std::size_t offset, std::uint16_t v);
+
+ private:
+  template <typename T>
+  void write_unsigned(T v) {
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+      const std::size_t shift = 8 * (little_endian_ ? i : sizeof(T) - 1 - i);
+      out_.push_back(static_cast<std::byte>((v >> shift) & 0xFFu));
+    }
+  }
+
+  std::vector<std::byte>& out_;
+  bool little_endian_;
+};
+
+// Text as the byte span the codecs work on.
+inline std::span<const std::byte> text_bytes(std::string_view text) {
+  return std::as_bytes(std::span(text.data(), text.size()));
+}
+
+}  // namespace nimbrel::rtps

@@ -1,0 +1,264 @@
+#include "discovery/spdp.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "discovery/discovery_test_util.hpp"
+#include "monitor/metric_groups.hpp"
+#include "rtps/datagram.hpp"
+
+namespace nimbrel::discovery {
+
+inline void PrintTo(const SpdpError& error, std::ostream* os) {
+  *os << to_string(error);
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace rtps::testing;
+using rtps::GuidPrefix;
+using rtps::Locator;
+using rtps::ParticipantBuiltinTopicData;
+namespace ids = rtps::entity_ids;
+
+constexpr GuidPrefix local_prefix{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5,
+                                  0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xAB};
+constexpr GuidPrefix remote_prefix{0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5,
+                                   0xB6, 0xB7, 0xB8, 0xB9, 0xBA, 0xBB};
+
+LocalParticipant local(std::uint32_t domain_id = 0) {
+  return {.prefix = local_prefix,
+          .domain_id = domain_id,
+          .metatraffic_unicast = Locator::udp_v4({10, 0, 0, 7}, 40001),
+          .default_unicast = Locator::udp_v4({10, 0, 0, 7}, 40002),
+          .spdp_port = *spdp_multicast_port(domain_id),
+          .user_data = bytes({'u', 's', 'e', 'r'})};
+}
+
+ParticipantBuiltinTopicData participant(const GuidPrefix& prefix) {
+  auto data = local_participant_data(local());
+  data.participant_guid.prefix = prefix;
+  return data;
+}
+
+// --- Local participant data --------------------------------------------------------------------
+
+TEST(SpdpPort, FollowsTheDomainMapping) {
+  EXPECT_EQ(spdp_multicast_port(0), 7400u);
+  EXPECT_EQ(spdp_multicast_port(1), 7650u);
+  EXPECT_EQ(spdp_multicast_port(232), 65400u);
+  EXPECT_EQ(spdp_multicast_port(233), std::nullopt);
+  // 250 * 17179870 wraps 32 bits to 204, which would look like port 7604.
+  EXPECT_EQ(spdp_multicast_port(17179870), std::nullopt);
+}
+
+struct LeaseCase {
+  Duration lease;
+  rtps::RtpsDuration wire;
+};
+class LeaseConversion : public ::testing::TestWithParam<LeaseCase> {};
+
+TEST_P(LeaseConversion, SecondsAndBinaryFraction) {
+  EXPECT_EQ(to_rtps_duration(GetParam().lease), GetParam().wire);
+}
+
+constexpr std::int32_t max_s = std::numeric_limits<std::int32_t>::max();
+INSTANTIATE_TEST_SUITE_P(
+    Leases, LeaseConversion,
+    ::testing::Values(LeaseCase{100s, {100, 0}}, LeaseCase{1500ms, {1, 0x80000000u}},
+                      LeaseCase{1ns, {0, 4}},                      // 4.29... rounded down
+                      LeaseCase{999'999'999ns, {0, 4294967291u}},  // not rounded up to 2^32
+                      // Capped seconds keep their fraction.
+                      LeaseCase{std::chrono::seconds(max_s + 5LL) + 250ms, {max_s, 0x40000000u}},
+                      LeaseCase{-1s, {0, 0}}));
+
+TEST(LocalParticipantData, FillsTheAnnouncedFields) {
+  const auto data = local_participant_data(local(/*domain_id=*/1));
+  EXPECT_EQ(data.participant_guid, (rtps::Guid{local_prefix, ids::participant}));
+  EXPECT_EQ(data.protocol_version, (rtps::ProtocolVersion{2, 5}));
+  EXPECT_EQ(data.vendor_id, (rtps::VendorId{0x01, 0xF0}));
+  EXPECT_EQ(data.domain_id, 1u);
+  EXPECT_EQ(data.default_unicast_locator, Locator::udp_v4({10, 0, 0, 7}, 40002));
+  EXPECT_EQ(data.default_multicast_locator, std::nullopt);
+  EXPECT_EQ(data.metatraffic_unicast_locator, Locator::udp_v4({10, 0, 0, 7}, 40001));
+  EXPECT_EQ(data.metatraffic_multicast_locator, Locator::udp_v4({239, 255, 0, 1}, 7650));
+  EXPECT_EQ(data.lease_duration, (rtps::RtpsDuration{100, 0}));
+  EXPECT_EQ(data.builtin_endpoint_set, 0x00003C3Fu);
+  EXPECT_EQ(data.user_data, bytes({'u', 's', 'e', 'r'}));
+
+  auto secure = local();
+  secure.secure_builtin_endpoints = true;
+  EXPECT_EQ(local_participant_data(secure).builtin_endpoint_set, 0x0FFF3C3Fu);
+}
+
+// --- Beacon ------------------------------------------------------------------------------------
+
+class SpdpBeaconTest : public ::testing::Test {
+ protected:
+  static std::uint64_t announcements() {
+    return monitor::discovery_metrics().spdp_announcements_sent->value();
+  }
+
+  SpdpBeacon beacon{.data = local_participant_data(local())};
+};
+
+TEST_F(SpdpBeaconTest, AnnouncesOneDataFromTheSpdpWriter) {
+  const auto announced = beacon.serialize();
+  ASSERT_TRUE(announced) << rtps::to_string(announced.error());
+  const auto datagram = rtps::decode_datagram(SharedBytes::copy_of(*announced));
+  ASSERT_TRUE(datagram);
+  EXPECT_EQ(datagram->version, (rtps::ProtocolVersion{2, 5}));
+  EXPECT_EQ(datagram->vendor_id, (rtps::VendorId{0x01, 0xF0}));
+  EXPECT_EQ(datagram->guid_prefix, local_prefix);
+  ASSERT_EQ(datagram->submessages.size(), 1u);
+  const auto& data = std::get<rtps::DataSubmessage>(datagram->submessages[0]);
+  EXPECT_EQ(data.reader_id, ids::spdp_reader);
+  EXPECT_EQ(data.writer_id, ids::spdp_writer);
+  EXPECT_EQ(data.writer_sn, 1);
+  EXPECT_FALSE(data.inline_qos.has_value());
+  EXPECT_TRUE(std::ranges::equal(data.serialized_payload.span().first(2), bytes({0x00, 0x03})));
+
+  EXPECT_EQ(SpdpReader::parse_datagram(SharedBytes::copy_of(*announced)),
+            (DiscoveredParticipant{beacon.data, local_prefix, {0x01, 0xF0}}));
+}
+
+TEST_F(SpdpBeaconTest, AnnouncementsAreNumberedAndCounted) {
+  const auto before = announcements();
+  for (rtps::SequenceNumber expected = 1; expected <= 3; ++expected) {
+    const auto datagram = rtps::decode_datagram(SharedBytes::adopt(beacon.serialize().value()));
+    ASSERT_TRUE(datagram && datagram->submessages.size() == 1);
+    EXPECT_EQ(std::get<rtps::DataSubmessage>(datagram->submessages[0]).writer_sn, expected);
+  }
+  EXPECT_EQ(announcements(), before + 3);
+}
+
+TEST_F(SpdpBeaconTest, SequenceOverflowFailsButIsCounted) {
+  constexpr auto last = std::numeric_limits<rtps::SequenceNumber>::max();
+  beacon.next_sequence = last - 1;
+  ASSERT_TRUE(beacon.serialize());
+  const auto before = announcements();
+  EXPECT_EQ(beacon.serialize(),
+            std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow")));
+  EXPECT_FALSE(beacon.serialize());
+  EXPECT_EQ(beacon.next_sequence, last);
+  EXPECT_EQ(announcements(), before + 2);
+}
+
+// --- Reader ------------------------------------------------------------------------------------
+
+std::vector<std::byte> spdp_data(const GuidPrefix& prefix) {
+  return data_submessage(ids::spdp_writer, participant(prefix).to_pl_cdr_le());
+}
+
+// clang-format off
+const std::vector<std::byte> info_ts = submessage(rtps::submessage_id::info_ts, 0x01, bytes({
+    0x10, 0x00, 0x00, 0x00,                          // seconds
+    0x00, 0x00, 0x00, 0x80}));                       // fraction
+const std::vector<std::byte> heartbeat = submessage(rtps::submessage_id::heartbeat, 0x01, bytes({
+    0x00, 0x01, 0x00, 0xC7,                          // reader id
+    0x00, 0x01, 0x00, 0xC2,                          // writer id
+    0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,  // first sn 1
+    0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,  // last sn 1
+    0x01, 0x00, 0x00, 0x00}));                       // count
+// clang-format on
+
+struct ReaderCase {
+  const char* name;
+  SharedBytes bytes;
+  std::optional<GuidPrefix> participant;  // empty: no participant data
+};
+class SpdpReaderCases : public ::testing::TestWithParam<ReaderCase> {};
+
+TEST_P(SpdpReaderCases, TakesTheFirstUsableSpdpData) {
+  const auto& c = GetParam();
+  const auto parsed = SpdpReader::parse_datagram(c.bytes);
+  if (!c.participant) {
+    EXPECT_EQ(parsed, std::unexpected(SpdpError::no_participant_data()));
+    return;
+  }
+  EXPECT_EQ(parsed, (DiscoveredParticipant{participant(*c.participant), golden_prefix,
+                                           rtps::nimbrel_vendor_id}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Datagrams, SpdpReaderCases,
+    ::testing::Values(
+        ReaderCase{"InfoTsBeforeData", datagram({info_ts, spdp_data(remote_prefix)}),
+                   remote_prefix},
+        ReaderCase{"UnsupportedEncapsulationThenValid",
+                   datagram({data_submessage(ids::spdp_writer, bytes({0, 1, 0, 0, 1, 0})),
+                             spdp_data(remote_prefix)}),
+                   remote_prefix},
+        ReaderCase{"FirstOfTwoWins", datagram({spdp_data(remote_prefix), spdp_data(local_prefix)}),
+                   remote_prefix},
+        ReaderCase{"SedpDataIsNotTaken",
+                   datagram({data_submessage(ids::sedp_publications_writer,
+                                             participant(local_prefix).to_pl_cdr_le()),
+                             heartbeat}),
+                   std::nullopt},
+        ReaderCase{"OnlyUnsupportedEncapsulation",
+                   datagram({info_ts, data_submessage(ids::spdp_writer, bytes({0, 7, 0, 0}))}),
+                   std::nullopt}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(SpdpReader, OtherPayloadErrorsEndTheSearch) {
+  // PL_CDR_LE holding only PID_SENTINEL: no participant GUID.
+  const auto guidless = data_submessage(ids::spdp_writer, bytes({0, 3, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(SpdpReader::parse_datagram(datagram({guidless, spdp_data(remote_prefix)})),
+            std::unexpected(SpdpError::from(
+                rtps::WireError::malformed("PARTICIPANT_GUID missing or wrong length"))));
+}
+
+TEST(SpdpReader, ParsesCycloneAnnouncement) {
+  constexpr GuidPrefix cyclone_pub{0x01, 0x10, 0x60, 0x12, 0x5a, 0xa1,
+                                   0x08, 0x2e, 0xa2, 0x12, 0xf2, 0x1b};
+  const auto parsed = SpdpReader::parse_datagram(load_capture("spdp_pub.bin"));
+  ASSERT_TRUE(parsed) << to_string(parsed.error());
+  EXPECT_EQ(parsed->sender_prefix, cyclone_pub);
+  EXPECT_EQ(parsed->sender_vendor_id, (rtps::VendorId{0x01, 0x10}));
+  const auto& d = parsed->data;
+  EXPECT_EQ(d.participant_guid, (rtps::Guid{cyclone_pub, ids::participant}));
+  EXPECT_EQ(d.default_unicast_locator, Locator::udp_v4({127, 0, 0, 1}, 56172));
+  EXPECT_EQ(d.default_multicast_locator, Locator::udp_v4({239, 255, 0, 1}, 7401));
+  EXPECT_EQ(d.metatraffic_unicast_locator, Locator::udp_v4({127, 0, 0, 1}, 56172));
+  EXPECT_EQ(d.metatraffic_multicast_locator, Locator::udp_v4({239, 255, 0, 1}, 7400));
+}
+
+// --- Participants cache ------------------------------------------------------------------------
+
+DiscoveredParticipant heard(const GuidPrefix& prefix, const GuidPrefix& sender, std::uint8_t tag) {
+  auto data = participant(prefix);
+  data.user_data = bytes({tag});
+  return {std::move(data), sender, {0x01, 0x10}};
+}
+
+TEST(ParticipantsCache, KeyedByParticipantGuidAndReplacedOnReannouncement) {
+  const auto known = std::make_shared<monitor::Gauge>();
+  DiscoveredParticipantsCache cache{known};
+  EXPECT_TRUE(cache.insert(heard(remote_prefix, /*sender=*/golden_prefix, 1)));
+  EXPECT_EQ(known->value(), 1);
+  EXPECT_TRUE(cache.insert(heard(local_prefix, /*sender=*/local_prefix, 2)));
+  EXPECT_EQ(known->value(), 2);
+
+  // Heard again, through another sender: the same entry, now holding the new data.
+  const auto again = heard(remote_prefix, /*sender=*/local_prefix, 3);
+  EXPECT_FALSE(cache.insert(again));
+  EXPECT_EQ(cache.size(), 2u);
+  EXPECT_EQ(known->value(), 2);
+  ASSERT_NE(cache.find(remote_prefix), nullptr);
+  EXPECT_EQ(*cache.find(remote_prefix), again);
+  EXPECT_EQ(cache.find(golden_prefix), nullptr);
+}
+
+TEST(ParticipantsCache, DefaultsToTheProcessGauge) {
+  DiscoveredParticipantsCache cache;
+  ASSERT_TRUE(cache.insert(heard(remote_prefix, remote_prefix, 1)));
+  ASSERT_TRUE(cache.insert(heard(local_prefix, local_prefix, 1)));
+  EXPECT_EQ(monitor::discovery_metrics().participants_known->value(), 2);
+}
+
+}  // namespace
+}  // namespace nimbrel::discovery

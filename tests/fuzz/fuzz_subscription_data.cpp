@@ -1,0 +1,34 @@
+// Decodes arbitrary bytes as an SEDP subscription. What decodes must re-encode and decode back to
+// the same record; encoding may only fail for a type identifier its own encoder refuses (the
+// decoder does not apply the strongly-connected-component check).
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "cdr/buffer.hpp"
+#include "rtps/subscription_data.hpp"
+
+namespace {
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using nimbrel::rtps::SubscriptionBuiltinTopicData;
+  auto decoded = SubscriptionBuiltinTopicData::from_pl_cdr_le(std::as_bytes(std::span(data, size)));
+  if (!decoded) return 0;
+  check(decoded->partition.size() <= size / 5);
+
+  auto encoded = decoded->to_pl_cdr_le();
+  if (!encoded) {
+    nimbrel::cdr::BufferWriter writer;
+    check(decoded->type_identifier.has_value() && !decoded->type_identifier->encode_into(writer));
+    return 0;
+  }
+  auto again = SubscriptionBuiltinTopicData::from_pl_cdr_le(*encoded);
+  check(again.has_value() && *again == *decoded);
+  return 0;
+}

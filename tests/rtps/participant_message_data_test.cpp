@@ -1,0 +1,129 @@
+#include "rtps/participant_message_data.hpp"
+
+#include <gtest/gtest.h>
+
+#include "rtps/records_test_util.hpp"
+
+namespace nimbrel::rtps {
+namespace {
+
+using testing::bytes;
+using testing::concat;
+
+// clang-format off
+const std::vector<std::byte> golden_le = bytes({
+    0x00, 0x01, 0x00, 0x00,                          // CDR_LE, options
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,           // participant GUID prefix
+    0x00, 0x00, 0x01, 0xC1,                          //   participant entity id
+    0x02, 0x00, 0x00, 0x00,                          // kind 2
+    0x03, 0x00, 0x00, 0x00,                          // data length 3
+    0xAA, 0xBB, 0xCC});                              // data, unpadded
+const std::vector<std::byte> golden_be = bytes({
+    0x00, 0x00, 0x00, 0x00,                          // CDR_BE, options
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,           // participant GUID prefix
+    0x00, 0x00, 0x01, 0xC1,                          //   participant entity id
+    0x00, 0x00, 0x00, 0x02,                          // kind 2
+    0x00, 0x00, 0x00, 0x03,                          // data length 3
+    0xAA, 0xBB, 0xCC});                              // data, unpadded
+// The standard form: a GUID prefix only.
+const std::vector<std::byte> short_form = bytes({
+    0x00, 0x07, 0x00, 0x00,                          // CDR2_LE, options
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,           // participant GUID prefix
+    0x01, 0x00, 0x00, 0x00,                          // kind 1
+    0x02, 0x00, 0x00, 0x00,                          // data length 2
+    0xAA, 0xBB});                                    // data
+// clang-format on
+
+const Guid golden_guid{testing::golden_prefix, entity_ids::participant};
+const ParticipantMessageData golden_message{golden_guid, 2, bytes({0xAA, 0xBB, 0xCC})};
+
+class ParticipantMessageGolden : public ::testing::TestWithParam<bool> {
+ protected:
+  bool le() const { return GetParam(); }
+  const std::vector<std::byte>& golden() const { return le() ? golden_le : golden_be; }
+};
+
+TEST_P(ParticipantMessageGolden, EncodesAndDecodes) {
+  EXPECT_EQ(golden_message.to_cdr(le()), golden());
+  EXPECT_EQ(ParticipantMessageData::from_cdr(golden()), golden_message);
+}
+
+TEST_P(ParticipantMessageGolden, XcdrTwoIdentifiersReadTheSameBody) {
+  auto payload = golden();
+  payload[1] = std::byte{le() ? std::uint8_t{0x07} : std::uint8_t{0x06}};
+  EXPECT_EQ(ParticipantMessageData::from_cdr(payload), golden_message);
+}
+
+TEST_P(ParticipantMessageGolden, EveryTruncation) {
+  // A long form cut below 24 body bytes reads as the short form: its entity id becomes the kind
+  // and its kind the data length (2), so cuts at 26 and 27 bytes decode.
+  const auto data_length_2 = WireError::eof(2, 24);
+  for (std::size_t length = 0; length < golden().size(); ++length) {
+    auto message = ParticipantMessageData::from_cdr(std::span(golden()).first(length));
+    if (length == 26 || length == 27) {
+      ASSERT_TRUE(message) << "length " << length;
+      EXPECT_EQ(message->participant_guid, golden_guid);
+      EXPECT_EQ(message->kind, le() ? 0xC1010000u : 0x000001C1u);
+      EXPECT_EQ(message->data, (le() ? bytes({0x03, 0x00}) : bytes({0x00, 0x00})));
+      continue;
+    }
+    ASSERT_FALSE(message) << "length " << length;
+    const WireError expected = length < 4    ? WireError::eof(4, 0)
+                               : length < 24 ? WireError::eof(20, 4)
+                               : length < 28 ? data_length_2
+                                             : WireError::eof(3, 28);
+    EXPECT_EQ(message.error(), expected) << "length " << length;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothByteOrders, ParticipantMessageGolden, ::testing::Bool());
+
+TEST(ParticipantMessageData, EmptyDataIs28BytesAndComesBackThroughTheLongForm) {
+  const ParticipantMessageData empty{golden_guid, 0, {}};
+  auto encoded = empty.to_cdr(true);
+  ASSERT_TRUE(encoded);
+  EXPECT_EQ(encoded->size(), 28u);
+  EXPECT_EQ(ParticipantMessageData::from_cdr(*encoded), empty);
+}
+
+TEST(ParticipantMessageData, ShortFormTakesTheParticipantEntityId) {
+  EXPECT_EQ(ParticipantMessageData::from_cdr(short_form),
+            (ParticipantMessageData{golden_guid, 1, bytes({0xAA, 0xBB})}));
+}
+
+TEST(ParticipantMessageData, KeepsTheEntityIdItReads) {
+  // A 24-byte body is the long form, whatever the entity id says.
+  const Guid writer{testing::golden_prefix, entity_ids::participant_message_writer};
+  const ParticipantMessageData message{writer, 7, {}};
+  EXPECT_EQ(ParticipantMessageData::from_cdr(*message.to_cdr(false)), message);
+}
+
+TEST(ParticipantMessageData, DataIsCappedAt4096Bytes) {
+  const auto too_long = WireError::malformed("ParticipantMessageData.data exceeds MAX_DATA_LEN");
+  ParticipantMessageData message{golden_guid, 0, testing::filled(4096, 0x5A)};
+  auto at_cap = message.to_cdr(true);
+  ASSERT_TRUE(at_cap);
+  EXPECT_EQ(ParticipantMessageData::from_cdr(*at_cap), message);
+
+  message.data.push_back(std::byte{0});
+  EXPECT_EQ(message.to_cdr(true).error(), too_long);
+  // A forged length is refused before the data is looked for.
+  auto forged = *at_cap;
+  forged[24] = std::byte{0x01};  // length 4097
+  forged.push_back(std::byte{0});
+  EXPECT_EQ(ParticipantMessageData::from_cdr(forged).error(), too_long);
+}
+
+TEST(ParticipantMessageData, RejectsOtherEncapsulations) {
+  for (const auto& id :
+       {bytes({0x00, 0x02}), bytes({0x00, 0x03}), bytes({0x01, 0x01}), bytes({0x00, 0x08})}) {
+    auto payload = concat({id, std::vector(golden_le.begin() + 2, golden_le.end())});
+    WireError expected{.kind = WireError::Kind::UnsupportedEncapsulation,
+                       .encapsulation = {std::to_integer<std::uint8_t>(id[0]),
+                                         std::to_integer<std::uint8_t>(id[1])}};
+    EXPECT_EQ(ParticipantMessageData::from_cdr(payload).error(), expected);
+  }
+}
+
+}  // namespace
+}  // namespace nimbrel::rtps

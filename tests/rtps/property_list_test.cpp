@@ -1,0 +1,228 @@
+#include "rtps/property_list.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "rtps/wire_test_util.hpp"
+
+namespace nimbrel::rtps {
+namespace {
+
+using testing::bytes;
+using testing::concat;
+
+// clang-format off
+const std::vector<std::byte> golden_le = bytes({
+    0x01, 0x00, 0x00, 0x00,              // property count 1
+    0x02, 0x00, 0x00, 0x00, 'a', 0x00,   // name "a"
+    0x00, 0x00,                          // padding
+    0x02, 0x00, 0x00, 0x00, 'b', 0x00,   // value "b"
+    0x00, 0x00,                          // padding
+    0x00, 0x00, 0x00, 0x00});            // binary count 0
+const std::vector<std::byte> golden_be = bytes({
+    0x00, 0x00, 0x00, 0x01,              // property count 1
+    0x00, 0x00, 0x00, 0x02, 'a', 0x00,   // name "a"
+    0x00, 0x00,                          // padding
+    0x00, 0x00, 0x00, 0x02, 'b', 0x00,   // value "b"
+    0x00, 0x00,                          // padding
+    0x00, 0x00, 0x00, 0x00});            // binary count 0
+// clang-format on
+
+const WirePropertyList golden_list{{{"a", "b"}}};
+
+class PropertyListGolden : public ::testing::TestWithParam<bool> {
+ protected:
+  bool le() const { return GetParam(); }
+  const std::vector<std::byte>& golden() const { return le() ? golden_le : golden_be; }
+};
+
+TEST_P(PropertyListGolden, EncodesToTheGoldenBytes) {
+  EXPECT_EQ(golden_list.encode(le()), golden());
+}
+
+TEST_P(PropertyListGolden, DecodesTheGoldenBytes) {
+  EXPECT_EQ(WirePropertyList::decode(golden(), le()), golden_list);
+}
+
+TEST_P(PropertyListGolden, EveryTruncationGivesItsError) {
+  // A cut into padding reports the next field where it was due.
+  const std::vector<std::pair<std::size_t, WireError>> cuts = {
+      {0, WireError::eof(4, 0)},   {4, WireError::eof(4, 4)},   {8, WireError::eof(2, 8)},
+      {10, WireError::eof(4, 12)}, {12, WireError::eof(4, 12)}, {16, WireError::eof(2, 16)},
+      {18, WireError::eof(4, 20)}};
+  for (std::size_t length = 0; length < golden().size(); ++length) {
+    std::size_t i = 0;
+    while (i + 1 < cuts.size() && cuts[i + 1].first <= length)
+      ++i;
+    auto list = WirePropertyList::decode(std::span(golden()).first(length), le());
+    ASSERT_FALSE(list) << "length " << length;
+    EXPECT_EQ(list.error(), cuts[i].second) << "length " << length;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothByteOrders, PropertyListGolden, ::testing::Bool());
+
+TEST(WirePropertyList, BinaryPropertiesAreCheckedAndDropped) {
+  // clang-format off
+  const auto input = bytes({
+      0x01, 0x00, 0x00, 0x00,                          // property count 1
+      0x03, 0x00, 0x00, 0x00, 'k', '1', 0x00, 0x00,    // name "k1", padding
+      0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // value "", padding
+      0x02, 0x00, 0x00, 0x00,                          // binary count 2
+      0x02, 0x00, 0x00, 0x00, 'b', 0x00, 0x00, 0x00,   // name "b", padding
+      0x03, 0x00, 0x00, 0x00, 0xAA, 0xBB, 0xCC, 0x00,  // value length 3, bytes, padding
+      0x02, 0x00, 0x00, 0x00, 'c', 0x00, 0x00, 0x00,   // name "c", padding
+      0x00, 0x00, 0x00, 0x00});                        // empty value
+  // clang-format on
+  EXPECT_EQ(WirePropertyList::decode(input, true), (WirePropertyList{{{"k1", ""}}}));
+  // The last binary value may end without its padding; a short value may not.
+  // clang-format off
+  const auto unpadded = bytes({0x00, 0x00, 0x00, 0x00,                          // no strings
+                               0x01, 0x00, 0x00, 0x00,                          // binary count 1
+                               0x02, 0x00, 0x00, 0x00, 'b', 0x00, 0x00, 0x00,   // name "b"
+                               0x03, 0x00, 0x00, 0x00, 0xAA, 0xBB, 0xCC});      // length 3, bytes
+  // clang-format on
+  EXPECT_EQ(WirePropertyList::decode(unpadded, true), WirePropertyList{});
+  EXPECT_EQ(WirePropertyList::decode(std::span(input).first(38), true).error(),
+            WireError::eof(3, 36));
+}
+
+std::vector<std::byte> counts(std::uint32_t strings, std::uint32_t binaries) {
+  std::vector<std::byte> out;
+  WireWriter w(out, /*little_endian=*/true);
+  w.write_u32(strings);
+  for (std::uint32_t i = 0; i < strings; ++i) {
+    w.write_u32(1);  // ""
+    w.write_u32(0);
+    w.write_u32(1);
+    w.write_u32(0);
+  }
+  w.write_u32(binaries);
+  for (std::uint32_t i = 0; i < binaries; ++i) {
+    w.write_u32(1);
+    w.write_u32(0);
+    w.write_u32(0);  // empty value
+  }
+  return out;
+}
+
+TEST(WirePropertyList, CountsAreCappedAt1024) {
+  auto at_cap = WirePropertyList::decode(counts(1024, 1024), true);
+  ASSERT_TRUE(at_cap);
+  EXPECT_EQ(at_cap->properties.size(), 1024u);
+  EXPECT_EQ(WirePropertyList::decode(counts(1025, 0), true).error(),
+            WireError::malformed("PropertyList: count exceeds MAX_PROPERTIES"));
+  EXPECT_EQ(WirePropertyList::decode(counts(0, 1025), true).error(),
+            WireError::malformed("PropertyList: binary count exceeds MAX_PROPERTIES"));
+  // A hostile count with nothing behind it fails on the first missing string.
+  EXPECT_EQ(WirePropertyList::decode(bytes({0x00, 0x04, 0, 0}), true).error(),
+            WireError::eof(4, 4));
+
+  WirePropertyList list;
+  list.properties.resize(1024);
+  EXPECT_TRUE(list.encode(true));
+  list.properties.resize(1025);
+  EXPECT_EQ(list.encode(true).error(),
+            WireError::malformed("PropertyList: exceeds MAX_PROPERTIES"));
+}
+
+TEST(WirePropertyList, BinaryValuesAreCappedAt65536) {
+  for (std::uint32_t length : {65536u, 65537u}) {
+    std::vector<std::byte> input;
+    WireWriter w(input, /*little_endian=*/true);
+    w.write_u32(0);
+    w.write_u32(1);
+    w.write_u32(1);  // name ""
+    w.write_u32(0);
+    w.write_u32(length);
+    w.write_zeros(length);
+    auto decoded = WirePropertyList::decode(input, true);
+    if (length == 65536) {
+      EXPECT_TRUE(decoded);
+    } else {
+      EXPECT_EQ(decoded.error(), WireError::malformed("PropertyList: binary value exceeds cap"));
+    }
+  }
+}
+
+TEST(WirePropertyList, StringLengthCapsDifferByOneBetweenEncoderAndDecoder) {
+  const WirePropertyList longest_decodable{{{"n", std::string(65535, 'x')}}};
+  auto encoded = longest_decodable.encode(true);
+  ASSERT_TRUE(encoded);
+  EXPECT_EQ(WirePropertyList::decode(*encoded, true), longest_decodable);
+
+  const WirePropertyList encodable_only{{{std::string(65536, 'x'), "v"}}};
+  encoded = encodable_only.encode(true);
+  ASSERT_TRUE(encoded);
+  EXPECT_EQ(WirePropertyList::decode(*encoded, true).error(),
+            WireError::malformed("CDR string exceeds MAX_PROPERTY_STRING_LEN"));
+
+  const WirePropertyList too_long{{{"n", std::string(65537, 'x')}}};
+  EXPECT_EQ(too_long.encode(true).error(),
+            WireError::malformed("PropertyList: string exceeds MAX_PROPERTY_STRING_LEN"));
+}
+
+TEST(WirePropertyList, InnerNulIsRejectedBeforeAnythingOfThePropertyIsWritten) {
+  const WirePropertyList list{{{"ok", "fine"}, {"a", std::string("b\0c", 3)}}};
+  EXPECT_EQ(list.encode(true).error(),
+            WireError::malformed("PropertyList: string contains inner null byte"));
+}
+
+struct StringCase {
+  std::string name;
+  std::vector<std::byte> input;
+  std::size_t offset;
+  WireResult<Decoded<std::string>> expected;
+};
+
+void PrintTo(const StringCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CdrString : public ::testing::TestWithParam<StringCase> {};
+
+TEST_P(CdrString, DecodesOrFailsAsExpected) {
+  const auto& c = GetParam();
+  auto got = read_cdr_string(c.input, c.offset, /*little_endian=*/true);
+  ASSERT_EQ(got.has_value(), c.expected.has_value());
+  if (got) {
+    EXPECT_EQ(got->value, c.expected->value);
+    EXPECT_EQ(got->end, c.expected->end);
+  } else {
+    EXPECT_EQ(got.error(), c.expected.error());
+  }
+}
+
+WireResult<Decoded<std::string>> fails(WireError e) {
+  return std::unexpected(e);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CdrString,
+    ::testing::Values(
+        StringCase{"Plain", bytes({9, 3, 0, 0, 0, 'h', 'i', 0}), 1, Decoded<std::string>{"hi", 8}},
+        StringCase{"Utf8", bytes({3, 0, 0, 0, 0xC3, 0xA9, 0}), 0,
+                   Decoded<std::string>{"\xC3\xA9", 7}},
+        StringCase{"ShortLength", bytes({9, 3, 0, 0}), 1, fails(WireError::eof(4, 1))},
+        StringCase{"OffsetPastEnd", bytes({1}), 8, fails(WireError::eof(4, 8))},
+        StringCase{"ZeroLength", bytes({0, 0, 0, 0}), 0,
+                   fails(WireError::malformed("CDR string length 0 (missing null terminator)"))},
+        StringCase{"OverCap", bytes({0x01, 0x00, 0x01, 0x00}), 0,
+                   fails(WireError::malformed("CDR string exceeds MAX_PROPERTY_STRING_LEN"))},
+        StringCase{"ShortText", bytes({9, 4, 0, 0, 0, 'h', 'i'}), 1, fails(WireError::eof(4, 5))},
+        StringCase{"NoTerminator", bytes({2, 0, 0, 0, 'h', 'i'}), 0,
+                   fails(WireError::malformed("CDR string missing null terminator"))},
+        StringCase{"NotUtf8", bytes({3, 0, 0, 0, 0xC3, 0x28, 0}), 0,
+                   fails(WireError::malformed("CDR string is not valid UTF-8"))}),
+    [](const auto& param_info) { return param_info.param.name; });
+
+TEST(CdrString, WritesLengthTextAndNulWithoutAlignment) {
+  std::vector<std::byte> out = bytes({0xAA});
+  WireWriter w(out, /*little_endian=*/false);
+  ASSERT_TRUE(write_cdr_string(w, "ab"));
+  EXPECT_EQ(out, bytes({0xAA, 0, 0, 0, 3, 'a', 'b', 0}));
+}
+
+}  // namespace
+}  // namespace nimbrel::rtps

@@ -1,0 +1,323 @@
+#include "rtps/publication_data.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "rtps/records_test_util.hpp"
+
+namespace nimbrel::rtps {
+namespace {
+
+using testing::bytes;
+using testing::cdr_string;
+using testing::concat;
+using testing::param;
+using testing::pl_cdr;
+using testing::u32;
+
+using Strings = std::vector<std::string>;
+
+// clang-format off
+const auto string_ab = bytes({0x03, 0x00, 0x00, 0x00, 'a', 'b', 0x00, 0x00});  // length 3, "ab", NUL, pad
+const auto string_empty = bytes({0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});  // length 1, NUL, pad
+const auto partition_golden = bytes({
+    0x03, 0x00, 0x00, 0x00,                          // count 3
+    0x03, 0x00, 0x00, 0x00, 'a', 'b', 0x00, 0x00,    // "ab", padding
+    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // "", padding
+    0x04, 0x00, 0x00, 0x00, 'x', 'y', 'z', 0x00});   // "xyz"
+const auto octets_golden = bytes({
+    0x05, 0x00, 0x00, 0x00,                          // length 5
+    0x01, 0x02, 0x03, 0x04, 0x05, 0x00, 0x00, 0x00});  // bytes, padding
+const auto filter_golden = bytes({
+    0x03, 0x00, 0x00, 0x00, 'c', 'f', 0x00, 0x00,    // content-filtered topic "cf"
+    0x02, 0x00, 0x00, 0x00, 'T', 0x00, 0x00, 0x00,   // related topic "T"
+    0x07, 0x00, 0x00, 0x00, 'D', 'D', 'S', 'S',      // filter class "DDSSQL"
+    'Q', 'L', 0x00, 0x00,
+    0x07, 0x00, 0x00, 0x00, 'x', ' ', '>', ' ',      // expression "x > %0"
+    '%', '0', 0x00, 0x00,
+    0x01, 0x00, 0x00, 0x00,                          // 1 parameter
+    0x02, 0x00, 0x00, 0x00, '1', 0x00, 0x00, 0x00}); // "1", padding
+// clang-format on
+const ContentFilterProperty golden_filter{"cf", "T", "DDSSQL", "x > %0", {"1"}};
+
+TEST(ValueCodecs, StringsEncodePaddedAndDecodeInEitherOrder) {
+  EXPECT_EQ(encode_cdr_string_le("ab"), string_ab);
+  EXPECT_EQ(encode_cdr_string_le(""), string_empty);
+  auto ab = decode_cdr_string(string_ab, true);
+  ASSERT_TRUE(ab);
+  EXPECT_EQ(ab->value, "ab");
+  EXPECT_EQ(ab->end, 7u);  // just past the NUL; padding is the caller's
+  EXPECT_EQ(decode_cdr_string(bytes({0, 0, 0, 3, 'a', 'b', 0}), false)->value, "ab");
+  EXPECT_EQ(decode_cdr_string(string_empty, true)->value, "");
+  // Unlike property strings, no cap applies beyond the value's size.
+  const std::string big(70000, 'x');
+  EXPECT_EQ(decode_cdr_string(*encode_cdr_string_le(big), true)->value, big);
+}
+
+TEST(ValueCodecs, StringErrors) {
+  const std::vector<std::pair<std::vector<std::byte>, WireError>> cases = {
+      {{}, WireError::eof(4, 0)},
+      {bytes({0x02, 0x00, 0x00}), WireError::eof(4, 0)},
+      {bytes({0x00, 0x00, 0x00, 0x00, 0x00}),
+       WireError::malformed("CDR string length 0 (missing null terminator)")},
+      {bytes({0x05, 0x00, 0x00, 0x00, 'a', 'b', 0x00}), WireError::eof(5, 4)},
+      {bytes({0xFF, 0xFF, 0xFF, 0xFF, 'a', 'b', 0x00}), WireError::eof(0xFFFFFFFF, 4)},
+      {bytes({0x02, 0x00, 0x00, 0x00, 'a', 'b'}),
+       WireError::malformed("CDR string missing null terminator")},
+      {bytes({0x03, 0x00, 0x00, 0x00, 0xC3, 0x28, 0x00}),
+       WireError::malformed("CDR string is not valid UTF-8")},
+  };
+  for (const auto& [value, error] : cases) {
+    EXPECT_EQ(decode_cdr_string(value, true).error(), error) << ::testing::PrintToString(value);
+  }
+  EXPECT_EQ(decode_cdr_string(string_ab, true, 9).error(), WireError::eof(4, 9));
+}
+
+TEST(ValueCodecs, StringListsAlignEachString) {
+  const Strings names{"ab", "", "xyz"};
+  EXPECT_EQ(encode_partition_le(names), partition_golden);
+  EXPECT_EQ(decode_partition(partition_golden, true), names);
+  EXPECT_EQ(decode_partition(bytes({0, 0, 0, 1, 0, 0, 0, 2, 'q', 0}), false), Strings{"q"});
+  EXPECT_EQ(decode_partition(u32(true, 0), true), Strings{});
+  EXPECT_EQ(encode_partition_le(Strings{}), u32(true, 0));
+}
+
+TEST(ValueCodecs, StringListErrors) {
+  const std::vector<std::pair<std::vector<std::byte>, WireError>> cases = {
+      {bytes({0x01, 0x00, 0x00}), WireError::eof(4, 0)},
+      // Count 2, one string.
+      {concat({u32(true, 2), string_ab}), WireError::eof(4, 12)},
+      // The second string claims more bytes than remain.
+      {concat({u32(true, 2), string_ab, u32(true, 9), bytes({'a', 0})}), WireError::eof(9, 16)},
+      // A forged count fails on the first missing string.
+      {u32(true, 0xFFFFFFFF), WireError::eof(4, 4)},
+      {concat({u32(true, 1), bytes({0, 0, 0, 0})}),
+       WireError::malformed("CDR string length 0 (missing null terminator)")},
+  };
+  for (const auto& [value, error] : cases) {
+    EXPECT_EQ(decode_partition(value, true).error(), error) << ::testing::PrintToString(value);
+  }
+}
+
+TEST(ValueCodecs, OctetSequences) {
+  const auto five = bytes({1, 2, 3, 4, 5});
+  EXPECT_EQ(encode_octet_seq_le(five), octets_golden);
+  EXPECT_EQ(decode_octet_seq(octets_golden, true), five);
+  EXPECT_EQ(decode_octet_seq(bytes({0, 0, 0, 2, 7, 8}), false), bytes({7, 8}));
+  EXPECT_EQ(encode_octet_seq_le({}), u32(true, 0));
+  EXPECT_EQ(decode_octet_seq(bytes({5, 0, 0}), true).error(), WireError::eof(4, 0));
+  EXPECT_EQ(decode_octet_seq(bytes({5, 0, 0, 0, 1, 2, 3, 4}), true).error(), WireError::eof(5, 4));
+}
+
+TEST(ValueCodecs, ContentFilterProperty) {
+  EXPECT_EQ(encode_content_filter_property_le(golden_filter), filter_golden);
+  EXPECT_EQ(decode_content_filter_property(filter_golden, true), golden_filter);
+  // Any missing piece fails the whole property; only the last string's padding may be cut.
+  for (std::size_t length = 0; length < filter_golden.size(); ++length) {
+    auto filter = decode_content_filter_property(std::span(filter_golden).first(length), true);
+    EXPECT_EQ(filter.has_value(), length >= 50) << "length " << length;
+  }
+}
+
+// clang-format off
+const auto golden_be = bytes({
+    0x00, 0x02, 0x00, 0x00,                          // PL_CDR_BE, options
+    0x00, 0x5A, 0x00, 0x10,                          // ENDPOINT_GUID
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,           //   prefix
+    0x00, 0x00, 0x0B, 0x02,                          //   keyed user writer
+    0x00, 0x05, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x06,  // TOPIC_NAME, length 6
+    'T', 'o', 'p', 'i', 'c', 0x00, 0x00, 0x00,       //   "Topic", NUL, padding
+    0x00, 0x07, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x05,  // TYPE_NAME, length 5
+    'T', 'y', 'p', 'e', 0x00, 0x00, 0x00, 0x00,      //   "Type", NUL, padding
+    0x00, 0x1D, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01,  // DURABILITY transient local
+    0x00, 0x1A, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x02,  // RELIABILITY reliable
+    0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,  //   max blocking time 1 s
+    0x00, 0x1F, 0x00, 0x04, 0x00, 0x00, 0x00, 0x01,  // OWNERSHIP exclusive
+    0x00, 0x06, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFE,  // OWNERSHIP_STRENGTH -2
+    0x00, 0x1B, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x01,  // LIVELINESS manual by participant
+    0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00,  //   lease 5 s
+    0x00, 0x23, 0x00, 0x08, 0x00, 0x00, 0x00, 0x02,  // DEADLINE 2 s
+    0x80, 0x00, 0x00, 0x00,                          //   fraction 2^31
+    0x00, 0x2B, 0x00, 0x08, 0x00, 0x00, 0x00, 0x03,  // LIFESPAN 3 s
+    0x00, 0x00, 0x00, 0x00,                          //   fraction 0
+    0x00, 0x29, 0x00, 0x14, 0x00, 0x00, 0x00, 0x02,  // PARTITION, count 2
+    0x00, 0x00, 0x00, 0x02, 'a', 0x00, 0x00, 0x00,   //   "a", padding
+    0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,  //   "", padding
+    0x00, 0x2E, 0x00, 0x08, 0x00, 0x00, 0x00, 0x01,  // TOPIC_DATA, length 1
+    0x7E, 0x00, 0x00, 0x00,                          //   byte, padding
+    0x00, 0x73, 0x00, 0x08, 0x00, 0x00, 0x00, 0x02,  // DATA_REPRESENTATION, count 2
+    0x00, 0x02, 0x00, 0x00,                          //   XCDR2, XCDR1
+    0x80, 0x02, 0x00, 0x08, 0x71, 0x00, 0x00, 0x00,  // TYPE_IDENTIFIER string8 large, padding
+    0xE8, 0x03, 0x00, 0x00,                          //   bound 1000, little-endian regardless
+    0x10, 0x04, 0x00, 0x08, 0x00, 0x00, 0x00, 0x01,  // ENDPOINT_SECURITY_INFO 1
+    0x00, 0x00, 0x00, 0x02,                          //   plugin attributes 2
+    0x00, 0x01, 0x00, 0x00});                        // sentinel
+// clang-format on
+
+const Guid writer_guid{testing::golden_prefix,
+                       make_entity_id(0, 0, 0x0B, EntityKind::UserWriterWithKey)};
+
+TEST(PublicationGolden, BigEndian) {
+  PublicationBuiltinTopicData expected;
+  expected.participant_guid = {testing::golden_prefix, entity_ids::participant};
+  expected.endpoint_guid = writer_guid;
+  expected.topic_name = "Topic";
+  expected.type_name = "Type";
+  expected.durability = DurabilityKind::TransientLocal;
+  expected.reliability = {ReliabilityKind::Reliable, {1, 0}};
+  expected.ownership = OwnershipKind::Exclusive;
+  expected.ownership_strength = -2;
+  expected.liveliness = {LivelinessKind::ManualByParticipant, {5, 0}};
+  expected.deadline = {2, 0x80000000};
+  expected.lifespan = {3, 0};
+  expected.partition = {"a", ""};
+  expected.topic_data = bytes({0x7E});
+  expected.data_representation = {2, 0};
+  expected.type_identifier = types::TypeIdentifier::String8Large{1000};
+  expected.endpoint_security_info = EndpointSecurityInfo{1, 2};
+  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(golden_be), expected);
+}
+
+const auto required = concat({
+    param(true, 0x005A,
+          concat({bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), bytes({0, 0, 0x0B, 0x02})})),
+    param(true, 0x0005, cdr_string(true, "T")),
+    param(true, 0x0007, cdr_string(true, "Y")),
+});
+
+PublicationBuiltinTopicData defaults() {
+  PublicationBuiltinTopicData d;
+  d.participant_guid = {testing::golden_prefix, entity_ids::participant};
+  d.endpoint_guid = writer_guid;
+  d.topic_name = "T";
+  d.type_name = "Y";
+  return d;
+}
+
+struct LenientCase {
+  const char* name;
+  std::vector<std::byte> params;  // framed, little-endian, after the required ones
+  std::function<void(PublicationBuiltinTopicData&)> expect;
+};
+
+class PublicationLenient : public ::testing::TestWithParam<LenientCase> {};
+
+TEST_P(PublicationLenient, DecodesToDefaultsOrTheFirstUsableValue) {
+  const auto& c = GetParam();
+  auto payload = concat(
+      {bytes({0x00, 0x03, 0x00, 0x00}), required, c.params, bytes({0x01, 0x00, 0x00, 0x00})});
+  PublicationBuiltinTopicData expected = defaults();
+  c.expect(expected);
+  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(payload), expected);
+}
+
+const auto nothing = [](PublicationBuiltinTopicData&) {};
+const Guid guid_of_nines{{9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}, {{9, 9, 9}, EntityKind::Unknown}};
+const auto kind_and_1s = [](std::uint32_t kind) {
+  return concat({u32(true, kind), u32(true, 1), u32(true, 0)});
+};
+
+const std::vector<LenientCase> publication_cases = {
+    LenientCase{"participant_guid_of_12_bytes", param(true, 0x0050, testing::filled(12, 9)),
+                nothing},
+    LenientCase{"participant_guid_given", param(true, 0x0050, testing::filled(16, 9)),
+                [](auto& d) { d.participant_guid = guid_of_nines; }},
+    LenientCase{"durability_4_is_volatile", param(true, 0x001D, u32(true, 4)), nothing},
+    LenientCase{"durability_persistent", param(true, 0x001D, u32(true, 3)),
+                [](auto& d) { d.durability = DurabilityKind::Persistent; }},
+    LenientCase{"reliability_reliable", param(true, 0x001A, kind_and_1s(2)),
+                [](auto& d) {
+                  d.reliability = {ReliabilityKind::Reliable, {1, 0}};
+                }},
+    LenientCase{"reliability_7_is_best_effort", param(true, 0x001A, kind_and_1s(7)),
+                [](auto& d) {
+                  d.reliability.max_blocking_time = {1, 0};
+                }},
+    LenientCase{"reliability_of_8_bytes", param(true, 0x001A, testing::filled(8, 2)), nothing},
+    LenientCase{"first_reliability_wins",
+                concat({param(true, 0x001A, kind_and_1s(1)), param(true, 0x001A, kind_and_1s(2))}),
+                [](auto& d) {
+                  d.reliability.max_blocking_time = {1, 0};
+                }},
+    LenientCase{"ownership_2_is_shared", param(true, 0x001F, u32(true, 2)), nothing},
+    LenientCase{"liveliness_manual_by_topic", param(true, 0x001B, kind_and_1s(2)),
+                [](auto& d) {
+                  d.liveliness = {LivelinessKind::ManualByTopic, {1, 0}};
+                }},
+    LenientCase{"liveliness_3_is_automatic", param(true, 0x001B, kind_and_1s(3)),
+                [](auto& d) {
+                  d.liveliness.lease_duration = {1, 0};
+                }},
+    LenientCase{"short_deadline_and_lifespan",
+                concat({param(true, 0x0023, u32(true, 1)), param(true, 0x002B, u32(true, 1))}),
+                nothing},
+    LenientCase{"empty_ownership_strength", param(true, 0x0006, {}), nothing},
+    LenientCase{"partition_with_a_string_past_the_end",
+                param(true, 0x0029,
+                      concat({u32(true, 2), cdr_string(true, "a"), bytes({0, 0}), u32(true, 40),
+                              testing::filled(4, 'b')})),
+                nothing},
+    LenientCase{"user_data_too_short_group_data_fine",
+                concat({param(true, 0x002C, u32(true, 9)),
+                        param(true, 0x002D, concat({u32(true, 1), bytes({0x42})}))}),
+                [](auto& d) { d.group_data = bytes({0x42}); }},
+    LenientCase{
+        "type_information_kept_with_its_padding", param(true, 0x0075, bytes({1, 2, 3, 4, 5})),
+        [](auto& d) {
+          d.type_information = bytes({1, 2, 3, 4, 5, 0, 0, 0});
+        }},
+    LenientCase{"short_endpoint_security_info", param(true, 0x1004, u32(true, 1)), nothing},
+    LenientCase{"service_instance_name",
+                concat({param(true, 0x0080, cdr_string(true, "svc")),
+                        param(true, 0x0080, cdr_string(true, "other"))}),
+                [](auto& d) { d.service_instance_name = "svc"; }},
+    LenientCase{"undecodable_service_instance_name", param(true, 0x0080, u32(true, 0)), nothing},
+    LenientCase{"related_entity_guid_of_20_bytes", param(true, 0x0081, testing::filled(20, 1)),
+                nothing},
+    LenientCase{"empty_topic_aliases_are_present", param(true, 0x0082, u32(true, 0)),
+                [](auto& d) { d.topic_aliases.emplace(); }},
+    LenientCase{"unusable_topic_aliases", param(true, 0x0082, u32(true, 1)), nothing},
+    LenientCase{"truncated_type_identifier",
+                param(true, 0x8002, bytes({0xF1, 1, 2, 3, 4, 5, 6, 7})), nothing},
+    LenientCase{"data_representation_count_3_room_for_2",
+                param(true, 0x0073, concat({u32(true, 3), bytes({0x02, 0x00})})),
+                [](auto& d) { d.data_representation = {2, 0}; }},  // padding reads as 0
+    LenientCase{"content_filter_is_not_a_publication_field", param(true, 0x0035, filter_golden),
+                nothing}};
+
+INSTANTIATE_TEST_SUITE_P(Fields, PublicationLenient, ::testing::ValuesIn(publication_cases),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(PublicationDecode, RejectsOnlyMissingIdentity) {
+  const auto endpoint = param(true, 0x005A, testing::filled(16, 1));
+  const auto topic = param(true, 0x0005, cdr_string(true, "T"));
+  const auto type = param(true, 0x0007, cdr_string(true, "Y"));
+  const auto no_endpoint = WireError::malformed("ENDPOINT_GUID missing or wrong length");
+  const std::vector<std::pair<std::vector<std::byte>, WireError>> cases = {
+      {bytes({0x00, 0x03, 0x00}), WireError::eof(4, 0)},
+      {bytes({0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}),
+       WireError{.kind = WireError::Kind::UnsupportedEncapsulation, .encapsulation = {0, 1}}},
+      {bytes({0x00, 0x03, 0x00, 0x00, 0x05, 0x00, 0x08, 0x00}), WireError::eof(8, 4)},
+      {pl_cdr(true, {topic, type}), no_endpoint},
+      {pl_cdr(true, {param(true, 0x005A, testing::filled(12, 1)), topic, type}), no_endpoint},
+      {pl_cdr(true, {}), no_endpoint},
+      {pl_cdr(true, {endpoint, type}), WireError::malformed("TOPIC_NAME missing")},
+      {pl_cdr(true, {endpoint, topic}), WireError::malformed("TYPE_NAME missing")},
+      {pl_cdr(true, {endpoint, param(true, 0x0005, u32(true, 0)), type}),
+       WireError::malformed("CDR string length 0 (missing null terminator)")},
+      {pl_cdr(true, {endpoint, topic, param(true, 0x0007, bytes({2, 0, 0, 0, 0xFF, 0}))}),
+       WireError::malformed("CDR string is not valid UTF-8")},
+      {pl_cdr(true, {endpoint, param(true, 0x0005, bytes({9, 0, 0, 0, 'T', 0})), type}),
+       WireError::eof(9, 4)},
+  };
+  for (const auto& [payload, error] : cases) {
+    auto d = PublicationBuiltinTopicData::from_pl_cdr_le(payload);
+    ASSERT_FALSE(d) << ::testing::PrintToString(payload);
+    EXPECT_EQ(d.error(), error) << ::testing::PrintToString(payload);
+  }
+}
+
+}  // namespace
+}  // namespace nimbrel::rtps
