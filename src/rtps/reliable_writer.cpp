@@ -228,6 +228,10 @@ WireResult<OutboundDatagram> ReliableWriter::build_gap_datagram(
   return std::move(*datagram);
 }
 
+bool ReliableWriter::has_fragment(std::size_t sample_size, FragmentNumber fragment) const {
+  return fragment != 0 && std::uint64_t{fragment - 1} * fragment_size_ < sample_size;
+}
+
 WireResult<Datagrams> ReliableWriter::tick(Elapsed now) {
   // A clock that went backwards counts as no time elapsed.
   const bool heartbeat_due =
@@ -251,6 +255,9 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
   while (auto request = proxy.next_requested_fragment()) {
     const auto [sn, fragment] = *request;
     const CacheChange* change = history_.find(sn);
+    // A request for a fragment the sample does not have is the reader's error; failing the tick
+    // for it would stall the repairs of every other reader.
+    if (change && !has_fragment(change->payload.size(), fragment)) continue;
     WireResult<OutboundDatagram> datagram =
         change ? build_data_frag_submessage_datagram(sn, change->payload, fragment, reader_id,
                                                      destinations)

@@ -91,6 +91,7 @@ class ReliableWriter {
                                                 FragmentNumber fragment, const EntityId& reader_id,
                                                 const Destinations& destinations,
                                                 std::optional<std::byte> second_byte) const;
+  bool has_fragment(std::size_t sample_size, FragmentNumber fragment) const;
   WireResult<void> tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
                               bool heartbeat_due, Datagrams& out);
   ReaderProxy* find_proxy(const Guid& reader_guid);

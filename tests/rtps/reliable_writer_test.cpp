@@ -368,14 +368,14 @@ TEST_F(WriterTimeline, NackFragIsIgnoredForAcknowledgedSamplesAndOtherWriters) {
   EXPECT_TRUE(tick(10).empty());
 }
 
-TEST_F(WriterTimeline, AnImpossibleFragmentRequestFailsOneTick) {
-  start("a");
+TEST_F(WriterTimeline, AnImpossibleFragmentRequestIsSkippedWithoutStallingOtherReaders) {
+  start("ab");
   write(3000);
   tick(0);
-  nackfrag('a', 1, {4});
-  EXPECT_EQ(error_of(writer().tick(Elapsed::from_millis(10))),
-            WireError::malformed("fragment number beyond sample"));
-  EXPECT_TRUE(tick(20).empty()) << "the failed request is not retried";
+  nackfrag('a', 1, {0, 4});
+  nackfrag('b', 1, {2});
+  EXPECT_EQ(at(10), (Lines{"b: FRAG(1:2)"}));
+  EXPECT_TRUE(tick(20).empty()) << "the skipped requests are not retried";
 }
 
 TEST(ReliableWriterDeathTest, ZeroFragmentSizeOrAnMtuBelowTheHeaderIsFatal) {
