@@ -1,0 +1,461 @@
+#include "rtps/reliable_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "rtps/reader_test_util.hpp"
+
+namespace nimbrel::rtps {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace nimbrel::rtps::testing;
+using Sns = std::vector<SequenceNumber>;
+
+constexpr SequenceNumber sn_max = std::numeric_limits<SequenceNumber>::max();
+
+class ReaderTimeline : public ::testing::Test {
+ protected:
+  ReaderTimeline() { make_reader(); }
+
+  void make_reader(std::size_t max_samples = 256, Duration delay = Duration{0},
+                   std::vector<char> writers = {'A'}) {
+    ReliableReaderConfig config{
+        .response_delay = delay, .reader_guid = local_reader, .max_samples = max_samples};
+    for (char w : writers)
+      config.writer_proxies.push_back(proxy_of(w));
+    reader.emplace(std::move(config));
+  }
+
+  Sns data(SequenceNumber sn, char from = 'A') {
+    return numbers(reader->handle_data(participant(from), data_msg(sn)));
+  }
+  Sns hb(SequenceNumber first, SequenceNumber last, bool final_flag = false, char from = 'A') {
+    return numbers(
+        reader->handle_heartbeat(participant(from), heartbeat_msg(first, last, final_flag), now));
+  }
+  Sns gap(SequenceNumber start, SequenceNumber base, Sns listed = {}) {
+    return numbers(reader->handle_gap(participant('A'), gap_msg(start, base, std::move(listed))));
+  }
+  std::vector<DeliveredSample> frag(SequenceNumber sn, FragmentNumber first, std::uint16_t count,
+                                    std::uint16_t size, std::uint32_t sample_size) {
+    return reader->handle_data_frag(participant('A'), frag_msg(sn, first, count, size, sample_size),
+                                    now);
+  }
+  std::vector<Reply> replies() {
+    auto out = reader->tick_outbound(now);
+    EXPECT_TRUE(out.has_value());
+    std::vector<Reply> decoded;
+    for (const auto& d : out.value_or(std::vector<OutboundDatagram>{}))
+      decoded.push_back(decode_reply(d));
+    return decoded;
+  }
+  // The single reply of this tick, an ACKNACK.
+  AckNackSubmessage acknack() {
+    auto all = replies();
+    EXPECT_EQ(all.size(), 1u);
+    if (all.size() != 1 || !all[0].is_acknack()) return {};
+    return all[0].acknack();
+  }
+  const WriterProxyState& state(char w = 'A') { return *reader->writer_proxy_state(writer_of(w)); }
+
+  std::optional<ReliableReader> reader;
+  Elapsed now{};
+};
+
+void expect_acknack(const AckNackSubmessage& a, SequenceNumber base, Sns marked, bool final_flag) {
+  EXPECT_EQ(a.reader_sn_state.base, base);
+  EXPECT_EQ(a.reader_sn_state.members(), marked);
+  const auto width = marked.empty() ? 0 : marked.back() - base + 1;
+  EXPECT_EQ(a.reader_sn_state.num_bits, static_cast<std::uint32_t>(width));
+  EXPECT_EQ(a.final_flag, final_flag);
+}
+
+// --- ordering ----------------------------------------------------------------------------------
+
+TEST_F(ReaderTimeline, DeliversInSequenceOrderSharingThePayloadBuffer) {
+  const auto one = data_msg(1);
+  const auto first = reader->handle_data(participant('A'), one);
+  ASSERT_EQ(numbers(first), Sns{1});
+  EXPECT_EQ(first[0].writer_guid, writer_of('A'));
+  EXPECT_EQ(first[0].payload.data(), one.serialized_payload.data());
+  EXPECT_EQ(data(3), Sns{});
+  EXPECT_EQ(data(2), (Sns{2, 3}));
+  EXPECT_EQ(data(2), Sns{});
+}
+
+TEST_F(ReaderTimeline, GapDeliversNothingUntilAHeartbeatAnnouncesIt) {
+  data(1);
+  data(3);
+  EXPECT_EQ(gap(2, 3), Sns{});
+  EXPECT_EQ(hb(1, 3), Sns{3});
+}
+
+TEST_F(ReaderTimeline, HeartbeatStartingAtFiveSkipsOneToFour) {
+  EXPECT_EQ(hb(5, 6), Sns{});
+  EXPECT_EQ(data(5), Sns{5});
+  expect_acknack(acknack(), 6, {6}, /*final_flag=*/false);
+}
+
+TEST_F(ReaderTimeline, GapRangeAndListedNumbersAreSkippedAndRefused) {
+  hb(1, 6);
+  data(1);
+  EXPECT_EQ(gap(2, 4, {5}), Sns{});
+  EXPECT_EQ(data(5), Sns{});
+  EXPECT_EQ(data(4), Sns{4});
+  EXPECT_EQ(data(6), Sns{6});
+}
+
+TEST_F(ReaderTimeline, ReplacingAProxyStartsItAfresh) {
+  data(1);
+  reader->add_writer_proxy(proxy_of('A'));
+  EXPECT_EQ(data(1), Sns{1});
+  EXPECT_EQ(reader->writer_proxy_states().size(), 1u);
+}
+
+// --- acknowledgements --------------------------------------------------------------------------
+
+TEST_F(ReaderTimeline, NonFinalHeartbeatIsAnsweredWithAFinalAckNack) {
+  for (SequenceNumber sn : {1, 2, 3})
+    data(sn);
+  hb(1, 3);
+  auto all = replies();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].to, participant('A'));
+  EXPECT_EQ(all[0].destinations, std::vector<Locator>{locator_of('A')});
+  expect_acknack(all[0].acknack(), 4, {}, /*final_flag=*/true);
+  EXPECT_EQ(all[0].acknack().count, 1u);
+  EXPECT_TRUE(replies().empty()) << "one response per pending period";
+}
+
+TEST_F(ReaderTimeline, FinalHeartbeatIsAnsweredOnlyWhenSomethingIsMissing) {
+  data(1);
+  hb(1, 1, /*final_flag=*/true);
+  EXPECT_TRUE(replies().empty());
+  hb(1, 2, /*final_flag=*/true);
+  expect_acknack(acknack(), 2, {2}, /*final_flag=*/false);
+}
+
+TEST_F(ReaderTimeline, AckNackMarksOnlyTheWindowFromItsBase) {
+  for (SequenceNumber sn = 1; sn <= 9; ++sn)
+    data(sn);
+  gap(11, 300);
+  data(301);
+  hb(1, 301);
+  expect_acknack(acknack(), 10, {10}, /*final_flag=*/false);
+  EXPECT_EQ(data(10), Sns{10});
+  hb(1, 301);
+  const auto second = acknack();
+  expect_acknack(second, 300, {300}, /*final_flag=*/false);
+  EXPECT_EQ(second.count, 2u);
+}
+
+TEST_F(ReaderTimeline, ResponseWaitsForTheDelayAndABackwardClockCountsAsNoTime) {
+  make_reader(256, 50ms);
+  now = Elapsed::from_millis(100);
+  hb(1, 1);
+  now = Elapsed::from_millis(60);
+  EXPECT_TRUE(replies().empty());
+  now = Elapsed::from_millis(149);
+  EXPECT_TRUE(replies().empty());
+  now = Elapsed::from_millis(150);
+  expect_acknack(acknack(), 1, {1}, /*final_flag=*/false);
+}
+
+TEST_F(ReaderTimeline, LivelinessHeartbeatAnnouncesNothing) {
+  reader->handle_heartbeat(participant('A'), heartbeat_msg(1, 5, false, /*liveliness=*/true), now);
+  EXPECT_TRUE(replies().empty());
+  EXPECT_EQ(state().proxy.last_available, 0);
+  EXPECT_EQ(state().proxy.first_available, 1);
+}
+
+// --- fragments ---------------------------------------------------------------------------------
+
+TEST_F(ReaderTimeline, PartlyReceivedSampleIsNackedThenDelivered) {
+  // 450 bytes in fragments of 100: five fragments, 1 and 3 arrive.
+  frag(1, 1, 1, 100, 450);
+  frag(1, 3, 1, 100, 450);
+  auto all = replies();
+  ASSERT_EQ(all.size(), 2u);
+  const auto& nack = all[0].nack_frag();
+  EXPECT_EQ(all[0].to, participant('A'));
+  EXPECT_EQ(nack.writer_sn, 1);
+  EXPECT_EQ(nack.fragment_number_state.base, 2u);
+  EXPECT_EQ(nack.fragment_number_state.num_bits, 4u);
+  EXPECT_EQ(nack.fragment_number_state.members(), (std::vector<FragmentNumber>{2, 4, 5}));
+  EXPECT_EQ(nack.count, 1u);
+  expect_acknack(all[1].acknack(), 1, {}, /*final_flag=*/false);
+
+  EXPECT_TRUE(frag(1, 2, 1, 100, 450).empty());
+  const auto done = frag(1, 4, 2, 100, 450);
+  ASSERT_EQ(numbers(done), Sns{1});
+  EXPECT_EQ(contents_of(done[0].payload), whole_sample(450));
+  all = replies();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_TRUE(all[0].is_acknack()) << "no NACK_FRAG for a completed sample";
+}
+
+TEST_F(ReaderTimeline, FragmentsOfSettledNumbersAreDiscarded) {
+  data(1);
+  frag(1, 1, 1, 100, 450);
+  EXPECT_EQ(reader->discarded_frag_count(), 1u);
+
+  frag(3, 1, 1, 100, 450);
+  gap(3, 4);
+  EXPECT_FALSE(state().assembler.has_pending());
+  frag(3, 2, 1, 100, 450);
+  EXPECT_EQ(reader->discarded_frag_count(), 2u);
+
+  frag(5, 1, 1, 100, 450);
+  hb(6, 6);  // the writer no longer has 5
+  EXPECT_FALSE(state().assembler.has_pending());
+  for (const auto& r : replies())
+    EXPECT_TRUE(r.is_acknack());
+}
+
+// --- writers are told apart by their full GUID --------------------------------------------------
+
+TEST_F(ReaderTimeline, WritersSharingAnEntityIdKeepTheirOwnSequenceNumbers) {
+  make_reader(256, Duration{0}, {'A', 'B'});
+  const auto from_b = reader->handle_data(participant('B'), data_msg(1));
+  ASSERT_EQ(numbers(from_b), Sns{1});
+  EXPECT_EQ(from_b[0].writer_guid, writer_of('B'));
+  EXPECT_EQ(data(1, 'A'), Sns{1});
+  EXPECT_EQ(data(2, 'B'), Sns{2});
+
+  hb(1, 3, /*final_flag=*/false, 'A');
+  auto all = replies();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].to, participant('A'));
+  EXPECT_EQ(all[0].destinations, std::vector<Locator>{locator_of('A')});
+  expect_acknack(all[0].acknack(), 2, {2, 3}, /*final_flag=*/false);
+  EXPECT_EQ(state('B').proxy.last_available, 0);
+
+  EXPECT_EQ(data(3, 'C'), Sns{});
+  EXPECT_EQ(reader->unknown_writer_count(), 1u);
+}
+
+// --- a refused change is asked for again ---------------------------------------------------------
+
+TEST_F(ReaderTimeline, ChangeRefusedByAFullCacheStaysMissing) {
+  make_reader(/*max_samples=*/2);
+  hb(1, 4);
+  data(2);
+  data(3);
+  EXPECT_EQ(data(4), Sns{});
+  expect_acknack(acknack(), 1, {1, 4}, /*final_flag=*/false);
+  // The cache is still full, but the next number in line always gets through.
+  EXPECT_EQ(data(1), (Sns{1, 2, 3}));
+  EXPECT_EQ(data(4), Sns{4});
+}
+
+TEST_F(ReaderTimeline, FragmentedSampleRefusedByAFullCacheStaysMissing) {
+  make_reader(/*max_samples=*/1);
+  hb(1, 3);
+  data(2);
+  EXPECT_TRUE(frag(3, 1, 2, 100, 150).empty());
+  auto all = replies();
+  ASSERT_EQ(all.size(), 1u);
+  expect_acknack(all[0].acknack(), 1, {1, 3}, /*final_flag=*/false);
+  EXPECT_EQ(data(1), (Sns{1, 2}));
+  EXPECT_EQ(numbers(frag(3, 1, 2, 100, 150)), Sns{3});
+}
+
+// --- bounded state -------------------------------------------------------------------------------
+
+TEST_F(ReaderTimeline, NumbersUpToTheDeliveredOneAreForgotten) {
+  hb(1, 2000);
+  for (SequenceNumber sn = 1; sn <= 2000; sn += 2) {
+    data(sn);
+    gap(sn + 1, sn + 2);
+  }
+  EXPECT_EQ(state().proxy.highest_delivered, 2000);
+  EXPECT_TRUE(state().proxy.received.empty());
+  EXPECT_TRUE(state().proxy.irrelevant.empty());
+  EXPECT_TRUE(state().cache.empty());
+}
+
+TEST_F(ReaderTimeline, HugeAnnouncedRangesCostOnlyTheirEntries) {
+  constexpr SequenceNumber far = SequenceNumber{1} << 62;
+  hb(1, SequenceNumber{1} << 40);
+  auto first = acknack();
+  EXPECT_EQ(first.reader_sn_state.base, 1);
+  EXPECT_EQ(first.reader_sn_state.num_bits, 256u);
+  EXPECT_EQ(first.reader_sn_state.members().size(), 256u);
+
+  EXPECT_EQ(gap(1, far), Sns{});
+  hb(1, far + 2);
+  expect_acknack(acknack(), far, {far, far + 1, far + 2}, /*final_flag=*/false);
+  EXPECT_EQ(data(far), Sns{far});
+  EXPECT_EQ(state().proxy.irrelevant.range_count(), 0u);
+}
+
+TEST_F(ReaderTimeline, HostileNumbersAtTheEdgesOfTheRange) {
+  hb(1, 3);
+  EXPECT_EQ(gap(std::numeric_limits<SequenceNumber>::min(), 3), Sns{});
+  EXPECT_EQ(data(3), Sns{3});
+  EXPECT_EQ(data(-1), Sns{});
+  hb(sn_max, sn_max);
+  EXPECT_EQ(data(sn_max), Sns{sn_max});
+  EXPECT_EQ(data(sn_max), Sns{});
+  EXPECT_EQ(gap(sn_max - 1, sn_max, {sn_max}), Sns{});
+  const auto last = acknack();
+  EXPECT_EQ(last.reader_sn_state.base, sn_max);
+  EXPECT_TRUE(last.final_flag);
+}
+
+TEST(WriterProxy, MissingChangesStepsOverStoredRanges) {
+  constexpr SequenceNumber mid = SequenceNumber{1} << 39;
+  WriterProxy proxy;
+  proxy.announce(1, SequenceNumber{1} << 40);
+  proxy.mark_received(3);
+  proxy.mark_irrelevant(5, mid);
+  EXPECT_EQ(proxy.missing_changes(5), (Sns{1, 2, 4, mid + 1, mid + 2}));
+  EXPECT_EQ(proxy.missing_changes(0), Sns{});
+  proxy.mark_delivered_up_to(mid + 10);
+  EXPECT_EQ(proxy.missing_changes(2), (Sns{mid + 11, mid + 12}));
+  EXPECT_EQ(proxy.acknack_base(), mid + 11);
+}
+
+TEST(WriterProxy, AckNackBaseCoversWhatWasDeliveredBeyondTheAnnouncement) {
+  WriterProxy proxy;
+  proxy.announce(1, 3);
+  proxy.mark_delivered_up_to(5);
+  EXPECT_EQ(proxy.acknack_base(), 6);
+}
+
+TEST(SequenceRanges, TouchingRangesMergeAndTrimmingKeepsTheRest) {
+  SequenceRanges ranges;
+  ranges.insert(10, 20);
+  ranges.insert(30, 40);
+  ranges.insert(21, 29);
+  EXPECT_EQ(ranges.range_count(), 1u);
+  EXPECT_EQ(ranges.range_end(15), 40);
+  ranges.insert(45);
+  ranges.erase_below(41);
+  EXPECT_FALSE(ranges.contains(40));
+  EXPECT_EQ(ranges.next_start_after(0), 45);
+  ranges.insert(sn_max - 1, sn_max);
+  ranges.insert(std::numeric_limits<SequenceNumber>::min(), 0);
+  EXPECT_EQ(ranges.range_count(), 3u);
+}
+
+// --- lifecycle from inline QoS -------------------------------------------------------------------
+
+struct LifecycleCase {
+  const char* name;
+  bool key_flag;
+  std::vector<Parameter> inline_qos;
+  std::uint8_t kind;
+  bool has_key_hash;
+};
+
+Parameter status(std::uint8_t flags, std::size_t length = 4) {
+  std::vector<std::byte> value(length);
+  value[length - 1] = std::byte{flags};
+  return {pid::status_info, value};
+}
+Parameter key_hash(std::size_t length) {
+  return {pid::key_hash, std::vector<std::byte>(length, std::byte{0x5A})};
+}
+
+class Lifecycle : public ::testing::TestWithParam<LifecycleCase> {};
+
+TEST_P(Lifecycle, KindAndKeyHashComeFromTheFirstParameters) {
+  const auto& c = GetParam();
+  ReliableReader reader({.writer_proxies = {proxy_of('A')}, .reader_guid = local_reader});
+  auto msg = data_msg(1);
+  msg.key_flag = c.key_flag;
+  if (!c.inline_qos.empty()) msg.inline_qos = ParameterList{c.inline_qos};
+  const auto out = reader.handle_data(participant('A'), msg);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].kind, c.kind);
+  EXPECT_EQ(out[0].key_hash.has_value(), c.has_key_hash);
+  if (c.has_key_hash) {
+    EXPECT_EQ(out[0].key_hash->front(), 0x5A);
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(ReliableReader, Lifecycle, ::testing::Values(
+    LifecycleCase{"alive",                   true,  {},                             0, false},
+    LifecycleCase{"disposed",                true,  {status(1)},                    2, false},
+    LifecycleCase{"unregistered",            true,  {status(2)},                    3, false},
+    LifecycleCase{"disposed_unregistered",   true,  {status(3), key_hash(16)},      4, true},
+    LifecycleCase{"status_without_key_flag", false, {status(1)},                    0, false},
+    LifecycleCase{"status_of_wrong_length",  true,  {status(1, 8)},                 0, false},
+    LifecycleCase{"first_status_wins",       true,  {status(0), status(1)},         0, false},
+    LifecycleCase{"key_hash",                false, {key_hash(16)},                 0, true},
+    LifecycleCase{"first_key_hash_wins",     false, {key_hash(8), key_hash(16)},    0, false}),
+    [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
+
+// --- configuration and captures ------------------------------------------------------------------
+
+TEST(ReliableReaderDeathTest, ZeroPendingFragmentedSamplesIsFatal) {
+  EXPECT_DEATH(ReliableReader({.assembler_caps = {.max_pending_sns = 0}}),
+               "assembler_caps.max_pending_sns must be > 0; use a Best-Effort reader or increase "
+               "the cap to actually accept fragmented samples");
+}
+
+ParsedDatagram capture(const std::string& name) {
+  std::ifstream in(std::string(NIMBREL_TEST_DATA_DIR) + "/cyclone/" + name, std::ios::binary);
+  std::vector<char> raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  auto parsed = decode_datagram(SharedBytes::copy_of(std::as_bytes(std::span(raw))));
+  EXPECT_TRUE(parsed) << name;
+  return parsed ? *parsed : ParsedDatagram{};
+}
+
+// Feeds every DATA, DATA_FRAG and HEARTBEAT of a captured datagram to `reader`.
+Sns replay(ReliableReader& reader, const ParsedDatagram& datagram) {
+  std::vector<DeliveredSample> out;
+  for (const auto& sub : datagram.submessages) {
+    std::vector<DeliveredSample> got;
+    if (const auto* d = std::get_if<DataSubmessage>(&sub))
+      got = reader.handle_data(datagram.guid_prefix, *d);
+    if (const auto* f = std::get_if<DataFragSubmessage>(&sub))
+      got = reader.handle_data_frag(datagram.guid_prefix, *f, Elapsed{});
+    if (const auto* h = std::get_if<HeartbeatSubmessage>(&sub))
+      got = reader.handle_heartbeat(datagram.guid_prefix, *h, Elapsed{});
+    out.insert(out.end(), got.begin(), got.end());
+  }
+  return numbers(out);
+}
+
+TEST(CycloneCapture, LateReaderDeliversFromTheAnnouncedFirstNumber) {
+  const auto datagram = capture("user_data_pub.bin");
+  ReliableReader reader(
+      {.writer_proxies = {{.remote_writer_guid = {datagram.guid_prefix, shared_writer_id}}},
+       .reader_guid = local_reader});
+  EXPECT_EQ(replay(reader, datagram), Sns{22});
+  auto out = reader.tick_outbound(Elapsed{});
+  ASSERT_TRUE(out && out->size() == 1);
+  const auto reply = decode_reply((*out)[0]);
+  EXPECT_EQ(reply.to, datagram.guid_prefix);
+  expect_acknack(reply.acknack(), 23, {}, /*final_flag=*/true);
+}
+
+TEST(CycloneCapture, TenOfFifteenFragmentsAskForTheLastFive) {
+  const auto datagram = capture("user_data_frag_pub.bin");
+  ReliableReader reader(
+      {.writer_proxies = {{.remote_writer_guid = {datagram.guid_prefix, shared_writer_id}}},
+       .reader_guid = local_reader});
+  EXPECT_EQ(replay(reader, datagram), Sns{});
+  auto out = reader.tick_outbound(Elapsed{});
+  ASSERT_TRUE(out && out->size() == 2);
+  const auto nack = decode_reply((*out)[0]).nack_frag();
+  EXPECT_EQ(nack.writer_sn, 7);
+  EXPECT_EQ(nack.fragment_number_state.base, 11u);
+  EXPECT_EQ(nack.fragment_number_state.members(),
+            (std::vector<FragmentNumber>{11, 12, 13, 14, 15}));
+}
+
+}  // namespace
+}  // namespace nimbrel::rtps
