@@ -83,6 +83,9 @@ WireResult<ParsedDatagram> decode_datagram(const SharedBytes& datagram) {
   parsed.guid_prefix = *header.read_guid_prefix();
   const bool header_extensions = has_header_extension(parsed.version);
 
+  // One allocation for a typical datagram instead of one per growth step.
+  parsed.submessages.reserve(
+      std::min<std::size_t>(16, (input.size() - rtps_header_size) / submessage_header_size));
   std::size_t offset = rtps_header_size;
   while (offset < input.size()) {
     if (input.size() - offset < submessage_header_size) {
