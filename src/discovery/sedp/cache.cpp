@@ -1,0 +1,26 @@
+#include "discovery/sedp/cache.hpp"
+
+namespace nimbrel::discovery::detail {
+
+template <typename Record>
+void EndpointTable<Record>::insert(Record record, Elapsed time) {
+  const rtps::Guid key = record.endpoint_guid;
+  auto& by_time = by_participant_[key.prefix];
+  if (auto it = entries_.find(key); it != entries_.end()) {
+    by_time.erase({it->second.second, key});
+    by_time.insert({time, key});
+    it->second = {std::move(record), time};
+    return;
+  }
+  if (by_time.size() >= max_per_participant_ && !by_time.empty()) {
+    entries_.erase(by_time.begin()->second);
+    by_time.erase(by_time.begin());
+  }
+  by_time.insert({time, key});
+  entries_.emplace(key, std::pair{std::move(record), time});
+}
+
+template class EndpointTable<rtps::PublicationBuiltinTopicData>;
+template class EndpointTable<rtps::SubscriptionBuiltinTopicData>;
+
+}  // namespace nimbrel::discovery::detail

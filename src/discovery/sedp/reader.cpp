@@ -1,0 +1,58 @@
+#include "discovery/sedp/reader.hpp"
+
+namespace nimbrel::discovery {
+
+template <typename Record>
+SedpDetector<Record>::SedpDetector(const rtps::Guid& guid, rtps::VendorId vendor_id)
+    : reader_(rtps::ReliableReaderConfig{.writer_proxies = {},
+                                         .response_delay = Duration{0},
+                                         .reader_guid = guid,
+                                         .vendor_id = vendor_id,
+                                         .max_samples = 256,
+                                         .assembler_caps = rtps::AssemblerCaps{
+                                             .max_pending_sns = 64,
+                                             .max_sample_size = 1'048'576,
+                                             .max_fragment_size = 65'535,
+                                         }}) {}
+
+template <typename Record>
+rtps::WireResult<std::vector<Record>> SedpDetector<Record>::decode(
+    const std::vector<rtps::DeliveredSample>& samples) {
+  std::vector<Record> records;
+  records.reserve(samples.size());
+  for (const auto& sample : samples) {
+    auto record = Record::from_pl_cdr_le(sample.payload.span());
+    if (!record) return std::unexpected(record.error());
+    records.push_back(std::move(*record));
+  }
+  return records;
+}
+
+template <typename Record>
+rtps::WireResult<std::vector<Record>> SedpDetector<Record>::handle_data(
+    const rtps::GuidPrefix& source, const rtps::DataSubmessage& data) {
+  return decode(reader_.handle_data(source, data));
+}
+
+template <typename Record>
+rtps::WireResult<std::vector<Record>> SedpDetector<Record>::handle_data_frag(
+    const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag, Elapsed now) {
+  return decode(reader_.handle_data_frag(source, frag, now));
+}
+
+template <typename Record>
+rtps::WireResult<std::vector<Record>> SedpDetector<Record>::handle_gap(
+    const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap) {
+  return decode(reader_.handle_gap(source, gap));
+}
+
+template <typename Record>
+rtps::WireResult<std::vector<Record>> SedpDetector<Record>::handle_heartbeat(
+    const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat, Elapsed now) {
+  return decode(reader_.handle_heartbeat(source, heartbeat, now));
+}
+
+template class SedpDetector<rtps::PublicationBuiltinTopicData>;
+template class SedpDetector<rtps::SubscriptionBuiltinTopicData>;
+
+}  // namespace nimbrel::discovery

@@ -1,0 +1,57 @@
+// The two SEDP detectors (DDSI-RTPS 2.5 section 8.5.4): reliable readers whose in-order samples are
+// decoded into publication or subscription records. The stack routes the submessages of remote
+// SEDP announcers here; writer proxies are added per discovered participant.
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "foundation/time.hpp"
+#include "rtps/publication_data.hpp"
+#include "rtps/reliable_reader.hpp"
+#include "rtps/submessages.hpp"
+#include "rtps/subscription_data.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::discovery {
+
+template <typename Record>
+class SedpDetector {
+ public:
+  // No writer proxies at start; response delay 0 and the default per-proxy and assembly caps.
+  SedpDetector(const rtps::Guid& guid, rtps::VendorId vendor_id);
+
+  void add_writer_proxy(rtps::WriterProxy proxy) { reader_.add_writer_proxy(std::move(proxy)); }
+
+  // The records now deliverable in order. The first payload that does not decode ends the call
+  // with its error; the records delivered with it are lost.
+  rtps::WireResult<std::vector<Record>> handle_data(const rtps::GuidPrefix& source,
+                                                    const rtps::DataSubmessage& data);
+  rtps::WireResult<std::vector<Record>> handle_data_frag(const rtps::GuidPrefix& source,
+                                                         const rtps::DataFragSubmessage& frag,
+                                                         Elapsed now);
+  rtps::WireResult<std::vector<Record>> handle_gap(const rtps::GuidPrefix& source,
+                                                   const rtps::GapSubmessage& gap);
+  // A HEARTBEAT that moves the first available number past a hole releases the records waiting
+  // behind it; they are decoded like any other. The acknowledgement leaves on a later tick.
+  rtps::WireResult<std::vector<Record>> handle_heartbeat(const rtps::GuidPrefix& source,
+                                                         const rtps::HeartbeatSubmessage& heartbeat,
+                                                         Elapsed now);
+
+  rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick_outbound(Elapsed now) {
+    return reader_.tick_outbound(now);
+  }
+
+  const rtps::ReliableReader& reader() const { return reader_; }
+
+ private:
+  static rtps::WireResult<std::vector<Record>> decode(
+      const std::vector<rtps::DeliveredSample>& samples);
+
+  rtps::ReliableReader reader_;
+};
+
+using SedpPublicationsReader = SedpDetector<rtps::PublicationBuiltinTopicData>;
+using SedpSubscriptionsReader = SedpDetector<rtps::SubscriptionBuiltinTopicData>;
+
+}  // namespace nimbrel::discovery

@@ -1,0 +1,192 @@
+#include "discovery/sedp/stack.hpp"
+
+#include <iterator>
+#include <utility>
+#include <variant>
+
+#include "rtps/datagram.hpp"
+
+namespace nimbrel::discovery {
+
+namespace ids = rtps::entity_ids;
+
+namespace {
+
+template <typename T>
+void append(std::vector<T>& to, std::vector<T>&& from) {
+  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
+
+}  // namespace
+
+SedpStack::SedpStack(const rtps::GuidPrefix& prefix, rtps::VendorId vendor_id)
+    : publications_writer_(make_sedp_writer({prefix, ids::sedp_publications_writer}, vendor_id)),
+      subscriptions_writer_(make_sedp_writer({prefix, ids::sedp_subscriptions_writer}, vendor_id)),
+      publications_reader_({prefix, ids::sedp_publications_reader}, vendor_id),
+      subscriptions_reader_({prefix, ids::sedp_subscriptions_reader}, vendor_id),
+      prefix_(prefix) {}
+
+void SedpStack::on_participant_discovered(const DiscoveredParticipant& participant) {
+  const rtps::GuidPrefix& remote = participant.sender_prefix;
+  if (remote == prefix_) return;
+  const auto& data = participant.data;
+  std::vector<rtps::Locator> locators;
+  if (data.metatraffic_unicast_locator) {
+    locators.push_back(*data.metatraffic_unicast_locator);
+  } else if (data.default_unicast_locator) {
+    locators.push_back(*data.default_unicast_locator);
+  }
+
+  const std::uint32_t set = data.builtin_endpoint_set;
+  auto add_writer = [&](auto& detector, const rtps::EntityId& writer) {
+    detector.add_writer_proxy(
+        rtps::WriterProxy{.unicast_locators = locators, .remote_writer_guid = {remote, writer}});
+  };
+  auto add_reader = [&](rtps::ReliableWriter& writer, const rtps::EntityId& reader) {
+    writer.add_reader_proxy(
+        rtps::ReaderProxy{.remote_reader_guid = {remote, reader}, .unicast_locators = locators});
+  };
+  if ((set & sedp_endpoint_bit::publications_announcer) != 0)
+    add_writer(publications_reader_, ids::sedp_publications_writer);
+  if ((set & sedp_endpoint_bit::publications_detector) != 0)
+    add_reader(publications_writer_, ids::sedp_publications_reader);
+  if ((set & sedp_endpoint_bit::subscriptions_announcer) != 0)
+    add_writer(subscriptions_reader_, ids::sedp_subscriptions_writer);
+  if ((set & sedp_endpoint_bit::subscriptions_detector) != 0)
+    add_reader(subscriptions_writer_, ids::sedp_subscriptions_reader);
+}
+
+std::optional<SedpStack::Detector> SedpStack::detector_for(const rtps::EntityId& reader_id,
+                                                           const rtps::EntityId& writer_id) {
+  if (reader_id == ids::sedp_publications_reader) return Detector::Publications;
+  if (reader_id == ids::sedp_subscriptions_reader) return Detector::Subscriptions;
+  // ENTITYID_UNKNOWN addresses every matched reader of the writer (DDSI-RTPS 2.5 section 8.3.7);
+  // peers send their first announcements and heartbeats that way.
+  if (reader_id.is_unknown()) {
+    if (writer_id == ids::sedp_publications_writer) return Detector::Publications;
+    if (writer_id == ids::sedp_subscriptions_writer) return Detector::Subscriptions;
+  }
+  return std::nullopt;
+}
+
+rtps::ReliableWriter* SedpStack::announcer_for(const rtps::EntityId& writer_id) {
+  if (writer_id == ids::sedp_publications_writer) return &publications_writer_;
+  if (writer_id == ids::sedp_subscriptions_writer) return &subscriptions_writer_;
+  return nullptr;
+}
+
+rtps::WireResult<SedpEvents> SedpStack::handle_datagram(const SharedBytes& datagram, Elapsed now) {
+  auto parsed = rtps::decode_datagram(datagram);
+  if (!parsed) return std::unexpected(parsed.error());
+  SedpEvents events;
+  rtps::GuidPrefix source = parsed->guid_prefix;
+  for (const auto& submessage : parsed->submessages) {
+    if (const auto* info = std::get_if<rtps::InfoSourceSubmessage>(&submessage)) {
+      source = info->guid_prefix;
+      continue;
+    }
+    auto handled =
+        std::visit([&](const auto& body) { return handle(source, body, now, events); }, submessage);
+    if (!handled) return std::unexpected(handled.error());
+  }
+  return events;
+}
+
+rtps::WireResult<void> SedpStack::store(
+    rtps::WireResult<std::vector<rtps::PublicationBuiltinTopicData>> delivered, Elapsed now,
+    SedpEvents& events) {
+  if (!delivered) return std::unexpected(delivered.error());
+  for (const auto& publication : *delivered)
+    cache_.insert_publication(publication, now);
+  append(events.publications, std::move(*delivered));
+  return {};
+}
+
+rtps::WireResult<void> SedpStack::store(
+    rtps::WireResult<std::vector<rtps::SubscriptionBuiltinTopicData>> delivered, Elapsed now,
+    SedpEvents& events) {
+  if (!delivered) return std::unexpected(delivered.error());
+  for (const auto& subscription : *delivered)
+    cache_.insert_subscription(subscription, now);
+  append(events.subscriptions, std::move(*delivered));
+  return {};
+}
+
+template <typename Fn>
+rtps::WireResult<void> SedpStack::to_detector(const rtps::EntityId& reader_id,
+                                              const rtps::EntityId& writer_id, Fn&& fn) {
+  const auto detector = detector_for(reader_id, writer_id);
+  if (!detector) return {};
+  if (*detector == Detector::Publications) return fn(publications_reader_);
+  return fn(subscriptions_reader_);
+}
+
+rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
+                                         const rtps::DataSubmessage& data, Elapsed now,
+                                         SedpEvents& events) {
+  return to_detector(data.reader_id, data.writer_id, [&](auto& detector) {
+    return store(detector.handle_data(source, data), now, events);
+  });
+}
+
+rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
+                                         const rtps::DataFragSubmessage& frag, Elapsed now,
+                                         SedpEvents& events) {
+  return to_detector(frag.reader_id, frag.writer_id, [&](auto& detector) {
+    return store(detector.handle_data_frag(source, frag, now), now, events);
+  });
+}
+
+rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
+                                         const rtps::GapSubmessage& gap, Elapsed now,
+                                         SedpEvents& events) {
+  return to_detector(gap.reader_id, gap.writer_id, [&](auto& detector) {
+    return store(detector.handle_gap(source, gap), now, events);
+  });
+}
+
+rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
+                                         const rtps::HeartbeatSubmessage& heartbeat, Elapsed now,
+                                         SedpEvents& events) {
+  return to_detector(heartbeat.reader_id, heartbeat.writer_id, [&](auto& detector) {
+    return store(detector.handle_heartbeat(source, heartbeat, now), now, events);
+  });
+}
+
+rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
+                                         const rtps::AckNackSubmessage& acknack, Elapsed,
+                                         SedpEvents&) {
+  // The set's members are the requested numbers; bits past the words present count as clear.
+  if (auto* writer = announcer_for(acknack.writer_id)) writer->handle_acknack(acknack, source);
+  return {};
+}
+
+rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
+                                         const rtps::NackFragSubmessage& nackfrag, Elapsed,
+                                         SedpEvents&) {
+  if (auto* writer = announcer_for(nackfrag.writer_id)) writer->handle_nackfrag(nackfrag, source);
+  return {};
+}
+
+rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed now) {
+  std::vector<rtps::OutboundDatagram> out;
+  for (auto* writer : {&publications_writer_, &subscriptions_writer_}) {
+    auto datagrams = writer->tick(now);
+    if (!datagrams) return std::unexpected(datagrams.error());
+    append(out, std::move(*datagrams));
+  }
+  auto publications = publications_reader_.tick_outbound(now);
+  if (!publications) return std::unexpected(publications.error());
+  append(out, std::move(*publications));
+  auto subscriptions = subscriptions_reader_.tick_outbound(now);
+  if (!subscriptions) return std::unexpected(subscriptions.error());
+  append(out, std::move(*subscriptions));
+  return out;
+}
+
+rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscription(
+    const rtps::SubscriptionBuiltinTopicData& subscription) {
+  return write_subscription(subscriptions_writer_, subscription);
+}
+
+}  // namespace nimbrel::discovery

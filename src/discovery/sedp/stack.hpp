@@ -1,0 +1,113 @@
+// Simple endpoint discovery (DDSI-RTPS 2.5 section 8.5.4): the two SEDP announcers, the two
+// detectors and the cache of remote endpoints. The runtime guards one stack with a mutex, tells it
+// about each new participant, feeds it metatraffic datagrams, ticks it and announces its readers
+// through it; the stack only returns datagrams, its callers send them after unlocking.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "discovery/sedp/cache.hpp"
+#include "discovery/sedp/reader.hpp"
+#include "discovery/sedp/writer.hpp"
+#include "discovery/spdp.hpp"
+#include "foundation/shared_bytes.hpp"
+#include "foundation/time.hpp"
+#include "rtps/reliable_writer.hpp"
+#include "rtps/submessages.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::discovery {
+
+// Bits of the builtin endpoint set naming the SEDP endpoints (DDSI-RTPS 2.5 section 8.5.3.2).
+namespace sedp_endpoint_bit {
+inline constexpr std::uint32_t publications_announcer = 0x04;
+inline constexpr std::uint32_t publications_detector = 0x08;
+inline constexpr std::uint32_t subscriptions_announcer = 0x10;
+inline constexpr std::uint32_t subscriptions_detector = 0x20;
+}  // namespace sedp_endpoint_bit
+
+// What the detectors delivered while one datagram was handled, in delivery order, re-announcements
+// included.
+struct SedpEvents {
+  std::vector<rtps::PublicationBuiltinTopicData> publications;
+  std::vector<rtps::SubscriptionBuiltinTopicData> subscriptions;
+};
+
+class SedpStack {
+ public:
+  SedpStack(const rtps::GuidPrefix& prefix, rtps::VendorId vendor_id);
+
+  // Adds a proxy for each SEDP endpoint in the participant's builtin endpoint set, reached at its
+  // metatraffic unicast locator, else its default unicast locator, else nowhere. Our own
+  // announcement adds nothing.
+  void on_participant_discovered(const DiscoveredParticipant& participant);
+
+  // Records delivered by the detectors are stored in the cache and returned. A decoding error
+  // ends the datagram; the records already cached stay, the events are dropped.
+  rtps::WireResult<SedpEvents> handle_datagram(const SharedBytes& datagram, Elapsed now);
+
+  // Heartbeats and repairs of both announcers, then the acknowledgements of both detectors.
+  rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick(Elapsed now);
+
+  // Encodes the subscription as PL_CDR_LE and writes it to the subscriptions announcer; the caller
+  // sends the datagrams.
+  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_subscription(
+      const rtps::SubscriptionBuiltinTopicData& subscription);
+
+  const DiscoveredEndpointsCache& cache() const { return cache_; }
+  const rtps::ReliableWriter& publications_writer() const { return publications_writer_; }
+  const rtps::ReliableWriter& subscriptions_writer() const { return subscriptions_writer_; }
+  const SedpPublicationsReader& publications_reader() const { return publications_reader_; }
+  const SedpSubscriptionsReader& subscriptions_reader() const { return subscriptions_reader_; }
+
+ private:
+  enum class Detector { Publications, Subscriptions };
+  static std::optional<Detector> detector_for(const rtps::EntityId& reader_id,
+                                              const rtps::EntityId& writer_id);
+  rtps::ReliableWriter* announcer_for(const rtps::EntityId& writer_id);
+  // Calls `fn` with the detector the submessage is addressed to, if any.
+  template <typename Fn>
+  rtps::WireResult<void> to_detector(const rtps::EntityId& reader_id,
+                                     const rtps::EntityId& writer_id, Fn&& fn);
+
+  // One submessage from the participant `source`; events are appended to `events`.
+  rtps::WireResult<void> handle(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data,
+                                Elapsed now, SedpEvents& events);
+  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
+                                const rtps::DataFragSubmessage& frag, Elapsed now,
+                                SedpEvents& events);
+  rtps::WireResult<void> handle(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap,
+                                Elapsed now, SedpEvents& events);
+  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
+                                const rtps::HeartbeatSubmessage& heartbeat, Elapsed now,
+                                SedpEvents& events);
+  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
+                                const rtps::AckNackSubmessage& acknack, Elapsed now,
+                                SedpEvents& events);
+  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
+                                const rtps::NackFragSubmessage& nackfrag, Elapsed now,
+                                SedpEvents& events);
+  template <typename Other>
+  rtps::WireResult<void> handle(const rtps::GuidPrefix&, const Other&, Elapsed, SedpEvents&) {
+    return {};
+  }
+
+  // Caches each delivered record with the time and appends it to the events.
+  rtps::WireResult<void> store(
+      rtps::WireResult<std::vector<rtps::PublicationBuiltinTopicData>> delivered, Elapsed now,
+      SedpEvents& events);
+  rtps::WireResult<void> store(
+      rtps::WireResult<std::vector<rtps::SubscriptionBuiltinTopicData>> delivered, Elapsed now,
+      SedpEvents& events);
+
+  rtps::ReliableWriter publications_writer_;
+  rtps::ReliableWriter subscriptions_writer_;
+  SedpPublicationsReader publications_reader_;
+  SedpSubscriptionsReader subscriptions_reader_;
+  DiscoveredEndpointsCache cache_;
+  rtps::GuidPrefix prefix_;
+};
+
+}  // namespace nimbrel::discovery

@@ -1,0 +1,21 @@
+// The two SEDP announcers (DDSI-RTPS 2.5 section 8.5.4): reliable writers of this participant's
+// endpoint records. Only subscriptions are ever announced; the publications announcer stays empty
+// and only answers protocol traffic.
+#pragma once
+
+#include <vector>
+
+#include "rtps/reliable_writer.hpp"
+#include "rtps/subscription_data.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::discovery {
+
+// No reader proxies at start; the defaults of `ReliableWriterConfig` are the SEDP settings.
+rtps::ReliableWriter make_sedp_writer(const rtps::Guid& guid, rtps::VendorId vendor_id);
+
+// Stores the record as PL_CDR_LE; the datagrams reach the readers already in step.
+rtps::WireResult<rtps::Datagrams> write_subscription(
+    rtps::ReliableWriter& writer, const rtps::SubscriptionBuiltinTopicData& subscription);
+
+}  // namespace nimbrel::discovery
