@@ -1,0 +1,80 @@
+// One running DDS domain participant: `DcpsRuntime::start` binds its four sockets, builds the
+// shared protocol state and starts its four threads. Callers hold it through a shared pointer;
+// when the last of them lets go, the runtime stops and joins its threads. The threads share only
+// the inner state, so they never keep a released runtime running.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "dcps/runtime_config.hpp"
+#include "dcps/runtime_state.hpp"
+#include "dcps/runtime_thread.hpp"
+#include "discovery/spdp.hpp"
+#include "foundation/guarded.hpp"
+#include "rtps/participant_data.hpp"
+#include "rtps/publication_data.hpp"
+#include "rtps/subscription_data.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::dcps {
+
+enum class StartError {
+  DomainIdTooLarge,
+  SpdpMulticastBind,
+  SpdpMulticastSetTimeout,
+  SpdpUnicastBind,
+  SpdpUnicastSetTimeout,
+  UserUnicastBind,
+  UserUnicastSetTimeout,
+  SpdpMcTxBind,
+  SpawnRecvSpdpMc,
+  SpawnRecvMeta,
+  SpawnRecvUser,
+  SpawnTick,
+  HandlesPoisoned,
+};
+const char* to_string(StartError error);
+
+class DcpsRuntime {
+ public:
+  // Threads in start order; the system sees each name cut to 15 bytes.
+  static constexpr const char* thread_names[] = {"nbrl-recv-spdp-mc", "nbrl-recv-meta",
+                                                 "nbrl-recv-user", "nbrl-tick"};
+
+  static std::expected<std::shared_ptr<DcpsRuntime>, StartError> start(
+      std::uint32_t domain_id, const rtps::GuidPrefix& prefix, RuntimeConfig config);
+
+  DcpsRuntime(const DcpsRuntime&) = delete;
+  DcpsRuntime& operator=(const DcpsRuntime&) = delete;
+  ~DcpsRuntime();
+
+  // Sets the stop flag and joins the threads in start order; later calls find nothing to join.
+  // A failed join ends the process.
+  void shutdown();
+
+  // Copies taken under the component's lock; empty when that lock is poisoned.
+  std::vector<discovery::DiscoveredParticipant> discovered_participants() const;
+  std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> discovered_publications() const;
+  std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> discovered_subscriptions() const;
+
+  // What SPDP announces for this participant, announced locators included.
+  const rtps::ParticipantBuiltinTopicData& local_participant() const {
+    return state_->local_participant;
+  }
+  std::uint32_t domain_id() const { return state_->domain_id; }
+  const rtps::GuidPrefix& guid_prefix() const { return state_->prefix; }
+  // For the API paths that work on the shared components directly.
+  RuntimeState& state() const { return *state_; }
+
+ private:
+  explicit DcpsRuntime(std::shared_ptr<RuntimeState> state) : state_(std::move(state)) {}
+
+  std::shared_ptr<RuntimeState> state_;
+  Guarded<std::vector<RuntimeThread>> threads_;  // start order; API threads: start, shutdown
+};
+
+}  // namespace nimbrel::dcps
