@@ -1,0 +1,45 @@
+// Summarises a `.nbrlrec` recording: frames and payload bytes per topic, the time span and rate,
+// and how the data ended. With `sequence_check`, each payload's first four bytes are read as a
+// little-endian sequence number (as Cyclone DDS ddsperf writes them) and gaps, repeats and
+// reorderings are counted per topic.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recorder/reader.hpp"
+
+namespace nimbrel::summary {
+
+struct SequenceStats {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::uint64_t missing = 0;    // numbers between first and last never recorded
+  std::uint64_t repeated = 0;   // frames whose number was recorded before
+  std::uint64_t backwards = 0;  // frames whose number is below the previous one
+};
+
+struct TopicSummary {
+  std::string name;
+  std::string type_name;
+  std::uint64_t frames = 0;
+  std::uint64_t payload_bytes = 0;
+  std::uint64_t first_time_ns = 0;
+  std::uint64_t last_time_ns = 0;
+  SequenceStats sequence{};
+};
+
+struct RecordingSummary {
+  std::vector<TopicSummary> topics;
+  std::uint64_t frames = 0;
+  std::uint64_t payload_bytes = 0;
+  std::uint64_t file_bytes = 0;
+  std::string end;  // how the data ended
+  bool clean_end = true;
+};
+
+RecordingSummary summarize(const recorder::RecordingFile& file, bool sequence_check);
+std::string to_text(const RecordingSummary& summary, bool sequence_check);
+
+}  // namespace nimbrel::summary
