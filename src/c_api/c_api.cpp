@@ -1,21 +1,23 @@
-// The six C functions. They run over the stand-in runtime until the real one replaces it; the
-// handle structure and the argument checks are already final.
+// The six C functions over the DCPS runtime. Every handle holds a shared reference to the runtime;
+// nothing but a null handle or a negative status crosses the C boundary.
 #include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
 #include <thread>
+#include <variant>
 
 #include "c_api/guid_prefix.hpp"
 #include "c_api/handles.hpp"
 #include "cdr/buffer.hpp"
+#include "dcps/runtime.hpp"
 #include "foundation/fatal.hpp"
 #include "foundation/time.hpp"
 #include "nimbrel/nimbrel.h"
 
 namespace {
 
-using nimbrel::c_api::StandInRuntime;
+using nimbrel::dcps::DcpsRuntime;
 
 constexpr auto peer_poll_interval = std::chrono::milliseconds(50);
 
@@ -39,9 +41,10 @@ nimbrel::MonoInstant peer_wait_deadline(std::uint64_t timeout_ms) {
 extern "C" {
 
 NimbrelRuntime* nimbrel_runtime_create(uint32_t domain_id) noexcept {
-  auto runtime = StandInRuntime::start(domain_id, nimbrel::c_api::random_guid_prefix());
+  auto runtime = DcpsRuntime::start(domain_id, nimbrel::c_api::random_guid_prefix(),
+                                    nimbrel::dcps::RuntimeConfig{});
   if (!runtime) return nullptr;
-  return new NimbrelRuntime{std::move(runtime)};
+  return new NimbrelRuntime{std::move(*runtime)};
 }
 
 void nimbrel_runtime_destroy(NimbrelRuntime* runtime) noexcept {
@@ -53,9 +56,11 @@ int32_t nimbrel_runtime_wait_for_peers(const NimbrelRuntime* runtime, int32_t mi
   if (runtime == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
   const auto deadline = peer_wait_deadline(timeout_ms);
   for (;;) {
-    const auto known = static_cast<int32_t>(runtime->runtime->discovered_participants());
-    if (known >= min_peers) return NIMBREL_STATUS_OK;
+    // More participants than an int32 holds still satisfy any minimum.
+    const auto known = runtime->runtime->discovered_participants().size();
+    if (min_peers <= 0 || known >= static_cast<std::size_t>(min_peers)) return NIMBREL_STATUS_OK;
     if (std::chrono::steady_clock::now() >= deadline) return NIMBREL_STATUS_TIMEOUT;
+    // sleep_for resumes after a signal for the time that remains.
     std::this_thread::sleep_for(peer_poll_interval);
   }
 }
@@ -64,12 +69,15 @@ NimbrelReader* nimbrel_reader_create(const NimbrelRuntime* runtime, const char* 
                                      const char* type_name, int32_t reliable) noexcept {
   if (runtime == nullptr || topic_name == nullptr || type_name == nullptr) return nullptr;
   if (!is_utf8(topic_name) || !is_utf8(type_name)) return nullptr;
-  const auto entity_id =
-      runtime->runtime->register_user_reader(topic_name, type_name, /*reliable=*/reliable != 0);
-  auto* reader = new NimbrelReader{};
-  reader->runtime = runtime->runtime;
-  reader->entity_id = entity_id;
-  return reader;
+  auto registered = runtime->runtime->register_user_reader(
+      {.topic_name = topic_name, .type_name = type_name, .reliable = reliable != 0});
+  if (!registered) return nullptr;
+  return new NimbrelReader{
+      .runtime = runtime->runtime,
+      .entity_id = registered->entity_id,
+      .samples = nimbrel::Guarded<nimbrel::dcps::SampleReceiver>(std::in_place,
+                                                                 std::move(registered->samples)),
+  };
 }
 
 int32_t nimbrel_reader_take(NimbrelReader* reader, uint8_t** out_buf, size_t* out_len) noexcept {
@@ -80,22 +88,33 @@ int32_t nimbrel_reader_take(NimbrelReader* reader, uint8_t** out_buf, size_t* ou
   *out_len = 0;
   auto samples = reader->samples.lock();
   if (!samples) return NIMBREL_STATUS_POISONED;
-  auto payload = (*samples)->try_receive();
-  if (!payload) return NIMBREL_STATUS_OK;
-  if (payload->empty()) {
-    *out_buf = &empty_sample_placeholder;
+  for (;;) {
+    auto sample = (*samples)->try_receive();
+    if (!sample) return NIMBREL_STATUS_OK;
+    // Disposes and unregistrations have no payload to hand out.
+    const auto* data = std::get_if<nimbrel::dcps::UserDataSample>(&*sample);
+    if (data == nullptr) continue;
+    const auto payload = data->payload.span();
+    if (payload.empty()) {
+      *out_buf = &empty_sample_placeholder;
+      return NIMBREL_STATUS_OK;
+    }
+    // The caller releases the buffer with free(), so it must come from the C allocator; this is
+    // the only copy a payload sees on its way from the socket.
+    auto* buffer = static_cast<uint8_t*>(std::malloc(payload.size()));
+    if (buffer == nullptr) nimbrel::fatal("memory allocation failed");
+    std::memcpy(buffer, payload.data(), payload.size());
+    *out_buf = buffer;
+    *out_len = payload.size();
     return NIMBREL_STATUS_OK;
   }
-  // The caller releases the buffer with free(), so it must come from the C allocator.
-  auto* buffer = static_cast<uint8_t*>(std::malloc(payload->size()));
-  if (buffer == nullptr) nimbrel::fatal("memory allocation failed");
-  std::memcpy(buffer, payload->data(), payload->size());
-  *out_buf = buffer;
-  *out_len = payload->size();
-  return NIMBREL_STATUS_OK;
 }
 
 void nimbrel_reader_destroy(NimbrelReader* reader) noexcept {
+  if (reader == nullptr) return;
+  // The reader stays registered and acknowledges its writers; its samples are discarded from now.
+  static_cast<void>(reader->runtime->set_user_reader_listener(reader->entity_id, std::nullopt));
+  reader->runtime.reset();
   delete reader;
 }
 

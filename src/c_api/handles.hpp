@@ -5,18 +5,19 @@
 
 #include <memory>
 
-#include "c_api/stand_in_runtime.hpp"
+#include "dcps/runtime.hpp"
+#include "dcps/sample_queue.hpp"
 #include "foundation/guarded.hpp"
 #include "nimbrel/nimbrel.h"
 #include "rtps/wire_types.hpp"
 
 struct NimbrelRuntime {
-  std::shared_ptr<nimbrel::c_api::StandInRuntime> runtime;
+  std::shared_ptr<nimbrel::dcps::DcpsRuntime> runtime;
 };
 
 struct NimbrelReader {
-  std::shared_ptr<nimbrel::c_api::StandInRuntime> runtime;
+  std::shared_ptr<nimbrel::dcps::DcpsRuntime> runtime;
   nimbrel::rtps::EntityId entity_id;
   // Serialises takes from any caller thread; the runtime only appends through the sending side.
-  nimbrel::Guarded<nimbrel::c_api::SampleReceiver> samples;
+  nimbrel::Guarded<nimbrel::dcps::SampleReceiver> samples;
 };

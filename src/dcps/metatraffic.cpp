@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "dcps/matching.hpp"
+
 namespace nimbrel::dcps {
 namespace {
 
@@ -33,9 +35,10 @@ void handle_spdp_datagram(RuntimeState& state, const SharedBytes& datagram) {
 }
 
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
-  // Nothing to match yet: no local user endpoint exists before user readers are added.
-  static_cast<void>(state);
-  static_cast<void>(events);
+  if (events.publications.empty() && events.subscriptions.empty()) return;
+  // Every reader again: a writer skipped earlier for want of its participant's locator may be
+  // matchable now. No local user writers exist, so subscriptions match nothing here.
+  match_local_readers_against_cache(state);
 }
 
 void handle_metatraffic_datagram(RuntimeState& state, const SharedBytes& datagram, Elapsed now) {

@@ -19,9 +19,9 @@ void handle_spdp_datagram(RuntimeState& state, const SharedBytes& datagram);
 // Offers one metatraffic unicast datagram to SPDP, SEDP and writer liveliness.
 void handle_metatraffic_datagram(RuntimeState& state, const SharedBytes& datagram, Elapsed now);
 
-// Where the endpoints discovered by one datagram are acted upon. Matching against local user
-// endpoints and the builtin-topic samples attach here; until user endpoints exist, the cache the
-// SEDP stack keeps is all that is learned.
+// Where the endpoints discovered by one datagram are acted upon: an event with at least one
+// endpoint matches every local user reader against the cache again. Builtin-topic samples would
+// attach here too.
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events);
 
 // Thread bodies; each returns at the first turn that finds the stop flag set.

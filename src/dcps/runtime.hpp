@@ -8,11 +8,15 @@
 #include <expected>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
+#include "dcps/matching.hpp"
 #include "dcps/runtime_config.hpp"
 #include "dcps/runtime_state.hpp"
 #include "dcps/runtime_thread.hpp"
+#include "dcps/user_reader.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/guarded.hpp"
 #include "rtps/participant_data.hpp"
@@ -60,6 +64,26 @@ class DcpsRuntime {
   std::vector<discovery::DiscoveredParticipant> discovered_participants() const;
   std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> discovered_publications() const;
   std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> discovered_subscriptions() const;
+
+  // A user reader for one topic: its entity id and the receiving side of its sample queue.
+  std::expected<RegisteredUserReader, RegisterError> register_user_reader(UserReaderConfig config) {
+    return dcps::register_user_reader(*state_, std::move(config));
+  }
+  // False when no reader has that id; nullopt removes the listener.
+  bool set_user_reader_listener(const rtps::EntityId& reader,
+                                std::optional<UserListener> listener) {
+    return dcps::set_user_reader_listener(*state_, reader, std::move(listener));
+  }
+  void match_local_reader_against_cache(const rtps::EntityId& reader) {
+    dcps::match_local_reader_against_cache(*state_, reader);
+  }
+  // Null when absent; the snapshot is in entity-id order. Lock a slot only after these return.
+  SharedReaderSlot reader_slot(const rtps::EntityId& reader) const {
+    return state_->user_readers.find(reader);
+  }
+  std::vector<SlotMap<UserReaderSlot>::Entry> reader_slots_snapshot() const {
+    return state_->user_readers.snapshot();
+  }
 
   // What SPDP announces for this participant, announced locators included.
   const rtps::ParticipantBuiltinTopicData& local_participant() const {

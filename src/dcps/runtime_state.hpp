@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "dcps/runtime_config.hpp"
+#include "dcps/slot_map.hpp"
+#include "dcps/user_reader.hpp"
 #include "dcps/wlp.hpp"
 #include "discovery/sedp/stack.hpp"
 #include "discovery/spdp.hpp"
@@ -58,6 +60,10 @@ struct RuntimeState {
   // from nbrl-tick, subscription announcements from API callers.
   Guarded<discovery::SedpStack> sedp;
   Guarded<WlpEndpoint> wlp;  // pulses from nbrl-tick; received pulses from both metatraffic threads
+
+  // Inserted by API callers; looked up by nbrl-recv-user, snapshotted by nbrl-tick and matching.
+  SlotMap<UserReaderSlot> user_readers;
+  std::atomic<std::uint32_t> next_user_reader_key{1};  // the key of the next user reader's id
 };
 
 }  // namespace nimbrel::dcps

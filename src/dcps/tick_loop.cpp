@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <ctime>
+#include <iterator>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -26,6 +28,31 @@ void pause_for(Duration period) {
   }
 }
 
+void add_saturating(std::uint64_t& counter) {
+  if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
+}
+
+std::uint64_t ns_since(Elapsed then, Elapsed now) {
+  const auto ns = (now - then).count();
+  return ns < 0 ? 0 : static_cast<std::uint64_t>(ns);
+}
+
+// At most one miss per tick; the next period counts from the miss.
+void check_requested_deadline(UserReaderSlot& reader, Elapsed now) {
+  if (reader.deadline_ns == 0) return;
+  if (ns_since(reader.last_sample_time, now) < reader.deadline_ns) return;
+  add_saturating(reader.requested_deadline_missed);
+  reader.last_sample_time = now;
+}
+
+// Counted once per silence; the next delivered sample makes the writer alive again.
+void check_reader_liveliness(UserReaderSlot& reader, Elapsed now) {
+  if (reader.liveliness_lease_ns == 0 || !reader.writer_alive) return;
+  if (ns_since(reader.last_sample_time, now) < reader.liveliness_lease_ns) return;
+  reader.writer_alive = false;
+  add_saturating(reader.not_alive);
+}
+
 }  // namespace
 
 rtps::Locator spdp_destination(const RuntimeState& state) {
@@ -46,8 +73,8 @@ void TickLoop::tick() {
   if (now >= next_announcement_ || newcomer) announce_participant();
   tick_sedp(elapsed);
   tick_wlp(elapsed);
-  // User writers and readers, and the deadline, lifespan and liveliness timers of user endpoints,
-  // are ticked here once user endpoints exist.
+  // No user writers exist in this system, so only the reader side ticks.
+  tick_user_readers(elapsed);
 }
 
 void TickLoop::announce_participant() {
@@ -76,6 +103,23 @@ void TickLoop::tick_wlp(Elapsed now) {
     if (auto ticked = (*wlp)->tick(now)) pulse = std::move(*ticked);
   }
   if (pulse) static_cast<void>(state_.sockets.multicast_tx->send(spdp_destination_, *pulse));
+}
+
+void TickLoop::tick_user_readers(Elapsed now) {
+  std::vector<rtps::OutboundDatagram> datagrams;
+  for (const auto& [id, shared] : state_.user_readers.snapshot()) {
+    auto slot = shared->lock();
+    if (!slot) continue;
+    UserReaderSlot& reader = **slot;
+    if (auto out = reader.reader.tick_outbound(now)) {
+      datagrams.insert(datagrams.end(), std::make_move_iterator(out->begin()),
+                       std::make_move_iterator(out->end()));
+    }
+    check_requested_deadline(reader, now);
+    check_reader_liveliness(reader, now);
+  }
+  // Sent after every slot is released, so a slow send never holds up the receive thread.
+  send_to_udp_v4_destinations(*state_.sockets.user_rx, datagrams);
 }
 
 void tick_loop(const std::shared_ptr<RuntimeState>& state) {

@@ -1,7 +1,7 @@
-// The tick thread: all time-driven work of the participant, once per tick. The periodic SPDP
-// announcement, the heartbeats, repairs and acknowledgements of the SEDP endpoints, and the
-// writer liveliness pulse. `TickLoop` is one tick on an injected clock; `tick_loop` runs it with
-// the monotonic clock and a pause of `tick_period` after each tick until the stop flag is set.
+// The tick thread: all time-driven work of the participant, once per tick: SPDP announcements,
+// SEDP heartbeats and repairs, the writer liveliness pulse, and the acknowledgements and QoS timers
+// of the user readers. `TickLoop` is one tick on an injected clock; `tick_loop` runs it with a
+// pause of `tick_period` after each tick until the stop flag is set.
 #pragma once
 
 #include <functional>
@@ -30,6 +30,8 @@ class TickLoop {
   void announce_participant();
   void tick_sedp(Elapsed now);
   void tick_wlp(Elapsed now);
+  // Acknowledgements of every user reader, then its requested deadline and liveliness timers.
+  void tick_user_readers(Elapsed now);
 
   RuntimeState& state_;
   MonoClock clock_;

@@ -1,11 +1,104 @@
 #include "dcps/user_receive.hpp"
 
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "dcps/outbound.hpp"
+#include "dcps/user_reader.hpp"
+#include "rtps/datagram.hpp"
+
 namespace nimbrel::dcps {
+namespace {
+
+// Routes the reader submessages of one datagram to the local user readers.
+class UserDatagramRouter {
+ public:
+  UserDatagramRouter(RuntimeState& state, Elapsed now) : state_(state), now_(now) {}
+
+  void route(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data) {
+    to_readers(data.reader_id, {source, data.writer_id}, /*respond=*/false,
+               [&](rtps::ReliableReader& reader) { return reader.handle_data(source, data); });
+  }
+  void route(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag) {
+    to_readers(
+        frag.reader_id, {source, frag.writer_id}, /*respond=*/false,
+        [&](rtps::ReliableReader& reader) { return reader.handle_data_frag(source, frag, now_); });
+  }
+  void route(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap) {
+    to_readers(gap.reader_id, {source, gap.writer_id}, /*respond=*/false,
+               [&](rtps::ReliableReader& reader) { return reader.handle_gap(source, gap); });
+  }
+  void route(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat) {
+    to_readers(heartbeat.reader_id, {source, heartbeat.writer_id}, /*respond=*/true,
+               [&](rtps::ReliableReader& reader) {
+                 return reader.handle_heartbeat(source, heartbeat, now_);
+               });
+  }
+  // ACKNACK and NACK_FRAG would go to local user writers, which this system never creates;
+  // HEARTBEAT_FRAG and the INFO submessages carry nothing a reader acts on here.
+  template <typename Other>
+  void route(const rtps::GuidPrefix&, const Other&) {}
+
+ private:
+  // A submessage addressed to no reader (ENTITYID_UNKNOWN) goes to every reader matched with the
+  // writer: standard writers address all their matched readers that way.
+  template <typename Handle>
+  void to_readers(const rtps::EntityId& reader_id, const rtps::Guid& writer, bool respond,
+                  Handle&& handle) {
+    if (!reader_id.is_unknown()) {
+      if (auto slot = state_.user_readers.find(reader_id)) {
+        on_slot(*slot, writer, /*only_if_matched=*/false, respond, handle);
+      }
+      return;
+    }
+    if (!all_readers_) all_readers_ = state_.user_readers.snapshot();
+    for (const auto& [id, slot] : *all_readers_) {
+      on_slot(*slot, writer, /*only_if_matched=*/true, respond, handle);
+    }
+  }
+
+  template <typename Handle>
+  void on_slot(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, bool only_if_matched,
+               bool respond, Handle& handle) {
+    Delivery delivery;
+    std::vector<rtps::OutboundDatagram> replies;
+    {
+      auto slot = shared.lock();
+      if (!slot) return;
+      UserReaderSlot& local = **slot;
+      if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
+      delivery = collect_delivery(local, handle(local.reader), now_);
+      if (respond) {
+        if (auto out = local.reader.tick_outbound(now_)) replies = std::move(*out);
+      }
+    }
+    hand_over(std::move(delivery));
+    send_to_udp_v4_destinations(*state_.sockets.user_rx, replies);
+  }
+
+  RuntimeState& state_;
+  Elapsed now_;
+  // Taken at the first submessage addressed to no reader, then reused for the whole datagram.
+  std::optional<std::vector<SlotMap<UserReaderSlot>::Entry>> all_readers_;
+};
+
+}  // namespace
 
 void handle_user_datagram(RuntimeState& state, const SharedBytes& datagram, Elapsed now) {
-  static_cast<void>(state);
-  static_cast<void>(datagram);
-  static_cast<void>(now);
+  auto parsed = rtps::decode_datagram(datagram);
+  if (!parsed) return;
+  UserDatagramRouter router(state, now);
+  rtps::GuidPrefix source = parsed->guid_prefix;
+  for (const auto& submessage : parsed->submessages) {
+    if (const auto* info = std::get_if<rtps::InfoSourceSubmessage>(&submessage)) {
+      source = info->guid_prefix;
+      continue;
+    }
+    std::visit([&](const auto& body) { router.route(source, body); }, submessage);
+  }
 }
 
 void recv_user_loop(const std::shared_ptr<RuntimeState>& state) {

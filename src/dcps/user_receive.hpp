@@ -11,8 +11,10 @@
 
 namespace nimbrel::dcps {
 
-// Where every user datagram goes. The runtime has no user reader yet, so nothing here is
-// addressed to anyone and the datagram is dropped; reader registration brings the delivery.
+// DATA, DATA_FRAG, GAP and HEARTBEAT go to the addressed user reader, or, addressed to no reader,
+// to every user reader matched with the sending writer; released samples are delivered, and the
+// acknowledgements a HEARTBEAT calls for are sent at once. Anything malformed or unknown is
+// dropped.
 void handle_user_datagram(RuntimeState& state, const SharedBytes& datagram, Elapsed now);
 
 // Thread body; returns at the first turn that finds the stop flag set.

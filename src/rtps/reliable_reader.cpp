@@ -76,6 +76,16 @@ void ReliableReader::add_writer_proxy(WriterProxy proxy) {
   states_.push_back(make_state(std::move(proxy)));
 }
 
+bool ReliableReader::set_writer_locators(const Guid& writer, std::vector<Locator> unicast,
+                                         std::vector<Locator> multicast) {
+  auto it = index_.find(writer);
+  if (it == index_.end()) return false;
+  WriterProxy& proxy = states_[it->second].proxy;
+  proxy.unicast_locators = std::move(unicast);
+  proxy.multicast_locators = std::move(multicast);
+  return true;
+}
+
 const WriterProxyState* ReliableReader::writer_proxy_state(const Guid& writer) const {
   auto it = index_.find(writer);
   return it == index_.end() ? nullptr : &states_[it->second];

@@ -54,6 +54,10 @@ class ReliableReader {
   // Replaces the state of a proxy with the same writer GUID (its history, fragments and sets are
   // dropped), or appends one.
   void add_writer_proxy(WriterProxy proxy);
+  // Points a known writer's proxy at new locators and keeps all it has received, so a writer that
+  // is matched again goes on where it was. False when no proxy for `writer` exists.
+  bool set_writer_locators(const Guid& writer, std::vector<Locator> unicast,
+                           std::vector<Locator> multicast);
 
   // `source` is the GUID prefix of the sending participant: the datagram header's, or that of the
   // INFO_SRC before the submessage. With the writerId it names the writer.

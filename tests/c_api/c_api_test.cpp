@@ -12,13 +12,16 @@
 #include <vector>
 
 #include "c_api/handles.hpp"
+#include "dcps/runtime.hpp"
 #include "nimbrel/nimbrel.h"
 
 extern "C" int nimbrel_test_c_round_trip(void);
 
 namespace {
 
-using nimbrel::c_api::StandInRuntime;
+using nimbrel::dcps::UserDataSample;
+using nimbrel::dcps::UserLifecycleSample;
+using nimbrel::dcps::UserSample;
 using Clock = std::chrono::steady_clock;
 
 std::uint8_t* const untouched_buffer = reinterpret_cast<std::uint8_t*>(0x1234);
@@ -34,10 +37,16 @@ class CApi : public ::testing::Test {
 
   NimbrelReader* make_reader() { return nimbrel_reader_create(runtime_, "Topic", "Type", 1); }
 
-  static void queue(NimbrelReader* reader, std::vector<std::uint8_t> payload) {
-    auto samples = reader->samples.lock();
-    ASSERT_TRUE(samples);
-    (*samples)->pending.push_back(std::move(payload));
+  // Sends into the reader's queue as the runtime's delivery does.
+  static void queue(NimbrelReader* reader, UserSample sample) {
+    const auto slot = reader->runtime->reader_slot(reader->entity_id);
+    ASSERT_TRUE(slot);
+    const auto sender = (*slot->lock())->queue;
+    ASSERT_TRUE(sender->send(std::move(sample)));
+  }
+  static void queue(NimbrelReader* reader, const std::vector<std::uint8_t>& payload) {
+    queue(reader, UserDataSample{
+                      .payload = nimbrel::SharedBytes::copy_of(std::as_bytes(std::span(payload)))});
   }
 
   NimbrelRuntime* runtime_ = nullptr;
@@ -48,25 +57,29 @@ TEST(CApiHeader, UsableFromC) {
 }
 
 TEST(CApiLifetime, RuntimeLivesUntilItsLastHandleIsGone) {
-  const auto before = StandInRuntime::alive();
   NimbrelRuntime* runtime = nimbrel_runtime_create(1);
   ASSERT_NE(runtime, nullptr);
+  const std::weak_ptr<nimbrel::dcps::DcpsRuntime> alive = runtime->runtime;
   NimbrelReader* first = nimbrel_reader_create(runtime, "A", "TA", 1);
   NimbrelReader* second = nimbrel_reader_create(runtime, "B", "TB", 0);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(StandInRuntime::alive(), before + 1);
 
   nimbrel_runtime_destroy(runtime);
-  EXPECT_EQ(StandInRuntime::alive(), before + 1);
+  EXPECT_FALSE(alive.expired());
   std::uint8_t* buffer = nullptr;
   std::size_t length = 0;
   EXPECT_EQ(nimbrel_reader_take(first, &buffer, &length), NIMBREL_STATUS_OK);
 
   nimbrel_reader_destroy(first);
-  EXPECT_EQ(StandInRuntime::alive(), before + 1);
+  EXPECT_FALSE(alive.expired());
   nimbrel_reader_destroy(second);
-  EXPECT_EQ(StandInRuntime::alive(), before);
+  EXPECT_TRUE(alive.expired());
+}
+
+TEST(CApiLifetime, RuntimeThatCannotStartIsNull) {
+  // 7400 + 250 x 233 is no port.
+  EXPECT_EQ(nimbrel_runtime_create(233), nullptr);
 }
 
 TEST(CApiLifetime, DestroyingNullIsHarmless) {
@@ -84,14 +97,34 @@ TEST(CApiLifetime, EachRuntimeGetsItsOwnPrefixAndDomain) {
   nimbrel_runtime_destroy(b);
 }
 
-TEST_F(CApi, ReadersGetUserReaderEntityIdsInCreationOrder) {
+TEST_F(CApi, ReadersAreRegisteredInCreationOrderWithTheirTopicAndReliability) {
   NimbrelReader* first = make_reader();
-  NimbrelReader* second = make_reader();
+  NimbrelReader* second = nimbrel_reader_create(runtime_, "Other", "OtherType", 0);
   ASSERT_TRUE(first && second);
   EXPECT_EQ(first->entity_id.to_bytes(), (std::array<std::uint8_t, 4>{0x00, 0x00, 0x01, 0x07}));
   EXPECT_EQ(second->entity_id.to_bytes(), (std::array<std::uint8_t, 4>{0x00, 0x00, 0x02, 0x07}));
+  const auto slot = runtime_->runtime->reader_slot(second->entity_id);
+  ASSERT_TRUE(slot);
+  const auto& subscription = (*slot->lock())->subscription;
+  EXPECT_EQ(subscription.topic_name, "Other");
+  EXPECT_EQ(subscription.type_name, "OtherType");
+  EXPECT_EQ(subscription.reliability.kind, nimbrel::rtps::ReliabilityKind::BestEffort);
   nimbrel_reader_destroy(first);
   nimbrel_reader_destroy(second);
+}
+
+// The reader stays registered; only its listener and its queue go.
+TEST_F(CApi, ReaderDestroyRemovesTheListener) {
+  NimbrelReader* reader = make_reader();
+  ASSERT_NE(reader, nullptr);
+  const auto id = reader->entity_id;
+  ASSERT_TRUE(runtime_->runtime->set_user_reader_listener(id, [](std::span<const std::byte>) {}));
+  const auto slot = runtime_->runtime->reader_slot(id);
+  nimbrel_reader_destroy(reader);
+  EXPECT_EQ((*slot->lock())->listener, nullptr);
+  EXPECT_EQ(runtime_->runtime->reader_slot(id), slot);
+  // Nothing takes from a destroyed reader's queue, so nothing is kept for it.
+  EXPECT_FALSE((*slot->lock())->queue->send(UserDataSample{}));
 }
 
 struct NameCase {
@@ -159,7 +192,7 @@ TEST_F(CApi, TakeHandsOutOneSampleAtATimeInOrder) {
   NimbrelReader* reader = make_reader();
   ASSERT_NE(reader, nullptr);
   queue(reader, {0x01, 0x02, 0x03});
-  queue(reader, {});
+  queue(reader, std::vector<std::uint8_t>{});
   queue(reader, {0xEE});
 
   std::uint8_t* buffer = nullptr;
@@ -183,6 +216,26 @@ TEST_F(CApi, TakeHandsOutOneSampleAtATimeInOrder) {
   ASSERT_EQ(nimbrel_reader_take(reader, &buffer, &length), NIMBREL_STATUS_OK);
   EXPECT_EQ(buffer, nullptr);
   EXPECT_EQ(length, 0u);
+  nimbrel_reader_destroy(reader);
+}
+
+TEST_F(CApi, LifecycleSamplesAreSkipped) {
+  NimbrelReader* reader = make_reader();
+  ASSERT_NE(reader, nullptr);
+  queue(reader, UserLifecycleSample{});
+  queue(reader, UserLifecycleSample{.kind = 3});
+  std::uint8_t* buffer = untouched_buffer;
+  std::size_t length = untouched_length;
+  EXPECT_EQ(nimbrel_reader_take(reader, &buffer, &length), NIMBREL_STATUS_OK);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(length, 0u);
+
+  queue(reader, UserLifecycleSample{});
+  queue(reader, {0x42});
+  ASSERT_EQ(nimbrel_reader_take(reader, &buffer, &length), NIMBREL_STATUS_OK);
+  ASSERT_EQ(length, 1u);
+  EXPECT_EQ(buffer[0], 0x42);
+  std::free(buffer);
   nimbrel_reader_destroy(reader);
 }
 
@@ -248,6 +301,17 @@ TEST_P(PeerWaitMinimum, AtMostZeroSucceedsAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, PeerWaitMinimum,
                          ::testing::Values(0, -1, std::numeric_limits<std::int32_t>::min()));
+
+// A second runtime on the same domain is a remote participant to the first: SPDP over loopback.
+TEST(CApiPeers, PeerWaitSeesAnotherRuntime) {
+  NimbrelRuntime* a = nimbrel_runtime_create(9);
+  NimbrelRuntime* b = nimbrel_runtime_create(9);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(nimbrel_runtime_wait_for_peers(a, 1, 60'000), NIMBREL_STATUS_OK);
+  EXPECT_EQ(nimbrel_runtime_wait_for_peers(a, 2, 0), NIMBREL_STATUS_TIMEOUT);
+  nimbrel_runtime_destroy(a);
+  nimbrel_runtime_destroy(b);
+}
 
 TEST_F(CApi, PeerWaitWithoutPeersTimesOut) {
   EXPECT_EQ(nimbrel_runtime_wait_for_peers(runtime_, 1, 0), NIMBREL_STATUS_TIMEOUT);

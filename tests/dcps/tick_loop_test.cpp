@@ -11,6 +11,7 @@
 
 #include "dcps/metatraffic.hpp"
 #include "dcps/runtime_test_util.hpp"
+#include "dcps/user_traffic_util.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -116,6 +117,76 @@ TEST_F(TickLoopTest, HoldsNoComponentLockWhileSending) {
   EXPECT_EQ(count(senders, "spdp") + count(senders, "wlp"), 2);
   EXPECT_GT(count(senders, "sedp"), 0);
   EXPECT_TRUE(held.empty()) << held.front();
+}
+
+class UserReaderTickTest : public testing::UserTrafficTest {
+ protected:
+  static constexpr rtps::GuidPrefix writer_a{0xA, 0xA, 0xA, 0xA, 0xA, 0xA,
+                                             0xA, 0xA, 0xA, 0xA, 0xA, 0xA};
+  TickLoop loop_{*state_, [this] { return now_; }};
+  MonoInstant now_ = start_;
+
+  void tick_at(Duration at) {
+    now_ = start_ + at;
+    loop_.tick();
+  }
+  rtps::EntityId reader_with(UserReaderConfig config) {
+    config.topic_name = "Topic";
+    config.type_name = "Type";
+    return register_user_reader(*state_, std::move(config)).value().entity_id;
+  }
+};
+
+TEST_F(UserReaderTickTest, AcknowledgementsLeaveThroughTheUserSocketOnTheTick) {
+  know_writer(writer_a);
+  reader_with({});
+  // Half a sample: the missing fragment is asked for on the next tick, not at once.
+  const rtps::DataFragSubmessage frag{.writer_id = testing::writer_id,
+                                      .writer_sn = 1,
+                                      .fragment_starting_num = 1,
+                                      .fragments_in_submessage = 1,
+                                      .fragment_size = 8,
+                                      .sample_size = 16,
+                                      .fragments = SharedBytes::adopt(std::vector<std::byte>(8))};
+  receive(testing::datagram_from(
+      writer_a, {{rtps::submessage_id::data_frag, frag.write_body(/*little_endian=*/true)}}));
+  EXPECT_TRUE(user_->take().empty());
+  tick_at(5ms);
+  std::vector<std::size_t> kinds;  // of each datagram's last submessage
+  for (const auto& sent : user_->take()) {
+    EXPECT_EQ(sent.destination, testing::remote_user);
+    const auto reply = rtps::decode_datagram(SharedBytes::copy_of(sent.bytes)).value();
+    kinds.push_back(reply.submessages.back().index());
+  }
+  const rtps::ParsedSubmessage nack_frag{rtps::NackFragSubmessage{}};
+  const rtps::ParsedSubmessage acknack{rtps::AckNackSubmessage{}};
+  EXPECT_EQ(kinds, (std::vector<std::size_t>{nack_frag.index(), acknack.index()}));
+}
+
+TEST_F(UserReaderTickTest, RequestedDeadlineMissesOncePerPeriodOfSilence) {
+  const auto id = reader_with({.deadline = {1, 0}});
+  tick_at(999ms);
+  EXPECT_EQ(slot(id).requested_deadline_missed, 0u);
+  tick_at(1500ms);
+  tick_at(1600ms);
+  EXPECT_EQ(slot(id).requested_deadline_missed, 1u);
+  tick_at(2500ms);
+  EXPECT_EQ(slot(id).requested_deadline_missed, 2u);
+}
+
+TEST_F(UserReaderTickTest, SilentWriterIsNotAliveOnceUntilTheNextSample) {
+  know_writer(writer_a);
+  const auto id = reader_with(
+      {.liveliness = {.kind = rtps::LivelinessKind::Automatic, .lease_duration = {1, 0}}});
+  tick_at(1500ms);
+  tick_at(3000ms);
+  EXPECT_FALSE(slot(id).writer_alive);
+  EXPECT_EQ(slot(id).not_alive, 1u);
+  receive(testing::datagram_from(writer_a, {testing::data(1)}), Elapsed::from_millis(3100));
+  EXPECT_TRUE(slot(id).writer_alive);
+  EXPECT_EQ(slot(id).liveliness_changed, 1u);
+  tick_at(3500ms);
+  EXPECT_TRUE(slot(id).writer_alive);
 }
 
 }  // namespace

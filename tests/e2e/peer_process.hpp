@@ -1,5 +1,5 @@
-// A peer program run as a child process for the length of a test: its standard output and error
-// go to a temporary file kept for diagnostics; the destructor kills and reaps it.
+// A program run as a child process for the length of a test: its standard output and error go to
+// a temporary file that the test reads; the destructor kills and reaps a child still running.
 #pragma once
 
 #include <fcntl.h>
@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -49,11 +52,45 @@ class PeerProcess {
   PeerProcess(const PeerProcess&) = delete;
   PeerProcess& operator=(const PeerProcess&) = delete;
   ~PeerProcess() {
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    if (!exit_status_) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
     }
     ::unlink(log_.c_str());
+  }
+
+  void signal(int number) const {
+    if (!exit_status_) ::kill(pid_, number);
+  }
+
+  // The exit status once the child has ended within `limit` (128 + the signal if a signal ended
+  // it), or nothing if it still runs.
+  std::optional<int> wait_exit(std::chrono::steady_clock::duration limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!exit_status_) {
+      int status = 0;
+      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else if (std::chrono::steady_clock::now() >= deadline) {
+        break;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+    return exit_status_;
+  }
+
+  // Whether `text` appeared in the output within `limit`.
+  bool wait_for_output(const std::string& text, std::chrono::steady_clock::duration limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (output().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
   }
 
   // What the peer printed so far.
@@ -67,6 +104,7 @@ class PeerProcess {
 
   pid_t pid_;
   std::string log_;
+  std::optional<int> exit_status_;
 };
 
 }  // namespace nimbrel::testing

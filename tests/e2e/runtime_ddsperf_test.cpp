@@ -11,7 +11,7 @@
 #include "dcps/runtime.hpp"
 #include "discovery/spdp.hpp"
 #include "e2e/peer_process.hpp"
-#include "transport/udp_transport.hpp"
+#include "e2e/spdp_watch.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -74,25 +74,12 @@ class RuntimeDdsperfTest : public ::testing::Test {
   // Starts `count` publishers and returns once each has announced itself, so that the runtime
   // meets peers that are up, as a recorder joining a running system does.
   bool start_running_publishers(std::size_t count) {
-    auto listener = transport::UdpTransport::bind_multicast_v4(
-        discovery::default_spdp_multicast_group, 7400, {0, 0, 0, 0});
-    if (!listener) return false;
-    auto timed = std::move(*listener).with_timeout(std::chrono::seconds(1));
-    if (!timed) return false;
+    testing::SpdpWatch watch;
     for (std::size_t i = 0; i < count; ++i) {
       peers_.push_back(start_publisher());
       if (!peers_.back()) return false;
     }
-    std::set<rtps::GuidPrefix> announced;
-    const auto deadline = Clock::now() + generous;
-    while (announced.size() < count && Clock::now() < deadline) {
-      if (auto received = timed->recv()) {
-        if (auto participant = discovery::SpdpReader::parse_datagram(received->data)) {
-          announced.insert(participant->sender_prefix);
-        }
-      }
-    }
-    return announced.size() >= count;
+    return watch.wait_for(count, generous);
   }
 
   std::shared_ptr<DcpsRuntime> start_runtime() {

@@ -1,0 +1,27 @@
+// Endpoint matching of local user readers against the remote publications SEDP has cached. A
+// compatible writer becomes a writer proxy of the reader, reached at its participant's default
+// unicast locator; an incompatible one is counted in the reader's incompatible-QoS status. Runs at
+// registration and again for every reader on every SEDP event that brings endpoints.
+#pragma once
+
+#include <vector>
+
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::dcps {
+
+struct RuntimeState;
+
+// The remote participant's default unicast locator, or nothing when it is unknown, announced none,
+// or the participants cache is poisoned.
+std::vector<rtps::Locator> remote_user_locators(RuntimeState& state,
+                                                const rtps::GuidPrefix& participant);
+
+// A writer matched before keeps its proxy and everything received from it; only its locators
+// follow a new announcement. Remote writers are never unmatched.
+void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId& reader);
+
+// Every local user reader, in entity-id order.
+void match_local_readers_against_cache(RuntimeState& state);
+
+}  // namespace nimbrel::dcps
