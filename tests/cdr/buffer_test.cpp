@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/bytes_test_util.hpp"
+
 namespace nimbrel::cdr {
 namespace {
 
-std::vector<std::byte> bytes(std::initializer_list<int> values) {
-  std::vector<std::byte> out;
-  for (int v : values)
-    out.push_back(static_cast<std::byte>(v));
-  return out;
-}
+using testing::bytes;
 
 TEST(BufferWriter, PadsPrimitivesToTheirSizeWithZeros) {
   BufferWriter w(/*little_endian=*/true);

@@ -22,29 +22,22 @@ RtpsDuration ms(std::uint32_t n) {
           static_cast<std::uint32_t>((std::uint64_t{n % 1000} << 32) / 1000)};
 }
 
-struct DurationCase {
-  RtpsDuration duration;
-  std::uint64_t period_ns;
-};
-
-class DurationConversion : public ::testing::TestWithParam<DurationCase> {};
-
-TEST_P(DurationConversion, RoundsDownAndTurnsInfiniteIntoNone) {
-  EXPECT_EQ(period_ns(GetParam().duration), GetParam().period_ns);
+TEST(DurationConversion, RoundsDownAndTurnsInfiniteIntoNone) {
+  // clang-format off
+  const std::pair<RtpsDuration, std::uint64_t> cases[] = {
+      {{0, 0}, 0},
+      {{1, 0}, 1'000'000'000},
+      {{0, 0x80000000}, 500'000'000},
+      {{0, 0xFFFFFFFF}, 999'999'999},
+      {{0, 0x19999999}, 99'999'999},  // the 100 ms wire default
+      {{-5, 0x80000000}, 500'000'000},
+      {{0x7FFFFFFF, 0xFFFFFFFF}, 0},  // infinite: none
+      {{0x7FFFFFFF, 0xFFFFFFFE}, 2'147'483'647'999'999'999},
+      {{0x7FFFFFFF, 0}, 2'147'483'647'000'000'000}};
+  // clang-format on
+  for (const auto& [duration, period] : cases)
+    EXPECT_EQ(period_ns(duration), period) << duration.seconds << " " << duration.fraction;
 }
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(EdgeValues, DurationConversion, ::testing::Values(
-    DurationCase{{0, 0}, 0},
-    DurationCase{{1, 0}, 1'000'000'000},
-    DurationCase{{0, 0x80000000}, 500'000'000},
-    DurationCase{{0, 0xFFFFFFFF}, 999'999'999},
-    DurationCase{{0, 0x19999999}, 99'999'999},  // the 100 ms wire default
-    DurationCase{{-5, 0x80000000}, 500'000'000},
-    DurationCase{{0x7FFFFFFF, 0xFFFFFFFF}, 0},  // infinite: none
-    DurationCase{{0x7FFFFFFF, 0xFFFFFFFE}, 2'147'483'647'999'999'999},
-    DurationCase{{0x7FFFFFFF, 0}, 2'147'483'647'000'000'000}));
-// clang-format on
 
 // One side's QoS as the wire states it; defaults are the record defaults.
 struct Side {
@@ -154,7 +147,7 @@ TEST(TypeRule, AppliesOnlyWhenBothSidesCarryTypeInformationAndAPredicateIsGiven)
   EXPECT_EQ(first_incompatible_policy(writer, reader, refuse), TypeAssignability);
 }
 
-TEST(IncompatibleQosStatus, CountsPoliciesInOrderOfFirstOccurrence) {
+TEST(IncompatibleQosStatus, CountsPoliciesInOrderOfFirstOccurrenceAndSaturates) {
   Subscription transient_local_reader;
   transient_local_reader.durability = TransientLocal;
   const auto refused = check_remote_writer(Publication{}, endpoint_qos(transient_local_reader));
@@ -164,19 +157,15 @@ TEST(IncompatibleQosStatus, CountsPoliciesInOrderOfFirstOccurrence) {
   EXPECT_EQ(status, (IncompatibleQosStatus{1, Durability, {{*refused, 1}}}));
   record_incompatible(status, *refused);  // the next matching run counts it again
   EXPECT_EQ(status, (IncompatibleQosStatus{2, Durability, {{*refused, 2}}}));
-
   record_incompatible(status, Partition);
   record_incompatible(status, Durability);
-  const std::vector<PolicyCount> expected{{Durability, 3}, {Partition, 1}};
-  EXPECT_EQ(status, (IncompatibleQosStatus{4, Durability, expected}));
-}
+  EXPECT_EQ(status, (IncompatibleQosStatus{4, Durability, {{Durability, 3}, {Partition, 1}}}));
 
-TEST(IncompatibleQosStatus, SaturatesAtInt32Max) {
-  IncompatibleQosStatus status{max_status_count - 1, Deadline, {{Deadline, max_status_count - 1}}};
-  record_incompatible(status, Deadline);
-  record_incompatible(status, Deadline);
-  EXPECT_EQ(status.total_count, max_status_count);
-  EXPECT_EQ(status.policies, (std::vector<PolicyCount>{{Deadline, max_status_count}}));
+  IncompatibleQosStatus full{max_status_count - 1, Deadline, {{Deadline, max_status_count - 1}}};
+  record_incompatible(full, Deadline);
+  record_incompatible(full, Deadline);
+  EXPECT_EQ(full,
+            (IncompatibleQosStatus{max_status_count, Deadline, {{Deadline, max_status_count}}}));
 }
 
 TEST(IgnoreFilter, SetsAreSeparateAndAPoisonedOneIgnoresNothing) {

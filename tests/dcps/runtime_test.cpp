@@ -78,7 +78,7 @@ TEST_P(RuntimePortMappingTest, ListensOnTheMappedSpdpPort) {
   EXPECT_EQ(runtime->local_participant().metatraffic_multicast_locator,
             rtps::Locator::udp_v4({239, 255, 0, 1}, port));
   const auto sender = transport::UdpTransport::bind_v4({127, 0, 0, 1}, 0).value();
-  const auto announcement = testing::spdp_announcement(testing::remote_participant_data());
+  const auto announcement = testing::remote_announcement();
   EXPECT_TRUE(eventually([&] {
     static_cast<void>(sender.send(rtps::Locator::udp_v4({239, 255, 0, 1}, port), announcement));
     return knows(*runtime, testing::remote_prefix);
@@ -86,28 +86,23 @@ TEST_P(RuntimePortMappingTest, ListensOnTheMappedSpdpPort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Domains, RuntimePortMappingTest,
-                         ::testing::Values(std::pair<std::uint32_t, std::uint16_t>{0, 7400},
-                                           std::pair<std::uint32_t, std::uint16_t>{1, 7650},
-                                           std::pair<std::uint32_t, std::uint16_t>{232, 65400}));
+                         ::testing::Values(std::pair{0u, std::uint16_t{7400}},
+                                           std::pair{1u, std::uint16_t{7650}},
+                                           std::pair{232u, std::uint16_t{65400}}));
 
-TEST(RuntimeTest, WithoutRouteTheUnicastLocatorsCarryLoopbackAndTheirOwnPorts) {
-  const auto runtime = must_start(0, prefix_a);
-  ASSERT_TRUE(runtime);
-  const auto& local = runtime->local_participant();
+// Both bind the shared discovery port, and each hears the other but never itself. Without a route
+// the unicast locators carry loopback and ports of their own.
+TEST(RuntimeTest, TwoRuntimesOnOneDomainBothStartAndFindEachOther) {
+  const auto a = must_start(0, prefix_a);
+  const auto b = must_start(0, prefix_b);
+  ASSERT_TRUE(a && b);
+  const auto& local = a->local_participant();
   ASSERT_TRUE(local.metatraffic_unicast_locator && local.default_unicast_locator);
   EXPECT_EQ(local.metatraffic_unicast_locator->ipv4(), (std::array<std::uint8_t, 4>{127, 0, 0, 1}));
   EXPECT_EQ(local.default_unicast_locator->ipv4(), (std::array<std::uint8_t, 4>{127, 0, 0, 1}));
   EXPECT_NE(local.metatraffic_unicast_locator->port, 0u);
   EXPECT_NE(local.metatraffic_unicast_locator->port, local.default_unicast_locator->port);
-}
-
-// Both bind the shared discovery port, and each hears the other but never itself.
-TEST(RuntimeTest, TwoRuntimesOnOneDomainBothStartAndFindEachOther) {
-  const auto a = must_start(0, prefix_a);
-  const auto b = must_start(0, prefix_b);
-  ASSERT_TRUE(a && b);
-  EXPECT_NE(a->local_participant().metatraffic_unicast_locator,
-            b->local_participant().metatraffic_unicast_locator);
+  EXPECT_NE(local.metatraffic_unicast_locator, b->local_participant().metatraffic_unicast_locator);
   EXPECT_TRUE(eventually([&] { return knows(*a, prefix_b) && knows(*b, prefix_a); }));
   EXPECT_FALSE(knows(*a, prefix_a));
   EXPECT_FALSE(knows(*b, prefix_b));

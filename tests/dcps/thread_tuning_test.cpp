@@ -69,15 +69,12 @@ TEST(ThreadTuningTest, UnprivilegedPriorityIsReportedAndTheThreadRunsOn) {
                            "Need CAP_SYS_NICE or RLIMIT_RTPRIO.\n"));
 }
 
-TEST(ThreadTuningTest, CpusFrom1024OnAreLeftOut) {
+TEST(ThreadTuningTest, CpusFrom1024OnAreLeftOutAndAnEmptySetIsReported) {
   const std::size_t cpu = first_allowed_cpu();
   std::vector<std::size_t> applied;
   EXPECT_TRUE(
       tune_fresh_thread(std::nullopt, std::vector<std::size_t>{cpu, 1024, 5000}, &applied).empty());
   EXPECT_EQ(applied, std::vector<std::size_t>{cpu});
-}
-
-TEST(ThreadTuningTest, OnlyCpusPast1024ApplyAnEmptySetWhichIsReported) {
   EXPECT_EQ(tune_fresh_thread(std::nullopt, std::vector<std::size_t>{1024, 4096}),
             std::vector<std::string>{"nbrl[tick]: sched_setaffinity([1024, 4096]) failed."});
 }

@@ -2,16 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <future>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "dcps/metatraffic.hpp"
 #include "dcps/runtime_test_util.hpp"
-#include "dcps/user_traffic_util.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -27,78 +21,49 @@ class TickLoopTest : public ::testing::Test {
   std::shared_ptr<RuntimeState> state_ = testing::make_state(tx_, start_);
   TickLoop loop_{*state_, [this] { return now_; }};
 
-  // The senders of what one tick at `at` (after start) sends, in order.
-  std::vector<std::string> tick_at(Duration at) {
+  // How many SPDP announcements one tick at `at` (after start) sends.
+  long announcements_at(Duration at) {
     now_ = start_ + at;
     loop_.tick();
-    std::vector<std::string> senders;
-    for (const auto& sent : tx_->take())
-      senders.push_back(testing::sender_of(sent.bytes));
-    return senders;
-  }
-
-  // Gives SEDP someone to heartbeat.
-  void know_remote_participant() {
-    testing::give_sedp_a_subscription(*state_);
-    auto sedp = state_->sedp.lock();
-    (*sedp)->on_participant_discovered(
-        {.data = testing::remote_participant_data(), .sender_prefix = testing::remote_prefix});
-  }
-
-  static long count(const std::vector<std::string>& senders, const std::string& kind) {
-    return std::count(senders.begin(), senders.end(), kind);
+    return std::ranges::count_if(
+        tx_->take(), [](const auto& sent) { return testing::sender_of(sent.bytes) == "spdp"; });
   }
 };
 
 TEST_F(TickLoopTest, AnnouncesOnTheFirstTickThenEverySpdpPeriod) {
-  EXPECT_EQ(count(tick_at(0ms), "spdp"), 1);
-  EXPECT_EQ(count(tick_at(5ms), "spdp"), 0);
-  EXPECT_EQ(count(tick_at(4999ms), "spdp"), 0);
-  EXPECT_EQ(count(tick_at(5000ms), "spdp"), 1);
-  EXPECT_EQ(count(tick_at(9999ms), "spdp"), 0);
-  EXPECT_EQ(count(tick_at(10000ms), "spdp"), 1);
+  for (const auto& [at, count] :
+       {std::pair{0ms, 1}, {5ms, 0}, {4999ms, 0}, {5000ms, 1}, {9999ms, 0}, {10000ms, 1}})
+    EXPECT_EQ(announcements_at(at), count) << at.count();
 }
 
 TEST_F(TickLoopTest, ANewlyHeardParticipantBringsTheNextAnnouncementForward) {
-  EXPECT_EQ(count(tick_at(0ms), "spdp"), 1);
-  handle_spdp_datagram(*state_, testing::spdp_announcement(testing::remote_participant_data()));
-  EXPECT_EQ(count(tick_at(5ms), "spdp"), 1);
+  EXPECT_EQ(announcements_at(0ms), 1);
+  handle_spdp_datagram(*state_, testing::remote_announcement());
+  EXPECT_EQ(announcements_at(5ms), 1);
   // A participant heard again is no newcomer; the period runs from the early announcement.
-  handle_spdp_datagram(*state_, testing::spdp_announcement(testing::remote_participant_data()));
-  EXPECT_EQ(count(tick_at(10ms), "spdp"), 0);
-  EXPECT_EQ(count(tick_at(5004ms), "spdp"), 0);
-  EXPECT_EQ(count(tick_at(5005ms), "spdp"), 1);
-}
-
-TEST_F(TickLoopTest, OneTickSendsSpdpThenSedpThenLiveliness) {
-  know_remote_participant();
-  now_ = start_;
-  loop_.tick();
-  const auto sent = tx_->take();
-  std::vector<std::string> senders;
-  for (const auto& datagram : sent) {
-    const auto sender = testing::sender_of(datagram.bytes);
-    if (senders.empty() || senders.back() != sender) senders.push_back(sender);
-    const auto expected = sender == "sedp" ? testing::remote_metatraffic
-                                           : rtps::Locator::udp_v4({239, 255, 0, 1}, 7400);
-    EXPECT_EQ(datagram.destination, expected) << sender;
-  }
-  EXPECT_EQ(senders, (std::vector<std::string>{"spdp", "sedp", "wlp"}));
+  handle_spdp_datagram(*state_, testing::remote_announcement());
+  EXPECT_EQ(announcements_at(10ms), 0);
+  EXPECT_EQ(announcements_at(5004ms), 0);
+  EXPECT_EQ(announcements_at(5005ms), 1);
 }
 
 TEST(SpdpDestinationTest, FollowsTheDomainAndFallsBackToThePortOfDomainZero) {
   const auto tx = std::make_shared<RecordingTransport>();
-  for (const auto& [domain, port] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
-           {0, 7400}, {1, 7650}, {232, 65400}, {300, 7400}}) {
+  for (const auto& [domain, port] :
+       {std::pair{0u, 7400u}, {1u, 7650u}, {232u, 65400u}, {300u, 7400u}}) {
     const auto state = testing::make_state(tx, MonoInstant{}, domain);
     EXPECT_EQ(spdp_destination(*state), rtps::Locator::udp_v4({239, 255, 0, 1}, port)) << domain;
   }
 }
 
-// Another thread must be able to take every component lock while the tick loop sends; a lock held
+// One tick sends SPDP to the group, then SEDP to the remote participant, then liveliness to the
+// group. Another thread must be able to take every component lock while it sends; a lock held
 // across a send would make it wait until the send returns.
-TEST_F(TickLoopTest, HoldsNoComponentLockWhileSending) {
-  know_remote_participant();
+TEST_F(TickLoopTest, SendsSpdpThenSedpThenLivelinessHoldingNoComponentLock) {
+  testing::give_sedp_a_subscription(*state_);
+  (*state_->sedp.lock())
+      ->on_participant_discovered(
+          {.data = testing::participant_data(), .sender_prefix = testing::remote_prefix});
   std::vector<std::string> held;
   tx_->on_send = [&] {
     const auto free_within = [](auto& guarded) {
@@ -113,10 +78,17 @@ TEST_F(TickLoopTest, HoldsNoComponentLockWhileSending) {
     if (!free_within(state_->sedp)) held.push_back("sedp");
     if (!free_within(state_->wlp)) held.push_back("wlp");
   };
-  const auto senders = tick_at(0s);
-  EXPECT_EQ(count(senders, "spdp") + count(senders, "wlp"), 2);
-  EXPECT_GT(count(senders, "sedp"), 0);
-  EXPECT_TRUE(held.empty()) << held.front();
+  loop_.tick();
+  std::vector<std::string> senders;
+  for (const auto& datagram : tx_->take()) {
+    const auto sender = testing::sender_of(datagram.bytes);
+    if (senders.empty() || senders.back() != sender) senders.push_back(sender);
+    const auto expected = sender == "sedp" ? testing::remote_metatraffic
+                                           : rtps::Locator::udp_v4({239, 255, 0, 1}, 7400);
+    EXPECT_EQ(datagram.destination, expected) << sender;
+  }
+  EXPECT_EQ(senders, (std::vector<std::string>{"spdp", "sedp", "wlp"}));
+  EXPECT_EQ(held, std::vector<std::string>{});
 }
 
 class UserReaderTickTest : public testing::UserTrafficTest {
@@ -148,8 +120,8 @@ TEST_F(UserReaderTickTest, AcknowledgementsLeaveThroughTheUserSocketOnTheTick) {
                                       .fragment_size = 8,
                                       .sample_size = 16,
                                       .fragments = SharedBytes::adopt(std::vector<std::byte>(8))};
-  receive(testing::datagram_from(
-      writer_a, {{rtps::submessage_id::data_frag, frag.write_body(/*little_endian=*/true)}}));
+  receive(
+      testing::datagram_from(writer_a, {testing::framed(rtps::submessage_id::data_frag, frag)}));
   EXPECT_TRUE(user_->take().empty());
   tick_at(5ms);
   std::vector<std::size_t> kinds;  // of each datagram's last submessage
@@ -165,13 +137,11 @@ TEST_F(UserReaderTickTest, AcknowledgementsLeaveThroughTheUserSocketOnTheTick) {
 
 TEST_F(UserReaderTickTest, RequestedDeadlineMissesOncePerPeriodOfSilence) {
   const auto id = reader_with({.deadline = {1, 0}});
-  tick_at(999ms);
-  EXPECT_EQ(slot(id).requested_deadline_missed, 0u);
-  tick_at(1500ms);
-  tick_at(1600ms);
-  EXPECT_EQ(slot(id).requested_deadline_missed, 1u);
-  tick_at(2500ms);
-  EXPECT_EQ(slot(id).requested_deadline_missed, 2u);
+  for (const auto& [at, missed] :
+       {std::pair{999ms, 0u}, {1500ms, 1u}, {1600ms, 1u}, {2500ms, 2u}}) {
+    tick_at(at);
+    EXPECT_EQ(slot(id).requested_deadline_missed, missed) << at.count();
+  }
 }
 
 TEST_F(UserReaderTickTest, SilentWriterIsNotAliveOnceUntilTheNextSample) {

@@ -1,5 +1,6 @@
-// Helpers shared by the discovery and liveliness tests: datagrams from the golden header prefix
-// built of DATA submessages, and the Cyclone DDS captures under tests/data/cyclone.
+// Helpers shared by the discovery, liveliness and user traffic tests: little-endian submessages
+// framed with their headers, datagrams of them, and the Cyclone DDS captures under
+// tests/data/cyclone.
 #pragma once
 
 #include <fstream>
@@ -13,13 +14,42 @@
 
 namespace nimbrel::rtps::testing {
 
-inline std::vector<std::byte> data_submessage(EntityId writer, std::vector<std::byte> payload) {
-  DataSubmessage data;
-  data.writer_id = writer;
-  data.writer_sn = 1;
-  data.serialized_payload = SharedBytes::adopt(std::move(payload));
-  const auto body = data.write_body(/*little_endian=*/true).value();
-  return submessage(submessage_id::data, body.flags, body.bytes);
+// Any submessage with a `write_body`, with its header.
+template <typename Submessage>
+std::vector<std::byte> framed(std::uint8_t id, const Submessage& s) {
+  const auto encoded = s.write_body(/*little_endian=*/true);
+  if constexpr (requires { encoded.value(); }) {
+    return submessage(id, encoded.value().flags, encoded.value().bytes);
+  } else {
+    return submessage(id, encoded.flags, encoded.bytes);
+  }
+}
+
+inline std::vector<std::byte> data_submessage(EntityId writer, std::vector<std::byte> payload,
+                                              EntityId reader = {}, SequenceNumber sn = 1) {
+  return framed(submessage_id::data,
+                DataSubmessage{.reader_id = reader,
+                               .writer_id = writer,
+                               .writer_sn = sn,
+                               .serialized_payload = shared(std::move(payload))});
+}
+
+inline std::vector<std::byte> info_source(const GuidPrefix& prefix) {
+  auto body = bytes({0, 0, 0, 0, 2, 5, 0x01, 0x10});  // unused, version, vendor id
+  for (auto b : prefix)
+    body.push_back(std::byte{b});
+  return submessage(submessage_id::info_src, 0x01, body);
+}
+
+// The submessages behind an RTPS 2.5 header of vendor 01 10 and `prefix`.
+inline SharedBytes datagram_from(const GuidPrefix& prefix,
+                                 std::initializer_list<std::vector<std::byte>> submessages) {
+  auto out = bytes({'R', 'T', 'P', 'S', 2, 5, 0x01, 0x10});
+  for (auto b : prefix)
+    out.push_back(std::byte{b});
+  for (const auto& s : submessages)
+    out.insert(out.end(), s.begin(), s.end());
+  return shared(std::move(out));
 }
 
 // The golden header (prefix 1..12, vendor 01 F0) followed by the submessages.
@@ -27,13 +57,15 @@ inline SharedBytes datagram(std::initializer_list<std::vector<std::byte>> submes
   auto out = golden_header();
   for (const auto& s : submessages)
     out.insert(out.end(), s.begin(), s.end());
-  return SharedBytes::adopt(std::move(out));
+  return shared(std::move(out));
 }
 
+#ifdef NIMBREL_TEST_DATA_DIR
 inline SharedBytes load_capture(const std::string& name) {
   std::ifstream in(std::string(NIMBREL_TEST_DATA_DIR) + "/cyclone/" + name, std::ios::binary);
   std::vector<char> raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   return SharedBytes::copy_of(std::as_bytes(std::span(raw)));
 }
+#endif
 
 }  // namespace nimbrel::rtps::testing

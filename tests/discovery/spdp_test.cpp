@@ -55,25 +55,18 @@ TEST(SpdpPort, FollowsTheDomainMapping) {
   EXPECT_EQ(spdp_multicast_port(17179870), std::nullopt);
 }
 
-struct LeaseCase {
-  Duration lease;
-  rtps::RtpsDuration wire;
-};
-class LeaseConversion : public ::testing::TestWithParam<LeaseCase> {};
-
-TEST_P(LeaseConversion, SecondsAndBinaryFraction) {
-  EXPECT_EQ(to_rtps_duration(GetParam().lease), GetParam().wire);
+TEST(LeaseConversion, SecondsAndBinaryFraction) {
+  constexpr std::int32_t max_s = std::numeric_limits<std::int32_t>::max();
+  const std::pair<Duration, rtps::RtpsDuration> cases[] = {
+      {100s, {100, 0}},
+      {1500ms, {1, 0x80000000u}},
+      {1ns, {0, 4}},                                                      // 4.29... rounded down
+      {999'999'999ns, {0, 4294967291u}},                                  // not rounded up to 2^32
+      {std::chrono::seconds(max_s + 5LL) + 250ms, {max_s, 0x40000000u}},  // capped, fraction kept
+      {-1s, {0, 0}}};
+  for (const auto& [lease, wire] : cases)
+    EXPECT_EQ(to_rtps_duration(lease), wire) << lease.count();
 }
-
-constexpr std::int32_t max_s = std::numeric_limits<std::int32_t>::max();
-INSTANTIATE_TEST_SUITE_P(
-    Leases, LeaseConversion,
-    ::testing::Values(LeaseCase{100s, {100, 0}}, LeaseCase{1500ms, {1, 0x80000000u}},
-                      LeaseCase{1ns, {0, 4}},                      // 4.29... rounded down
-                      LeaseCase{999'999'999ns, {0, 4294967291u}},  // not rounded up to 2^32
-                      // Capped seconds keep their fraction.
-                      LeaseCase{std::chrono::seconds(max_s + 5LL) + 250ms, {max_s, 0x40000000u}},
-                      LeaseCase{-1s, {0, 0}}));
 
 TEST(LocalParticipantData, FillsTheAnnouncedFields) {
   const auto data = local_participant_data(local(/*domain_id=*/1));
@@ -105,32 +98,26 @@ class SpdpBeaconTest : public ::testing::Test {
   SpdpBeacon beacon{.data = local_participant_data(local())};
 };
 
+// One DATA from the SPDP writer, numbered and counted, that the reader parses back.
 TEST_F(SpdpBeaconTest, AnnouncesOneDataFromTheSpdpWriter) {
-  const auto announced = beacon.serialize();
-  ASSERT_TRUE(announced) << rtps::to_string(announced.error());
-  const auto datagram = rtps::decode_datagram(SharedBytes::copy_of(*announced));
-  ASSERT_TRUE(datagram);
-  EXPECT_EQ(datagram->version, (rtps::ProtocolVersion{2, 5}));
-  EXPECT_EQ(datagram->vendor_id, (rtps::VendorId{0x01, 0xF0}));
-  EXPECT_EQ(datagram->guid_prefix, local_prefix);
-  ASSERT_EQ(datagram->submessages.size(), 1u);
-  const auto& data = std::get<rtps::DataSubmessage>(datagram->submessages[0]);
-  EXPECT_EQ(data.reader_id, ids::spdp_reader);
-  EXPECT_EQ(data.writer_id, ids::spdp_writer);
-  EXPECT_EQ(data.writer_sn, 1);
-  EXPECT_FALSE(data.inline_qos.has_value());
-  EXPECT_TRUE(std::ranges::equal(data.serialized_payload.span().first(2), bytes({0x00, 0x03})));
-
-  EXPECT_EQ(SpdpReader::parse_datagram(SharedBytes::copy_of(*announced)),
-            (DiscoveredParticipant{beacon.data, local_prefix, {0x01, 0xF0}}));
-}
-
-TEST_F(SpdpBeaconTest, AnnouncementsAreNumberedAndCounted) {
   const auto before = announcements();
   for (rtps::SequenceNumber expected = 1; expected <= 3; ++expected) {
-    const auto datagram = rtps::decode_datagram(SharedBytes::adopt(beacon.serialize().value()));
-    ASSERT_TRUE(datagram && datagram->submessages.size() == 1);
-    EXPECT_EQ(std::get<rtps::DataSubmessage>(datagram->submessages[0]).writer_sn, expected);
+    const auto announced = beacon.serialize();
+    ASSERT_TRUE(announced) << rtps::to_string(announced.error());
+    const auto datagram = rtps::decode_datagram(SharedBytes::copy_of(*announced));
+    ASSERT_TRUE(datagram);
+    EXPECT_EQ(datagram->version, (rtps::ProtocolVersion{2, 5}));
+    EXPECT_EQ(datagram->vendor_id, (rtps::VendorId{0x01, 0xF0}));
+    EXPECT_EQ(datagram->guid_prefix, local_prefix);
+    ASSERT_EQ(datagram->submessages.size(), 1u);
+    const auto& data = std::get<rtps::DataSubmessage>(datagram->submessages[0]);
+    EXPECT_EQ(data.reader_id, ids::spdp_reader);
+    EXPECT_EQ(data.writer_id, ids::spdp_writer);
+    EXPECT_EQ(data.writer_sn, expected);
+    EXPECT_FALSE(data.inline_qos.has_value());
+    EXPECT_TRUE(std::ranges::equal(data.serialized_payload.span().first(2), bytes({0x00, 0x03})));
+    EXPECT_EQ(SpdpReader::parse_datagram(SharedBytes::copy_of(*announced)),
+              (DiscoveredParticipant{beacon.data, local_prefix, {0x01, 0xF0}}));
   }
   EXPECT_EQ(announcements(), before + 3);
 }
@@ -165,51 +152,28 @@ const std::vector<std::byte> heartbeat = submessage(rtps::submessage_id::heartbe
     0x01, 0x00, 0x00, 0x00}));                       // count
 // clang-format on
 
-struct ReaderCase {
-  const char* name;
-  SharedBytes bytes;
-  std::optional<GuidPrefix> participant;  // empty: no participant data
-};
-class SpdpReaderCases : public ::testing::TestWithParam<ReaderCase> {};
-
-TEST_P(SpdpReaderCases, TakesTheFirstUsableSpdpData) {
-  const auto& c = GetParam();
-  const auto parsed = SpdpReader::parse_datagram(c.bytes);
-  if (!c.participant) {
-    EXPECT_EQ(parsed, std::unexpected(SpdpError::no_participant_data()));
-    return;
-  }
-  EXPECT_EQ(parsed, (DiscoveredParticipant{participant(*c.participant), golden_prefix,
-                                           rtps::nimbrel_vendor_id}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Datagrams, SpdpReaderCases,
-    ::testing::Values(
-        ReaderCase{"InfoTsBeforeData", datagram({info_ts, spdp_data(remote_prefix)}),
-                   remote_prefix},
-        ReaderCase{"UnsupportedEncapsulationThenValid",
-                   datagram({data_submessage(ids::spdp_writer, bytes({0, 1, 0, 0, 1, 0})),
-                             spdp_data(remote_prefix)}),
-                   remote_prefix},
-        ReaderCase{"FirstOfTwoWins", datagram({spdp_data(remote_prefix), spdp_data(local_prefix)}),
-                   remote_prefix},
-        ReaderCase{"SedpDataIsNotTaken",
-                   datagram({data_submessage(ids::sedp_publications_writer,
-                                             participant(local_prefix).to_pl_cdr_le()),
-                             heartbeat}),
-                   std::nullopt},
-        ReaderCase{"OnlyUnsupportedEncapsulation",
-                   datagram({info_ts, data_submessage(ids::spdp_writer, bytes({0, 7, 0, 0}))}),
-                   std::nullopt}),
-    [](const auto& test) { return std::string(test.param.name); });
-
-TEST(SpdpReader, OtherPayloadErrorsEndTheSearch) {
+// The first usable SPDP DATA is taken; an undecodable payload other than an unsupported
+// encapsulation ends the search.
+TEST(SpdpReader, TakesTheFirstUsableSpdpData) {
+  const auto remote =
+      DiscoveredParticipant{participant(remote_prefix), golden_prefix, rtps::nimbrel_vendor_id};
+  const auto none = std::unexpected(SpdpError::no_participant_data());
+  const auto unsupported = data_submessage(ids::spdp_writer, bytes({0, 1, 0, 0, 1, 0}));
   // PL_CDR_LE holding only PID_SENTINEL: no participant GUID.
   const auto guidless = data_submessage(ids::spdp_writer, bytes({0, 3, 0, 0, 1, 0, 0, 0}));
-  EXPECT_EQ(SpdpReader::parse_datagram(datagram({guidless, spdp_data(remote_prefix)})),
-            std::unexpected(SpdpError::from(
-                rtps::WireError::malformed("PARTICIPANT_GUID missing or wrong length"))));
+  const auto sedp =
+      data_submessage(ids::sedp_publications_writer, participant(local_prefix).to_pl_cdr_le());
+  const std::pair<SharedBytes, std::expected<DiscoveredParticipant, SpdpError>> cases[] = {
+      {datagram({info_ts, spdp_data(remote_prefix)}), remote},
+      {datagram({unsupported, spdp_data(remote_prefix)}), remote},
+      {datagram({spdp_data(remote_prefix), spdp_data(local_prefix)}), remote},
+      {datagram({sedp, heartbeat}), none},
+      {datagram({info_ts, data_submessage(ids::spdp_writer, bytes({0, 7, 0, 0}))}), none},
+      {datagram({guidless, spdp_data(remote_prefix)}),
+       std::unexpected(SpdpError::from(
+           rtps::WireError::malformed("PARTICIPANT_GUID missing or wrong length")))}};
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(SpdpReader::parse_datagram(cases[i].first), cases[i].second) << i;
 }
 
 TEST(SpdpReader, ParsesCycloneAnnouncement) {
@@ -251,12 +215,11 @@ TEST(ParticipantsCache, KeyedByParticipantGuidAndReplacedOnReannouncement) {
   ASSERT_NE(cache.find(remote_prefix), nullptr);
   EXPECT_EQ(*cache.find(remote_prefix), again);
   EXPECT_EQ(cache.find(golden_prefix), nullptr);
-}
 
-TEST(ParticipantsCache, DefaultsToTheProcessGauge) {
-  DiscoveredParticipantsCache cache;
-  ASSERT_TRUE(cache.insert(heard(remote_prefix, remote_prefix, 1)));
-  ASSERT_TRUE(cache.insert(heard(local_prefix, local_prefix, 1)));
+  // Without a gauge of its own, the process gauge counts.
+  DiscoveredParticipantsCache process_wide;
+  ASSERT_TRUE(process_wide.insert(heard(remote_prefix, remote_prefix, 1)));
+  ASSERT_TRUE(process_wide.insert(heard(local_prefix, local_prefix, 1)));
   EXPECT_EQ(monitor::discovery_metrics().participants_known->value(), 2);
 }
 

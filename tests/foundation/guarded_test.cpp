@@ -9,7 +9,7 @@
 namespace nimbrel {
 namespace {
 
-TEST(Guarded, ExceptionInsideTheScopePoisonsForEveryLaterLock) {
+TEST(Guarded, ExceptionInsideTheScopeOrAnExplicitPoisonPoisonsForEveryLaterLock) {
   Guarded<int> value(std::in_place, 1);
   try {
     auto guard = value.lock();
@@ -20,6 +20,10 @@ TEST(Guarded, ExceptionInsideTheScopePoisonsForEveryLaterLock) {
   }
   EXPECT_FALSE(value.lock());
   EXPECT_FALSE(value.lock());
+
+  Guarded<int> poisoned;
+  poisoned.poison();
+  EXPECT_FALSE(poisoned.lock());
 }
 
 TEST(Guarded, GuardCreatedDuringUnwindingPoisonsOnlyForItsOwnException) {
@@ -54,12 +58,6 @@ TEST(Guarded, SerialisesConcurrentUpdates) {
   for (auto& t : threads)
     t.join();
   EXPECT_EQ(**counter.lock(), 40000);
-}
-
-TEST(Guarded, ExplicitPoison) {
-  Guarded<int> value;
-  value.poison();
-  EXPECT_FALSE(value.lock());
 }
 
 }  // namespace

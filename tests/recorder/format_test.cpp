@@ -8,8 +8,8 @@ namespace nimbrel::recorder {
 namespace {
 
 using fixtures::Bytes;
-using fixtures::cat;
-using fixtures::raw;
+using fixtures::bytes;
+using fixtures::concat;
 using fixtures::text;
 using fixtures::zeros;
 
@@ -25,9 +25,9 @@ TEST(HeaderWrite, TopicRecordPutsTheTypeNameFirst) {
   Bytes out;
   header.write(out);
   // clang-format off
-  const Bytes topic_record = cat({
-      raw({0x02, 0x00, 0x00, 0x00}), text("TA"),  // type name
-      raw({0x01, 0x00, 0x00, 0x00}), text("A"),   // topic name
+  const Bytes topic_record = concat({
+      bytes({0x02, 0x00, 0x00, 0x00}), text("TA"),  // type name
+      bytes({0x01, 0x00, 0x00, 0x00}), text("A"),   // topic name
   });
   // clang-format on
   ASSERT_EQ(out.size(), 24u + topic_record.size());
@@ -44,25 +44,25 @@ TEST(HeaderWrite, ParticipantsKeepTheirOrderAndGuidBytes) {
   Bytes out = text("xx");  // appends, never replaces
   header.write(out);
   // clang-format off
-  const Bytes expected = cat({
+  const Bytes expected = concat({
       text("xx"),                                      // what the buffer held before
       text("NBRL"),                                    // magic
-      raw({0x01, 0x00, 0x00, 0x00}),                   // format version
+      bytes({0x01, 0x00, 0x00, 0x00}),                   // format version
       zeros(8),                                        // start_ns
-      raw({0x02, 0x00, 0x00, 0x00}),                   // participant count
-      raw({0x00, 0x00, 0x00, 0x00}),                   // topic count
-      raw({0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7,
+      bytes({0x02, 0x00, 0x00, 0x00}),                   // participant count
+      bytes({0x00, 0x00, 0x00, 0x00}),                   // topic count
+      bytes({0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7,
            0xA8, 0xA9, 0xAA, 0xAB, 0xAC, 0xAD, 0xAE, 0xAF}),  // participant 0: GUID
-      raw({0x01, 0x00, 0x00, 0x00}), text("p"),        //   name
+      bytes({0x01, 0x00, 0x00, 0x00}), text("p"),        //   name
       zeros(16),                                       // participant 1: GUID
-      raw({0x00, 0x00, 0x00, 0x00}),                   //   empty name
+      bytes({0x00, 0x00, 0x00, 0x00}),                   //   empty name
   });
   // clang-format on
   EXPECT_EQ(out, expected);
 }
 
 TEST(FrameWrite, EveryFieldInItsPlace) {
-  const Bytes payload = raw({0xCA, 0xFE, 0x01});
+  const Bytes payload = bytes({0xCA, 0xFE, 0x01});
   const Frame frame{.payload = payload,
                     .time = 0x1122'3344'5566'7788,
                     .participant_idx = 0x0102'0304,
@@ -71,14 +71,14 @@ TEST(FrameWrite, EveryFieldInItsPlace) {
   Bytes out;
   frame.write(out);
   // clang-format off
-  const Bytes expected = cat({
-      raw({0x46}),                                            // frame tag "F"
-      raw({0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}),  // time
-      raw({0x04, 0x03, 0x02, 0x01}),                          // participant_idx
-      raw({0x0D, 0x0C, 0x0B, 0x0A}),                          // topic_idx
-      raw({0x07}),                                            // kind
-      raw({0x03, 0x00, 0x00, 0x00}),                          // payload length
-      raw({0xCA, 0xFE, 0x01}),                                // payload
+  const Bytes expected = concat({
+      bytes({0x46}),                                            // frame tag "F"
+      bytes({0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}),  // time
+      bytes({0x04, 0x03, 0x02, 0x01}),                          // participant_idx
+      bytes({0x0D, 0x0C, 0x0B, 0x0A}),                          // topic_idx
+      bytes({0x07}),                                            // kind
+      bytes({0x03, 0x00, 0x00, 0x00}),                          // payload length
+      bytes({0xCA, 0xFE, 0x01}),                                // payload
   });
   // clang-format on
   EXPECT_EQ(out, expected);
@@ -88,13 +88,13 @@ TEST(FrameWrite, EmptyPayloadGivesTwentyTwoBytes) {
   Bytes out;
   Frame{.payload = {}, .time = 0, .participant_idx = 0, .topic_idx = 1, .kind = 0}.write(out);
   // clang-format off
-  const Bytes expected = cat({
-      raw({0x46}),                    // frame tag
+  const Bytes expected = concat({
+      bytes({0x46}),                    // frame tag
       zeros(8),                       // time
-      raw({0x00, 0x00, 0x00, 0x00}),  // participant_idx
-      raw({0x01, 0x00, 0x00, 0x00}),  // topic_idx
-      raw({0x00}),                    // kind
-      raw({0x00, 0x00, 0x00, 0x00}),  // payload length 0
+      bytes({0x00, 0x00, 0x00, 0x00}),  // participant_idx
+      bytes({0x01, 0x00, 0x00, 0x00}),  // topic_idx
+      bytes({0x00}),                    // kind
+      bytes({0x00, 0x00, 0x00, 0x00}),  // payload length 0
   });
   // clang-format on
   EXPECT_EQ(out.size(), frame_overhead);

@@ -1,52 +1,33 @@
 // Shared by the recorder tests: byte builders for golden vectors, the two-topic example recording,
-// an in-memory sink that can run out of room part-way through a write, and a strict reader of the
-// file format that refuses anything but a header followed by whole frames.
+// an in-memory sink that can run out of room part-way through a write, and the frames of a
+// recording as the project's reader reads them.
 #pragma once
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <string>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "foundation/bytes_test_util.hpp"
 #include "recorder/format.hpp"
+#include "recorder/reader.hpp"
 #include "recorder/writer.hpp"
 
 namespace nimbrel::recorder::fixtures {
 
-using Bytes = std::vector<std::byte>;
-
-inline Bytes raw(std::initializer_list<unsigned> values) {
-  Bytes out;
-  for (unsigned v : values)
-    out.push_back(static_cast<std::byte>(v));
-  return out;
-}
-
-inline Bytes text(std::string_view s) {
-  Bytes out;
-  for (char c : s)
-    out.push_back(static_cast<std::byte>(c));
-  return out;
-}
+using nimbrel::testing::bytes;
+using nimbrel::testing::Bytes;
+using nimbrel::testing::concat;
+using nimbrel::testing::text;
 
 inline Bytes zeros(std::size_t n) {
   return Bytes(n, std::byte{0});
-}
-
-inline Bytes cat(std::initializer_list<Bytes> pieces) {
-  Bytes out;
-  for (const Bytes& piece : pieces)
-    out.insert(out.end(), piece.begin(), piece.end());
-  return out;
 }
 
 inline constexpr std::uint64_t example_start_ns = 0x0102'0304'0506'0708;
@@ -60,19 +41,19 @@ inline Header example_header() {
 
 // clang-format off
 inline Bytes example_header_bytes() {
-  return cat({
+  return concat({
       text("NBRL"),                                    // magic
-      raw({0x01, 0x00, 0x00, 0x00}),                   // format version 1
-      raw({0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}),  // start_ns
-      raw({0x01, 0x00, 0x00, 0x00}),                   // participant count 1
-      raw({0x02, 0x00, 0x00, 0x00}),                   // topic count 2
+      bytes({0x01, 0x00, 0x00, 0x00}),                   // format version 1
+      bytes({0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}),  // start_ns
+      bytes({0x01, 0x00, 0x00, 0x00}),                   // participant count 1
+      bytes({0x02, 0x00, 0x00, 0x00}),                   // topic count 2
       zeros(16),                                       // participant 0: GUID
-      raw({0x0F, 0x00, 0x00, 0x00}),                   //   name length 15
+      bytes({0x0F, 0x00, 0x00, 0x00}),                   //   name length 15
       text("recorder-bridge"),                         //   name
-      raw({0x02, 0x00, 0x00, 0x00}), text("TA"),       // topic 0: type name
-      raw({0x01, 0x00, 0x00, 0x00}), text("A"),        //   topic name
-      raw({0x02, 0x00, 0x00, 0x00}), text("TB"),       // topic 1: type name
-      raw({0x01, 0x00, 0x00, 0x00}), text("B"),        //   topic name
+      bytes({0x02, 0x00, 0x00, 0x00}), text("TA"),       // topic 0: type name
+      bytes({0x01, 0x00, 0x00, 0x00}), text("A"),        //   topic name
+      bytes({0x02, 0x00, 0x00, 0x00}), text("TB"),       // topic 1: type name
+      bytes({0x01, 0x00, 0x00, 0x00}), text("B"),        //   topic name
   });
 }
 // clang-format on
@@ -84,7 +65,6 @@ struct SinkState {
   std::optional<std::size_t> room;
   std::optional<std::error_code> truncate_error;
   bool throw_on_write = false;
-  int truncations = 0;
 };
 
 class MemorySink final : public ByteSink {
@@ -93,10 +73,8 @@ class MemorySink final : public ByteSink {
 
   std::expected<void, std::error_code> write_all(std::span<const std::byte> bytes) override {
     if (state_->throw_on_write) throw std::runtime_error("sink blew up");
-    std::size_t accepted = bytes.size();
-    if (state_->room) accepted = std::min(accepted, *state_->room);
-    state_->bytes.insert(state_->bytes.end(), bytes.begin(),
-                         bytes.begin() + static_cast<std::ptrdiff_t>(accepted));
+    const std::size_t accepted = std::min(bytes.size(), state_->room.value_or(bytes.size()));
+    state_->bytes.insert(state_->bytes.end(), bytes.begin(), bytes.begin() + accepted);
     if (state_->room) *state_->room -= accepted;
     if (accepted < bytes.size())
       return std::unexpected(std::error_code(ENOSPC, std::generic_category()));
@@ -105,7 +83,6 @@ class MemorySink final : public ByteSink {
 
   std::expected<void, std::error_code> truncate(std::uint64_t length) override {
     if (state_->truncate_error) return std::unexpected(*state_->truncate_error);
-    ++state_->truncations;
     if (length < state_->bytes.size()) state_->bytes.resize(static_cast<std::size_t>(length));
     return {};
   }
@@ -124,83 +101,23 @@ struct ParsedFrame {
   std::uint32_t topic_idx = 0;
   std::uint8_t kind = 0;
   Bytes payload;
+  friend bool operator==(const ParsedFrame&, const ParsedFrame&) = default;
 };
 
-struct ParsedRecording {
-  Header header;
-  std::vector<ParsedFrame> frames;
-};
+inline std::vector<ParsedFrame> parsed(const std::vector<Frame>& frames) {
+  std::vector<ParsedFrame> out;
+  for (const Frame& f : frames)
+    out.push_back(
+        {f.time, f.participant_idx, f.topic_idx, f.kind, {f.payload.begin(), f.payload.end()}});
+  return out;
+}
 
-// Written from the layout alone, independent of the encoders. Empty unless the data is one header
-// followed by whole frames whose indices point into it.
-class StrictReader {
- public:
-  explicit StrictReader(std::span<const std::byte> data) : data_(data) {}
-
-  std::optional<ParsedRecording> parse() {
-    ParsedRecording out;
-    const bool magic = std::ranges::equal(take(4), text("NBRL"));
-    const bool version = uint(4) == 1;
-    out.header.start_ns = uint(8);
-    const auto participants = uint(4);
-    const auto topics = uint(4);
-    if (!magic || !version || failed_) return std::nullopt;
-    for (std::uint64_t i = 0; i < participants && !failed_; ++i) {
-      ParticipantEntry& entry = out.header.participants.emplace_back();
-      std::ranges::transform(take(16), entry.guid.begin(),
-                             [](std::byte b) { return std::to_integer<std::uint8_t>(b); });
-      entry.name = string();
-    }
-    for (std::uint64_t i = 0; i < topics && !failed_; ++i) {
-      TopicKey& topic = out.header.topics.emplace_back();
-      topic.type_name = string();
-      topic.name = string();
-    }
-    while (!failed_ && pos_ < data_.size()) {
-      const bool tag = uint(1) == 0x46;
-      ParsedFrame& frame = out.frames.emplace_back();
-      frame.time = uint(8);
-      frame.participant_idx = static_cast<std::uint32_t>(uint(4));
-      frame.topic_idx = static_cast<std::uint32_t>(uint(4));
-      frame.kind = static_cast<std::uint8_t>(uint(1));
-      const auto payload = take(uint(4));
-      frame.payload.assign(payload.begin(), payload.end());
-      failed_ =
-          failed_ || !tag || frame.participant_idx >= participants || frame.topic_idx >= topics;
-    }
-    if (failed_) return std::nullopt;
-    return out;
-  }
-
- private:
-  std::span<const std::byte> take(std::uint64_t n) {
-    if (failed_ || n > data_.size() - pos_) {
-      failed_ = true;
-      return {};
-    }
-    auto piece = data_.subspan(pos_, static_cast<std::size_t>(n));
-    pos_ += piece.size();
-    return piece;
-  }
-  std::uint64_t uint(std::size_t n) {
-    std::uint64_t v = 0;
-    const auto piece = take(n);
-    for (std::size_t i = 0; i < piece.size(); ++i)
-      v |= std::to_integer<std::uint64_t>(piece[i]) << (8 * i);
-    return v;
-  }
-  std::string string() {
-    const auto piece = take(uint(4));
-    return {reinterpret_cast<const char*>(piece.data()), piece.size()};
-  }
-
-  std::span<const std::byte> data_;
-  std::size_t pos_ = 0;
-  bool failed_ = false;
-};
-
-inline std::optional<ParsedRecording> parse_recording(std::span<const std::byte> data) {
-  return StrictReader(data).parse();
+// The frames read back; empty unless the data is one header followed by whole frames whose indices
+// point into it.
+inline std::optional<std::vector<ParsedFrame>> whole_frames(std::span<const std::byte> data) {
+  const auto recording = read_recording(data);
+  if (!recording || recording->end.reason != DataEnd::Reason::Clean) return std::nullopt;
+  return parsed(recording->frames);
 }
 
 }  // namespace nimbrel::recorder::fixtures

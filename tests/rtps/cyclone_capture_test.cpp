@@ -2,8 +2,6 @@
 // described in tests/data/cyclone/README.md.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "rtps/data_representation.hpp"
@@ -11,8 +9,8 @@
 #include "rtps/participant_data.hpp"
 #include "rtps/participant_message_data.hpp"
 #include "rtps/publication_data.hpp"
+#include "rtps/records_test_util.hpp"
 #include "rtps/subscription_data.hpp"
-#include "rtps/wire_test_util.hpp"
 
 namespace nimbrel::rtps {
 namespace {
@@ -22,28 +20,14 @@ constexpr GuidPrefix pub_prefix{0x01, 0x10, 0x60, 0x12, 0x5a, 0xa1,
 constexpr GuidPrefix sub_prefix{0x01, 0x10, 0x2c, 0x88, 0xb4, 0xd0,
                                 0x68, 0xf7, 0xcd, 0xf7, 0xa7, 0xa8};
 
-ParsedDatagram load(const std::string& name) {
-  std::ifstream in(std::string(NIMBREL_TEST_DATA_DIR) + "/cyclone/" + name, std::ios::binary);
-  std::vector<char> raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_FALSE(raw.empty()) << name;
-  auto datagram = decode_datagram(SharedBytes::copy_of(std::as_bytes(std::span(raw))));
-  EXPECT_TRUE(datagram) << name;
-  return datagram ? *datagram : ParsedDatagram{};
-}
-
-// Payloads of the DATA submessages sent by one writer, in datagram order.
-std::vector<SharedBytes> payloads_from(const ParsedDatagram& datagram, const EntityId& writer) {
+// Payloads of the DATA submessages one writer sent in a captured datagram, in order.
+std::vector<SharedBytes> payloads_from(const std::string& file, const EntityId& writer) {
   std::vector<SharedBytes> out;
-  for (const auto& sub : datagram.submessages) {
+  for (const auto& sub : testing::cyclone_datagram(file).submessages) {
     const auto* data = std::get_if<DataSubmessage>(&sub);
     if (data != nullptr && data->writer_id == writer) out.push_back(data->serialized_payload);
   }
   return out;
-}
-
-std::vector<std::byte> text(std::string_view s) {
-  const auto b = text_bytes(s);
-  return {b.begin(), b.end()};
 }
 
 struct SpdpCase {
@@ -57,7 +41,7 @@ class CycloneSpdp : public ::testing::TestWithParam<SpdpCase> {};
 
 TEST_P(CycloneSpdp, DecodesTheParticipant) {
   const auto& c = GetParam();
-  const auto payloads = payloads_from(load(c.file), entity_ids::spdp_writer);
+  const auto payloads = payloads_from(c.file, entity_ids::spdp_writer);
   ASSERT_EQ(payloads.size(), 1u);
   auto d = ParticipantBuiltinTopicData::from_pl_cdr_le(payloads[0]);
   ASSERT_TRUE(d) << to_string(d.error());
@@ -72,7 +56,7 @@ TEST_P(CycloneSpdp, DecodesTheParticipant) {
   EXPECT_EQ(d->default_multicast_locator, Locator::udp_v4({239, 255, 0, 1}, 7401));
   EXPECT_EQ(d->metatraffic_unicast_locator, Locator::udp_v4({127, 0, 0, 1}, c.port));
   EXPECT_EQ(d->metatraffic_multicast_locator, Locator::udp_v4({239, 255, 0, 1}, 7400));
-  EXPECT_EQ(d->user_data, text(std::string("DDSPerf:") + c.pid));
+  EXPECT_EQ(d->user_data, testing::text(std::string("DDSPerf:") + c.pid));
   EXPECT_EQ(d->properties, (WirePropertyList{{{"__ProcessName", "ddsperf"},
                                               {"__Pid", std::string(c.pid).substr(2, 5)},
                                               {"__Hostname", "vm"}}}));
@@ -130,9 +114,9 @@ const EndpointBuiltinTopicData* find_topic(std::span<const auto> records, std::s
 
 TEST(CycloneSedp, DecodesTheKeyedSeqWriterAndReader) {
   const auto pubs = decode_all<PublicationBuiltinTopicData>(
-      payloads_from(load("sedp_pub_publication.bin"), entity_ids::sedp_publications_writer));
+      payloads_from("sedp_pub_publication.bin", entity_ids::sedp_publications_writer));
   const auto subs = decode_all<SubscriptionBuiltinTopicData>(
-      payloads_from(load("sedp_sub_subscription.bin"), entity_ids::sedp_subscriptions_writer));
+      payloads_from("sedp_sub_subscription.bin", entity_ids::sedp_subscriptions_writer));
   ASSERT_EQ(pubs.size(), 4u);
   ASSERT_EQ(subs.size(), 3u);
 
@@ -160,7 +144,7 @@ TEST(CycloneWlp, LivelinessMessageNamesTheParticipant) {
   // read as this system's long form. The prefix, all that liveliness relies on, is right either
   // way.
   const auto payloads =
-      payloads_from(load("sedp_sub_subscription.bin"), entity_ids::participant_message_writer);
+      payloads_from("sedp_sub_subscription.bin", entity_ids::participant_message_writer);
   ASSERT_EQ(payloads.size(), 1u);
   auto message = ParticipantMessageData::from_cdr(payloads[0]);
   ASSERT_TRUE(message) << to_string(message.error());

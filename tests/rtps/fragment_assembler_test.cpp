@@ -63,7 +63,7 @@ TEST(FragmentAssembler, OnlyTheSamplesLastFragmentMayBeShort) {
   const auto done = assembler.insert(frag_msg(1, 2, 1, 1000, 2500));
   ASSERT_TRUE(done);
   EXPECT_EQ(done->sequence_number, 1);
-  EXPECT_EQ(contents_of(done->payload), whole_sample(2500));
+  EXPECT_EQ(contents(done->payload), patterned(2500));
   EXPECT_EQ(assembler.drop_count(), 1u);
   EXPECT_FALSE(assembler.has_pending());
 }
@@ -76,7 +76,7 @@ TEST(FragmentAssembler, AlignmentPaddingAfterTheLastFragmentIsNotSampleData) {
   const auto done = assembler.insert(frag_msg(1, 3, 1, 1000, 2502, 504));
   ASSERT_TRUE(done);
   EXPECT_EQ(done->payload.size(), 2502u);
-  EXPECT_EQ(contents_of(done->payload), whole_sample(2502));
+  EXPECT_EQ(contents(done->payload), patterned(2502));
 }
 
 TEST(FragmentAssembler, SeveralFragmentsPerSubmessageAndDuplicates) {
@@ -86,7 +86,7 @@ TEST(FragmentAssembler, SeveralFragmentsPerSubmessageAndDuplicates) {
   EXPECT_EQ(assembler.pending().at(4).received_count(), 2u);
   const auto done = assembler.insert(frag_msg(4, 1, 1, 1000, 2500));
   ASSERT_TRUE(done);
-  EXPECT_EQ(contents_of(done->payload), whole_sample(2500));
+  EXPECT_EQ(contents(done->payload), patterned(2500));
 }
 
 TEST(FragmentAssembler, SixtyFifthPendingSampleEvictsTheLowest) {

@@ -9,8 +9,7 @@
 namespace nimbrel::rtps {
 namespace {
 
-using testing::bytes;
-using testing::concat;
+using namespace testing;
 
 // clang-format off
 const std::vector<std::byte> golden_le = bytes({
@@ -37,28 +36,20 @@ class PropertyListGolden : public ::testing::TestWithParam<bool> {
   const std::vector<std::byte>& golden() const { return le() ? golden_le : golden_be; }
 };
 
-TEST_P(PropertyListGolden, EncodesToTheGoldenBytes) {
+TEST_P(PropertyListGolden, EncodesAndDecodes) {
   EXPECT_EQ(golden_list.encode(le()), golden());
-}
-
-TEST_P(PropertyListGolden, DecodesTheGoldenBytes) {
   EXPECT_EQ(WirePropertyList::decode(golden(), le()), golden_list);
 }
 
 TEST_P(PropertyListGolden, EveryTruncationGivesItsError) {
   // A cut into padding reports the next field where it was due.
-  const std::vector<std::pair<std::size_t, WireError>> cuts = {
-      {0, WireError::eof(4, 0)},   {4, WireError::eof(4, 4)},   {8, WireError::eof(2, 8)},
-      {10, WireError::eof(4, 12)}, {12, WireError::eof(4, 12)}, {16, WireError::eof(2, 16)},
-      {18, WireError::eof(4, 20)}};
-  for (std::size_t length = 0; length < golden().size(); ++length) {
-    std::size_t i = 0;
-    while (i + 1 < cuts.size() && cuts[i + 1].first <= length)
-      ++i;
-    auto list = WirePropertyList::decode(std::span(golden()).first(length), le());
-    ASSERT_FALSE(list) << "length " << length;
-    EXPECT_EQ(list.error(), cuts[i].second) << "length " << length;
-  }
+  const testing::Cuts cuts = {{0, WireError::eof(4, 0)},   {4, WireError::eof(4, 4)},
+                              {8, WireError::eof(2, 8)},   {10, WireError::eof(4, 12)},
+                              {12, WireError::eof(4, 12)}, {16, WireError::eof(2, 16)},
+                              {18, WireError::eof(4, 20)}};
+  testing::expect_every_cut_fails(
+      golden(), [&](auto cut) { return WirePropertyList::decode(cut, le()); },
+      [&](std::size_t length) { return testing::cut_at(cuts, length); });
 }
 
 INSTANTIATE_TEST_SUITE_P(BothByteOrders, PropertyListGolden, ::testing::Bool());
@@ -128,22 +119,17 @@ TEST(WirePropertyList, CountsAreCappedAt1024) {
 }
 
 TEST(WirePropertyList, BinaryValuesAreCappedAt65536) {
-  for (std::uint32_t length : {65536u, 65537u}) {
+  const auto binary_of = [](std::uint32_t length) {
     std::vector<std::byte> input;
     WireWriter w(input, /*little_endian=*/true);
-    w.write_u32(0);
-    w.write_u32(1);
-    w.write_u32(1);  // name ""
-    w.write_u32(0);
-    w.write_u32(length);
+    for (std::uint32_t v : {0u, 1u, 1u, 0u, length})  // no strings, one binary named ""
+      w.write_u32(v);
     w.write_zeros(length);
-    auto decoded = WirePropertyList::decode(input, true);
-    if (length == 65536) {
-      EXPECT_TRUE(decoded);
-    } else {
-      EXPECT_EQ(decoded.error(), WireError::malformed("PropertyList: binary value exceeds cap"));
-    }
-  }
+    return input;
+  };
+  EXPECT_EQ(WirePropertyList::decode(binary_of(65536), true), WirePropertyList{});
+  EXPECT_EQ(WirePropertyList::decode(binary_of(65537), true).error(),
+            WireError::malformed("PropertyList: binary value exceeds cap"));
 }
 
 TEST(WirePropertyList, StringLengthCapsDifferByOneBetweenEncoderAndDecoder) {

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <variant>
 #include <vector>
 
@@ -68,34 +70,21 @@ inline GapSubmessage gap_msg(SequenceNumber start, SequenceNumber base,
                        .gap_list = SequenceNumberSet::from_members(base, listed)};
 }
 
-// Fragments [first, first + count) of a sample whose byte i is i % 251.
+// Fragments [first, first + count) of a patterned sample.
 inline DataFragSubmessage frag_msg(SequenceNumber sn, FragmentNumber first, std::uint16_t count,
                                    std::uint16_t fragment_size, std::uint32_t sample_size,
                                    std::optional<std::size_t> length = std::nullopt) {
   const std::size_t begin = std::size_t{fragment_size} * (first - 1);
   const std::size_t end =
       std::min<std::size_t>(sample_size, begin + std::size_t{fragment_size} * count);
-  std::vector<std::byte> fragments(length.value_or(end > begin ? end - begin : 0));
-  for (std::size_t i = 0; i < fragments.size(); ++i)
-    fragments[i] = static_cast<std::byte>((begin + i) % 251);
-  return DataFragSubmessage{.writer_id = shared_writer_id,
-                            .writer_sn = sn,
-                            .fragment_starting_num = first,
-                            .fragments_in_submessage = count,
-                            .fragment_size = fragment_size,
-                            .sample_size = sample_size,
-                            .fragments = shared(std::move(fragments))};
-}
-
-inline std::vector<std::byte> whole_sample(std::uint32_t sample_size) {
-  std::vector<std::byte> out(sample_size);
-  for (std::size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<std::byte>(i % 251);
-  return out;
-}
-
-inline std::vector<std::byte> contents_of(const SharedBytes& b) {
-  return {b.span().begin(), b.span().end()};
+  return DataFragSubmessage{
+      .writer_id = shared_writer_id,
+      .writer_sn = sn,
+      .fragment_starting_num = first,
+      .fragments_in_submessage = count,
+      .fragment_size = fragment_size,
+      .sample_size = sample_size,
+      .fragments = shared(patterned(length.value_or(end > begin ? end - begin : 0), begin))};
 }
 
 inline std::vector<SequenceNumber> numbers(const std::vector<DeliveredSample>& samples) {
@@ -103,6 +92,37 @@ inline std::vector<SequenceNumber> numbers(const std::vector<DeliveredSample>& s
   for (const auto& s : samples)
     out.push_back(s.sequence_number);
   return out;
+}
+
+// Hands every DATA, DATA_FRAG, HEARTBEAT and GAP of a datagram to the reader, in order.
+inline std::vector<DeliveredSample> feed(ReliableReader& reader, const ParsedDatagram& datagram,
+                                         Elapsed now) {
+  std::vector<DeliveredSample> out;
+  const GuidPrefix& from = datagram.guid_prefix;
+  for (const auto& sub : datagram.submessages) {
+    std::vector<DeliveredSample> got;
+    if (const auto* d = std::get_if<DataSubmessage>(&sub)) got = reader.handle_data(from, *d);
+    if (const auto* f = std::get_if<DataFragSubmessage>(&sub))
+      got = reader.handle_data_frag(from, *f, now);
+    if (const auto* h = std::get_if<HeartbeatSubmessage>(&sub))
+      got = reader.handle_heartbeat(from, *h, now);
+    if (const auto* g = std::get_if<GapSubmessage>(&sub)) got = reader.handle_gap(from, *g);
+    out.insert(out.end(), got.begin(), got.end());
+  }
+  return out;
+}
+
+// The prefix named by the INFO_DST that must follow the RTPS header of a reply.
+inline GuidPrefix info_dst_of(std::span<const std::byte> b) {
+  GuidPrefix to{};
+  if (b.size() < 36) {
+    ADD_FAILURE() << "too short for INFO_DST";
+    return to;
+  }
+  EXPECT_TRUE(std::ranges::equal(b.subspan(20, 4), bytes({0x0E, 0x01, 0x0C, 0x00})));
+  for (std::size_t i = 0; i < to.size(); ++i)
+    to[i] = static_cast<std::uint8_t>(b[24 + i]);
+  return to;
 }
 
 // One decoded response: the participant INFO_DST names, its destinations and its submessage.
@@ -119,24 +139,15 @@ struct Reply {
 // Checks the reply framing: header of the reader, INFO_DST, then one little-endian ACKNACK or
 // NACK_FRAG between the reader and the writer INFO_DST names.
 inline Reply decode_reply(const OutboundDatagram& datagram) {
-  Reply reply;
-  const auto& b = datagram.bytes;
-  auto parsed = decode_datagram(SharedBytes::copy_of(b));
-  EXPECT_TRUE(parsed.has_value());
-  if (!parsed || b.size() < 40 || parsed->submessages.size() != 2) {
+  Reply reply{.to = info_dst_of(datagram.bytes)};
+  const ParsedDatagram parsed = decode_sent(datagram.bytes, reader_prefix);
+  if (parsed.submessages.size() != 2) {
     ADD_FAILURE() << "not a reply datagram";
     return reply;
   }
-  EXPECT_EQ(parsed->version, protocol_version_2_5);
-  EXPECT_EQ(parsed->vendor_id, nimbrel_vendor_id);
-  EXPECT_EQ(parsed->guid_prefix, reader_prefix);
-  EXPECT_EQ(std::vector<std::byte>(b.begin() + 20, b.begin() + 24),
-            bytes({0x0E, 0x01, 0x0C, 0x00}));
-  for (std::size_t i = 0; i < reply.to.size(); ++i)
-    reply.to[i] = static_cast<std::uint8_t>(b[24 + i]);
-  EXPECT_EQ(static_cast<int>(b[37]) & 0x01, 1) << "E flag";
+  EXPECT_EQ(static_cast<int>(datagram.bytes[37]) & 0x01, 1) << "E flag";
   if (datagram.destinations) reply.destinations = *datagram.destinations;
-  const auto& sub = parsed->submessages[1];
+  const auto& sub = parsed.submessages[1];
   if (const auto* a = std::get_if<AckNackSubmessage>(&sub)) {
     reply.message = *a;
   } else if (const auto* n = std::get_if<NackFragSubmessage>(&sub)) {

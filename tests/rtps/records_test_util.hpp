@@ -44,6 +44,14 @@ inline std::vector<std::byte> param(bool le, std::uint16_t id, std::vector<std::
   return out;
 }
 
+// Little-endian shorthands for tables of cases: a framed parameter and a word.
+inline std::vector<std::byte> p(std::uint16_t id, std::vector<std::byte> value) {
+  return param(true, id, std::move(value));
+}
+inline std::vector<std::byte> w(std::uint32_t value) {
+  return u32(true, value);
+}
+
 // Encapsulation header, the parameters and the sentinel.
 inline std::vector<std::byte> pl_cdr(bool le,
                                      std::initializer_list<std::vector<std::byte>> params) {

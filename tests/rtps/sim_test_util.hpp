@@ -20,6 +20,7 @@
 
 #include "foundation/time.hpp"
 #include "rtps/datagram.hpp"
+#include "rtps/reader_test_util.hpp"
 #include "rtps/reliable_reader.hpp"
 #include "rtps/reliable_writer.hpp"
 
@@ -46,13 +47,10 @@ class Prng {
 // Bytes from a generator seeded by `seed`, behind a CDR_LE encapsulation header, so that each
 // sample is told apart by its contents and not only by its length.
 inline std::vector<std::byte> sim_payload(std::uint64_t seed, std::size_t size) {
-  std::vector<std::byte> out(size);
   Prng prng(seed);
-  for (std::size_t i = 0; i < size; i += 8) {
-    const std::uint64_t word = prng.next();
-    for (std::size_t k = 0; k < 8 && i + k < size; ++k)
-      out[i + k] = static_cast<std::byte>(word >> (8 * k));
-  }
+  std::vector<std::byte> out(size);
+  for (std::byte& b : out)
+    b = static_cast<std::byte>(prng.next());
   constexpr std::byte cdr_le[] = {std::byte{0}, std::byte{1}, std::byte{0}, std::byte{0}};
   std::copy_n(cdr_le, std::min<std::size_t>(size, 4), out.begin());
   return out;
@@ -65,12 +63,6 @@ struct ChannelConditions {
   std::int64_t jitter_ms = 0;
 };
 
-struct ChannelCounts {
-  std::uint64_t sent = 0;
-  std::uint64_t dropped = 0;
-  std::uint64_t duplicated = 0;
-};
-
 // One direction of the network.
 class LossyChannel {
  public:
@@ -78,17 +70,10 @@ class LossyChannel {
       : conditions_(conditions), prng_(seed) {}
 
   void send(std::vector<std::byte> bytes, Elapsed now) {
-    ++counts_.sent;
-    if (prng_.percent(conditions_.drop_percent)) {
-      ++counts_.dropped;
-      return;
-    }
+    if (prng_.percent(conditions_.drop_percent)) return;
     const SharedBytes shared = SharedBytes::adopt(std::move(bytes));
     schedule(shared, now);
-    if (prng_.percent(conditions_.duplicate_percent)) {
-      ++counts_.duplicated;
-      schedule(shared, now);
-    }
+    if (prng_.percent(conditions_.duplicate_percent)) schedule(shared, now);
   }
 
   std::vector<SharedBytes> take_due(Elapsed now) {
@@ -99,9 +84,6 @@ class LossyChannel {
     in_flight_.erase(in_flight_.begin(), end);
     return due;
   }
-
-  bool idle() const { return in_flight_.empty(); }
-  const ChannelCounts& counts() const { return counts_; }
 
  private:
   struct Key {
@@ -119,7 +101,6 @@ class LossyChannel {
   ChannelConditions conditions_;
   Prng prng_;
   std::map<Key, SharedBytes> in_flight_;
-  ChannelCounts counts_;
 };
 
 // Writers, each on its own participant, matched with one reader as matching would match them: the
@@ -153,10 +134,6 @@ class ReliableSim {
 
   ReliableWriter& writer(std::size_t i) { return writers_[i]; }
   const ReliableReader& reader() const { return reader_; }
-  Elapsed now() const { return now_; }
-  bool idle() const { return to_reader_.idle() && to_writers_.idle(); }
-  const LossyChannel& to_reader() const { return to_reader_; }
-  const LossyChannel& to_writers() const { return to_writers_; }
 
   void write(std::size_t writer, std::span<const std::byte> payload) {
     auto out = writers_[writer].write(payload);
@@ -189,42 +166,17 @@ class ReliableSim {
       channel.send(std::move(datagram.bytes), now_);
   }
 
-  void deliver(const std::vector<DeliveredSample>& samples) {
-    for (const DeliveredSample& sample : samples)
-      on_delivery_(sample);
-  }
-
   void deliver_to_reader(const SharedBytes& datagram) {
     auto parsed = decode_datagram(datagram);
     ASSERT_TRUE(parsed.has_value()) << to_string(parsed.error());
-    const GuidPrefix& source = parsed->guid_prefix;
-    for (const ParsedSubmessage& sub : parsed->submessages) {
-      if (const auto* data = std::get_if<DataSubmessage>(&sub)) {
-        deliver(reader_.handle_data(source, *data));
-      } else if (const auto* frag = std::get_if<DataFragSubmessage>(&sub)) {
-        deliver(reader_.handle_data_frag(source, *frag, now_));
-      } else if (const auto* hb = std::get_if<HeartbeatSubmessage>(&sub)) {
-        deliver(reader_.handle_heartbeat(source, *hb, now_));
-      } else if (const auto* gap = std::get_if<GapSubmessage>(&sub)) {
-        deliver(reader_.handle_gap(source, *gap));
-      } else {
-        ADD_FAILURE() << "a writer sent submessage variant " << sub.index();
-      }
-    }
+    for (const DeliveredSample& sample : feed(reader_, *parsed, now_))
+      on_delivery_(sample);
   }
 
   void deliver_to_writer(const SharedBytes& datagram) {
     auto parsed = decode_datagram(datagram);
     ASSERT_TRUE(parsed.has_value()) << to_string(parsed.error());
-    // INFO_DST decodes without its body; its prefix follows the RTPS and submessage headers.
-    constexpr std::size_t info_dst_prefix_at = rtps_header_size + submessage_header_size;
-    ASSERT_FALSE(parsed->submessages.empty());
-    const auto* info_dst = std::get_if<UnknownSubmessage>(&parsed->submessages[0]);
-    ASSERT_TRUE(info_dst != nullptr && info_dst->id == 0x0E) << "reply without INFO_DST";
-    GuidPrefix destination{};
-    for (std::size_t i = 0; i < destination.size(); ++i)
-      destination[i] = static_cast<std::uint8_t>(datagram.data()[info_dst_prefix_at + i]);
-    auto writer = std::ranges::find(writers_, destination,
+    auto writer = std::ranges::find(writers_, info_dst_of(datagram.span()),
                                     [](const ReliableWriter& w) { return w.guid().prefix; });
     ASSERT_NE(writer, writers_.end()) << "reply to no writer";
     for (const ParsedSubmessage& sub : parsed->submessages) {

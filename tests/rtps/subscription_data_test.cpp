@@ -7,12 +7,7 @@
 namespace nimbrel::rtps {
 namespace {
 
-using testing::bytes;
-using testing::cdr_string;
-using testing::concat;
-using testing::param;
-using testing::pl_cdr;
-using testing::u32;
+using namespace testing;
 
 // clang-format off
 const auto golden_le = bytes({
@@ -130,12 +125,10 @@ SubscriptionBuiltinTopicData golden_record() {
   return s;
 }
 
+// The minimal record leaves out empty lists and absent options.
 TEST(SubscriptionGolden, EncodesAndDecodes) {
   EXPECT_EQ(golden_record().to_pl_cdr_le(), golden_le);
   EXPECT_EQ(SubscriptionBuiltinTopicData::from_pl_cdr_le(golden_le), golden_record());
-}
-
-TEST(SubscriptionGolden, EmptyListsAndAbsentOptionsAreLeftOut) {
   EXPECT_EQ(minimal_record().to_pl_cdr_le(), minimal_le);
   EXPECT_EQ(SubscriptionBuiltinTopicData::from_pl_cdr_le(minimal_le), minimal_record());
 }
@@ -147,40 +140,34 @@ TEST(SubscriptionGolden, ReadsAsAPublicationWithoutTheFilter) {
 }
 
 TEST(SubscriptionGolden, EveryTruncationFailsWithTheListError) {
-  for (std::size_t length = 0; length < golden_le.size(); ++length) {
-    auto s = SubscriptionBuiltinTopicData::from_pl_cdr_le(std::span(golden_le).first(length));
-    ASSERT_FALSE(s) << "length " << length;
-    EXPECT_EQ(s.error(), testing::cut_error(golden_values, length)) << "length " << length;
-  }
+  testing::expect_every_cut_fails(
+      golden_le, [](auto cut) { return SubscriptionBuiltinTopicData::from_pl_cdr_le(cut); },
+      [](std::size_t length) { return testing::cut_error(golden_values, length); });
 }
 
-TEST(SubscriptionDecode, ContentFilterInEitherByteOrder) {
+// A filter in either byte order; four strings without the parameter list make none.
+TEST(SubscriptionDecode, ContentFilterInEitherByteOrderOrAbsentWhenUnusable) {
+  const auto decode_filter = [](bool le, const std::vector<std::byte>& filter) {
+    const auto payload = pl_cdr(
+        le, {param(le, 0x005A, testing::filled(16, 1)), param(le, 0x0005, cdr_string(le, "T")),
+             param(le, 0x0007, cdr_string(le, "Y")), param(le, 0x0035, filter)});
+    auto s = SubscriptionBuiltinTopicData::from_pl_cdr_le(payload);
+    EXPECT_TRUE(s);
+    return s ? s->content_filter : std::nullopt;
+  };
   for (const bool le : {true, false}) {
     const auto filter =
         concat({cdr_string(le, "f"), bytes({0, 0}), cdr_string(le, ""), bytes({0, 0, 0}),
                 cdr_string(le, "DDSSQL"), bytes({0}), cdr_string(le, "a = %0"), bytes({0}),
                 u32(le, 2), cdr_string(le, "1"), bytes({0, 0}), cdr_string(le, "22")});
-    const auto payload = pl_cdr(
-        le, {param(le, 0x005A, testing::filled(16, 1)), param(le, 0x0005, cdr_string(le, "T")),
-             param(le, 0x0007, cdr_string(le, "Y")), param(le, 0x0035, filter)});
-    auto s = SubscriptionBuiltinTopicData::from_pl_cdr_le(payload);
-    ASSERT_TRUE(s) << le;
-    EXPECT_EQ(s->content_filter, (ContentFilterProperty{"f", "", "DDSSQL", "a = %0", {"1", "22"}}));
+    EXPECT_EQ(decode_filter(le, filter),
+              (ContentFilterProperty{"f", "", "DDSSQL", "a = %0", {"1", "22"}}))
+        << le;
   }
-}
-
-TEST(SubscriptionDecode, UnusableContentFilterIsAbsent) {
-  // Four strings but no parameter list.
-  const auto filter =
+  const auto four_strings =
       concat({cdr_string(true, "f"), bytes({0, 0}), cdr_string(true, "T"), bytes({0, 0}),
               cdr_string(true, "S"), bytes({0, 0}), cdr_string(true, "x"), bytes({0, 0})});
-  const auto payload =
-      pl_cdr(true, {param(true, 0x005A, testing::filled(16, 1)),
-                    param(true, 0x0005, cdr_string(true, "T")),
-                    param(true, 0x0007, cdr_string(true, "Y")), param(true, 0x0035, filter)});
-  auto s = SubscriptionBuiltinTopicData::from_pl_cdr_le(payload);
-  ASSERT_TRUE(s);
-  EXPECT_FALSE(s->content_filter.has_value());
+  EXPECT_EQ(decode_filter(true, four_strings), std::nullopt);
 }
 
 TEST(SubscriptionEncode, FailsForWhatCannotBeWritten) {

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include "foundation/bytes_test_util.hpp"
+
 namespace nimbrel::types {
 namespace {
 
@@ -14,21 +16,9 @@ using cdr::BufferWriter;
 using cdr::CdrDecodeError;
 using Kind = CdrDecodeError::Kind;
 using TI = TypeIdentifier;
-using Bytes = std::vector<std::byte>;
-
-Bytes bytes(std::initializer_list<int> values) {
-  Bytes out;
-  for (int v : values)
-    out.push_back(static_cast<std::byte>(v));
-  return out;
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
+using nimbrel::testing::bytes;
+using nimbrel::testing::Bytes;
+using nimbrel::testing::concat;
 
 // A hash of 14 consecutive byte values starting at first, and its wire bytes.
 EquivalenceHash hash_from(int first) {
@@ -180,31 +170,21 @@ std::vector<GoldenCase> golden_cases() {
 
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
-TEST_P(Golden, EncodesToTheWireForm) {
-  EXPECT_EQ(encode(GetParam().value, GetParam().little_endian), GetParam().wire);
-}
-
-TEST_P(Golden, DecodesTheWireFormCompletely) {
+TEST_P(Golden, EncodesDecodesCompletelyAndEveryCutIsUnexpectedEof) {
   const auto& c = GetParam();
+  EXPECT_EQ(encode(c.value, c.little_endian), c.wire);
   std::size_t consumed = 0;
   EXPECT_EQ(decode(c.wire, c.little_endian, &consumed), c.value);
   EXPECT_EQ(consumed, c.wire.size());
   EXPECT_EQ(c.value.discriminator(), std::to_integer<std::uint8_t>(c.wire[0]));
-}
-
-TEST_P(Golden, EveryTruncationIsUnexpectedEof) {
-  const auto& c = GetParam();
   for (std::size_t cut = 0; cut < c.wire.size(); ++cut) {
-    auto id = decode(std::span(c.wire).first(cut), c.little_endian);
-    ASSERT_FALSE(id) << "cut at " << cut;
-    EXPECT_EQ(id.error().kind, Kind::UnexpectedEof) << "cut at " << cut;
+    const auto id = decode(std::span(c.wire).first(cut), c.little_endian);
+    EXPECT_TRUE(!id && id.error().kind == Kind::UnexpectedEof) << "cut at " << cut;
   }
 }
 
-std::string golden_name(const ::testing::TestParamInfo<GoldenCase>& param_info) {
-  return param_info.param.name;
-}
-INSTANTIATE_TEST_SUITE_P(TypeIdentifier, Golden, ::testing::ValuesIn(golden_cases()), golden_name);
+INSTANTIATE_TEST_SUITE_P(TypeIdentifier, Golden, ::testing::ValuesIn(golden_cases()),
+                         [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Alignment, IsRelativeToTheBufferNotTheIdentifier) {
   const TI seq = TI::PlainSequenceSmall{header7f, 10, prim(PrimitiveKind::Int32)};
@@ -280,37 +260,30 @@ TI nested_sequences(int levels) {
 
 class Depth : public ::testing::TestWithParam<bool> {};
 
+// The starting depth counts for elements and keys too.
 TEST_P(Depth, FifteenNestedSequencesDecodeSixteenDoNot) {
+  const bool le = GetParam();
   const TI fifteen = nested_sequences(15);
-  EXPECT_EQ(decode(encode(fifteen, GetParam()), GetParam()), fifteen);
-
-  const auto sixteen = encode(nested_sequences(16), GetParam());
-  EXPECT_EQ(decode(sixteen, GetParam()).error(),
+  EXPECT_EQ(decode(encode(fifteen, le), le), fifteen);
+  const auto sixteen = encode(nested_sequences(16), le);
+  EXPECT_EQ(decode(sixteen, le).error(),
             (CdrDecodeError{.kind = Kind::DepthLimitExceeded,
                             .offset = sixteen.size() - 1,  // the innermost identifier
                             .limit = 16}));
-}
 
-TEST_P(Depth, StartingDepthCountsForElementsAndKeys) {
   const auto primitive = bytes({0x04});
-  BufferReader at15(primitive, GetParam());
+  const auto map =
+      encode(TI::PlainMapSmall{header7f, 1, TI::None{}, 0, prim(PrimitiveKind::Int32)}, le);
+  BufferReader at15(primitive, le), at16(primitive, le), map_at14(map, le), map_at15(map, le);
   EXPECT_EQ(TI::decode_with_depth(at15, 15), prim(PrimitiveKind::Int32));
-  BufferReader at16(primitive, GetParam());
   EXPECT_EQ(TI::decode_with_depth(at16, 16).error().kind, Kind::DepthLimitExceeded);
   EXPECT_EQ(at16.position(), 0u);
-
-  const auto map =
-      encode(TI::PlainMapSmall{header7f, 1, TI::None{}, 0, prim(PrimitiveKind::Int32)}, GetParam());
-  BufferReader map_at14(map, GetParam());
   EXPECT_TRUE(TI::decode_with_depth(map_at14, 14));
-  BufferReader map_at15(map, GetParam());
   EXPECT_EQ(TI::decode_with_depth(map_at15, 15).error().kind, Kind::DepthLimitExceeded);
 }
 
-std::string byte_order_name(const ::testing::TestParamInfo<bool>& param_info) {
-  return param_info.param ? "LE" : "BE";
-}
-INSTANTIATE_TEST_SUITE_P(ByteOrder, Depth, ::testing::Bool(), byte_order_name);
+INSTANTIATE_TEST_SUITE_P(ByteOrder, Depth, ::testing::Bool(),
+                         [](const auto& param_info) { return param_info.param ? "LE" : "BE"; });
 
 TEST(StronglyConnectedComponent, EncoderNeedsIndexBelowLengthDecoderDoesNotCheck) {
   struct Case {

@@ -13,52 +13,26 @@
 extern char** environ;
 
 namespace nimbrel::bridge::testing {
-namespace {
-
-struct Pipe {
-  int read = -1;
-  int write = -1;
-};
-
-Pipe make_pipe() {
-  std::array<int, 2> fds{-1, -1};
-  if (::pipe2(fds.data(), O_CLOEXEC) != 0) return {};
-  return {fds[0], fds[1]};
-}
-
-// Appends what is available; false at end of file.
-bool drain(int fd, std::string& into) {
-  std::array<char, 4096> buffer{};
-  const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-  if (n < 0) return errno == EINTR || errno == EAGAIN;
-  if (n == 0) return false;
-  into.append(buffer.data(), static_cast<std::size_t>(n));
-  return true;
-}
-
-}  // namespace
 
 ProcessResult run_bridge(const std::vector<std::string>& args, const RunOptions& options) {
   ProcessResult result;
-  const Pipe out = make_pipe();
-  const Pipe err = make_pipe();
-  if (out.read < 0 || err.read < 0) return result;
+  std::array<int, 2> out{-1, -1};
+  std::array<int, 2> err{-1, -1};
+  if (::pipe2(out.data(), O_CLOEXEC) != 0 || ::pipe2(err.data(), O_CLOEXEC) != 0) return result;
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out.write, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err.write, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   // The child starts with SIGINT at its default action and nothing blocked, whatever the test
   // runner inherited (a background shell ignores SIGINT).
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGINT);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   std::vector<std::string> argv_strings{NIMBREL_BRIDGE_BINARY};
@@ -74,18 +48,12 @@ ProcessResult run_bridge(const std::vector<std::string>& args, const RunOptions&
       ::posix_spawn(&pid, NIMBREL_BRIDGE_BINARY, &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  ::close(out.write);
-  ::close(err.write);
-  if (spawned != 0) {
-    ::close(out.read);
-    ::close(err.read);
-    return result;
-  }
-
+  ::close(out[1]);
+  ::close(err[1]);
+  std::array<pollfd, 2> fds{pollfd{out[0], POLLIN, 0}, pollfd{err[0], POLLIN, 0}};
   const auto deadline = start + options.limit;
   bool sigint_sent = false;
-  std::array<pollfd, 2> fds{pollfd{out.read, POLLIN, 0}, pollfd{err.read, POLLIN, 0}};
-  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+  while (spawned == 0 && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
       ::kill(pid, SIGKILL);
@@ -100,7 +68,11 @@ ProcessResult run_bridge(const std::vector<std::string>& args, const RunOptions&
     }
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      if (!drain(fds[i].fd, i == 0 ? result.out : result.err)) {
+      std::array<char, 4096> buffer{};
+      const ssize_t n = ::read(fds[i].fd, buffer.data(), buffer.size());
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buffer.data(), static_cast<std::size_t>(n));
+      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {  // end of file or failure
         ::close(fds[i].fd);
         fds[i].fd = -1;
       }
@@ -114,6 +86,7 @@ ProcessResult run_bridge(const std::vector<std::string>& args, const RunOptions&
   for (auto& fd : fds) {
     if (fd.fd >= 0) ::close(fd.fd);
   }
+  if (spawned != 0) return result;
 
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
