@@ -55,7 +55,8 @@ Written written_recording() {
 }
 
 TEST(RecordingReader, RoundTripsWhatTheWriterWrote) {
-  const auto recording = read_recording(written_recording().bytes);
+  const Written written = written_recording();  // the frames borrow from these bytes
+  const auto recording = read_recording(written.bytes);
   ASSERT_TRUE(recording) << to_string(recording.error());
   EXPECT_EQ(recording->header.start_ns, fixtures::example_start_ns);
   EXPECT_EQ(recording->header.topics, fixtures::example_header().topics);
