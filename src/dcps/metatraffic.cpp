@@ -1,75 +1,111 @@
 #include "dcps/metatraffic.hpp"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "dcps/matching.hpp"
+#include "dcps/metrics_feed.hpp"
+#include "dcps/user_receive.hpp"
+#include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
 namespace {
 
-void record_liveliness(RuntimeState& state, const SharedBytes& datagram, Elapsed now) {
-  if (auto wlp = state.wlp.lock()) {
-    // Datagrams that are no liveliness pulse are expected here; their errors mean nothing.
-    static_cast<void>((*wlp)->handle_datagram(datagram, now));
+bool has_consumer(const rtps::ReceivedDatagram& datagram, rtps::Consumer consumer) {
+  return std::ranges::any_of(datagram.submessages, [consumer](const auto& received) {
+    return received.consumer == consumer;
+  });
+}
+
+void handle_sedp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  std::optional<discovery::SedpEvents> events;
+  if (auto sedp = state.sedp.lock()) events = (*sedp)->handle_datagram(datagram, now);
+  if (events) on_sedp_events(state, *events);
+}
+
+void handle_wlp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  if (auto wlp = state.wlp.lock()) (*wlp)->handle_datagram(datagram, now);
+}
+
+// The receiver's own counts, added into the registry by the thread that owns it.
+struct ReceiverFeeds {
+  CounterFeed unknown{monitor::rtps_metrics().unknown_submessages};
+  CounterFeed invalid{monitor::rtps_metrics().invalid_submessages};
+
+  void update(const rtps::ReceiverCounters& counters) {
+    unknown.update(counters.unknown_submessages);
+    invalid.update(counters.invalid_submessages);
+  }
+};
+
+void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::Transport& socket) {
+  rtps::Receiver receiver(state->prefix);
+  ReceiverFeeds feeds;
+  while (!state->stop.load(std::memory_order_acquire)) {
+    const Elapsed now = state->elapsed();
+    auto received = socket.recv();
+    if (!received) continue;  // time-outs included: they only bring the stop check around
+    handle_datagram(*state, receiver, received->data, now);
+    feeds.update(receiver.counters());
   }
 }
 
 }  // namespace
 
-void handle_spdp_datagram(RuntimeState& state, const SharedBytes& datagram) {
-  auto parsed = discovery::SpdpReader::parse_datagram(datagram);
-  if (!parsed) return;
-  if (parsed->sender_prefix == state.prefix) return;
-
-  std::optional<discovery::DiscoveredParticipant> is_new;
-  if (auto participants = state.participants.lock()) {
-    if ((*participants)->insert(*parsed)) is_new = std::move(*parsed);
+void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram) {
+  std::uint64_t undecodable = 0;
+  for (auto& participant : discovery::SpdpReader::participants_in(datagram, undecodable)) {
+    if (participant.sender_prefix == state.prefix) continue;
+    bool is_new = false;
+    if (auto participants = state.participants.lock()) {
+      is_new = (*participants)->insert(participant);
+      monitor::discovery_metrics().participants_known->set(
+          static_cast<std::int64_t>((*participants)->size()));
+    }
+    // The cache lock is released before the stack is locked: never two component locks at once.
+    if (is_new) {
+      if (auto sedp = state.sedp.lock()) (*sedp)->on_participant_discovered(participant);
+      state.announce_soon.store(true, std::memory_order_release);
+    }
+    // The secure builtin stack and the builtin participant topic, once they exist, take the
+    // participant from here as well.
   }
-  // The cache lock is released before the stack is locked: never two component locks at once.
-  if (is_new) {
-    if (auto sedp = state.sedp.lock()) (*sedp)->on_participant_discovered(*is_new);
-    state.announce_soon.store(true, std::memory_order_release);
-  }
-  // The secure builtin stack and the builtin participant topic, once they exist, take the
-  // participant from here as well.
 }
 
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
-  if (events.publications.empty() && events.subscriptions.empty()) return;
+  if (!events.brings_endpoints()) return;
   // Every reader again: a writer skipped earlier for want of its participant's locator may be
   // matchable now. No local user writers exist, so subscriptions match nothing here.
   match_local_readers_against_cache(state);
 }
 
-void handle_metatraffic_datagram(RuntimeState& state, const SharedBytes& datagram, Elapsed now) {
-  handle_spdp_datagram(state, datagram);
+void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  if (has_consumer(datagram, rtps::Consumer::Spdp)) handle_spdp(state, datagram);
+  if (has_consumer(datagram, rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
+  if (has_consumer(datagram, rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
+  // The type lookup service and the secure builtin endpoints take their submessages here
+  // (Consumer::TypeLookup, SecureStateless, SecureVolatile) once they exist; until then nothing
+  // of ours owns those entity ids and they are passed over.
+  if (has_consumer(datagram, rtps::Consumer::User)) handle_user_datagram(state, datagram, now);
+}
 
-  std::optional<discovery::SedpEvents> events;
-  if (auto sedp = state.sedp.lock()) {
-    if (auto handled = (*sedp)->handle_datagram(datagram, now)) events = std::move(*handled);
-  }
-  if (events) on_sedp_events(state, *events);
-
-  record_liveliness(state, datagram, now);
+void handle_datagram(RuntimeState& state, rtps::Receiver& receiver, const SharedBytes& datagram,
+                     Elapsed now) {
+  const rtps::ReceivedDatagram received = receiver.receive(datagram);
+  if (!received.submessages.empty()) dispatch_datagram(state, received, now);
 }
 
 void recv_spdp_multicast_loop(const std::shared_ptr<RuntimeState>& state) {
-  while (!state->stop.load(std::memory_order_acquire)) {
-    const Elapsed now = state->elapsed();
-    auto received = state->sockets.spdp_multicast_rx->recv();
-    if (!received) continue;  // time-outs included: they only bring the stop check around
-    handle_spdp_datagram(*state, received->data);
-    record_liveliness(*state, received->data, now);
-  }
+  receive_loop(state, *state->sockets.spdp_multicast_rx);
 }
 
 void recv_metatraffic_loop(const std::shared_ptr<RuntimeState>& state) {
-  while (!state->stop.load(std::memory_order_acquire)) {
-    const Elapsed now = state->elapsed();
-    auto received = state->sockets.metatraffic_rx->recv();
-    if (!received) continue;
-    handle_metatraffic_datagram(*state, received->data, now);
-  }
+  receive_loop(state, *state->sockets.metatraffic_rx);
+}
+
+void recv_user_loop(const std::shared_ptr<RuntimeState>& state) {
+  receive_loop(state, *state->sockets.user_rx);
 }
 
 }  // namespace nimbrel::dcps

@@ -1,6 +1,7 @@
-// The receive paths of discovery traffic: the SPDP multicast thread and the metatraffic unicast
-// thread. Every datagram is offered to each handler (SPDP, SEDP, writer liveliness), and each
-// ignores what is not addressed to it. Handlers take one component lock at a time.
+// The receive path of all three receive threads. Each thread owns a receiver that decodes every
+// datagram once; the submessages then go, one component lock at a time, to the consumers that own
+// their entity ids: SPDP, SEDP, writer liveliness and the user readers, whatever socket brought
+// them. The type lookup and secure builtin endpoints get their place beside them when they exist.
 #pragma once
 
 #include <memory>
@@ -9,23 +10,30 @@
 #include "discovery/sedp/stack.hpp"
 #include "foundation/shared_bytes.hpp"
 #include "foundation/time.hpp"
+#include "rtps/receiver.hpp"
+#include "transport/transport.hpp"
 
 namespace nimbrel::dcps {
 
-// Records a remote participant's announcement and starts endpoint discovery with a new one. Our
-// own announcement, looped back by multicast, and datagrams without SPDP data change nothing.
-void handle_spdp_datagram(RuntimeState& state, const SharedBytes& datagram);
-
-// Offers one metatraffic unicast datagram to SPDP, SEDP and writer liveliness.
-void handle_metatraffic_datagram(RuntimeState& state, const SharedBytes& datagram, Elapsed now);
+// Records the participants announced in the datagram and starts endpoint discovery with new
+// ones. Our own announcement, looped back by multicast, changes nothing.
+void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram);
 
 // Where the endpoints discovered by one datagram are acted upon: an event with at least one
 // endpoint matches every local user reader against the cache again. Builtin-topic samples would
 // attach here too.
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events);
 
+// Every consumer in turn, each under its own lock, released before the next.
+void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now);
+
+// Decodes once with the thread's receiver, then dispatches.
+void handle_datagram(RuntimeState& state, rtps::Receiver& receiver, const SharedBytes& datagram,
+                     Elapsed now);
+
 // Thread bodies; each returns at the first turn that finds the stop flag set.
 void recv_spdp_multicast_loop(const std::shared_ptr<RuntimeState>& state);
 void recv_metatraffic_loop(const std::shared_ptr<RuntimeState>& state);
+void recv_user_loop(const std::shared_ptr<RuntimeState>& state);
 
 }  // namespace nimbrel::dcps

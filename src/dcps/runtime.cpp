@@ -11,7 +11,6 @@
 #include "dcps/metatraffic.hpp"
 #include "dcps/thread_tuning.hpp"
 #include "dcps/tick_loop.hpp"
-#include "dcps/user_receive.hpp"
 #include "foundation/fatal.hpp"
 #include "transport/udp_transport.hpp"
 

@@ -11,6 +11,8 @@
 #include "dcps/outbound.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/fatal.hpp"
+#include "foundation/saturating.hpp"
+#include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -28,10 +30,6 @@ void pause_for(Duration period) {
   }
 }
 
-void add_saturating(std::uint64_t& counter) {
-  if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
-}
-
 std::uint64_t ns_since(Elapsed then, Elapsed now) {
   const auto ns = (now - then).count();
   return ns < 0 ? 0 : static_cast<std::uint64_t>(ns);
@@ -41,7 +39,7 @@ std::uint64_t ns_since(Elapsed then, Elapsed now) {
 void check_requested_deadline(UserReaderSlot& reader, Elapsed now) {
   if (reader.deadline_ns == 0) return;
   if (ns_since(reader.last_sample_time, now) < reader.deadline_ns) return;
-  add_saturating(reader.requested_deadline_missed);
+  saturating_increment(reader.requested_deadline_missed);
   reader.last_sample_time = now;
 }
 
@@ -50,7 +48,7 @@ void check_reader_liveliness(UserReaderSlot& reader, Elapsed now) {
   if (reader.liveliness_lease_ns == 0 || !reader.writer_alive) return;
   if (ns_since(reader.last_sample_time, now) < reader.liveliness_lease_ns) return;
   reader.writer_alive = false;
-  add_saturating(reader.not_alive);
+  saturating_increment(reader.not_alive);
 }
 
 }  // namespace
@@ -81,6 +79,7 @@ void TickLoop::announce_participant() {
   std::optional<std::vector<std::byte>> announcement;
   if (auto beacon = state_.beacon.lock()) {
     if (auto bytes = (*beacon)->serialize()) announcement = std::move(*bytes);
+    feeds_.announcements.update((*beacon)->announcements);
   }
   if (announcement) {
     static_cast<void>(state_.sockets.multicast_tx->send(spdp_destination_, *announcement));
@@ -93,8 +92,26 @@ void TickLoop::tick_sedp(Elapsed now) {
   std::vector<rtps::OutboundDatagram> datagrams;
   if (auto sedp = state_.sedp.lock()) {
     if (auto ticked = (*sedp)->tick(now)) datagrams = std::move(*ticked);
+    publish_counts(**sedp);
   }
   send_to_udp_v4_destinations(*state_.sockets.multicast_tx, datagrams);
+}
+
+void TickLoop::publish_counts(const discovery::SedpStack& sedp) {
+  // Both announcers together: the only writers of this participant.
+  const rtps::WriterCounters& a = sedp.publications_writer().counters();
+  const rtps::WriterCounters& b = sedp.subscriptions_writer().counters();
+  feeds_.heartbeats_sent.update(saturating_add(a.heartbeats_sent, b.heartbeats_sent));
+  feeds_.acknacks_received.update(saturating_add(a.acknacks_received, b.acknacks_received));
+  feeds_.retransmits.update(saturating_add(a.retransmits, b.retransmits));
+  feeds_.fragmented_samples.update(saturating_add(a.fragmented_samples, b.fragmented_samples));
+  feeds_.samples_dropped.update(saturating_add(sedp.publications_writer().history().evicted(),
+                                               sedp.subscriptions_writer().history().evicted()));
+  feeds_.publication_updates.update(sedp.publication_updates());
+  feeds_.subscription_updates.update(sedp.subscription_updates());
+  const auto& metrics = monitor::discovery_metrics();
+  metrics.writers_known->set(static_cast<std::int64_t>(sedp.cache().publications().size()));
+  metrics.readers_known->set(static_cast<std::int64_t>(sedp.cache().subscriptions().size()));
 }
 
 void TickLoop::tick_wlp(Elapsed now) {

@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 
+#include "dcps/metrics_feed.hpp"
 #include "dcps/runtime_state.hpp"
 #include "foundation/time.hpp"
+#include "monitor/metric_groups.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::dcps {
@@ -29,12 +31,26 @@ class TickLoop {
  private:
   void announce_participant();
   void tick_sedp(Elapsed now);
+  void publish_counts(const discovery::SedpStack& sedp);
   void tick_wlp(Elapsed now);
   // Acknowledgements of every user reader, then its requested deadline and liveliness timers.
   void tick_user_readers(Elapsed now);
 
+  // The registry series that the components ticked here count into.
+  struct Feeds {
+    CounterFeed heartbeats_sent{monitor::rtps_metrics().heartbeats_sent};
+    CounterFeed acknacks_received{monitor::rtps_metrics().acknacks_received};
+    CounterFeed retransmits{monitor::rtps_metrics().retransmits};
+    CounterFeed fragmented_samples{monitor::rtps_metrics().fragmented_samples};
+    CounterFeed samples_dropped{monitor::rtps_metrics().samples_dropped};
+    CounterFeed announcements{monitor::discovery_metrics().spdp_announcements_sent};
+    CounterFeed publication_updates{monitor::discovery_metrics().sedp_publication_updates};
+    CounterFeed subscription_updates{monitor::discovery_metrics().sedp_subscription_updates};
+  };
+
   RuntimeState& state_;
   MonoClock clock_;
+  Feeds feeds_;
   rtps::Locator spdp_destination_;
   MonoInstant next_announcement_;
 };

@@ -9,6 +9,7 @@
 #include "dcps/matching_rules.hpp"
 #include "dcps/outbound.hpp"
 #include "dcps/runtime_state.hpp"
+#include "foundation/saturating.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -19,10 +20,6 @@ constexpr std::size_t key_hash_size = 16;
 // CDR and PL_CDR in both byte orders, and plain XCDR2 in both byte orders.
 bool is_accepted_encapsulation(std::uint16_t id) {
   return id <= 0x0003 || id == 0x0006 || id == 0x0007;
-}
-
-void add_saturating(std::uint64_t& counter) {
-  if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
 }
 
 rtps::SubscriptionBuiltinTopicData subscription_record(const RuntimeState& state,
@@ -170,7 +167,7 @@ Delivery collect_delivery(UserReaderSlot& slot, std::vector<rtps::DeliveredSampl
   slot.last_sample_time = now;
   if (!slot.writer_alive) {
     slot.writer_alive = true;
-    add_saturating(slot.liveliness_changed);
+    saturating_increment(slot.liveliness_changed);
   }
   delivery.listener = slot.listener;
   delivery.waker = slot.waker;

@@ -8,7 +8,6 @@
 
 #include "dcps/outbound.hpp"
 #include "dcps/user_reader.hpp"
-#include "rtps/datagram.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -87,27 +86,13 @@ class UserDatagramRouter {
 
 }  // namespace
 
-void handle_user_datagram(RuntimeState& state, const SharedBytes& datagram, Elapsed now) {
-  auto parsed = rtps::decode_datagram(datagram);
-  if (!parsed) return;
+void handle_user_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram,
+                          Elapsed now) {
   UserDatagramRouter router(state, now);
-  rtps::GuidPrefix source = parsed->guid_prefix;
-  for (const auto& submessage : parsed->submessages) {
-    if (const auto* info = std::get_if<rtps::InfoSourceSubmessage>(&submessage)) {
-      source = info->guid_prefix;
-      continue;
-    }
-    std::visit([&](const auto& body) { router.route(source, body); }, submessage);
-  }
-}
-
-void recv_user_loop(const std::shared_ptr<RuntimeState>& state) {
-  while (!state->stop.load(std::memory_order_acquire)) {
-    const Elapsed now = state->elapsed();
-    auto received = state->sockets.user_rx->recv();
-    if (!received) continue;  // time-outs included: they only bring the stop check around
-    // Type lookup requests and replies are taken out before this once that service runs.
-    handle_user_datagram(*state, received->data, now);
+  for (const auto& received : datagram.submessages) {
+    if (received.consumer != rtps::Consumer::User) continue;
+    std::visit([&](const auto& body) { router.route(received.state.source_prefix, body); },
+               received.body);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "foundation/fatal.hpp"
+#include "foundation/saturating.hpp"
 #include "rtps/datagram.hpp"
 #include "rtps/participant_message_data.hpp"
 #include "rtps/submessages.hpp"
@@ -71,20 +72,23 @@ rtps::WireResult<std::vector<std::byte>> WlpEndpoint::encode_pulse(const WlpPuls
                                     std::span(&submessage, 1));
 }
 
-rtps::WireResult<bool> WlpEndpoint::handle_datagram(const SharedBytes& bytes, Elapsed now) {
-  auto datagram = rtps::decode_datagram(bytes);
-  if (!datagram) return std::unexpected(datagram.error());
+bool WlpEndpoint::handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now) {
   bool changed = false;
-  for (const auto& submessage : datagram->submessages) {
-    const auto* data = std::get_if<rtps::DataSubmessage>(&submessage);
+  for (const auto& received : datagram.submessages) {
+    if (received.consumer != rtps::Consumer::Wlp) continue;
+    const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
     if (data == nullptr || data->writer_id != rtps::entity_ids::participant_message_writer) {
       continue;
     }
     auto message = rtps::ParticipantMessageData::from_cdr(data->serialized_payload);
-    if (!message) continue;
-    // Some writers leave the prefix zero and rely on the message header to name them.
+    if (!message) {
+      saturating_increment(undecodable_pulses_);
+      continue;
+    }
+    // Some writers leave the prefix zero and rely on the message source to name them.
     const auto& payload_prefix = message->participant_guid.prefix;
-    const auto& prefix = payload_prefix == unknown_prefix ? datagram->guid_prefix : payload_prefix;
+    const auto& prefix =
+        payload_prefix == unknown_prefix ? received.state.source_prefix : payload_prefix;
     const LivelinessEntry entry{now, message->kind};
     if (auto it = liveliness_.find(prefix); it != liveliness_.end()) {
       it->second = entry;

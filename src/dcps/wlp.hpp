@@ -13,6 +13,7 @@
 
 #include "foundation/shared_bytes.hpp"
 #include "foundation/time.hpp"
+#include "rtps/receiver.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::dcps {
@@ -52,11 +53,12 @@ class WlpEndpoint {
   // One datagram with a single DATA from the participant message writer.
   rtps::WireResult<std::vector<std::byte>> encode_pulse(const WlpPulse& pulse);
 
-  // True when a pulse set or added an entry of the liveliness table. Pulses that do not decode
-  // are passed over; only the datagram framing can fail.
-  rtps::WireResult<bool> handle_datagram(const SharedBytes& bytes, Elapsed now);
+  // The pulses of a received datagram; true when one set or added an entry of the liveliness
+  // table. Pulses that do not decode are counted and passed over.
+  bool handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now);
 
   const std::map<rtps::GuidPrefix, LivelinessEntry>& liveliness() const { return liveliness_; }
+  std::uint64_t undecodable_pulses() const { return undecodable_pulses_; }
 
  private:
   std::deque<WlpPulse> pending_;
@@ -66,6 +68,7 @@ class WlpEndpoint {
   std::map<rtps::GuidPrefix, LivelinessEntry> liveliness_;  // at most max_tracked_participants
   rtps::GuidPrefix own_prefix_;
   rtps::VendorId vendor_id_;
+  std::uint64_t undecodable_pulses_ = 0;
 };
 
 }  // namespace nimbrel::dcps

@@ -4,8 +4,7 @@
 #include <limits>
 #include <variant>
 
-#include "monitor/metric_groups.hpp"
-#include "rtps/datagram.hpp"
+#include "foundation/saturating.hpp"
 #include "rtps/submessages.hpp"
 
 namespace nimbrel::discovery {
@@ -56,7 +55,7 @@ rtps::ParticipantBuiltinTopicData local_participant_data(const LocalParticipant&
 }
 
 rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize() {
-  monitor::discovery_metrics().spdp_announcements_sent->inc();
+  saturating_increment(announcements);
   auto payload = data.to_pl_cdr_le();
   if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
     return std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow"));
@@ -80,36 +79,39 @@ std::string to_string(const SpdpError& error) {
   return "datagram holds no SPDP participant data";
 }
 
-std::expected<DiscoveredParticipant, SpdpError> SpdpReader::parse_datagram(
-    const SharedBytes& bytes) {
-  auto datagram = rtps::decode_datagram(bytes);
-  if (!datagram) return std::unexpected(SpdpError::from(datagram.error()));
-  for (const auto& submessage : datagram->submessages) {
-    const auto* data = std::get_if<rtps::DataSubmessage>(&submessage);
-    if (data == nullptr || data->writer_id != rtps::entity_ids::spdp_writer) continue;
-    auto participant = rtps::ParticipantBuiltinTopicData::from_pl_cdr_le(data->serialized_payload);
-    if (participant) {
-      return DiscoveredParticipant{std::move(*participant), datagram->guid_prefix,
-                                   datagram->vendor_id};
-    }
-    if (participant.error().kind == rtps::WireError::Kind::UnsupportedEncapsulation) continue;
-    return std::unexpected(SpdpError::from(participant.error()));
+std::expected<DiscoveredParticipant, SpdpError> SpdpReader::parse(
+    const rtps::ReceiverState& state, const rtps::DataSubmessage& data) {
+  if (data.writer_id != rtps::entity_ids::spdp_writer) {
+    return std::unexpected(SpdpError::no_participant_data());
   }
-  return std::unexpected(SpdpError::no_participant_data());
+  auto participant = rtps::ParticipantBuiltinTopicData::from_pl_cdr_le(data.serialized_payload);
+  if (!participant) return std::unexpected(SpdpError::from(participant.error()));
+  return DiscoveredParticipant{std::move(*participant), state.source_prefix,
+                               state.source_vendor_id};
 }
 
-DiscoveredParticipantsCache::DiscoveredParticipantsCache(std::shared_ptr<monitor::Gauge> known)
-    : known_(known ? std::move(known) : monitor::discovery_metrics().participants_known) {}
+std::vector<DiscoveredParticipant> SpdpReader::participants_in(
+    const rtps::ReceivedDatagram& datagram, std::uint64_t& undecodable) {
+  std::vector<DiscoveredParticipant> found;
+  for (const auto& received : datagram.submessages) {
+    if (received.consumer != rtps::Consumer::Spdp) continue;
+    const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
+    if (data == nullptr || data->writer_id != rtps::entity_ids::spdp_writer) continue;
+    auto participant = parse(received.state, *data);
+    if (participant) {
+      found.push_back(std::move(*participant));
+    } else {
+      saturating_increment(undecodable);
+    }
+  }
+  return found;
+}
 
 bool DiscoveredParticipantsCache::insert(DiscoveredParticipant participant) {
   const auto key = participant.data.participant_guid.prefix;
   auto [it, inserted] = entries_.try_emplace(key, std::move(participant));
-  if (!inserted) {
-    it->second = std::move(participant);
-    return false;
-  }
-  known_->set(static_cast<std::int64_t>(entries_.size()));
-  return true;
+  if (!inserted) it->second = std::move(participant);
+  return inserted;
 }
 
 const DiscoveredParticipant* DiscoveredParticipantsCache::find(

@@ -16,8 +16,8 @@
 
 #include "foundation/shared_bytes.hpp"
 #include "foundation/time.hpp"
-#include "monitor/registry.hpp"
 #include "rtps/participant_data.hpp"
+#include "rtps/receiver.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::discovery {
@@ -58,6 +58,7 @@ struct SpdpBeacon {
   rtps::ParticipantBuiltinTopicData data{};
   rtps::SequenceNumber next_sequence = 1;
   rtps::VendorId vendor_id = rtps::nimbrel_vendor_id;
+  std::uint64_t announcements = 0;  // attempts, failed ones included
 
   // One datagram with a single DATA from the SPDP writer. Counts an announcement even when it
   // fails, so the counter tracks attempts.
@@ -66,7 +67,7 @@ struct SpdpBeacon {
 
 struct DiscoveredParticipant {
   rtps::ParticipantBuiltinTopicData data{};
-  rtps::GuidPrefix sender_prefix{};  // from the RTPS header that carried the data
+  rtps::GuidPrefix sender_prefix{};  // the source in force: RTPS header or INFO_SRC
   rtps::VendorId sender_vendor_id{};
 
   friend bool operator==(const DiscoveredParticipant&, const DiscoveredParticipant&) = default;
@@ -88,18 +89,19 @@ struct SpdpError {
 std::string to_string(const SpdpError& error);
 
 struct SpdpReader {
-  // The first DATA from the SPDP writer whose payload decodes; a payload in an encapsulation other
-  // than PL_CDR is passed over so a later one can still count.
-  static std::expected<DiscoveredParticipant, SpdpError> parse_datagram(const SharedBytes& bytes);
+  // The participants announced by the SPDP DATA of a received datagram, in order; a payload that
+  // does not decode is counted in `undecodable` and passed over, so its neighbours still count.
+  static std::vector<DiscoveredParticipant> participants_in(const rtps::ReceivedDatagram& datagram,
+                                                            std::uint64_t& undecodable);
+  // One SPDP DATA, with the receiver state it arrived under.
+  static std::expected<DiscoveredParticipant, SpdpError> parse(const rtps::ReceiverState& state,
+                                                               const rtps::DataSubmessage& data);
 };
 
 // Only grows: the lease announced by a participant is kept, not enforced.
 class DiscoveredParticipantsCache {
  public:
   using Map = std::map<rtps::GuidPrefix, DiscoveredParticipant>;
-
-  // `known` follows the number of entries; by default the process-wide participants gauge.
-  explicit DiscoveredParticipantsCache(std::shared_ptr<monitor::Gauge> known = nullptr);
 
   // Keyed by the prefix of the participant GUID inside the data, not by the sender's prefix.
   // True when the participant is new; a known one is replaced.
@@ -111,7 +113,6 @@ class DiscoveredParticipantsCache {
 
  private:
   Map entries_;
-  std::shared_ptr<monitor::Gauge> known_;
 };
 
 }  // namespace nimbrel::discovery

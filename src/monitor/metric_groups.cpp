@@ -35,6 +35,8 @@ const RtpsMetrics& rtps_metrics() {
     r.set_help("dds_rtps_samples_dropped_total", "Samples gedropped (nimbrel-monitor-1.0 §2.2)");
     r.set_help("dds_rtps_unknown_submessages_total",
                "Unbekannte Submessage-Kinds (nimbrel-monitor-1.0 §2.2)");
+    r.set_help("dds_rtps_invalid_submessages_total",
+               "Ungültige Submessages, samt dem Rest ihrer Nachricht verworfen");
     const Labels reliable = Labels().with("writer_kind", "reliable");
     return RtpsMetrics{
         .heartbeats_sent = r.counter("dds_rtps_heartbeats_sent_total", reliable),
@@ -45,6 +47,7 @@ const RtpsMetrics& rtps_metrics() {
             r.counter("dds_rtps_samples_dropped_total", reliable.with("reason", "history_limit")),
         .unknown_submessages =
             r.counter("dds_rtps_unknown_submessages_total", Labels().with("vendor_id", "unknown")),
+        .invalid_submessages = r.counter("dds_rtps_invalid_submessages_total", Labels()),
     };
   }();
   return metrics;

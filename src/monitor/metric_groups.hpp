@@ -24,6 +24,7 @@ struct RtpsMetrics {
   std::shared_ptr<Counter> fragmented_samples;
   std::shared_ptr<Counter> samples_dropped;
   std::shared_ptr<Counter> unknown_submessages;
+  std::shared_ptr<Counter> invalid_submessages;
 };
 
 struct DiscoveryMetrics {

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "foundation/saturating.hpp"
+
 namespace nimbrel::monitor {
 
 namespace {
@@ -21,13 +23,7 @@ std::shared_ptr<T> get_or_create(Guarded<Map>& guarded, std::string_view name, c
 }  // namespace
 
 void Counter::inc(std::uint64_t by) {
-  std::uint64_t current = value_.load(std::memory_order_relaxed);
-  std::uint64_t next = 0;
-  do {
-    next = by > std::numeric_limits<std::uint64_t>::max() - current
-               ? std::numeric_limits<std::uint64_t>::max()
-               : current + by;
-  } while (!value_.compare_exchange_weak(current, next, std::memory_order_relaxed));
+  saturating_increment(value_, by);
 }
 
 std::shared_ptr<Counter> Registry::counter(std::string_view name, const Labels& labels) {

@@ -3,15 +3,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "foundation/saturating.hpp"
+
 namespace nimbrel::recorder {
 namespace {
-
-void saturating_increment(std::atomic<std::uint64_t>& counter) {
-  std::uint64_t seen = counter.load(std::memory_order_relaxed);
-  while (seen != std::numeric_limits<std::uint64_t>::max() &&
-         !counter.compare_exchange_weak(seen, seen + 1, std::memory_order_relaxed)) {
-  }
-}
 
 template <typename Key>
 std::vector<std::pair<Key, std::uint32_t>> index_table(const std::vector<Key>& keys) {

@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "foundation/saturating.hpp"
+
 namespace nimbrel::recorder {
 namespace {
 
@@ -22,12 +24,6 @@ class SinkCategory final : public std::error_category {
 
 std::error_code last_errno() {
   return {errno, std::generic_category()};
-}
-
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-  return b > std::numeric_limits<std::uint64_t>::max() - a
-             ? std::numeric_limits<std::uint64_t>::max()
-             : a + b;
 }
 
 std::uint32_t clamped_count(std::size_t n) {
@@ -148,7 +144,7 @@ std::expected<void, WriteError> RecordingWriter::write_frame(const Frame& frame)
   buffer.reserve(frame.payload.size() + 32);
   frame.write(buffer);
   if (auto appended = append(buffer); !appended) return appended;
-  frames_written_ = saturating_add(frames_written_, 1);
+  saturating_increment(frames_written_);
   return {};
 }
 
@@ -161,7 +157,7 @@ std::expected<void, WriteError> RecordingWriter::append(std::span<const std::byt
     (void)cut_back_partial_record();
     return std::unexpected(WriteError::io_error(written.error()));
   }
-  bytes_written_ = saturating_add(bytes_written_, record.size());
+  saturating_increment(bytes_written_, std::uint64_t{record.size()});
   return {};
 }
 

@@ -35,6 +35,8 @@ WireResult<ParsedSubmessage> decode_submessage(std::uint8_t id, std::uint8_t fla
       return wrap(InfoTimestampSubmessage::read_body(bytes, flags));
     case submessage_id::info_src:
       return wrap(InfoSourceSubmessage::read_body(bytes, flags));
+    case submessage_id::info_dst:
+      return wrap(InfoDestinationSubmessage::read_body(bytes, flags));
     case submessage_id::info_reply:
       return wrap(InfoReplySubmessage::read_body(bytes, flags));
     case submessage_id::nack_frag:
@@ -64,6 +66,13 @@ WireResult<ParsedSubmessage> decode_submessage(std::uint8_t id, std::uint8_t fla
 }  // namespace
 
 WireResult<ParsedDatagram> decode_datagram(const SharedBytes& datagram) {
+  auto prefix = decode_datagram_prefix(datagram);
+  if (!prefix) return std::unexpected(prefix.error());
+  if (prefix->stopped_by) return std::unexpected(*prefix->stopped_by);
+  return std::move(prefix->datagram);
+}
+
+WireResult<DatagramPrefix> decode_datagram_prefix(const SharedBytes& datagram) {
   const auto input = datagram.span();
   if (input.size() < rtps_header_size) {
     return std::unexpected(WireError::eof(rtps_header_size, 0));
@@ -74,13 +83,17 @@ WireResult<ParsedDatagram> decode_datagram(const SharedBytes& datagram) {
                            [](std::byte b) { return std::to_integer<std::uint8_t>(b); });
     return std::unexpected(error);
   }
-  WireReader header(input, /*little_endian=*/true);
-  header.seek(4);
-  ParsedDatagram parsed;
-  parsed.version.major = *header.read_u8();
-  parsed.version.minor = *header.read_u8();
-  parsed.vendor_id = {*header.read_u8(), *header.read_u8()};
-  parsed.guid_prefix = *header.read_guid_prefix();
+  WireReader header(input.subspan(4, rtps_header_size - 4), /*little_endian=*/true);
+  auto version = header.read_array<2>();
+  auto vendor = header.read_array<2>();
+  auto guid_prefix = header.read_guid_prefix();
+  if (!version || !vendor || !guid_prefix)
+    return std::unexpected(WireError::eof(rtps_header_size, 0));
+  DatagramPrefix result;
+  ParsedDatagram& parsed = result.datagram;
+  parsed.version = {(*version)[0], (*version)[1]};
+  parsed.vendor_id = *vendor;
+  parsed.guid_prefix = *guid_prefix;
   const bool header_extensions = has_header_extension(parsed.version);
 
   // One allocation for a typical datagram instead of one per growth step.
@@ -89,24 +102,37 @@ WireResult<ParsedDatagram> decode_datagram(const SharedBytes& datagram) {
   std::size_t offset = rtps_header_size;
   while (offset < input.size()) {
     if (input.size() - offset < submessage_header_size) {
-      return std::unexpected(WireError::eof(submessage_header_size, offset));
+      result.stopped_by = WireError::eof(submessage_header_size, offset);
+      break;
     }
     const auto id = std::to_integer<std::uint8_t>(input[offset]);
     const auto flags = std::to_integer<std::uint8_t>(input[offset + 1]);
-    WireReader length_reader(input.subspan(offset + 2, 2), is_little_endian(flags));
-    const std::uint16_t octets_to_next = *length_reader.read_u16();
+    auto octets_to_next =
+        WireReader(input.subspan(offset + 2, 2), is_little_endian(flags)).read_u16();
+    if (!octets_to_next) {
+      result.stopped_by = octets_to_next.error();
+      break;
+    }
     const std::size_t body_start = offset + submessage_header_size;
-    // 0 is how the last submessage may say it runs to the end of the message.
-    const std::size_t end = octets_to_next == 0 ? input.size() : body_start + octets_to_next;
-    if (end > input.size()) return std::unexpected(WireError::eof(end - input.size(), body_start));
-
+    // 0 is how the last submessage may say it runs to the end of the message, except for PAD and
+    // INFO_TS, whose bodies may be empty (DDSI-RTPS 2.5 section 9.4.5.1.3).
+    const bool to_end =
+        *octets_to_next == 0 && id != submessage_id::pad && id != submessage_id::info_ts;
+    const std::size_t end = to_end ? input.size() : body_start + *octets_to_next;
+    if (end > input.size()) {
+      result.stopped_by = WireError::eof(end - input.size(), body_start);
+      break;
+    }
     auto submessage = decode_submessage(id, flags, datagram.slice(body_start, end - body_start),
                                         header_extensions, parsed.submessages.empty());
-    if (!submessage) return std::unexpected(submessage.error());
+    if (!submessage) {
+      result.stopped_by = submessage.error();
+      break;
+    }
     parsed.submessages.push_back(std::move(*submessage));
     offset = end;
   }
-  return parsed;
+  return result;
 }
 
 void write_rtps_header(std::vector<std::byte>& out, ProtocolVersion version, VendorId vendor_id,
@@ -160,10 +186,8 @@ WireResult<std::vector<std::byte>> encode_reply_datagram(const GuidPrefix& reade
   std::vector<std::byte> out;
   out.reserve(rtps_header_size + 2 * submessage_header_size + writer_prefix.size() + body.size());
   write_rtps_header(out, protocol_version_2_5, vendor_id, reader_prefix);
-  std::vector<std::byte> info_dst(writer_prefix.size());
-  std::ranges::transform(writer_prefix, info_dst.begin(),
-                         [](std::uint8_t b) { return std::byte{b}; });
-  (void)write_submessage(out, submessage_id::info_dst, endianness_flag, info_dst, "");
+  const EncodedBody info_dst = InfoDestinationSubmessage{writer_prefix}.write_body(true);
+  (void)write_submessage(out, submessage_id::info_dst, info_dst.flags, info_dst.bytes, "");
   (void)write_submessage(out, id, flags, body, "submessage body exceeds u16::MAX");
   return out;
 }

@@ -1,11 +1,13 @@
 // RTPS message framing (DDSI-RTPS 2.5 sections 8.3.3 and 9.4.1): `decode_datagram` splits a
-// received datagram into typed submessages, all or nothing; the encoders build whole datagrams
+// received datagram into typed submessages, all or nothing; `decode_datagram_prefix` keeps what
+// precedes a submessage that fails, as a receiver must; the encoders build whole datagrams
 // without an MTU (one or more DATA, or a reply addressed with INFO_DST). MTU-bound packing is
 // `MessageBuilder`'s job.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <variant>
 #include <vector>
@@ -24,8 +26,8 @@ inline constexpr std::size_t max_submessage_body = 0xFFFF;
 using ParsedSubmessage =
     std::variant<DataSubmessage, DataFragSubmessage, HeartbeatSubmessage, HeartbeatFragSubmessage,
                  AckNackSubmessage, NackFragSubmessage, GapSubmessage, HeaderExtension,
-                 InfoSourceSubmessage, InfoReplySubmessage, InfoTimestampSubmessage,
-                 UnknownSubmessage>;
+                 InfoSourceSubmessage, InfoDestinationSubmessage, InfoReplySubmessage,
+                 InfoTimestampSubmessage, UnknownSubmessage>;
 
 struct ParsedDatagram {
   ProtocolVersion version{};
@@ -38,6 +40,14 @@ struct ParsedDatagram {
 
 // Payloads and fragments in the result share `datagram`'s buffer.
 WireResult<ParsedDatagram> decode_datagram(const SharedBytes& datagram);
+
+// The submessages before the first one that does not decode, and that one's error. Only a bad
+// RTPS header fails the whole datagram.
+struct DatagramPrefix {
+  ParsedDatagram datagram;
+  std::optional<WireError> stopped_by{};
+};
+WireResult<DatagramPrefix> decode_datagram_prefix(const SharedBytes& datagram);
 
 // "RTPS", version, vendor id, prefix.
 void write_rtps_header(std::vector<std::byte>& out, ProtocolVersion version, VendorId vendor_id,

@@ -9,6 +9,7 @@ namespace {
 constexpr std::size_t locator_size = 24;
 constexpr std::size_t info_src_size = 20;
 constexpr std::size_t info_ts_size = 8;
+constexpr std::size_t info_dst_size = 12;
 
 }  // namespace
 
@@ -54,14 +55,30 @@ WireResult<InfoSourceSubmessage> InfoSourceSubmessage::read_body(std::span<const
                                                                  std::uint8_t flags) {
   if (body.size() < info_src_size) return std::unexpected(WireError::eof(info_src_size, 0));
   WireReader r(body, is_little_endian(flags));
-  InfoSourceSubmessage src;
-  src.unused = *r.read_u32();
-  src.version.major = *r.read_u8();
-  src.version.minor = *r.read_u8();
-  src.vendor_id[0] = *r.read_u8();
-  src.vendor_id[1] = *r.read_u8();
-  src.guid_prefix = *r.read_guid_prefix();
-  return src;
+  auto unused = r.read_u32();
+  auto version = r.read_array<2>();
+  auto vendor = r.read_array<2>();
+  auto prefix = r.read_guid_prefix();
+  if (!unused || !version || !vendor || !prefix)
+    return std::unexpected(WireError::eof(info_src_size, 0));
+  return InfoSourceSubmessage{.unused = *unused,
+                              .version = {(*version)[0], (*version)[1]},
+                              .vendor_id = *vendor,
+                              .guid_prefix = *prefix};
+}
+
+EncodedBody InfoDestinationSubmessage::write_body(bool little_endian) const {
+  EncodedBody body{.flags = little_endian ? endianness_flag : std::uint8_t{0}};
+  WireWriter(body.bytes, little_endian).write_bytes(std::span(guid_prefix));
+  return body;
+}
+
+WireResult<InfoDestinationSubmessage> InfoDestinationSubmessage::read_body(
+    std::span<const std::byte> body, std::uint8_t flags) {
+  if (body.size() < info_dst_size) return std::unexpected(WireError::eof(info_dst_size, 0));
+  auto prefix = WireReader(body, is_little_endian(flags)).read_guid_prefix();
+  if (!prefix) return std::unexpected(prefix.error());
+  return InfoDestinationSubmessage{*prefix};
 }
 
 WireResult<InfoTimestampSubmessage> InfoTimestampSubmessage::read_body(
@@ -70,9 +87,10 @@ WireResult<InfoTimestampSubmessage> InfoTimestampSubmessage::read_body(
   if ((flags & flag_invalidate) != 0) return ts;
   if (body.size() < info_ts_size) return std::unexpected(WireError::eof(info_ts_size, 0));
   WireReader r(body, is_little_endian(flags));
-  const auto seconds = static_cast<std::int32_t>(*r.read_u32());
-  const auto fraction = *r.read_u32();
-  ts.timestamp = Time{seconds, fraction};
+  auto seconds = r.read_i32();
+  auto fraction = r.read_u32();
+  if (!seconds || !fraction) return std::unexpected(WireError::eof(info_ts_size, 0));
+  ts.timestamp = Time{*seconds, *fraction};
   return ts;
 }
 

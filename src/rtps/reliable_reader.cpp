@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "foundation/fatal.hpp"
+#include "foundation/saturating.hpp"
 #include "rtps/datagram.hpp"
 #include "rtps/parameter_list.hpp"
 
@@ -13,10 +14,6 @@ namespace nimbrel::rtps {
 namespace {
 
 constexpr SequenceNumber sn_max = std::numeric_limits<SequenceNumber>::max();
-
-void add_saturating(std::uint64_t& counter) {
-  if (counter != std::numeric_limits<std::uint64_t>::max()) ++counter;
-}
 
 std::optional<KeyHash> key_hash_of(const DataSubmessage& data) {
   if (!data.inline_qos) return std::nullopt;
@@ -95,7 +92,7 @@ WriterProxyState* ReliableReader::find(const GuidPrefix& source, const EntityId&
   // The entity id alone is not enough: peers number their writers alike in every participant.
   auto it = index_.find(Guid{source, writer_id});
   if (it == index_.end()) {
-    add_saturating(unknown_writer_count_);
+    saturating_increment(unknown_writer_count_);
     return nullptr;
   }
   return &states_[it->second];
@@ -122,7 +119,7 @@ std::vector<DeliveredSample> ReliableReader::handle_data_frag(const GuidPrefix& 
   WriterProxy& proxy = state->proxy;
   const SequenceNumber sn = frag.writer_sn;
   if (sn <= proxy.highest_delivered || proxy.is_received_or_irrelevant(sn)) {
-    add_saturating(discarded_frag_count_);
+    saturating_increment(discarded_frag_count_);
     return {};
   }
   std::vector<DeliveredSample> delivered;

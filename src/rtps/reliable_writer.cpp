@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "foundation/fatal.hpp"
-#include "monitor/metric_groups.hpp"
+#include "foundation/saturating.hpp"
 #include "rtps/datagram.hpp"
 #include "rtps/message_builder.hpp"
 
@@ -249,7 +249,6 @@ WireResult<Datagrams> ReliableWriter::tick(Elapsed now) {
 
 WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
                                             bool heartbeat_due, Datagrams& out) {
-  const auto& metrics = monitor::rtps_metrics();
   const EntityId reader_id = proxy.remote_reader_guid.entity_id;
 
   while (auto request = proxy.next_requested_fragment()) {
@@ -263,8 +262,8 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
                                                      destinations)
                : build_gap_datagram(sn, reader_id, destinations);
     if (change) {
-      metrics.retransmits->inc();
-      metrics.fragmented_samples->inc();
+      saturating_increment(counters_.retransmits);
+      saturating_increment(counters_.fragmented_samples);
     }
     if (!datagram) return std::unexpected(datagram.error());
     out.push_back(std::move(*datagram));
@@ -272,7 +271,7 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
 
   MessageBuilder builder(guid_.prefix, vendor_id_, destinations, mtu_);
   while (auto sn = proxy.next_requested_change()) {
-    metrics.retransmits->inc();
+    saturating_increment(counters_.retransmits);
     const CacheChange* change = history_.find(*sn);
     if (change && change->payload.size() > fragment_size_) {
       if (auto pending = builder.finish()) out.push_back(std::move(*pending));
@@ -304,9 +303,7 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
 
   if (heartbeat_due) {
     const SequenceNumber first = std::max(*history_.min_sn(), saturating_next(proxy.highest_acked));
-    heartbeat_count_ = heartbeat_count_ == std::numeric_limits<std::uint32_t>::max()
-                           ? heartbeat_count_
-                           : heartbeat_count_ + 1;
+    saturating_increment(heartbeat_count_);
     const HeartbeatSubmessage heartbeat{.reader_id = reader_id,
                                         .writer_id = guid_.entity_id,
                                         .first_sn = first,
@@ -318,7 +315,7 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
         !ok) {
       return std::unexpected(ok.error());
     }
-    metrics.heartbeats_sent->inc();
+    saturating_increment(counters_.heartbeats_sent);
   }
   if (auto last = builder.finish()) out.push_back(std::move(*last));
   return {};
@@ -326,10 +323,10 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
 
 void ReliableWriter::handle_acknack(const Guid& reader_guid, SequenceNumber base,
                                     std::span<const SequenceNumber> requested) {
-  monitor::rtps_metrics().acknacks_received->inc();
+  saturating_increment(counters_.acknacks_received);
   ReaderProxy* proxy = find_proxy(reader_guid);
   if (!proxy) {
-    if (unknown_reader_count_ != std::numeric_limits<std::uint64_t>::max()) ++unknown_reader_count_;
+    saturating_increment(counters_.unknown_readers);
     return;
   }
   proxy->acked_changes_set(base);
@@ -346,10 +343,10 @@ void ReliableWriter::handle_nackfrag(const Guid& reader_guid, const NackFragSubm
   if (nackfrag.writer_id != guid_.entity_id) return;
   ReaderProxy* proxy = find_proxy(reader_guid);
   if (!proxy) {
-    if (unknown_reader_count_ != std::numeric_limits<std::uint64_t>::max()) ++unknown_reader_count_;
+    saturating_increment(counters_.unknown_readers);
     return;
   }
-  if (nackfrag_count_ != std::numeric_limits<std::uint32_t>::max()) ++nackfrag_count_;
+  saturating_increment(nackfrag_count_);
   const auto fragments = nackfrag.fragment_number_state.members();
   proxy->add_requested_fragments(nackfrag.writer_sn, fragments);
 }

@@ -35,6 +35,15 @@ struct ReliableWriterConfig {
 using Destinations = std::shared_ptr<const std::vector<Locator>>;
 using Datagrams = std::vector<OutboundDatagram>;
 
+// Running totals of one writer; the runtime adds them up into its metrics.
+struct WriterCounters {
+  std::uint64_t heartbeats_sent = 0;
+  std::uint64_t acknacks_received = 0;
+  std::uint64_t retransmits = 0;
+  std::uint64_t fragmented_samples = 0;  // fragments sent as repairs
+  std::uint64_t unknown_readers = 0;     // ACKNACK or NACK_FRAG from no matched reader
+};
+
 class ReliableWriter {
  public:
   // A fragment size of 0 or an MTU below the RTPS header is fatal.
@@ -80,7 +89,7 @@ class ReliableWriter {
   SequenceNumber last_sequence_number() const { return last_sn_; }
   std::uint32_t heartbeat_count() const { return heartbeat_count_; }
   std::uint32_t nackfrag_count() const { return nackfrag_count_; }
-  std::uint64_t unknown_reader_count() const { return unknown_reader_count_; }
+  const WriterCounters& counters() const { return counters_; }
 
  private:
   // `second_byte` replaces byte 1 of the payload on the wire (the encapsulation rewrite).
@@ -107,7 +116,7 @@ class ReliableWriter {
   std::uint32_t fragment_size_;
   std::uint32_t heartbeat_count_ = 0;
   std::uint32_t nackfrag_count_ = 0;
-  std::uint64_t unknown_reader_count_ = 0;
+  WriterCounters counters_{};
 };
 
 }  // namespace nimbrel::rtps

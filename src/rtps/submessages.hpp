@@ -269,6 +269,18 @@ struct InfoSourceSubmessage {
   friend bool operator==(const InfoSourceSubmessage&, const InfoSourceSubmessage&) = default;
 };
 
+// Names the participant the following submessages are for; a zero prefix means every one.
+struct InfoDestinationSubmessage {
+  GuidPrefix guid_prefix{};
+
+  EncodedBody write_body(bool little_endian) const;
+  static WireResult<InfoDestinationSubmessage> read_body(std::span<const std::byte> body,
+                                                         std::uint8_t flags);
+
+  friend bool operator==(const InfoDestinationSubmessage&,
+                         const InfoDestinationSubmessage&) = default;
+};
+
 struct InfoTimestampSubmessage {
   static constexpr std::uint8_t flag_invalidate = 0x02;
 
@@ -280,7 +292,7 @@ struct InfoTimestampSubmessage {
   friend bool operator==(const InfoTimestampSubmessage&, const InfoTimestampSubmessage&) = default;
 };
 
-// A submessage this system does not interpret (PAD, INFO_DST, vendor ids, ...).
+// A submessage this system does not interpret (PAD, INFO_REPLY_IP4, vendor ids, ...).
 struct UnknownSubmessage {
   std::uint8_t id = 0;
   std::uint8_t flags = 0;

@@ -31,8 +31,10 @@ class MatchingTest : public testing::UserTrafficTest {
 // at its participant's default unicast locator, and its sample is delivered. Matching again must
 // not hand the same sample out a second time.
 TEST_F(MatchingTest, CycloneWriterKnownBeforeTheReaderIsMatchedOnce) {
-  handle_spdp_datagram(*state_, rtps::testing::load_capture("spdp_pub.bin"));
-  handle_metatraffic_datagram(*state_, rtps::testing::load_capture("sedp_pub_publication.bin"), {});
+  testing::deliver(*state_, rtps::testing::load_capture("spdp_pub.bin"));
+  // Sent to the captured subscriber, as INFO_DST says: received here as if addressed to us.
+  testing::deliver(*state_, rtps::testing::load_capture("sedp_pub_publication.bin"), {},
+                   rtps::testing::cyclone_sub_prefix);
   auto registered =
       register_user_reader(*state_, {.topic_name = "DDSPerfRDataKS", .type_name = "KeyedSeq"})
           .value();

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 #include "dcps/runtime_test_util.hpp"
+#include "rtps/participant_message_data.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -28,19 +32,19 @@ class MetatrafficTest : public ::testing::Test {
 };
 
 TEST_F(MetatrafficTest, NewParticipantIsRecordedOnceAndGetsSedpProxies) {
-  handle_spdp_datagram(*state_, testing::spdp_announcement(state_->local_participant));
+  testing::deliver(*state_, testing::spdp_announcement(state_->local_participant));
   EXPECT_EQ(participants(), 0u);  // its own announcement looped back changes nothing
   EXPECT_FALSE(sedp_reaches_remote());
-  handle_spdp_datagram(*state_, testing::remote_announcement());
+  testing::deliver(*state_, testing::remote_announcement());
   EXPECT_EQ(participants(), 1u);
   EXPECT_TRUE(sedp_reaches_remote());
-  handle_spdp_datagram(*state_, testing::remote_announcement());
+  testing::deliver(*state_, testing::remote_announcement());
   EXPECT_EQ(participants(), 1u);
 }
 
 TEST_F(MetatrafficTest, PoisonedParticipantsCacheSkipsTheAnnouncement) {
   state_->participants.poison();
-  handle_spdp_datagram(*state_, testing::remote_announcement());
+  testing::deliver(*state_, testing::remote_announcement());
   EXPECT_FALSE(sedp_reaches_remote());
 }
 
@@ -54,11 +58,106 @@ TEST_F(MetatrafficTest, EveryHandlerSeesTheDatagram) {
   std::vector<std::byte> both(spdp.span().begin(), spdp.span().end());
   both.insert(both.end(), pulse.begin() + rtps::rtps_header_size, pulse.end());
 
-  handle_metatraffic_datagram(*state_, SharedBytes::adopt(std::move(both)), Elapsed::from_secs(3));
+  testing::deliver(*state_, SharedBytes::adopt(std::move(both)), Elapsed::from_secs(3));
   EXPECT_EQ(participants(), 1u);
   EXPECT_EQ((*state_->wlp.lock())->liveliness(),
             (std::map<rtps::GuidPrefix, LivelinessEntry>{
                 {testing::remote_prefix, {Elapsed::from_secs(3), 0}}}));
+}
+
+// --- User traffic through the receive path ----------------------------------------------------
+
+constexpr rtps::GuidPrefix writer_a{0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA};
+constexpr rtps::GuidPrefix relay{0xE, 0xE, 0xE, 0xE, 0xE, 0xE, 0xE, 0xE, 0xE, 0xE, 0xE, 0xE};
+
+struct Hostile {
+  const char* name;
+  // Given the last number sent so far.
+  std::function<std::vector<std::byte>(rtps::SequenceNumber)> submessage;
+};
+
+class HostileSubmessage : public testing::UserTrafficTest,
+                          public ::testing::WithParamInterface<Hostile> {};
+
+// Invalid submessages sent under a live writer's prefix, between its samples, leave its stream
+// complete and in order.
+TEST_P(HostileSubmessage, LeavesTheStreamRecording) {
+  know_writer(writer_a);
+  auto registered = reader();
+  std::uint32_t count = 0;
+  for (rtps::SequenceNumber sn = 1; sn <= 6; sn += 2) {
+    receive(
+        testing::datagram_from(writer_a, {testing::data(sn), testing::heartbeat(1, sn, ++count)}));
+    receive(testing::datagram_from(writer_a, {GetParam().submessage(sn)}));
+    receive(testing::datagram_from(writer_a, {testing::data(sn + 1)}));
+  }
+  EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6}));
+  const auto* proxy =
+      slot(registered.entity_id).reader.writer_proxy_state({writer_a, testing::writer_id});
+  ASSERT_NE(proxy, nullptr);
+  EXPECT_EQ(proxy->proxy.highest_delivered, 6);
+}
+
+rtps::GapSubmessage gap_from(rtps::SequenceNumber start, rtps::SequenceNumber base) {
+  return {.writer_id = testing::writer_id, .gap_start = start, .gap_list = {.base = base}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostileSubmessage,
+    ::testing::Values(
+        Hostile{"HeartbeatFirstFarPastLast",
+                [](rtps::SequenceNumber) { return testing::heartbeat(1LL << 40, 1, 1000); }},
+        Hostile{"HeartbeatFirstPastLast",
+                [](rtps::SequenceNumber sn) { return testing::heartbeat(sn + 1000, sn, 1001); }},
+        Hostile{"GapStartZero",
+                [](rtps::SequenceNumber sn) {
+                  return testing::framed(rtps::submessage_id::gap, gap_from(0, sn + 250));
+                }},
+        Hostile{"GapStartNegative",
+                [](rtps::SequenceNumber sn) {
+                  return testing::framed(rtps::submessage_id::gap, gap_from(-5, sn + 250));
+                }},
+        Hostile{"DataFragLargerThanItsSample",
+                [](rtps::SequenceNumber sn) {
+                  return testing::framed(
+                      rtps::submessage_id::data_frag,
+                      rtps::DataFragSubmessage{
+                          .writer_id = testing::writer_id,
+                          .writer_sn = sn + 1,
+                          .fragment_starting_num = 1,
+                          .fragments_in_submessage = 1,
+                          .fragment_size = 4096,
+                          .sample_size = 64,
+                          .fragments = rtps::testing::shared(rtps::testing::filled(64, 0xEE))});
+                }}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+using ReceivePathTest = testing::UserTrafficTest;
+
+// A relay's datagram: INFO_SRC names the participant behind it for SPDP, SEDP, writer liveliness
+// and user data alike. What follows an INFO_DST naming another participant is not for us.
+TEST_F(ReceivePathTest, InfoSourceAndDestinationApplyToEveryConsumer) {
+  auto registered = reader();
+  const auto participant = testing::participant_data(writer_a, testing::remote_user);
+  const auto pulse =
+      rtps::ParticipantMessageData{{rtps::GuidPrefix{}, rtps::entity_ids::participant}, 0, {}}
+          .to_cdr(/*little_endian=*/true)
+          .value();
+  namespace ids = rtps::entity_ids;
+  using rtps::testing::data_submessage;
+  receive(testing::datagram_from(
+              relay, {testing::info_source(writer_a),
+                      data_submessage(ids::spdp_writer, participant.to_pl_cdr_le()),
+                      data_submessage(ids::sedp_publications_writer,
+                                      testing::publication(writer_a).to_pl_cdr_le().value(),
+                                      ids::sedp_publications_reader, 1),
+                      data_submessage(ids::participant_message_writer, pulse), testing::data(1),
+                      rtps::testing::info_destination(relay), testing::data(2)}),
+          Elapsed::from_secs(2));
+  EXPECT_EQ((*state_->participants.lock())->find(writer_a)->sender_prefix, writer_a);
+  EXPECT_EQ((*state_->sedp.lock())->cache().publications().size(), 1u);
+  EXPECT_TRUE((*state_->wlp.lock())->liveliness().contains(writer_a));
+  EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1}));
 }
 
 }  // namespace

@@ -13,15 +13,16 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dcps/metatraffic.hpp"
 #include "dcps/runtime_state.hpp"
 #include "dcps/user_receive.hpp"
-#include "discovery/discovery_test_util.hpp"
 #include "discovery/spdp.hpp"
 #include "rtps/datagram.hpp"
+#include "rtps/submessage_test_util.hpp"
 #include "rtps/subscription_data.hpp"
 #include "transport/transport.hpp"
 
@@ -87,6 +88,14 @@ inline rtps::ParticipantBuiltinTopicData participant_data(
     const rtps::GuidPrefix& prefix = remote_prefix, const rtps::Locator& user = remote_user) {
   return discovery::local_participant_data(
       {.prefix = prefix, .metatraffic_unicast = remote_metatraffic, .default_unicast = user});
+}
+
+// What a receive thread does with one datagram, as participant `own` (by default the state's own):
+// one decode, then every consumer.
+inline void deliver(RuntimeState& state, const SharedBytes& datagram, Elapsed now = {},
+                    std::optional<rtps::GuidPrefix> own = std::nullopt) {
+  rtps::Receiver receiver(own.value_or(state.prefix));
+  handle_datagram(state, receiver, datagram, now);
 }
 
 inline SharedBytes spdp_announcement(const rtps::ParticipantBuiltinTopicData& data) {
@@ -184,19 +193,19 @@ class UserTrafficTest : public ::testing::Test {
   std::shared_ptr<RuntimeState> state_ = make_state(other_, start_, 0, {.sink = sink_}, user_);
 
   void know_participant(const rtps::GuidPrefix& prefix, const rtps::Locator& user = remote_user) {
-    handle_spdp_datagram(*state_, spdp_announcement(participant_data(prefix, user)));
+    deliver(*state_, spdp_announcement(participant_data(prefix, user)));
   }
   // Announces a remote publication as its participant's SEDP announcer would, numbering each
   // participant's DATA from 1.
   void announce(const rtps::SubscriptionBuiltinTopicData& publication) {
     const auto& prefix = publication.endpoint_guid.prefix;
-    handle_metatraffic_datagram(
-        *state_,
-        datagram_from(prefix, {rtps::testing::data_submessage(
-                                  rtps::entity_ids::sedp_publications_writer,
-                                  publication.to_pl_cdr_le().value(),
-                                  rtps::entity_ids::sedp_publications_reader, ++sedp_sn_[prefix])}),
-        Elapsed{});
+    deliver(*state_,
+            datagram_from(
+                prefix,
+                {rtps::testing::data_submessage(
+                    rtps::entity_ids::sedp_publications_writer, publication.to_pl_cdr_le().value(),
+                    rtps::entity_ids::sedp_publications_reader, ++sedp_sn_[prefix])}),
+            Elapsed{});
   }
   // The participant is heard, then its writer 00 00 0b 02 of `topic`.
   void know_writer(const rtps::GuidPrefix& prefix, const std::string& topic = "Topic") {
@@ -213,9 +222,7 @@ class UserTrafficTest : public ::testing::Test {
     return **slots_.back()->lock();
   }
 
-  void receive(const SharedBytes& datagram, Elapsed now = {}) {
-    handle_user_datagram(*state_, datagram, now);
-  }
+  void receive(const SharedBytes& datagram, Elapsed now = {}) { deliver(*state_, datagram, now); }
 
   // The sequence numbers carried by the queued data samples, in queue order.
   static std::vector<std::uint32_t> taken(SampleReceiver& samples) {

@@ -38,10 +38,10 @@ TEST_F(TickLoopTest, AnnouncesOnTheFirstTickThenEverySpdpPeriod) {
 
 TEST_F(TickLoopTest, ANewlyHeardParticipantBringsTheNextAnnouncementForward) {
   EXPECT_EQ(announcements_at(0ms), 1);
-  handle_spdp_datagram(*state_, testing::remote_announcement());
+  testing::deliver(*state_, testing::remote_announcement());
   EXPECT_EQ(announcements_at(5ms), 1);
   // A participant heard again is no newcomer; the period runs from the early announcement.
-  handle_spdp_datagram(*state_, testing::remote_announcement());
+  testing::deliver(*state_, testing::remote_announcement());
   EXPECT_EQ(announcements_at(10ms), 0);
   EXPECT_EQ(announcements_at(5004ms), 0);
   EXPECT_EQ(announcements_at(5005ms), 1);

@@ -4,9 +4,9 @@
 
 #include <limits>
 
-#include "discovery/discovery_test_util.hpp"
 #include "rtps/datagram.hpp"
 #include "rtps/participant_message_data.hpp"
+#include "rtps/submessage_test_util.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -166,9 +166,7 @@ class WlpReceive : public ::testing::Test {
   using Table = std::map<GuidPrefix, LivelinessEntry>;
 
   bool receive(const SharedBytes& bytes, Duration t) {
-    auto changed = wlp.handle_datagram(bytes, at(t));
-    EXPECT_TRUE(changed) << rtps::to_string(changed.error());
-    return changed.value_or(false);
+    return wlp.handle_datagram(rtps::testing::received(bytes), at(t));
   }
 
   WlpEndpoint wlp{remote_b, 0s};
@@ -198,6 +196,7 @@ TEST_F(WlpReceive, OnlyDecodablePulsesOfTheLivelinessWriterCount) {
                          9s));
   }
   EXPECT_EQ(wlp.liveliness(), (Table{{remote_a, {at(2s), 0}}}));
+  EXPECT_EQ(wlp.undecodable_pulses(), 2u);
 }
 
 TEST_F(WlpReceive, TableHoldsAtMost1024Participants) {
@@ -213,11 +212,10 @@ TEST_F(WlpReceive, TableHoldsAtMost1024Participants) {
 }
 
 TEST_F(WlpReceive, RecordsACyclonePulse) {
-  constexpr GuidPrefix cyclone_sub{0x01, 0x10, 0x2c, 0x88, 0xb4, 0xd0,
-                                   0x68, 0xf7, 0xcd, 0xf7, 0xa7, 0xa8};
-  EXPECT_TRUE(receive(load_capture("sedp_sub_subscription.bin"), 7s));
+  EXPECT_TRUE(wlp.handle_datagram(
+      received(load_capture("sedp_sub_subscription.bin"), cyclone_pub_prefix), at(7s)));
   ASSERT_EQ(wlp.liveliness().size(), 1u);
-  EXPECT_EQ(wlp.liveliness().begin()->first, cyclone_sub);
+  EXPECT_EQ(wlp.liveliness().begin()->first, cyclone_sub_prefix);
   EXPECT_EQ(wlp.liveliness().begin()->second.last_pulse, at(7s));
 }
 

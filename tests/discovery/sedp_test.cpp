@@ -6,8 +6,8 @@
 #include <optional>
 #include <variant>
 
-#include "discovery/discovery_test_util.hpp"
 #include "rtps/datagram.hpp"
+#include "rtps/submessage_test_util.hpp"
 
 namespace nimbrel::discovery {
 namespace {
@@ -59,6 +59,11 @@ std::vector<std::byte> heartbeat(EntityId writer, SequenceNumber first, Sequence
                 rtps::HeartbeatSubmessage{.writer_id = writer, .first_sn = first, .last_sn = last});
 }
 
+DiscoveredParticipant first_participant(const SharedBytes& datagram) {
+  std::uint64_t undecodable = 0;
+  return SpdpReader::participants_in(received(datagram), undecodable).at(0);
+}
+
 std::vector<std::string> topics_of(const auto& records) {
   std::vector<std::string> out;
   for (const auto& r : records)
@@ -81,7 +86,7 @@ std::vector<T> all_of(const std::vector<rtps::OutboundDatagram>& datagrams) {
 class SedpStackTest : public ::testing::Test {
  protected:
   SedpEvents receive(std::initializer_list<std::vector<std::byte>> submessages) {
-    return stack.handle_datagram(datagram_from(remote_prefix, submessages), Elapsed{}).value();
+    return stack.handle_datagram(received(datagram_from(remote_prefix, submessages)), Elapsed{});
   }
 
   SedpStack stack{local_prefix, rtps::nimbrel_vendor_id};
@@ -162,16 +167,46 @@ TEST_F(SedpStackTest, RecordReleasedByAHeartbeatIsNotLost) {
   EXPECT_EQ(stack.cache().subscriptions().size(), 1u);
 }
 
-TEST_F(SedpStackTest, UndecodablePayloadFailsAndDropsTheEvents) {
+// A record that does not decode is counted and skipped: its neighbours are delivered and it is
+// not asked for again. A dispose naming its endpoint by key hash, or by a payload that holds only
+// the key, removes that endpoint.
+TEST_F(SedpStackTest, BadRecordIsSkippedAndKeyOnlyDisposesRemove) {
   stack.on_participant_discovered(participant(all_sedp, meta, {}));
-  const auto result = stack.handle_datagram(
-      datagram_from(remote_prefix, {data_submessage(ids::sedp_subscriptions_writer, payload(1)),
-                                    data_submessage(ids::sedp_subscriptions_writer,
-                                                    bytes({0, 1, 0, 0}), ids::unknown, 2)}),
-      Elapsed{});
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().kind, rtps::WireError::Kind::UnsupportedEncapsulation);
-  EXPECT_EQ(stack.cache().subscriptions().size(), 1u);
+  const auto writer = ids::sedp_subscriptions_writer;
+  const auto events =
+      receive({data_submessage(writer, payload(1)),
+               data_submessage(writer, bytes({0, 1, 0, 0}), ids::unknown, 2),
+               data_submessage(writer, payload(3), ids::unknown, 3), heartbeat(writer, 1, 3)});
+  EXPECT_EQ(events.subscriptions,
+            (std::vector{record(1, remote_prefix), record(3, remote_prefix)}));
+  EXPECT_EQ(stack.subscriptions_reader().undecodable_records(), 1u);
+  const auto acknacks = all_of<rtps::AckNackSubmessage>(stack.tick(Elapsed::from_secs(1)).value());
+  ASSERT_EQ(acknacks.size(), 1u);
+  EXPECT_EQ(acknacks[0].reader_sn_state.base, 4);
+  EXPECT_TRUE(acknacks[0].reader_sn_state.members().empty());
+
+  auto dispose = [&](std::uint8_t key, SequenceNumber sn, bool with_key_hash) {
+    const Guid endpoint = record(key, remote_prefix).endpoint_guid;
+    rtps::ParameterList qos;
+    qos.push(rtps::pid::status_info, bytes({0, 0, 0, 3}));  // disposed and unregistered
+    if (with_key_hash) qos.push_guid(rtps::pid::key_hash, endpoint);
+    rtps::ParameterList key_only;
+    key_only.push_guid(rtps::pid::endpoint_guid, endpoint);
+    return framed(
+        sub_id::data,
+        rtps::DataSubmessage{
+            .writer_id = writer,
+            .writer_sn = sn,
+            .inline_qos = qos,
+            .serialized_payload = shared(
+                concat({bytes({0, 3, 0, 0}), key_only.to_bytes(/*little_endian=*/true).value()})),
+            .key_flag = true});
+  };
+  const auto removed = receive({dispose(1, 4, /*with_key_hash=*/true), dispose(3, 5, false)});
+  EXPECT_EQ(removed.removed_subscriptions, (std::vector{record(1, remote_prefix).endpoint_guid,
+                                                        record(3, remote_prefix).endpoint_guid}));
+  EXPECT_TRUE(stack.cache().subscriptions().empty());
+  EXPECT_EQ(stack.subscriptions_reader().undecodable_records(), 1u);
 }
 
 // --- Announcing ---------------------------------------------------------------------------------
@@ -199,9 +234,9 @@ TEST_F(SedpStackTest, AnnouncedSubscriptionsReachTheRemoteDetectorAndAreRepaired
       .reader_id = ids::sedp_subscriptions_reader,
       .writer_id = ids::sedp_subscriptions_writer,
       .reader_sn_state = {.base = 5, .num_bits = 3, .bitmap = {0xA0000000u}}};
-  ASSERT_TRUE(stack.handle_datagram(
-      datagram_from(relay_prefix, {info_source(remote_prefix), framed(sub_id::acknack, acknack)}),
-      Elapsed{}));
+  stack.handle_datagram(received(datagram_from(relay_prefix, {info_source(remote_prefix),
+                                                              framed(sub_id::acknack, acknack)})),
+                        Elapsed{});
   std::vector<SequenceNumber> repaired;
   for (const auto& d : all_of<rtps::DataSubmessage>(stack.tick(Elapsed::from_secs(1)).value()))
     repaired.push_back(d.writer_sn);
@@ -216,14 +251,15 @@ class CycloneSedp : public ::testing::TestWithParam<bool> {};
 
 TEST_P(CycloneSedp, PublicationsReachEventsAndCache) {
   SedpStack stack{local_prefix, rtps::nimbrel_vendor_id};
-  stack.on_participant_discovered(SpdpReader::parse_datagram(load_capture("spdp_pub.bin")).value());
+  stack.on_participant_discovered(first_participant(load_capture("spdp_pub.bin")));
   const auto capture = load_capture("sedp_pub_publication.bin");
   std::vector<std::byte> bytes(capture.span().begin(), capture.span().end());
   // readerId of each DATA, 8 bytes into the submessage.
   for (std::size_t data_at : {48, 344, 608, 900})
     if (GetParam()) std::fill_n(bytes.begin() + static_cast<long>(data_at + 8), 4, std::byte{0});
 
-  const auto events = stack.handle_datagram(shared(bytes), Elapsed::from_secs(3)).value();
+  const auto events =
+      stack.handle_datagram(received(shared(bytes), cyclone_sub_prefix), Elapsed::from_secs(3));
   EXPECT_EQ(topics_of(events.publications),
             (std::vector<std::string>{"DDSPerfCPUStats", "DDSPerfRPingKS", "DDSPerfRDataKS",
                                       "DDSPerfRPongKS"}));
@@ -239,9 +275,9 @@ INSTANTIATE_TEST_SUITE_P(Addressing, CycloneSedp, ::testing::Bool());
 
 TEST(CycloneSedpTick, HeartbeatsAreAcknowledgedAtMetatrafficLocator) {
   SedpStack stack{local_prefix, rtps::nimbrel_vendor_id};
-  stack.on_participant_discovered(SpdpReader::parse_datagram(load_capture("spdp_sub.bin")).value());
-  const auto events =
-      stack.handle_datagram(load_capture("sedp_sub_subscription.bin"), Elapsed{}).value();
+  stack.on_participant_discovered(first_participant(load_capture("spdp_sub.bin")));
+  const auto events = stack.handle_datagram(
+      received(load_capture("sedp_sub_subscription.bin"), cyclone_pub_prefix), Elapsed{});
   EXPECT_EQ(topics_of(events.subscriptions),
             (std::vector<std::string>{"DDSPerfRPingKS", "DDSPerfRDataKS", "DDSPerfRPongKS"}));
 

@@ -5,9 +5,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "discovery/discovery_test_util.hpp"
-#include "monitor/metric_groups.hpp"
 #include "rtps/datagram.hpp"
+#include "rtps/submessage_test_util.hpp"
 
 namespace nimbrel::discovery {
 
@@ -91,9 +90,7 @@ TEST(LocalParticipantData, FillsTheAnnouncedFields) {
 
 class SpdpBeaconTest : public ::testing::Test {
  protected:
-  static std::uint64_t announcements() {
-    return monitor::discovery_metrics().spdp_announcements_sent->value();
-  }
+  std::uint64_t announcements() const { return beacon.announcements; }
 
   SpdpBeacon beacon{.data = local_participant_data(local())};
 };
@@ -116,7 +113,9 @@ TEST_F(SpdpBeaconTest, AnnouncesOneDataFromTheSpdpWriter) {
     EXPECT_EQ(data.writer_sn, expected);
     EXPECT_FALSE(data.inline_qos.has_value());
     EXPECT_TRUE(std::ranges::equal(data.serialized_payload.span().first(2), bytes({0x00, 0x03})));
-    EXPECT_EQ(SpdpReader::parse_datagram(SharedBytes::copy_of(*announced)),
+    EXPECT_EQ(SpdpReader::parse(rtps::ReceiverState{.source_vendor_id = {0x01, 0xF0},
+                                                    .source_prefix = local_prefix},
+                                data),
               (DiscoveredParticipant{beacon.data, local_prefix, {0x01, 0xF0}}));
   }
   EXPECT_EQ(announcements(), before + 3);
@@ -152,35 +151,44 @@ const std::vector<std::byte> heartbeat = submessage(rtps::submessage_id::heartbe
     0x01, 0x00, 0x00, 0x00}));                       // count
 // clang-format on
 
-// The first usable SPDP DATA is taken; an undecodable payload other than an unsupported
-// encapsulation ends the search.
-TEST(SpdpReader, TakesTheFirstUsableSpdpData) {
-  const auto remote =
-      DiscoveredParticipant{participant(remote_prefix), golden_prefix, rtps::nimbrel_vendor_id};
-  const auto none = std::unexpected(SpdpError::no_participant_data());
+// Every SPDP DATA that decodes is taken, under the source in force; one that does not is counted
+// and its neighbours still count.
+TEST(SpdpReader, TakesEveryUsableSpdpData) {
+  auto heard_from = [](const GuidPrefix& prefix, const GuidPrefix& sender, rtps::VendorId vendor) {
+    return DiscoveredParticipant{participant(prefix), sender, vendor};
+  };
+  const auto remote = heard_from(remote_prefix, golden_prefix, rtps::nimbrel_vendor_id);
+  const auto local = heard_from(local_prefix, golden_prefix, rtps::nimbrel_vendor_id);
   const auto unsupported = data_submessage(ids::spdp_writer, bytes({0, 1, 0, 0, 1, 0}));
   // PL_CDR_LE holding only PID_SENTINEL: no participant GUID.
   const auto guidless = data_submessage(ids::spdp_writer, bytes({0, 3, 0, 0, 1, 0, 0, 0}));
   const auto sedp =
       data_submessage(ids::sedp_publications_writer, participant(local_prefix).to_pl_cdr_le());
-  const std::pair<SharedBytes, std::expected<DiscoveredParticipant, SpdpError>> cases[] = {
-      {datagram({info_ts, spdp_data(remote_prefix)}), remote},
-      {datagram({unsupported, spdp_data(remote_prefix)}), remote},
-      {datagram({spdp_data(remote_prefix), spdp_data(local_prefix)}), remote},
-      {datagram({sedp, heartbeat}), none},
-      {datagram({info_ts, data_submessage(ids::spdp_writer, bytes({0, 7, 0, 0}))}), none},
-      {datagram({guidless, spdp_data(remote_prefix)}),
-       std::unexpected(SpdpError::from(
-           rtps::WireError::malformed("PARTICIPANT_GUID missing or wrong length")))}};
-  for (std::size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_EQ(SpdpReader::parse_datagram(cases[i].first), cases[i].second) << i;
+  const std::tuple<SharedBytes, std::vector<DiscoveredParticipant>, std::uint64_t> cases[] = {
+      {datagram({info_ts, spdp_data(remote_prefix)}), {remote}, 0},
+      {datagram({unsupported, spdp_data(remote_prefix)}), {remote}, 1},
+      {datagram({spdp_data(remote_prefix), spdp_data(local_prefix)}), {remote, local}, 0},
+      {datagram({sedp, heartbeat}), {}, 0},
+      {datagram({info_ts, data_submessage(ids::spdp_writer, bytes({0, 7, 0, 0}))}), {}, 1},
+      {datagram({guidless, spdp_data(remote_prefix)}), {remote}, 1},
+      {datagram({info_source(local_prefix), spdp_data(remote_prefix)}),
+       {heard_from(remote_prefix, local_prefix, {0x01, 0x10})},
+       0}};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [bytes_in, expected, expected_undecodable] = cases[i];
+    std::uint64_t undecodable = 0;
+    EXPECT_EQ(SpdpReader::participants_in(received(bytes_in), undecodable), expected) << i;
+    EXPECT_EQ(undecodable, expected_undecodable) << i;
+  }
 }
 
 TEST(SpdpReader, ParsesCycloneAnnouncement) {
   constexpr GuidPrefix cyclone_pub{0x01, 0x10, 0x60, 0x12, 0x5a, 0xa1,
                                    0x08, 0x2e, 0xa2, 0x12, 0xf2, 0x1b};
-  const auto parsed = SpdpReader::parse_datagram(load_capture("spdp_pub.bin"));
-  ASSERT_TRUE(parsed) << to_string(parsed.error());
+  std::uint64_t undecodable = 0;
+  const auto all = SpdpReader::participants_in(received(load_capture("spdp_pub.bin")), undecodable);
+  ASSERT_EQ(all.size(), 1u);
+  const auto* parsed = &all[0];
   EXPECT_EQ(parsed->sender_prefix, cyclone_pub);
   EXPECT_EQ(parsed->sender_vendor_id, (rtps::VendorId{0x01, 0x10}));
   const auto& d = parsed->data;
@@ -200,27 +208,17 @@ DiscoveredParticipant heard(const GuidPrefix& prefix, const GuidPrefix& sender, 
 }
 
 TEST(ParticipantsCache, KeyedByParticipantGuidAndReplacedOnReannouncement) {
-  const auto known = std::make_shared<monitor::Gauge>();
-  DiscoveredParticipantsCache cache{known};
+  DiscoveredParticipantsCache cache;
   EXPECT_TRUE(cache.insert(heard(remote_prefix, /*sender=*/golden_prefix, 1)));
-  EXPECT_EQ(known->value(), 1);
   EXPECT_TRUE(cache.insert(heard(local_prefix, /*sender=*/local_prefix, 2)));
-  EXPECT_EQ(known->value(), 2);
 
   // Heard again, through another sender: the same entry, now holding the new data.
   const auto again = heard(remote_prefix, /*sender=*/local_prefix, 3);
   EXPECT_FALSE(cache.insert(again));
   EXPECT_EQ(cache.size(), 2u);
-  EXPECT_EQ(known->value(), 2);
   ASSERT_NE(cache.find(remote_prefix), nullptr);
   EXPECT_EQ(*cache.find(remote_prefix), again);
   EXPECT_EQ(cache.find(golden_prefix), nullptr);
-
-  // Without a gauge of its own, the process gauge counts.
-  DiscoveredParticipantsCache process_wide;
-  ASSERT_TRUE(process_wide.insert(heard(remote_prefix, remote_prefix, 1)));
-  ASSERT_TRUE(process_wide.insert(heard(local_prefix, local_prefix, 1)));
-  EXPECT_EQ(monitor::discovery_metrics().participants_known->value(), 2);
 }
 
 }  // namespace

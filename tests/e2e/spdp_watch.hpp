@@ -30,8 +30,10 @@ class SpdpWatch {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (socket_ && announced_.size() < count && std::chrono::steady_clock::now() < deadline) {
       if (auto received = socket_->recv()) {
-        if (auto participant = discovery::SpdpReader::parse_datagram(received->data)) {
-          announced_.insert(participant->sender_prefix);
+        std::uint64_t undecodable = 0;
+        for (const auto& participant : discovery::SpdpReader::participants_in(
+                 rtps::Receiver({}).receive(received->data), undecodable)) {
+          announced_.insert(participant.sender_prefix);
         }
       }
     }

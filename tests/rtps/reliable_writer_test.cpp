@@ -5,7 +5,6 @@
 #include <array>
 #include <optional>
 
-#include "monitor/metric_groups.hpp"
 #include "rtps/writer_test_util.hpp"
 
 namespace nimbrel::rtps {
@@ -13,18 +12,16 @@ namespace {
 
 using namespace testing;
 
-// Heartbeats sent, acknacks received, retransmits, fragmented samples. The counters are
-// process-wide, so cases compare differences.
+// Heartbeats sent, acknacks received, retransmits, fragmented samples.
 using Counts = std::array<std::uint64_t, 4>;
 
-Counts counts() {
-  const auto& m = monitor::rtps_metrics();
-  return {m.heartbeats_sent->value(), m.acknacks_received->value(), m.retransmits->value(),
-          m.fragmented_samples->value()};
+Counts counts(const ReliableWriter& writer) {
+  const WriterCounters& c = writer.counters();
+  return {c.heartbeats_sent, c.acknacks_received, c.retransmits, c.fragmented_samples};
 }
 
-Counts since(const Counts& before) {
-  const Counts now = counts();
+Counts since(const ReliableWriter& writer, const Counts& before) {
+  const Counts now = counts(writer);
   return {now[0] - before[0], now[1] - before[1], now[2] - before[2], now[3] - before[3]};
 }
 
@@ -219,14 +216,14 @@ TEST_F(WriterTimeline, HeartbeatCyclesFollowThePeriodOnceThereIsHistory) {
   start("a");
   EXPECT_TRUE(tick(0).empty());
   write_numbered(2);
-  const Counts before = counts();
+  const Counts before = counts(writer());
   const auto first = tick(10);
   ASSERT_EQ(describe(first), (Lines{"a: HB(1..2,#1)"}));
   EXPECT_EQ(first[0].bytes[21], std::byte{0x01});  // neither final nor liveliness
   EXPECT_FALSE(all_of<HeartbeatSubmessage>(first).at(0).group_info);
   EXPECT_TRUE(tick(109).empty());
   EXPECT_EQ(at(110), (Lines{"a: HB(1..2,#2)"}));
-  EXPECT_EQ(since(before), (Counts{2, 0, 0, 0}));
+  EXPECT_EQ(since(writer(), before), (Counts{2, 0, 0, 0}));
 }
 
 TEST_F(WriterTimeline, AClockSteppingBackCountsAsNoTimePassed) {
@@ -261,7 +258,7 @@ TEST_F(WriterTimeline, RequestedChangesGoTogetherOrAsGapsWhenEvicted) {
   start("a", {.history = HistoryPolicy::keep_last(4), .max_samples = 4});
   write_numbered(8);  // keeps 5 to 8
   tick(0);
-  const Counts before = counts();
+  const Counts before = counts(writer());
   writer().handle_acknack(AckNackSubmessage{.reader_id = reader_guid('a').entity_id,
                                             .writer_id = writer_guid.entity_id,
                                             .reader_sn_state = SequenceNumberSet::from_members(
@@ -275,7 +272,7 @@ TEST_F(WriterTimeline, RequestedChangesGoTogetherOrAsGapsWhenEvicted) {
   EXPECT_EQ(contents(data[0].serialized_payload), sample(21));
   EXPECT_EQ(contents(data[1].serialized_payload), sample(23));
   EXPECT_TRUE(tick(20).empty()) << "each request is served once";
-  EXPECT_EQ(since(before), (Counts{0, 1, 3, 0}));
+  EXPECT_EQ(since(writer(), before), (Counts{0, 1, 3, 0}));
 }
 
 TEST_F(WriterTimeline, AcknowledgementsWithdrawTheRequestsTheyCover) {
@@ -294,10 +291,10 @@ TEST_F(WriterTimeline, AcknackFromAnUnknownReaderOnlyCounts) {
   start("a");
   write_numbered(3);
   tick(0);
-  const Counts before = counts();
+  const Counts before = counts(writer());
   ack('z', 4, {1, 2, 3});
-  EXPECT_EQ(writer().unknown_reader_count(), 1u);
-  EXPECT_EQ(since(before), (Counts{0, 1, 0, 0}));
+  EXPECT_EQ(writer().counters().unknown_readers, 1u);
+  EXPECT_EQ(since(writer(), before), (Counts{0, 1, 0, 0}));
   EXPECT_EQ(proxy('a').highest_acked, 0);
   EXPECT_TRUE(tick(10).empty());
 }
@@ -322,7 +319,7 @@ TEST_F(WriterTimeline, NackFragResendsJustTheMissingFragments) {
   start("a");
   write(3000);
   tick(0);
-  const Counts before = counts();
+  const Counts before = counts(writer());
   nackfrag('a', 1, {2, 3});
   EXPECT_EQ(writer().nackfrag_count(), 1u);
   const auto out = tick(10);
@@ -331,7 +328,7 @@ TEST_F(WriterTimeline, NackFragResendsJustTheMissingFragments) {
   EXPECT_EQ(frags[1].sample_size, 3000u);
   EXPECT_EQ(contents(frags[0].fragments), patterned(1344, 1344));
   EXPECT_EQ(contents(frags[1].fragments), patterned(312, 2688));
-  EXPECT_EQ(since(before), (Counts{0, 0, 2, 2}));
+  EXPECT_EQ(since(writer(), before), (Counts{0, 0, 2, 2}));
 }
 
 TEST_F(WriterTimeline, FragmentRepairsComeFirstAndEvictedSamplesGetGaps) {
@@ -355,9 +352,9 @@ TEST_F(WriterTimeline, NackFragIsIgnoredForAcknowledgedSamplesAndOtherWriters) {
   nackfrag('a', 1, {1});
   nackfrag('a', 2, {1}, /*writer_id=*/entity_ids::sedp_subscriptions_writer);
   EXPECT_EQ(writer().nackfrag_count(), 1u);
-  EXPECT_EQ(writer().unknown_reader_count(), 0u);
+  EXPECT_EQ(writer().counters().unknown_readers, 0u);
   nackfrag('z', 2, {1});
-  EXPECT_EQ(writer().unknown_reader_count(), 1u);
+  EXPECT_EQ(writer().counters().unknown_readers, 1u);
   EXPECT_TRUE(tick(10).empty());
 }
 

@@ -20,6 +20,19 @@ void EndpointTable<Record>::insert(Record record, Elapsed time) {
   entries_.emplace(key, std::pair{std::move(record), time});
 }
 
+template <typename Record>
+bool EndpointTable<Record>::erase(const rtps::Guid& key) {
+  auto it = entries_.find(key);
+  if (it == entries_.end()) return false;
+  auto participant = by_participant_.find(key.prefix);
+  if (participant != by_participant_.end()) {
+    participant->second.erase({it->second.second, key});
+    if (participant->second.empty()) by_participant_.erase(participant);
+  }
+  entries_.erase(it);
+  return true;
+}
+
 template class EndpointTable<rtps::PublicationBuiltinTopicData>;
 template class EndpointTable<rtps::SubscriptionBuiltinTopicData>;
 

@@ -29,6 +29,8 @@ class EndpointTable {
 
   // A known endpoint is replaced and refreshed, never evicting.
   void insert(Record record, Elapsed time);
+  // False when the endpoint is not known.
+  bool erase(const rtps::Guid& key);
   const Entries& entries() const { return entries_; }
 
  private:
@@ -51,6 +53,8 @@ class DiscoveredEndpointsCache {
   void insert_subscription(rtps::SubscriptionBuiltinTopicData data, Elapsed time) {
     subscriptions_.insert(std::move(data), time);
   }
+  bool erase_publication(const rtps::Guid& endpoint) { return publications_.erase(endpoint); }
+  bool erase_subscription(const rtps::Guid& endpoint) { return subscriptions_.erase(endpoint); }
 
   const std::map<rtps::Guid, std::pair<rtps::PublicationBuiltinTopicData, Elapsed>>& publications()
       const {

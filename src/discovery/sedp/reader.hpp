@@ -3,6 +3,7 @@
 // SEDP announcers here; writer proxies are added per discovered participant.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,14 @@
 
 namespace nimbrel::discovery {
 
+// What one submessage released: records announced (or announced again) and the endpoints their
+// writers disposed or unregistered, each list in delivery order.
+template <typename Record>
+struct SedpDelivery {
+  std::vector<Record> records;
+  std::vector<rtps::Guid> removed;
+};
+
 template <typename Record>
 class SedpDetector {
  public:
@@ -23,32 +32,31 @@ class SedpDetector {
 
   void add_writer_proxy(rtps::WriterProxy proxy) { reader_.add_writer_proxy(std::move(proxy)); }
 
-  // The records now deliverable in order. The first payload that does not decode ends the call
-  // with its error; the records delivered with it are lost.
-  rtps::WireResult<std::vector<Record>> handle_data(const rtps::GuidPrefix& source,
-                                                    const rtps::DataSubmessage& data);
-  rtps::WireResult<std::vector<Record>> handle_data_frag(const rtps::GuidPrefix& source,
-                                                         const rtps::DataFragSubmessage& frag,
-                                                         Elapsed now);
-  rtps::WireResult<std::vector<Record>> handle_gap(const rtps::GuidPrefix& source,
-                                                   const rtps::GapSubmessage& gap);
+  // What is now deliverable in order. A sample that does not decode is counted in
+  // `undecodable_records` and skipped: it was received, so it is not asked for again, and its
+  // neighbours are delivered.
+  SedpDelivery<Record> handle_data(const rtps::GuidPrefix& source,
+                                   const rtps::DataSubmessage& data);
+  SedpDelivery<Record> handle_data_frag(const rtps::GuidPrefix& source,
+                                        const rtps::DataFragSubmessage& frag, Elapsed now);
+  SedpDelivery<Record> handle_gap(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap);
   // A HEARTBEAT that moves the first available number past a hole releases the records waiting
   // behind it; they are decoded like any other. The acknowledgement leaves on a later tick.
-  rtps::WireResult<std::vector<Record>> handle_heartbeat(const rtps::GuidPrefix& source,
-                                                         const rtps::HeartbeatSubmessage& heartbeat,
-                                                         Elapsed now);
+  SedpDelivery<Record> handle_heartbeat(const rtps::GuidPrefix& source,
+                                        const rtps::HeartbeatSubmessage& heartbeat, Elapsed now);
 
   rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick_outbound(Elapsed now) {
     return reader_.tick_outbound(now);
   }
 
   const rtps::ReliableReader& reader() const { return reader_; }
+  std::uint64_t undecodable_records() const { return undecodable_records_; }
 
  private:
-  static rtps::WireResult<std::vector<Record>> decode(
-      const std::vector<rtps::DeliveredSample>& samples);
+  SedpDelivery<Record> decode(const std::vector<rtps::DeliveredSample>& samples);
 
   rtps::ReliableReader reader_;
+  std::uint64_t undecodable_records_ = 0;
 };
 
 using SedpPublicationsReader = SedpDetector<rtps::PublicationBuiltinTopicData>;

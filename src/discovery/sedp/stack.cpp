@@ -4,7 +4,7 @@
 #include <utility>
 #include <variant>
 
-#include "rtps/datagram.hpp"
+#include "foundation/saturating.hpp"
 
 namespace nimbrel::discovery {
 
@@ -75,97 +75,85 @@ rtps::ReliableWriter* SedpStack::announcer_for(const rtps::EntityId& writer_id) 
   return nullptr;
 }
 
-rtps::WireResult<SedpEvents> SedpStack::handle_datagram(const SharedBytes& datagram, Elapsed now) {
-  auto parsed = rtps::decode_datagram(datagram);
-  if (!parsed) return std::unexpected(parsed.error());
+SedpEvents SedpStack::handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now) {
   SedpEvents events;
-  rtps::GuidPrefix source = parsed->guid_prefix;
-  for (const auto& submessage : parsed->submessages) {
-    if (const auto* info = std::get_if<rtps::InfoSourceSubmessage>(&submessage)) {
-      source = info->guid_prefix;
-      continue;
-    }
-    auto handled =
-        std::visit([&](const auto& body) { return handle(source, body, now, events); }, submessage);
-    if (!handled) return std::unexpected(handled.error());
+  for (const auto& received : datagram.submessages) {
+    if (received.consumer != rtps::Consumer::Sedp) continue;
+    std::visit([&](const auto& body) { handle(received.state.source_prefix, body, now, events); },
+               received.body);
   }
   return events;
 }
 
-rtps::WireResult<void> SedpStack::store(
-    rtps::WireResult<std::vector<rtps::PublicationBuiltinTopicData>> delivered, Elapsed now,
-    SedpEvents& events) {
-  if (!delivered) return std::unexpected(delivered.error());
-  for (const auto& publication : *delivered)
+void SedpStack::store(SedpDelivery<rtps::PublicationBuiltinTopicData> delivered, Elapsed now,
+                      SedpEvents& events) {
+  saturating_increment(publication_updates_, std::uint64_t{delivered.records.size()});
+  for (const auto& publication : delivered.records)
     cache_.insert_publication(publication, now);
-  append(events.publications, std::move(*delivered));
-  return {};
+  for (const auto& endpoint : delivered.removed)
+    cache_.erase_publication(endpoint);
+  append(events.publications, std::move(delivered.records));
+  append(events.removed_publications, std::move(delivered.removed));
 }
 
-rtps::WireResult<void> SedpStack::store(
-    rtps::WireResult<std::vector<rtps::SubscriptionBuiltinTopicData>> delivered, Elapsed now,
-    SedpEvents& events) {
-  if (!delivered) return std::unexpected(delivered.error());
-  for (const auto& subscription : *delivered)
+void SedpStack::store(SedpDelivery<rtps::SubscriptionBuiltinTopicData> delivered, Elapsed now,
+                      SedpEvents& events) {
+  saturating_increment(subscription_updates_, std::uint64_t{delivered.records.size()});
+  for (const auto& subscription : delivered.records)
     cache_.insert_subscription(subscription, now);
-  append(events.subscriptions, std::move(*delivered));
-  return {};
+  for (const auto& endpoint : delivered.removed)
+    cache_.erase_subscription(endpoint);
+  append(events.subscriptions, std::move(delivered.records));
+  append(events.removed_subscriptions, std::move(delivered.removed));
 }
 
 template <typename Fn>
-rtps::WireResult<void> SedpStack::to_detector(const rtps::EntityId& reader_id,
-                                              const rtps::EntityId& writer_id, Fn&& fn) {
+void SedpStack::to_detector(const rtps::EntityId& reader_id, const rtps::EntityId& writer_id,
+                            Fn&& fn) {
   const auto detector = detector_for(reader_id, writer_id);
-  if (!detector) return {};
-  if (*detector == Detector::Publications) return fn(publications_reader_);
-  return fn(subscriptions_reader_);
+  if (!detector) return;
+  if (*detector == Detector::Publications) {
+    fn(publications_reader_);
+  } else {
+    fn(subscriptions_reader_);
+  }
 }
 
-rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
-                                         const rtps::DataSubmessage& data, Elapsed now,
-                                         SedpEvents& events) {
-  return to_detector(data.reader_id, data.writer_id, [&](auto& detector) {
-    return store(detector.handle_data(source, data), now, events);
+void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data,
+                       Elapsed now, SedpEvents& events) {
+  to_detector(data.reader_id, data.writer_id,
+              [&](auto& detector) { store(detector.handle_data(source, data), now, events); });
+}
+
+void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag,
+                       Elapsed now, SedpEvents& events) {
+  to_detector(frag.reader_id, frag.writer_id, [&](auto& detector) {
+    store(detector.handle_data_frag(source, frag, now), now, events);
   });
 }
 
-rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
-                                         const rtps::DataFragSubmessage& frag, Elapsed now,
-                                         SedpEvents& events) {
-  return to_detector(frag.reader_id, frag.writer_id, [&](auto& detector) {
-    return store(detector.handle_data_frag(source, frag, now), now, events);
+void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap, Elapsed now,
+                       SedpEvents& events) {
+  to_detector(gap.reader_id, gap.writer_id,
+              [&](auto& detector) { store(detector.handle_gap(source, gap), now, events); });
+}
+
+void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat,
+                       Elapsed now, SedpEvents& events) {
+  to_detector(heartbeat.reader_id, heartbeat.writer_id, [&](auto& detector) {
+    store(detector.handle_heartbeat(source, heartbeat, now), now, events);
   });
 }
 
-rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
-                                         const rtps::GapSubmessage& gap, Elapsed now,
-                                         SedpEvents& events) {
-  return to_detector(gap.reader_id, gap.writer_id, [&](auto& detector) {
-    return store(detector.handle_gap(source, gap), now, events);
-  });
-}
-
-rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
-                                         const rtps::HeartbeatSubmessage& heartbeat, Elapsed now,
-                                         SedpEvents& events) {
-  return to_detector(heartbeat.reader_id, heartbeat.writer_id, [&](auto& detector) {
-    return store(detector.handle_heartbeat(source, heartbeat, now), now, events);
-  });
-}
-
-rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
-                                         const rtps::AckNackSubmessage& acknack, Elapsed,
-                                         SedpEvents&) {
+void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::AckNackSubmessage& acknack,
+                       Elapsed, SedpEvents&) {
   // The set's members are the requested numbers; bits past the words present count as clear.
   if (auto* writer = announcer_for(acknack.writer_id)) writer->handle_acknack(acknack, source);
-  return {};
 }
 
-rtps::WireResult<void> SedpStack::handle(const rtps::GuidPrefix& source,
-                                         const rtps::NackFragSubmessage& nackfrag, Elapsed,
-                                         SedpEvents&) {
+void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::NackFragSubmessage& nackfrag,
+                       Elapsed, SedpEvents&) {
   if (auto* writer = announcer_for(nackfrag.writer_id)) writer->handle_nackfrag(nackfrag, source);
-  return {};
 }
 
 rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed now) {

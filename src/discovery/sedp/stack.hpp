@@ -14,6 +14,7 @@
 #include "discovery/spdp.hpp"
 #include "foundation/shared_bytes.hpp"
 #include "foundation/time.hpp"
+#include "rtps/receiver.hpp"
 #include "rtps/reliable_writer.hpp"
 #include "rtps/submessages.hpp"
 #include "rtps/wire_types.hpp"
@@ -29,10 +30,14 @@ inline constexpr std::uint32_t subscriptions_detector = 0x20;
 }  // namespace sedp_endpoint_bit
 
 // What the detectors delivered while one datagram was handled, in delivery order, re-announcements
-// included.
+// included, and the endpoints whose writers disposed or unregistered them.
 struct SedpEvents {
   std::vector<rtps::PublicationBuiltinTopicData> publications;
   std::vector<rtps::SubscriptionBuiltinTopicData> subscriptions;
+  std::vector<rtps::Guid> removed_publications;
+  std::vector<rtps::Guid> removed_subscriptions;
+
+  bool brings_endpoints() const { return !publications.empty() || !subscriptions.empty(); }
 };
 
 class SedpStack {
@@ -44,9 +49,9 @@ class SedpStack {
   // announcement adds nothing.
   void on_participant_discovered(const DiscoveredParticipant& participant);
 
-  // Records delivered by the detectors are stored in the cache and returned. A decoding error
-  // ends the datagram; the records already cached stay, the events are dropped.
-  rtps::WireResult<SedpEvents> handle_datagram(const SharedBytes& datagram, Elapsed now);
+  // The SEDP submessages of a received datagram: records delivered by the detectors are stored in
+  // the cache and returned, disposed or unregistered endpoints leave it.
+  SedpEvents handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now);
 
   // Heartbeats and repairs of both announcers, then the acknowledgements of both detectors.
   rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick(Elapsed now);
@@ -61,6 +66,9 @@ class SedpStack {
   const rtps::ReliableWriter& subscriptions_writer() const { return subscriptions_writer_; }
   const SedpPublicationsReader& publications_reader() const { return publications_reader_; }
   const SedpSubscriptionsReader& subscriptions_reader() const { return subscriptions_reader_; }
+  // Records delivered, re-announcements included.
+  std::uint64_t publication_updates() const { return publication_updates_; }
+  std::uint64_t subscription_updates() const { return subscription_updates_; }
 
  private:
   enum class Detector { Publications, Subscriptions };
@@ -69,38 +77,29 @@ class SedpStack {
   rtps::ReliableWriter* announcer_for(const rtps::EntityId& writer_id);
   // Calls `fn` with the detector the submessage is addressed to, if any.
   template <typename Fn>
-  rtps::WireResult<void> to_detector(const rtps::EntityId& reader_id,
-                                     const rtps::EntityId& writer_id, Fn&& fn);
+  void to_detector(const rtps::EntityId& reader_id, const rtps::EntityId& writer_id, Fn&& fn);
 
   // One submessage from the participant `source`; events are appended to `events`.
-  rtps::WireResult<void> handle(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data,
-                                Elapsed now, SedpEvents& events);
-  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
-                                const rtps::DataFragSubmessage& frag, Elapsed now,
-                                SedpEvents& events);
-  rtps::WireResult<void> handle(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap,
-                                Elapsed now, SedpEvents& events);
-  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
-                                const rtps::HeartbeatSubmessage& heartbeat, Elapsed now,
-                                SedpEvents& events);
-  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
-                                const rtps::AckNackSubmessage& acknack, Elapsed now,
-                                SedpEvents& events);
-  rtps::WireResult<void> handle(const rtps::GuidPrefix& source,
-                                const rtps::NackFragSubmessage& nackfrag, Elapsed now,
-                                SedpEvents& events);
+  void handle(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data, Elapsed now,
+              SedpEvents& events);
+  void handle(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag, Elapsed now,
+              SedpEvents& events);
+  void handle(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap, Elapsed now,
+              SedpEvents& events);
+  void handle(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat,
+              Elapsed now, SedpEvents& events);
+  void handle(const rtps::GuidPrefix& source, const rtps::AckNackSubmessage& acknack, Elapsed now,
+              SedpEvents& events);
+  void handle(const rtps::GuidPrefix& source, const rtps::NackFragSubmessage& nackfrag, Elapsed now,
+              SedpEvents& events);
   template <typename Other>
-  rtps::WireResult<void> handle(const rtps::GuidPrefix&, const Other&, Elapsed, SedpEvents&) {
-    return {};
-  }
+  void handle(const rtps::GuidPrefix&, const Other&, Elapsed, SedpEvents&) {}
 
-  // Caches each delivered record with the time and appends it to the events.
-  rtps::WireResult<void> store(
-      rtps::WireResult<std::vector<rtps::PublicationBuiltinTopicData>> delivered, Elapsed now,
-      SedpEvents& events);
-  rtps::WireResult<void> store(
-      rtps::WireResult<std::vector<rtps::SubscriptionBuiltinTopicData>> delivered, Elapsed now,
-      SedpEvents& events);
+  // Caches or removes what a detector delivered and appends it to the events.
+  void store(SedpDelivery<rtps::PublicationBuiltinTopicData> delivered, Elapsed now,
+             SedpEvents& events);
+  void store(SedpDelivery<rtps::SubscriptionBuiltinTopicData> delivered, Elapsed now,
+             SedpEvents& events);
 
   rtps::ReliableWriter publications_writer_;
   rtps::ReliableWriter subscriptions_writer_;
@@ -108,6 +107,8 @@ class SedpStack {
   SedpSubscriptionsReader subscriptions_reader_;
   DiscoveredEndpointsCache cache_;
   rtps::GuidPrefix prefix_;
+  std::uint64_t publication_updates_ = 0;
+  std::uint64_t subscription_updates_ = 0;
 };
 
 }  // namespace nimbrel::discovery

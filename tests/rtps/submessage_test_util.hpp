@@ -1,5 +1,5 @@
-// Helpers shared by the discovery, liveliness and user traffic tests: little-endian submessages
-// framed with their headers, datagrams of them, and the Cyclone DDS captures under
+// Helpers shared by the receive path, discovery, liveliness and user traffic tests: little-endian
+// submessages framed with their headers, datagrams of them, and the Cyclone DDS captures under
 // tests/data/cyclone.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "rtps/receiver.hpp"
 #include "rtps/submessages.hpp"
 #include "rtps/wire_test_util.hpp"
 
@@ -41,6 +42,10 @@ inline std::vector<std::byte> info_source(const GuidPrefix& prefix) {
   return submessage(submessage_id::info_src, 0x01, body);
 }
 
+inline std::vector<std::byte> info_destination(const GuidPrefix& prefix) {
+  return framed(submessage_id::info_dst, InfoDestinationSubmessage{prefix});
+}
+
 // The submessages behind an RTPS 2.5 header of vendor 01 10 and `prefix`.
 inline SharedBytes datagram_from(const GuidPrefix& prefix,
                                  std::initializer_list<std::vector<std::byte>> submessages) {
@@ -59,6 +64,17 @@ inline SharedBytes datagram(std::initializer_list<std::vector<std::byte>> submes
     out.insert(out.end(), s.begin(), s.end());
   return shared(std::move(out));
 }
+
+// What the receiver of participant `own` hands on from the datagram.
+inline ReceivedDatagram received(const SharedBytes& datagram, const GuidPrefix& own = {}) {
+  return Receiver(own).receive(datagram);
+}
+
+// The captured peers; their unicast datagrams name each other in INFO_DST.
+inline constexpr GuidPrefix cyclone_pub_prefix{0x01, 0x10, 0x60, 0x12, 0x5a, 0xa1,
+                                               0x08, 0x2e, 0xa2, 0x12, 0xf2, 0x1b};
+inline constexpr GuidPrefix cyclone_sub_prefix{0x01, 0x10, 0x2c, 0x88, 0xb4, 0xd0,
+                                               0x68, 0xf7, 0xcd, 0xf7, 0xa7, 0xa8};
 
 #ifdef NIMBREL_TEST_DATA_DIR
 inline SharedBytes load_capture(const std::string& name) {
