@@ -119,7 +119,8 @@ WireResult<Datagrams> ReliableWriter::write(std::span<const std::byte> payload) 
   CacheChange change{.sequence_number = sn, .payload = SharedBytes::copy_of(payload)};
   const SharedBytes stored = change.payload;
   if (history_.insert(std::move(change)) != InsertOutcome::Inserted) {
-    return fail("history cache full or duplicate");
+    // Not a fault of the sample: the caller may try again once readers have caught up.
+    return std::unexpected(WireError::backpressure("history cache full or duplicate"));
   }
   Datagrams out;
   for (std::size_t i = 0; i < proxies_.size(); ++i) {

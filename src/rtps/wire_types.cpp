@@ -139,6 +139,8 @@ bool operator==(const WireError& a, const WireError& b) {
       return a.magic == b.magic;
     case K::Malformed:
     case K::Unsupported:
+    case K::ResourceLimit:
+    case K::Backpressure:
       return std::string_view(a.message) == b.message;
     case K::UnsupportedEncapsulation:
       return a.encapsulation == b.encapsulation;
@@ -164,6 +166,10 @@ std::string to_string(const WireError& error) {
       return "invalid locator kind: " + std::to_string(error.locator_kind);
     case K::Unsupported:
       return std::string("unsupported: ") + error.message;
+    case K::ResourceLimit:
+      return std::string("resource limit: ") + error.message;
+    case K::Backpressure:
+      return std::string("backpressure: ") + error.message;
   }
   return "wire error";
 }

@@ -169,6 +169,8 @@ struct WireError {
     UnsupportedEncapsulation,  // encapsulation
     InvalidLocatorKind,        // locator_kind
     Unsupported,               // message
+    ResourceLimit,             // message: a cap of ours or of the format, not a broken peer
+    Backpressure,              // message: try again once the other side has caught up
   };
   Kind kind = Kind::Malformed;
   std::size_t needed = 0;
@@ -186,6 +188,12 @@ struct WireError {
   }
   static WireError unsupported(const char* message) {
     return {.kind = Kind::Unsupported, .message = message};
+  }
+  static WireError resource_limit(const char* message) {
+    return {.kind = Kind::ResourceLimit, .message = message};
+  }
+  static WireError backpressure(const char* message) {
+    return {.kind = Kind::Backpressure, .message = message};
   }
   friend bool operator==(const WireError& a, const WireError& b);
 };

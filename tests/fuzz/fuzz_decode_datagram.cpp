@@ -1,12 +1,15 @@
 // Decodes arbitrary bytes as an RTPS datagram. Every decoded submessage that has an encoder is
 // re-encoded in its own byte order and must decode back to the same record; byte equality is not
-// expected, since decoders ignore trailing bytes and the framing of a length-0 submessage.
+// expected, since decoders ignore trailing bytes and the framing of a length-0 submessage. The
+// receiver then takes the same bytes and may hand on only valid submessages that it routed.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <variant>
 
 #include "rtps/datagram.hpp"
+#include "rtps/receiver.hpp"
+#include "rtps/validity.hpp"
 
 namespace {
 
@@ -63,6 +66,15 @@ void round_trip(const ParsedSubmessage& submessage) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto input = SharedBytes::copy_of(std::as_bytes(std::span(data, size)));
+  // The header's own prefix as ours, so that INFO_DST naming it is followed too.
+  GuidPrefix own{};
+  for (std::size_t i = 0; i < own.size() && 8 + i < size; ++i)
+    own[i] = data[8 + i];
+  Receiver receiver(own);
+  for (const auto& received : receiver.receive(input).submessages)
+    check(!invalid_reason(received.body) && received.consumer != Consumer::None);
+  check(receiver.counters().datagrams + receiver.counters().malformed_datagrams == 1);
+
   auto parsed = decode_datagram(input);
   if (!parsed) return 0;
   for (const auto& submessage : parsed->submessages)

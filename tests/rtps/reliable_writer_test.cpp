@@ -201,7 +201,7 @@ TEST_F(WriterTimeline, FailedWritesKeepTheirNumberAndStoredChanges) {
   start("", {.history = HistoryPolicy::keep_all(), .max_samples = 1});
   write(16);
   EXPECT_EQ(error_of(writer().write(sample(16))),
-            WireError::malformed("history cache full or duplicate"));
+            WireError::backpressure("history cache full or duplicate"));
   EXPECT_EQ(writer().last_sequence_number(), 2);
 
   start("a", {.mtu = 200});  // 300 bytes is below the fragment size but too big for one DATA
