@@ -28,9 +28,14 @@ enum class Op : std::uint8_t {
   DataEnd = 0x0F,
 };
 
-void put_le(std::vector<std::byte>& out, std::uint64_t v, std::size_t size) {
+void store_le(std::byte* at, std::uint64_t v, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i)
-    out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
+    at[i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+}
+void put_le(std::vector<std::byte>& out, std::uint64_t v, std::size_t size) {
+  const std::size_t at = out.size();
+  out.resize(at + size);
+  store_le(out.data() + at, v, size);
 }
 void put_u8(std::vector<std::byte>& out, std::uint8_t v) {
   out.push_back(std::byte{v});
@@ -45,12 +50,10 @@ void put_u64(std::vector<std::byte>& out, std::uint64_t v) {
   put_le(out, v, 8);
 }
 void patch_u32(std::vector<std::byte>& out, std::size_t at, std::uint64_t v) {
-  for (std::size_t i = 0; i < 4; ++i)
-    out[at + i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+  store_le(out.data() + at, v, 4);
 }
 void patch_u64(std::vector<std::byte>& out, std::size_t at, std::uint64_t v) {
-  for (std::size_t i = 0; i < 8; ++i)
-    out[at + i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+  store_le(out.data() + at, v, 8);
 }
 // resize and memcpy: g++ 12 warns falsely about vector::insert of a span here.
 void put_bytes(std::vector<std::byte>& out, std::span<const std::byte> bytes) {
@@ -125,8 +128,8 @@ std::expected<void, std::error_code> McapWriter::start(std::string_view profile,
 
 std::expected<void, std::error_code> McapWriter::add_channel(const McapChannel& channel) {
   channels_.push_back(channel);
-  sequences_[channel.id] = 0;
-  message_counts_[channel.id] = 0;
+  if (state_.size() <= channel.id) state_.resize(std::size_t{channel.id} + 1);
+  state_[channel.id].known = true;
   scratch_.clear();
   put_channel(scratch_, channel);
   return emit(scratch_);
@@ -149,9 +152,9 @@ std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t cha
                                                                std::uint64_t log_time,
                                                                std::uint64_t publish_time,
                                                                std::span<const std::byte> data) {
-  auto sequence = sequences_.find(channel);
-  if (sequence == sequences_.end())
+  if (channel >= state_.size() || !state_[channel].known)
     return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+  ChannelState& state = state_[channel];
   if (chunk_.empty()) chunk_start_time_ = chunk_end_time_ = log_time;
   chunk_start_time_ = std::min(chunk_start_time_, log_time);
   chunk_end_time_ = std::max(chunk_end_time_, log_time);
@@ -159,16 +162,20 @@ std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t cha
   first_time_ = std::min(first_time_, log_time);
   last_time_ = std::max(last_time_, log_time);
   ++message_count_;
-  ++message_counts_[channel];
+  ++state.messages;
 
-  chunk_entries_[channel].emplace_back(log_time, chunk_.size());
-  const auto at = begin_record(chunk_, Op::Message);
-  put_u16(chunk_, channel);
-  put_u32(chunk_, sequence->second++);
-  put_u64(chunk_, log_time);
-  put_u64(chunk_, publish_time);
+  if (state.chunk_entries.empty()) chunk_channels_.push_back(channel);
+  state.chunk_entries.emplace_back(log_time, chunk_.size());
+  // The record's fixed part in one piece: opcode, length, channel, sequence, the two times.
+  std::array<std::byte, 1 + 8 + 2 + 4 + 8 + 8> head{};
+  head[0] = std::byte{static_cast<std::uint8_t>(Op::Message)};
+  store_le(&head[1], head.size() - 9 + data.size(), 8);
+  store_le(&head[9], channel, 2);
+  store_le(&head[11], state.sequence++, 4);
+  store_le(&head[15], log_time, 8);
+  store_le(&head[23], publish_time, 8);
+  put_bytes(chunk_, head);
   put_bytes(chunk_, data);
-  end_record(chunk_, at);
   if (chunk_.size() >= chunk_size_) return close_chunk();
   return {};
 }
@@ -202,7 +209,9 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
 
   scratch_.clear();
   const std::uint64_t indexes_start = offset_;
-  for (const auto& [channel, entries] : chunk_entries_) {
+  std::ranges::sort(chunk_channels_);
+  for (const std::uint16_t channel : chunk_channels_) {
+    auto& entries = state_[channel].chunk_entries;
     index.message_index_offsets[channel] = indexes_start + scratch_.size();
     const auto record = begin_record(scratch_, Op::MessageIndex);
     put_u16(scratch_, channel);
@@ -212,11 +221,12 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
       put_u64(scratch_, offset);
     }
     end_record(scratch_, record);
+    entries.clear();
   }
+  chunk_channels_.clear();
   index.message_index_length = scratch_.size();
   chunk_indexes_.push_back(std::move(index));
   chunk_.clear();
-  chunk_entries_.clear();
   return emit(scratch_);
 }
 
@@ -252,10 +262,10 @@ std::expected<void, std::error_code> McapWriter::finish() {
     put_u32(scratch_, static_cast<std::uint32_t>(chunk_indexes_.size()));
     put_u64(scratch_, first_time_);
     put_u64(scratch_, last_time_);
-    put_u32(scratch_, static_cast<std::uint32_t>(message_counts_.size() * 10));
-    for (const auto& [channel, count] : message_counts_) {
-      put_u16(scratch_, channel);
-      put_u64(scratch_, count);
+    put_u32(scratch_, static_cast<std::uint32_t>(channels_.size() * 10));
+    for (const auto& channel : channels_) {
+      put_u16(scratch_, channel.id);
+      put_u64(scratch_, state_[channel.id].messages);
     }
     end_record(scratch_, record);
   });

@@ -67,14 +67,20 @@ class McapWriter {
   std::uint32_t crc_ = 0;  // of all bytes emitted since the start of the data or summary section
 
   std::vector<McapChannel> channels_;
-  std::map<std::uint16_t, std::uint32_t> sequences_;
-  std::map<std::uint16_t, std::uint64_t> message_counts_;
+  // Indexed by channel id: a map lookup per message would cost more than the copy of its bytes.
+  struct ChannelState {
+    bool known = false;
+    std::uint32_t sequence = 0;
+    std::uint64_t messages = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> chunk_entries;  // (time, offset)
+  };
+  std::vector<ChannelState> state_;
   std::uint64_t message_count_ = 0;
   std::uint64_t first_time_ = 0;
   std::uint64_t last_time_ = 0;
 
-  std::vector<std::byte> chunk_;  // the open chunk's records
-  std::map<std::uint16_t, std::vector<std::pair<std::uint64_t, std::uint64_t>>> chunk_entries_;
+  std::vector<std::byte> chunk_;               // the open chunk's records
+  std::vector<std::uint16_t> chunk_channels_;  // those with entries in the open chunk
   std::uint64_t chunk_start_time_ = 0;
   std::uint64_t chunk_end_time_ = 0;
 

@@ -2,8 +2,11 @@
 
 #include <httplib.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <mutex>
 
 #include "monitor/prometheus_text.hpp"
@@ -15,6 +18,7 @@ namespace {
 // stops reading from holding one for long.
 constexpr std::size_t worker_threads = 2;
 constexpr time_t io_timeout_s = 5;
+constexpr auto startup_limit = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -46,6 +50,12 @@ std::expected<std::unique_ptr<MetricsServer>, std::string> MetricsServer::start(
   server.new_task_queue = [] { return new httplib::ThreadPool(worker_threads); };
   server.set_read_timeout(io_timeout_s, 0);
   server.set_write_timeout(io_timeout_s, 0);
+  // The library's default adds SO_REUSEPORT, which lets a second recorder bind the same address
+  // and take half the scrapes unseen; a taken port must fail instead.
+  server.set_socket_options([](int sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   auto scrape_mutex = std::make_shared<std::mutex>();  // `before_scrape` runs one at a time
   server.Get("/metrics", [before_scrape = std::move(before_scrape), scrape_mutex](
                              const httplib::Request&, httplib::Response& response) {
@@ -67,10 +77,18 @@ std::expected<std::unique_ptr<MetricsServer>, std::string> MetricsServer::start(
                              std::to_string(address.port));
     self->port_ = address.port;
   }
-  self->thread_ = std::thread([&server] {
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  self->thread_ = std::thread([&server, ended] {
     ::pthread_setname_np(::pthread_self(), "nbrl-metrics");
     server.listen_after_bind();
+    ended->store(true);
   });
+  // stop() only ends a server that already runs: wait for that, so that a recorder stopping at
+  // once cannot leave the thread listening forever.
+  const auto deadline = std::chrono::steady_clock::now() + startup_limit;
+  while (!server.is_running() && !ended->load() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!server.is_running()) return std::unexpected(std::string("the server did not start"));
   return self;
 }
 
