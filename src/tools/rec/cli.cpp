@@ -140,6 +140,7 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
     if (!time) return usage(time.error());
     *bound = *time;
   }
+  if (options.from_ns > options.to_ns) return usage("--from is after --to");
   return run_cut(options, err);
 }
 

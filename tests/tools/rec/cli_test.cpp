@@ -34,6 +34,7 @@ TEST(Cli, UsageErrorsAreStatusTwo) {
                                              {"export", "a"},
                                              {"cut", "a", "--out"},
                                              {"cut", "a", "--out", "b", "--from", "soon"},
+           {"cut", "a", "--out", "b", "--from", "2s", "--to", "1s"},
                                              {"dump", "a", "--limit", "many"},
                                              {"merge", "--out", "x"}}) {
     const RecRun run = rec(args);
