@@ -37,13 +37,13 @@ StringPairs header_metadata(const recorder::Header& header) {
 int run_export(const ExportOptions& options, std::ostream& err) {
   auto opened = open_selected(options.file, options.mcap, options.topics, err);
   if (!opened) return opened.error();
-  const Input* input = &opened->input;
-  const std::vector<bool>* selected = &opened->topics;
-  const auto& header = input->header.header;
+  const Input& input = opened->input;
+  const std::vector<bool>& selected = opened->topics;
+  const auto& header = input.header.header;
   std::vector<McapChannel> channels;
   std::vector<std::uint16_t> channel_of(header.topics.size());
   for (std::size_t i = 0; i < header.topics.size(); ++i) {
-    if (!(*selected)[i]) continue;
+    if (!selected[i]) continue;
     if (channels.size() == std::numeric_limits<std::uint16_t>::max()) {
       err << options.file
           << ": more topics than an MCAP file has channel ids; choose with --topic\n";
@@ -74,11 +74,11 @@ int run_export(const ExportOptions& options, std::ostream& err) {
   if (auto done = writer.add_metadata("nbrlrec_header", header_metadata(header)); !done)
     return failed(done.error());
 
-  auto progress = Progress::for_terminal("export", input->file.bytes().size());
-  auto frames = input->frames();
+  auto progress = Progress::for_terminal("export", input.file.bytes().size());
+  auto frames = input.frames();
   while (auto frame = frames.next()) {
-    progress.update(input->offset_after(*frame));
-    if (!(*selected)[frame->topic_idx]) continue;
+    progress.update(input.offset_after(*frame));
+    if (!selected[frame->topic_idx]) continue;
     const std::uint64_t time = saturating_add(header.start_ns, frame->time);
     auto done = writer.write_message(channel_of[frame->topic_idx], time, time, frame->payload);
     if (!done) return failed(done.error());
@@ -86,7 +86,7 @@ int run_export(const ExportOptions& options, std::ostream& err) {
   if (auto done = writer.finish(); !done) return failed(done.error());
   if (auto done = (*file)->flush(); !done) return failed(done.error());
   progress.finish();
-  return end_status(*input, frames.end(), err);
+  return end_status(input, frames.end(), err);
 }
 
 }  // namespace nimbrel::rec

@@ -50,21 +50,21 @@ int run_verify(const std::string& file, std::ostream& out, std::ostream& err) {
 int run_dump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
   auto opened = open_selected(options.file, "", options.topics, err);
   if (!opened) return opened.error();
-  const Input* input = &opened->input;
-  const std::vector<bool>* selected = &opened->topics;
-  const auto& header = input->header.header;
+  const Input& input = opened->input;
+  const std::vector<bool>& selected = opened->topics;
+  const auto& header = input.header.header;
   // Quoted once: names repeat on every line.
   std::vector<std::string> topic_fields;
   for (const auto& topic : header.topics)
     topic_fields.push_back(",\"topic\":" + json_string(topic.name) +
                            ",\"type\":" + json_string(topic.type_name));
   const char* key = options.encoding == PayloadEncoding::Hex ? ",\"hex\":\"" : ",\"base64\":\"";
-  auto frames = input->frames();
+  auto frames = input.frames();
   std::uint64_t printed = 0;
   while (printed < options.limit) {
     auto frame = frames.next();
-    if (!frame) return end_status(*input, frames.end(), err);
-    if (!(*selected)[frame->topic_idx]) continue;
+    if (!frame) return end_status(input, frames.end(), err);
+    if (!selected[frame->topic_idx]) continue;
     out << "{\"time_ns\":" << frame->time
         << ",\"unix_ns\":" << saturating_add(header.start_ns, frame->time)
         << ",\"participant\":" << frame->participant_idx << topic_fields[frame->topic_idx]
