@@ -55,6 +55,18 @@ std::optional<std::string> Registry::help(std::string_view name) {
   return it->second;
 }
 
+Registry::Snapshot Registry::snapshot() {
+  Snapshot out;
+  const auto copy = [](auto& guarded, auto& series) {
+    if (auto map = guarded.lock()) series.assign((*map)->begin(), (*map)->end());
+  };
+  copy(counters_, out.counters);
+  copy(gauges_, out.gauges);
+  copy(histograms_, out.histograms);
+  if (auto map = help_.lock()) out.help = **map;
+  return out;
+}
+
 Registry& default_registry() {
   static Registry registry;
   return registry;

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "foundation/guarded.hpp"
 #include "monitor/histogram.hpp"
@@ -50,6 +52,17 @@ class Registry {
   // Stores or replaces the help text; does nothing when the help map is poisoned.
   void set_help(std::string_view name, std::string_view help);
   std::optional<std::string> help(std::string_view name);
+
+  // Every series and help text at one moment, for exporters; a poisoned map contributes nothing.
+  struct Snapshot {
+    template <typename T>
+    using Series = std::vector<std::pair<MetricKey, std::shared_ptr<T>>>;
+    Series<Counter> counters;
+    Series<Gauge> gauges;
+    Series<LabeledHistogram> histograms;
+    std::unordered_map<std::string, std::string> help;
+  };
+  Snapshot snapshot();
 
  private:
   template <typename T>

@@ -1,6 +1,7 @@
 // nimbrel-recorder-bridge: records the samples of the named topics of a DDS domain into a
 // .nbrlrec file until SIGINT or the given duration stops it.
 #include <atomic>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -13,6 +14,8 @@
 #include "recorder/writer.hpp"
 #include "tools/recorder_bridge/args.hpp"
 #include "tools/recorder_bridge/ctrl_c.hpp"
+#include "tools/recorder_bridge/metrics_server.hpp"
+#include "tools/recorder_bridge/recorder_metrics.hpp"
 #include "tools/recorder_bridge/recording_loop.hpp"
 
 namespace nimbrel::bridge {
@@ -37,6 +40,25 @@ recorder::Header recording_header(const Args& args, std::uint64_t start_ns) {
   return header;
 }
 
+// Metrics are an extra: an address that does not work is reported and recording goes on.
+std::unique_ptr<MetricsServer> start_metrics(const recorder::RecordingSession& session) {
+  const char* text = std::getenv(metrics_address_variable);
+  if (text == nullptr || *text == '\0') return nullptr;
+  const auto fail = [&](const std::string& why) {
+    put_line(std::cerr, std::string("metrics: ") + metrics_address_variable + ": " + why +
+                            "; recording without metrics");
+    return nullptr;
+  };
+  auto address = parse_listen_address(text);
+  if (!address) return fail(address.error());
+  auto metrics = std::make_shared<RecorderMetrics>(monitor::default_registry());
+  auto server = MetricsServer::start(*address, [metrics, &session] { metrics->sync(session); });
+  if (!server) return fail(server.error());
+  put_line(std::cerr, "metrics: http://" + address->host + ":" + std::to_string((*server)->port()) +
+                          "/metrics");
+  return std::move(*server);
+}
+
 int run(const Args& args) {
   put_line(std::cout, "nimbrel-recorder-bridge: domain=" + std::to_string(args.domain) +
                           " topics=" + std::to_string(args.topics.size()) + " \u2192 " +
@@ -50,6 +72,8 @@ int run(const Args& args) {
   }
   recorder::RecordingSession session(recorder::RecordingWriter(std::move(*file)),
                                      recording_header(args, wall_clock_now().unix_ns));
+  // Declared after the session, so it stops serving before the session goes.
+  const auto metrics = start_metrics(session);
 
   auto stop = std::make_shared<std::atomic<bool>>(false);
   ctrl_c_install(stop);

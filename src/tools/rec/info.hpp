@@ -1,5 +1,5 @@
-// Summarises a `.nbrlrec` recording: frames and payload bytes per topic, the time span and rate,
-// and how the data ended. With `sequence_check`, each payload's first four bytes are read as a
+// `info`: what a recording holds: frames and payload bytes per topic, the time span and rate, and
+// how the data ended. With `sequence_check`, each payload's first four bytes are read as a
 // little-endian sequence number (as Cyclone DDS ddsperf writes them) and gaps, repeats and
 // reorderings are counted per topic.
 #pragma once
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "recorder/reader.hpp"
+#include "tools/rec/input.hpp"
 
-namespace nimbrel::summary {
+namespace nimbrel::rec {
 
 struct SequenceStats {
   std::uint64_t first = 0;
@@ -25,21 +25,25 @@ struct TopicSummary {
   std::string type_name;
   std::uint64_t frames = 0;
   std::uint64_t payload_bytes = 0;
-  std::uint64_t first_time_ns = 0;
+  std::uint64_t first_time_ns = 0;  // earliest and latest frame time, whatever their order
   std::uint64_t last_time_ns = 0;
   SequenceStats sequence{};
 };
 
 struct RecordingSummary {
+  std::uint64_t start_ns = 0;
   std::vector<TopicSummary> topics;
   std::uint64_t frames = 0;
   std::uint64_t payload_bytes = 0;
   std::uint64_t file_bytes = 0;
-  std::string end;  // how the data ended
+  recorder::DataEnd end{};
+  std::string end_text;
   bool clean_end = true;
 };
 
-RecordingSummary summarize(const recorder::RecordingFile& file, bool sequence_check);
+RecordingSummary summarize(const Input& input, bool sequence_check);
 std::string to_text(const RecordingSummary& summary, bool sequence_check);
+// One JSON object, on one line.
+std::string to_json(const RecordingSummary& summary, bool sequence_check);
 
-}  // namespace nimbrel::summary
+}  // namespace nimbrel::rec

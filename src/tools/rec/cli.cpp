@@ -1,0 +1,216 @@
+#include "tools/rec/cli.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <map>
+#include <ostream>
+#include <vector>
+
+#include "tools/rec/commands.hpp"
+
+namespace nimbrel::rec {
+
+const char* const usage_text =
+    "usage: nimbrel-rec COMMAND [OPTIONS]\n"
+    "  info FILE [--json] [--sequence]      what the recording holds and how its data ends\n"
+    "  verify FILE                          exit 0 clean, 1 cut or damaged, 2 not a recording\n"
+    "  dump FILE [--topic NAME]... [--limit N] [--base64]\n"
+    "                                       one JSON line per frame, payload as hex or base64\n"
+    "  export FILE --mcap OUT.mcap [--topic NAME]...\n"
+    "  cut FILE --out OUT [--from T] [--to T] [--topic NAME]...\n"
+    "                                       frames with FROM <= time < TO since the start;\n"
+    "                                       T like 90, 1.5s, 250ms, 2m, 1h (seconds by default)\n"
+    "  merge FILE FILE... --out OUT         the frames of all files in time order\n";
+
+namespace {
+
+struct Parsed {
+  std::vector<std::string> files;
+  std::map<std::string, std::vector<std::string>, std::less<>> values;
+
+  bool has(std::string_view option) const { return values.contains(option); }
+  std::string last(std::string_view option) const {
+    auto it = values.find(option);
+    return it == values.end() ? std::string{} : it->second.back();
+  }
+  std::vector<std::string> all(std::string_view option) const {
+    auto it = values.find(option);
+    return it == values.end() ? std::vector<std::string>{} : it->second;
+  }
+};
+
+struct OptionSpec {
+  std::vector<std::string_view> with_value;
+  std::vector<std::string_view> flags;
+};
+
+std::expected<Parsed, std::string> parse(std::span<const std::string> args,
+                                         const OptionSpec& spec) {
+  Parsed out;
+  bool options_done = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_done || arg.size() < 2 || arg[0] != '-') {
+      out.files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    const auto eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    if (std::ranges::find(spec.flags, name) != spec.flags.end() && eq == std::string::npos) {
+      out.values[name].emplace_back();
+    } else if (std::ranges::find(spec.with_value, name) != spec.with_value.end()) {
+      if (eq != std::string::npos) {
+        out.values[name].push_back(arg.substr(eq + 1));
+      } else if (i + 1 < args.size()) {
+        out.values[name].push_back(args[++i]);
+      } else {
+        return std::unexpected(name + " needs a value");
+      }
+    } else {
+      return std::unexpected("unknown option " + arg);
+    }
+  }
+  return out;
+}
+
+std::expected<std::uint64_t, std::string> parse_count(const std::string& text) {
+  std::uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size() || text.empty())
+    return std::unexpected("not a count: \"" + text + "\"");
+  return value;
+}
+
+std::expected<std::string, std::string> one_file(const Parsed& parsed) {
+  if (parsed.files.size() != 1) return std::unexpected(std::string("expected one FILE"));
+  return parsed.files.front();
+}
+
+std::expected<std::string, std::string> required(const Parsed& parsed, std::string_view option) {
+  if (!parsed.has(option)) return std::unexpected(std::string(option) + " is required");
+  return parsed.last(option);
+}
+
+int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out,
+             std::ostream& err) {
+  const auto usage = [&](const std::string& message) {
+    err << "nimbrel-rec " << command << ": " << message << "\n" << usage_text;
+    return 2;
+  };
+  if (command == "merge") {
+    auto target = required(parsed, "--out");
+    if (!target) return usage(target.error());
+    if (parsed.files.empty()) return usage("expected at least one FILE");
+    return run_merge({.files = parsed.files, .out = *target}, err);
+  }
+  auto file = one_file(parsed);
+  if (!file) return usage(file.error());
+  if (command == "info")
+    return run_info(
+        {.file = *file, .json = parsed.has("--json"), .sequence = parsed.has("--sequence")}, out,
+        err);
+  if (command == "verify") return run_verify(*file, out, err);
+  if (command == "dump") {
+    DumpOptions options{.file = *file, .topics = parsed.all("--topic")};
+    if (parsed.has("--limit")) {
+      auto limit = parse_count(parsed.last("--limit"));
+      if (!limit) return usage(limit.error());
+      options.limit = *limit;
+    }
+    if (parsed.has("--base64")) options.encoding = PayloadEncoding::Base64;
+    return run_dump(options, out, err);
+  }
+  if (command == "export") {
+    auto target = required(parsed, "--mcap");
+    if (!target) return usage(target.error());
+    return run_export({.file = *file, .mcap = *target, .topics = parsed.all("--topic")}, err);
+  }
+  // cut
+  auto target = required(parsed, "--out");
+  if (!target) return usage(target.error());
+  CutOptions options{.file = *file, .out = *target, .topics = parsed.all("--topic")};
+  for (auto [option, bound] : {std::pair{"--from", &options.from_ns}, {"--to", &options.to_ns}}) {
+    if (!parsed.has(option)) continue;
+    auto time = parse_time(parsed.last(option));
+    if (!time) return usage(time.error());
+    *bound = *time;
+  }
+  if (options.from_ns > options.to_ns) return usage("--from is after --to");
+  return run_cut(options, err);
+}
+
+}  // namespace
+
+std::expected<std::uint64_t, std::string> parse_time(std::string_view text) {
+  const auto bad = [&] { return std::unexpected("not a time: \"" + std::string(text) + "\""); };
+  std::size_t digits_end = 0;
+  while (digits_end < text.size() &&
+         ((text[digits_end] >= '0' && text[digits_end] <= '9') || text[digits_end] == '.'))
+    ++digits_end;
+  const std::string_view number = text.substr(0, digits_end);
+  const std::string_view unit = text.substr(digits_end);
+  static const std::map<std::string_view, std::uint64_t, std::less<>> units{
+      {"", 1'000'000'000}, {"s", 1'000'000'000},     {"ms", 1'000'000},          {"us", 1'000},
+      {"ns", 1},           {"m", 60'000'000'000ULL}, {"h", 3'600'000'000'000ULL}};
+  const auto scale = units.find(unit);
+  const auto dot = number.find('.');
+  const std::string_view whole = number.substr(0, dot);
+  const std::string_view fraction = dot == std::string_view::npos ? "" : number.substr(dot + 1);
+  if (scale == units.end() || number.empty() || number == "." ||
+      fraction.find('.') != std::string_view::npos)
+    return bad();
+  std::uint64_t value = 0;
+  if (!whole.empty()) {
+    const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), value);
+    if (ec != std::errc{} || end != whole.data() + whole.size()) return bad();
+  }
+  constexpr auto max = std::numeric_limits<std::uint64_t>::max();
+  if (value > max / scale->second) return bad();
+  value *= scale->second;
+  // Fraction digits past the unit's resolution cannot name a nanosecond and are dropped.
+  std::uint64_t part = scale->second;
+  for (char c : fraction) {
+    part /= 10;
+    value += static_cast<std::uint64_t>(c - '0') * part;
+    if (part == 0) break;
+  }
+  return value;
+}
+
+int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << usage_text;
+    return 2;
+  }
+  const std::string& command = args.front();
+  if (command == "-h" || command == "--help" || command == "help") {
+    out << usage_text;
+    return 0;
+  }
+  static const std::map<std::string, OptionSpec, std::less<>> specs{
+      {"info", {{}, {"--json", "--sequence"}}},
+      {"verify", {{}, {}}},
+      {"dump", {{"--topic", "--limit"}, {"--base64"}}},
+      {"export", {{"--mcap", "--topic"}, {}}},
+      {"cut", {{"--out", "--from", "--to", "--topic"}, {}}},
+      {"merge", {{"--out"}, {}}},
+  };
+  const auto spec = specs.find(command);
+  if (spec == specs.end()) {
+    err << "nimbrel-rec: unknown command \"" << command << "\"\n" << usage_text;
+    return 2;
+  }
+  auto parsed = parse(args.subspan(1), spec->second);
+  if (!parsed) {
+    err << "nimbrel-rec " << command << ": " << parsed.error() << "\n" << usage_text;
+    return 2;
+  }
+  return dispatch(command, *parsed, out, err);
+}
+
+}  // namespace nimbrel::rec

@@ -1,0 +1,92 @@
+// `export --mcap`: one MCAP channel per chosen topic, every frame a message stamped with its
+// wall-clock receive time, and the recording's header as metadata. Payloads are copied as
+// recorded: the recorder keeps samples without their encapsulation header, and the channel says
+// so rather than guessing one.
+#include <limits>
+#include <ostream>
+
+#include "tools/rec/commands.hpp"
+#include "tools/rec/input.hpp"
+#include "tools/rec/json.hpp"
+#include "tools/rec/mcap_writer.hpp"
+#include "tools/rec/output_file.hpp"
+#include "tools/rec/progress.hpp"
+
+namespace nimbrel::rec {
+namespace {
+
+StringPairs header_metadata(const recorder::Header& header) {
+  StringPairs out{{"format_version", std::to_string(recorder::format_version)},
+                  {"start_ns", std::to_string(header.start_ns)}};
+  for (std::size_t i = 0; i < header.participants.size(); ++i) {
+    const auto& participant = header.participants[i];
+    const std::string key = "participant." + std::to_string(i);
+    out.emplace_back(key + ".name", participant.name);
+    out.emplace_back(key + ".guid", to_hex(std::as_bytes(std::span(participant.guid))));
+  }
+  for (std::size_t i = 0; i < header.topics.size(); ++i) {
+    const std::string key = "topic." + std::to_string(i);
+    out.emplace_back(key + ".name", header.topics[i].name);
+    out.emplace_back(key + ".type", header.topics[i].type_name);
+  }
+  return out;
+}
+
+}  // namespace
+
+int run_export(const ExportOptions& options, std::ostream& err) {
+  auto opened = open_selected(options.file, options.mcap, options.topics, err);
+  if (!opened) return opened.error();
+  const Input& input = opened->input;
+  const std::vector<bool>& selected = opened->topics;
+  const auto& header = input.header.header;
+  std::vector<McapChannel> channels;
+  std::vector<std::uint16_t> channel_of(header.topics.size());
+  for (std::size_t i = 0; i < header.topics.size(); ++i) {
+    if (!selected[i]) continue;
+    if (channels.size() == std::numeric_limits<std::uint16_t>::max()) {
+      err << options.file
+          << ": more topics than an MCAP file has channel ids; choose with --topic\n";
+      return 2;
+    }
+    channel_of[i] = static_cast<std::uint16_t>(channels.size() + 1);
+    channels.push_back({.id = channel_of[i],
+                        .topic = header.topics[i].name,
+                        .message_encoding = "cdr",
+                        .metadata = {{"type_name", header.topics[i].type_name},
+                                     {"encapsulation_header", "not recorded"}}});
+  }
+
+  auto file = OutputFile::create(options.mcap);
+  if (!file) {
+    err << options.mcap << ": " << file.error().message() << "\n";
+    return 1;
+  }
+  McapWriter writer(**file);
+  const auto failed = [&](std::error_code error) {
+    err << options.mcap << ": " << error.message() << "\n";
+    return 1;
+  };
+  if (auto done = writer.start("", "nimbrel-rec"); !done) return failed(done.error());
+  for (const auto& channel : channels) {
+    if (auto done = writer.add_channel(channel); !done) return failed(done.error());
+  }
+  if (auto done = writer.add_metadata("nbrlrec_header", header_metadata(header)); !done)
+    return failed(done.error());
+
+  auto progress = Progress::for_terminal("export", input.file.bytes().size());
+  auto frames = input.frames();
+  while (auto frame = frames.next()) {
+    progress.update(input.offset_after(*frame));
+    if (!selected[frame->topic_idx]) continue;
+    const std::uint64_t time = saturating_add(header.start_ns, frame->time);
+    auto done = writer.write_message(channel_of[frame->topic_idx], time, time, frame->payload);
+    if (!done) return failed(done.error());
+  }
+  if (auto done = writer.finish(); !done) return failed(done.error());
+  if (auto done = (*file)->flush(); !done) return failed(done.error());
+  progress.finish();
+  return end_status(input, frames.end(), err);
+}
+
+}  // namespace nimbrel::rec

@@ -1,0 +1,140 @@
+#include "tools/rec/info.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <unordered_set>
+
+#include "tools/rec/json.hpp"
+
+namespace nimbrel::rec {
+namespace {
+
+std::string format(const char* fmt, double a, double b = 0) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, fmt, a, b);
+  return buf;
+}
+
+// Per-topic bookkeeping of sequence numbers seen so far.
+struct SequenceTracker {
+  std::unordered_set<std::uint32_t> seen;
+  std::optional<std::uint32_t> previous;
+
+  void add(std::uint32_t sn, SequenceStats& stats) {
+    if (!previous) stats.first = stats.last = sn;
+    if (!seen.insert(sn).second) ++stats.repeated;
+    if (previous && sn < *previous) ++stats.backwards;
+    if (sn < stats.first) stats.first = sn;
+    if (sn > stats.last) stats.last = sn;
+    previous = sn;
+  }
+  void finish(SequenceStats& stats) const {
+    if (!previous) return;
+    stats.missing = stats.last - stats.first + 1 - seen.size();
+  }
+};
+
+double span_seconds(const TopicSummary& topic) {
+  return static_cast<double>(topic.last_time_ns - topic.first_time_ns) / 1e9;
+}
+
+}  // namespace
+
+RecordingSummary summarize(const Input& input, bool sequence_check) {
+  const recorder::Header& header = input.header.header;
+  RecordingSummary out;
+  out.start_ns = header.start_ns;
+  out.file_bytes = input.file.bytes().size();
+  for (const auto& topic : header.topics) {
+    out.topics.push_back({.name = topic.name, .type_name = topic.type_name});
+  }
+  std::vector<SequenceTracker> trackers(out.topics.size());
+  auto frames = input.frames();
+  while (auto frame = frames.next()) {
+    TopicSummary& topic = out.topics[frame->topic_idx];
+    if (topic.frames == 0) topic.first_time_ns = topic.last_time_ns = frame->time;
+    // A wall clock stepped back makes frames go back in time; the span still covers them all.
+    topic.first_time_ns = std::min(topic.first_time_ns, frame->time);
+    topic.last_time_ns = std::max(topic.last_time_ns, frame->time);
+    ++topic.frames;
+    topic.payload_bytes += frame->payload.size();
+    ++out.frames;
+    out.payload_bytes += frame->payload.size();
+    if (sequence_check && frame->payload.size() >= 4) {
+      std::uint32_t sn = 0;
+      std::memcpy(&sn, frame->payload.data(), 4);  // little-endian hosts only, like the recorder
+      trackers[frame->topic_idx].add(sn, topic.sequence);
+    }
+  }
+  for (std::size_t i = 0; i < trackers.size(); ++i)
+    trackers[i].finish(out.topics[i].sequence);
+  out.end = frames.end();
+  out.clean_end = out.end.reason == recorder::DataEnd::Reason::Clean;
+  out.end_text = recorder::to_string(out.end);
+  return out;
+}
+
+std::string to_text(const RecordingSummary& summary, bool sequence_check) {
+  std::string out;
+  out += "topics: " + std::to_string(summary.topics.size()) + "\n";
+  for (const auto& topic : summary.topics) {
+    const double span_s = span_seconds(topic);
+    out += "  " + topic.name + " (" + topic.type_name +
+           "): frames=" + std::to_string(topic.frames) +
+           " bytes=" + std::to_string(topic.payload_bytes);
+    if (topic.frames > 1 && span_s > 0) {
+      out +=
+          format(" span=%.3fs rate=%.0f/s", span_s, static_cast<double>(topic.frames - 1) / span_s);
+      out += format(" %.2f MB/s", static_cast<double>(topic.payload_bytes) / span_s / 1e6);
+    }
+    out += "\n";
+    if (sequence_check && topic.frames > 0) {
+      const auto& s = topic.sequence;
+      out += "    sequence " + std::to_string(s.first) + ".." + std::to_string(s.last) +
+             ": missing=" + std::to_string(s.missing) + " repeated=" + std::to_string(s.repeated) +
+             " backwards=" + std::to_string(s.backwards) + "\n";
+    }
+  }
+  out += "frames: " + std::to_string(summary.frames) +
+         " payload_bytes: " + std::to_string(summary.payload_bytes) +
+         " file_bytes: " + std::to_string(summary.file_bytes) + "\n";
+  out += "end: " + summary.end_text + "\n";
+  return out;
+}
+
+std::string to_json(const RecordingSummary& summary, bool sequence_check) {
+  const auto n = [](std::uint64_t v) { return std::to_string(v); };
+  std::string out = "{\"start_ns\":" + n(summary.start_ns) + ",\"topics\":[";
+  for (std::size_t i = 0; i < summary.topics.size(); ++i) {
+    const auto& topic = summary.topics[i];
+    const double span_s = span_seconds(topic);
+    out += i == 0 ? "{" : ",{";
+    out += "\"name\":" + json_string(topic.name) + ",\"type\":" + json_string(topic.type_name) +
+           ",\"frames\":" + n(topic.frames) + ",\"payload_bytes\":" + n(topic.payload_bytes);
+    if (topic.frames > 0) {
+      out += ",\"first_time_ns\":" + n(topic.first_time_ns) +
+             ",\"last_time_ns\":" + n(topic.last_time_ns);
+    }
+    if (topic.frames > 1 && span_s > 0) {
+      out += format(",\"span_s\":%.9g,\"rate_hz\":%.6g", span_s,
+                    static_cast<double>(topic.frames - 1) / span_s);
+    }
+    if (sequence_check && topic.frames > 0) {
+      const auto& s = topic.sequence;
+      out += ",\"sequence\":{\"first\":" + n(s.first) + ",\"last\":" + n(s.last) +
+             ",\"missing\":" + n(s.missing) + ",\"repeated\":" + n(s.repeated) +
+             ",\"backwards\":" + n(s.backwards) + "}";
+    }
+    out += "}";
+  }
+  out += "],\"frames\":" + n(summary.frames) + ",\"payload_bytes\":" + n(summary.payload_bytes) +
+         ",\"file_bytes\":" + n(summary.file_bytes) +
+         ",\"end\":{\"clean\":" + (summary.clean_end ? "true" : "false") +
+         ",\"offset\":" + n(summary.end.offset) + ",\"text\":" + json_string(summary.end_text) +
+         "}}";
+  return out;
+}
+
+}  // namespace nimbrel::rec

@@ -1,0 +1,319 @@
+#include "tools/rec/mcap_writer.hpp"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace nimbrel::rec {
+namespace {
+
+constexpr std::array<std::byte, 8> magic{std::byte{0x89}, std::byte{'M'}, std::byte{'C'},
+                                         std::byte{'A'},  std::byte{'P'}, std::byte{'0'},
+                                         std::byte{'\r'}, std::byte{'\n'}};
+
+enum class Op : std::uint8_t {
+  Header = 0x01,
+  Footer = 0x02,
+  Channel = 0x04,
+  Message = 0x05,
+  Chunk = 0x06,
+  MessageIndex = 0x07,
+  ChunkIndex = 0x08,
+  Statistics = 0x0B,
+  Metadata = 0x0C,
+  MetadataIndex = 0x0D,
+  SummaryOffset = 0x0E,
+  DataEnd = 0x0F,
+};
+
+void store_le(std::byte* at, std::uint64_t v, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i)
+    at[i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+}
+void put_le(std::vector<std::byte>& out, std::uint64_t v, std::size_t size) {
+  const std::size_t at = out.size();
+  out.resize(at + size);
+  store_le(out.data() + at, v, size);
+}
+void put_u8(std::vector<std::byte>& out, std::uint8_t v) {
+  out.push_back(std::byte{v});
+}
+void put_u16(std::vector<std::byte>& out, std::uint16_t v) {
+  put_le(out, v, 2);
+}
+void put_u32(std::vector<std::byte>& out, std::uint32_t v) {
+  put_le(out, v, 4);
+}
+void put_u64(std::vector<std::byte>& out, std::uint64_t v) {
+  put_le(out, v, 8);
+}
+void patch_u32(std::vector<std::byte>& out, std::size_t at, std::uint64_t v) {
+  store_le(out.data() + at, v, 4);
+}
+void patch_u64(std::vector<std::byte>& out, std::size_t at, std::uint64_t v) {
+  store_le(out.data() + at, v, 8);
+}
+// resize and memcpy: g++ 12 warns falsely about vector::insert of a span here.
+void put_bytes(std::vector<std::byte>& out, std::span<const std::byte> bytes) {
+  if (bytes.empty()) return;
+  const std::size_t at = out.size();
+  out.resize(at + bytes.size());
+  std::memcpy(out.data() + at, bytes.data(), bytes.size());
+}
+// Callers keep strings far below 4 GiB: names and header fields of a parsed recording.
+void put_str(std::vector<std::byte>& out, std::string_view s) {
+  put_u32(out, static_cast<std::uint32_t>(s.size()));
+  put_bytes(out, std::as_bytes(std::span(s.data(), s.size())));
+}
+void put_map(std::vector<std::byte>& out, const StringPairs& pairs) {
+  const std::size_t at = out.size();
+  put_u32(out, 0);
+  for (const auto& [key, value] : pairs) {
+    put_str(out, key);
+    put_str(out, value);
+  }
+  patch_u32(out, at, out.size() - at - 4);
+}
+
+// Opens a record; `end_record` patches its length once the content is in place.
+std::size_t begin_record(std::vector<std::byte>& out, Op op) {
+  put_u8(out, static_cast<std::uint8_t>(op));
+  put_u64(out, 0);
+  return out.size() - 8;
+}
+void end_record(std::vector<std::byte>& out, std::size_t length_at) {
+  patch_u64(out, length_at, out.size() - length_at - 8);
+}
+
+void put_channel(std::vector<std::byte>& out, const McapChannel& channel) {
+  const auto at = begin_record(out, Op::Channel);
+  put_u16(out, channel.id);
+  put_u16(out, 0);  // no schema
+  put_str(out, channel.topic);
+  put_str(out, channel.message_encoding);
+  put_map(out, channel.metadata);
+  end_record(out, at);
+}
+
+std::uint32_t crc_of(std::uint32_t crc, std::span<const std::byte> bytes) {
+  return static_cast<std::uint32_t>(
+      ::crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+}
+
+}  // namespace
+
+McapWriter::McapWriter(recorder::ByteSink& out, std::size_t chunk_size)
+    : out_(out), chunk_size_(chunk_size) {
+  chunk_.reserve(chunk_size_ + 4096);
+}
+
+std::expected<void, std::error_code> McapWriter::emit(std::span<const std::byte> bytes) {
+  crc_ = crc_of(crc_, bytes);
+  offset_ += bytes.size();
+  return out_.write_all(bytes);
+}
+
+std::expected<void, std::error_code> McapWriter::start(std::string_view profile,
+                                                       std::string_view library) {
+  scratch_.clear();
+  put_bytes(scratch_, magic);
+  const auto at = begin_record(scratch_, Op::Header);
+  put_str(scratch_, profile);
+  put_str(scratch_, library);
+  end_record(scratch_, at);
+  return emit(scratch_);
+}
+
+std::expected<void, std::error_code> McapWriter::add_channel(const McapChannel& channel) {
+  channels_.push_back(channel);
+  if (state_.size() <= channel.id) state_.resize(std::size_t{channel.id} + 1);
+  state_[channel.id].known = true;
+  scratch_.clear();
+  put_channel(scratch_, channel);
+  return emit(scratch_);
+}
+
+std::expected<void, std::error_code> McapWriter::add_metadata(std::string_view name,
+                                                              const StringPairs& values) {
+  if (auto closed = close_chunk(); !closed) return closed;
+  scratch_.clear();
+  const auto at = begin_record(scratch_, Op::Metadata);
+  put_str(scratch_, name);
+  put_map(scratch_, values);
+  end_record(scratch_, at);
+  metadata_indexes_.push_back({.offset = offset_, .length = scratch_.size(), .name = {}});
+  metadata_indexes_.back().name = name;
+  return emit(scratch_);
+}
+
+std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t channel,
+                                                               std::uint64_t log_time,
+                                                               std::uint64_t publish_time,
+                                                               std::span<const std::byte> data) {
+  if (channel >= state_.size() || !state_[channel].known)
+    return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+  ChannelState& state = state_[channel];
+  if (chunk_.empty()) chunk_start_time_ = chunk_end_time_ = log_time;
+  chunk_start_time_ = std::min(chunk_start_time_, log_time);
+  chunk_end_time_ = std::max(chunk_end_time_, log_time);
+  if (message_count_ == 0) first_time_ = last_time_ = log_time;
+  first_time_ = std::min(first_time_, log_time);
+  last_time_ = std::max(last_time_, log_time);
+  ++message_count_;
+  ++state.messages;
+
+  if (state.chunk_entries.empty()) chunk_channels_.push_back(channel);
+  state.chunk_entries.emplace_back(log_time, chunk_.size());
+  // The record's fixed part in one piece: opcode, length, channel, sequence, the two times.
+  std::array<std::byte, 1 + 8 + 2 + 4 + 8 + 8> head{};
+  head[0] = std::byte{static_cast<std::uint8_t>(Op::Message)};
+  store_le(&head[1], head.size() - 9 + data.size(), 8);
+  store_le(&head[9], channel, 2);
+  store_le(&head[11], state.sequence++, 4);
+  store_le(&head[15], log_time, 8);
+  store_le(&head[23], publish_time, 8);
+  put_bytes(chunk_, head);
+  put_bytes(chunk_, data);
+  if (chunk_.size() >= chunk_size_) return close_chunk();
+  return {};
+}
+
+std::expected<void, std::error_code> McapWriter::close_chunk() {
+  if (chunk_.empty()) return {};
+  const std::uint32_t records_crc = crc_of(0, chunk_);
+  ChunkIndex index{.start_time = chunk_start_time_,
+                   .end_time = chunk_end_time_,
+                   .offset = offset_,
+                   .length = 0,
+                   .message_index_offsets = {},
+                   .message_index_length = 0,
+                   .records_size = chunk_.size()};
+  scratch_.clear();
+  const auto at = begin_record(scratch_, Op::Chunk);
+  put_u64(scratch_, chunk_start_time_);
+  put_u64(scratch_, chunk_end_time_);
+  put_u64(scratch_, chunk_.size());
+  put_u32(scratch_, records_crc);
+  put_str(scratch_, "");  // uncompressed: the payloads are mostly incompressible samples
+  put_u64(scratch_, chunk_.size());
+  patch_u64(scratch_, at, scratch_.size() - at - 8 + chunk_.size());
+  if (auto done = emit(scratch_); !done) return done;
+  // The records' CRC is known: fold it into the running one instead of reading them twice.
+  crc_ = static_cast<std::uint32_t>(
+      ::crc32_combine(crc_, records_crc, static_cast<z_off_t>(chunk_.size())));
+  offset_ += chunk_.size();
+  if (auto done = out_.write_all(chunk_); !done) return done;
+  index.length = offset_ - index.offset;
+
+  scratch_.clear();
+  const std::uint64_t indexes_start = offset_;
+  std::ranges::sort(chunk_channels_);
+  for (const std::uint16_t channel : chunk_channels_) {
+    auto& entries = state_[channel].chunk_entries;
+    index.message_index_offsets[channel] = indexes_start + scratch_.size();
+    const auto record = begin_record(scratch_, Op::MessageIndex);
+    put_u16(scratch_, channel);
+    put_u32(scratch_, static_cast<std::uint32_t>(entries.size() * 16));
+    for (const auto& [time, offset] : entries) {
+      put_u64(scratch_, time);
+      put_u64(scratch_, offset);
+    }
+    end_record(scratch_, record);
+    entries.clear();
+  }
+  chunk_channels_.clear();
+  index.message_index_length = scratch_.size();
+  chunk_indexes_.push_back(std::move(index));
+  chunk_.clear();
+  return emit(scratch_);
+}
+
+std::expected<void, std::error_code> McapWriter::finish() {
+  if (auto closed = close_chunk(); !closed) return closed;
+  scratch_.clear();
+  auto at = begin_record(scratch_, Op::DataEnd);
+  put_u32(scratch_, crc_);
+  end_record(scratch_, at);
+  if (auto done = emit(scratch_); !done) return done;
+
+  crc_ = 0;
+  const std::uint64_t summary_start = offset_;
+  std::vector<std::pair<Op, std::pair<std::uint64_t, std::uint64_t>>> groups;
+  const auto group = [&](Op op, auto&& fill) {
+    const std::size_t begin = scratch_.size();
+    fill();
+    if (scratch_.size() > begin)
+      groups.push_back({op, {summary_start + begin, scratch_.size() - begin}});
+  };
+  scratch_.clear();
+  group(Op::Channel, [&] {
+    for (const auto& channel : channels_)
+      put_channel(scratch_, channel);
+  });
+  group(Op::Statistics, [&] {
+    const auto record = begin_record(scratch_, Op::Statistics);
+    put_u64(scratch_, message_count_);
+    put_u16(scratch_, 0);  // schemas
+    put_u32(scratch_, static_cast<std::uint32_t>(channels_.size()));
+    put_u32(scratch_, 0);  // attachments
+    put_u32(scratch_, static_cast<std::uint32_t>(metadata_indexes_.size()));
+    put_u32(scratch_, static_cast<std::uint32_t>(chunk_indexes_.size()));
+    put_u64(scratch_, first_time_);
+    put_u64(scratch_, last_time_);
+    put_u32(scratch_, static_cast<std::uint32_t>(channels_.size() * 10));
+    for (const auto& channel : channels_) {
+      put_u16(scratch_, channel.id);
+      put_u64(scratch_, state_[channel.id].messages);
+    }
+    end_record(scratch_, record);
+  });
+  group(Op::ChunkIndex, [&] {
+    for (const auto& index : chunk_indexes_) {
+      const auto record = begin_record(scratch_, Op::ChunkIndex);
+      put_u64(scratch_, index.start_time);
+      put_u64(scratch_, index.end_time);
+      put_u64(scratch_, index.offset);
+      put_u64(scratch_, index.length);
+      put_u32(scratch_, static_cast<std::uint32_t>(index.message_index_offsets.size() * 10));
+      for (const auto& [channel, offset] : index.message_index_offsets) {
+        put_u16(scratch_, channel);
+        put_u64(scratch_, offset);
+      }
+      put_u64(scratch_, index.message_index_length);
+      put_str(scratch_, "");
+      put_u64(scratch_, index.records_size);
+      put_u64(scratch_, index.records_size);
+      end_record(scratch_, record);
+    }
+  });
+  group(Op::MetadataIndex, [&] {
+    for (const auto& index : metadata_indexes_) {
+      const auto record = begin_record(scratch_, Op::MetadataIndex);
+      put_u64(scratch_, index.offset);
+      put_u64(scratch_, index.length);
+      put_str(scratch_, index.name);
+      end_record(scratch_, record);
+    }
+  });
+  const std::uint64_t summary_offset_start = summary_start + scratch_.size();
+  for (const auto& [op, where] : groups) {
+    const auto record = begin_record(scratch_, Op::SummaryOffset);
+    put_u8(scratch_, static_cast<std::uint8_t>(op));
+    put_u64(scratch_, where.first);
+    put_u64(scratch_, where.second);
+    end_record(scratch_, record);
+  }
+  put_u8(scratch_, static_cast<std::uint8_t>(Op::Footer));
+  put_u64(scratch_, 8 + 8 + 4);
+  put_u64(scratch_, summary_start);
+  put_u64(scratch_, summary_offset_start);
+  if (auto done = emit(scratch_); !done) return done;
+  scratch_.clear();
+  put_u32(scratch_, crc_);
+  put_bytes(scratch_, magic);
+  return emit(scratch_);
+}
+
+}  // namespace nimbrel::rec

@@ -1,0 +1,51 @@
+// The file a subcommand writes: a sink that gathers small records into large writes, since a
+// write call per frame would dominate the time of a large cut, merge or export.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "recorder/writer.hpp"
+
+namespace nimbrel::rec {
+
+class OutputFile final : public recorder::ByteSink {
+ public:
+  static std::expected<std::unique_ptr<OutputFile>, std::error_code> create(
+      const std::string& path, std::size_t buffer_size = std::size_t{1} << 20);
+
+  std::expected<void, std::error_code> write_all(std::span<const std::byte> bytes) override;
+  std::expected<void, std::error_code> truncate(std::uint64_t length) override;
+  // Writes out what is gathered; until it succeeds the file may lack the last records.
+  std::expected<void, std::error_code> flush();
+
+ private:
+  OutputFile(std::unique_ptr<recorder::FileSink> file, std::size_t buffer_size)
+      : file_(std::move(file)), capacity_(buffer_size) {
+    buffer_.reserve(capacity_);
+  }
+
+  std::unique_ptr<recorder::FileSink> file_;
+  std::size_t capacity_;
+  std::vector<std::byte> buffer_;
+};
+
+// A recording being written through an `OutputFile`, its header already in place.
+struct RecordingOutput {
+  OutputFile* file;  // owned by the writer
+  recorder::RecordingWriter writer;
+};
+// Errors are texts that name `path`.
+std::expected<RecordingOutput, std::string> create_recording(const std::string& path,
+                                                             const recorder::Header& header);
+std::expected<void, std::string> write_frame(RecordingOutput& output, const std::string& path,
+                                             const recorder::Frame& frame);
+std::expected<void, std::string> finish_recording(RecordingOutput& output, const std::string& path);
+
+}  // namespace nimbrel::rec

@@ -1,0 +1,90 @@
+#include "tools/rec/info.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "tools/rec/rec_fixtures.hpp"
+
+namespace nimbrel::rec::testing {
+namespace {
+
+Bytes numbered(std::uint32_t sn) {
+  Bytes out(12);
+  std::memcpy(out.data(), &sn, 4);
+  return out;
+}
+
+class InfoTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  std::string path_ = dir_.file("in.nbrlrec");
+
+  // One sample a millisecond, on topics A:TA (0) and B:TB (1).
+  void record(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& samples) {
+    std::vector<Sample> frames;
+    std::uint64_t t = 0;
+    for (const auto& [topic, sn] : samples)
+      frames.push_back({topic, t += 1'000'000, numbered(sn)});
+    write_recording(path_, recorder::fixtures::example_header(), frames);
+  }
+};
+
+TEST_F(InfoTest, CountsGapsRepeatsAndReorderingsPerTopic) {
+  record({{0, 1}, {0, 2}, {1, 7}, {0, 4}, {0, 4}, {0, 3}, {1, 10}});
+  const auto s = summarize(*open_input(path_), /*sequence_check=*/true);
+  ASSERT_EQ(s.topics.size(), 2u);
+  EXPECT_EQ(s.frames, 7u);
+  EXPECT_EQ(s.payload_bytes, 7u * 12);
+  EXPECT_TRUE(s.clean_end);
+  const auto counts = [](const TopicSummary& t) {
+    const auto& q = t.sequence;
+    return std::vector<std::uint64_t>{t.frames,  q.first,    q.last,
+                                      q.missing, q.repeated, q.backwards};
+  };
+  EXPECT_EQ(counts(s.topics[0]), (std::vector<std::uint64_t>{5, 1, 4, 0, 1, 1}));
+  EXPECT_EQ(counts(s.topics[1]), (std::vector<std::uint64_t>{2, 7, 10, 2, 0, 0}));  // 8, 9 missing
+}
+
+// The text is what nimbrel-recording-summary printed, so scripts reading it keep working.
+TEST_F(InfoTest, PrintsTheSummaryTextAndJson) {
+  record({{0, 1}, {0, 2}, {0, 3}});
+  RecRun run = rec({"info", "--sequence", path_});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, path_ +
+                         "\n"
+                         "topics: 2\n"
+                         "  A (TA): frames=3 bytes=36 span=0.002s rate=1000/s 0.02 MB/s\n"
+                         "    sequence 1..3: missing=0 repeated=0 backwards=0\n"
+                         "  B (TB): frames=0 bytes=0\n"
+                         "frames: 3 payload_bytes: 36 file_bytes: 183\n"
+                         "end: clean end at byte 183\n");
+  run = rec({"info", path_, "--json"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "{\"start_ns\":72623859790382856,\"topics\":[{\"name\":\"A\",\"type\":\"TA\","
+            "\"frames\":3,\"payload_bytes\":36,\"first_time_ns\":1000000,\"last_time_ns\":3000000,"
+            "\"span_s\":0.002,\"rate_hz\":1000},{\"name\":\"B\",\"type\":\"TB\",\"frames\":0,"
+            "\"payload_bytes\":0}],\"frames\":3,\"payload_bytes\":36,\"file_bytes\":183,"
+            "\"end\":{\"clean\":true,\"offset\":183,\"text\":\"clean end at byte 183\"}}\n");
+}
+
+TEST_F(InfoTest, ACutTailIsReportedWithStatusOne) {
+  record({{0, 1}, {0, 2}});
+  std::filesystem::resize_file(path_, std::filesystem::file_size(path_) - 3);
+  const RecRun run = rec({"info", path_});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("frames: 1 "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("end: frame cut short at byte 115"), std::string::npos) << run.out;
+}
+
+// A wall clock stepped back leaves frames out of time order; the span must not wrap around.
+TEST_F(InfoTest, FramesGoingBackInTimeGiveTheirTrueSpan) {
+  write_recording(path_, recorder::fixtures::example_header(),
+                  {{0, 5'000'000, numbered(1)}, {0, 1'000'000, numbered(2)}});
+  const auto s = summarize(*open_input(path_), false);
+  EXPECT_EQ(s.topics[0].last_time_ns - s.topics[0].first_time_ns, 4'000'000u);
+}
+
+}  // namespace
+}  // namespace nimbrel::rec::testing

@@ -1,0 +1,52 @@
+// Reads an MCAP file with @mcap/core and prints what it holds, one fact per line, so that the
+// export test can compare it with the recording. Throws on anything the library rejects.
+//   node check.mjs FILE.mcap
+import { crc32 } from "@foxglove/crc";
+import { McapIndexedReader, McapStreamReader } from "@mcap/core";
+import { open, readFile } from "node:fs/promises";
+
+const path = process.argv[2];
+const bytes = new Uint8Array(await readFile(path));
+const handle = await open(path, "r");
+const readable = {
+  size: async () => BigInt(bytes.length),
+  read: async (offset, length) => {
+    const out = new Uint8Array(Number(length));
+    await handle.read(out, 0, out.length, Number(offset));
+    return out;
+  },
+};
+const reader = await McapIndexedReader.Initialize({ readable });
+const lines = [];
+const hex = (data) => Buffer.from(data).toString("hex");
+
+for (const [id, channel] of reader.channelsById) {
+  const metadata = [...channel.metadata].map(([k, v]) => `${k}=${v}`).join(" ");
+  lines.push(`channel ${id} ${channel.topic} ${channel.messageEncoding} schema=${channel.schemaId} ${metadata}`);
+}
+const s = reader.statistics;
+lines.push(`statistics messages=${s.messageCount} channels=${s.channelCount} ` +
+  `metadata=${s.metadataCount} start=${s.messageStartTime} end=${s.messageEndTime}`);
+for (const [id, count] of s.channelMessageCounts) lines.push(`count ${id} ${count}`);
+lines.push(`chunks statistics=${s.chunkCount} indexes=${reader.chunkIndexes.length}`);
+for await (const m of reader.readMetadata()) {
+  lines.push(`metadata ${m.name} ${[...m.metadata].map(([k, v]) => `${k}=${v}`).join(" ")}`);
+}
+const messages = [];
+for await (const m of reader.readMessages({ validateCrcs: true })) {
+  messages.push(`message ${m.channelId} ${m.sequence} ${m.logTime} ${m.publishTime} ${hex(m.data)}`);
+}
+lines.push(...messages.sort());
+
+// A second, sequential pass over every record checks the chunk CRCs and the record framing.
+const stream = new McapStreamReader({ validateCrcs: true });
+stream.append(bytes);
+let streamed = 0;
+for (let record; (record = stream.nextRecord()); ) {
+  if (record.type === "Message") streamed++;
+}
+lines.push(`streamed ${streamed} done=${stream.done()}`);
+const dataCrc = crc32(bytes.subarray(0, Number(reader.dataEndOffset)));
+lines.push(`data_crc ${reader.dataSectionCrc === dataCrc ? "ok" : `bad ${reader.dataSectionCrc} != ${dataCrc}`}`);
+await handle.close();
+console.log(lines.join("\n"));
