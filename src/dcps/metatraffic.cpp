@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 #include <vector>
 
+#include "dcps/departures.hpp"
 #include "dcps/matching.hpp"
 #include "dcps/metrics_feed.hpp"
 #include "dcps/user_receive.hpp"
@@ -53,13 +55,22 @@ void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::T
 
 }  // namespace
 
-void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram) {
+void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  std::set<rtps::GuidPrefix> departed;
+  for (const auto& prefix : discovery::SpdpReader::departures_in(datagram)) {
+    if (auto participants = state.participants.lock()) {
+      if ((*participants)->erase(prefix)) departed.insert(prefix);
+    }
+  }
+  forget_participants(state, departed);
+
   std::uint64_t undecodable = 0;
   for (auto& participant : discovery::SpdpReader::participants_in(datagram, undecodable)) {
     if (participant.sender_prefix == state.prefix) continue;
     bool is_new = false;
     if (auto participants = state.participants.lock()) {
-      is_new = (*participants)->insert(participant);
+      is_new = (*participants)->insert(participant, now) ==
+               discovery::DiscoveredParticipantsCache::Insert::New;
       monitor::discovery_metrics().participants_known->set(
           static_cast<std::int64_t>((*participants)->size()));
     }
@@ -74,6 +85,7 @@ void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram) {
 }
 
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
+  forget_writers(state, events.removed_publications);
   if (!events.brings_endpoints()) return;
   // Every reader again: a writer skipped earlier for want of its participant's locator may be
   // matchable now. No local user writers exist, so subscriptions match nothing here.
@@ -81,7 +93,7 @@ void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
 }
 
 void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
-  if (has_consumer(datagram, rtps::Consumer::Spdp)) handle_spdp(state, datagram);
+  if (has_consumer(datagram, rtps::Consumer::Spdp)) handle_spdp(state, datagram, now);
   if (has_consumer(datagram, rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
   if (has_consumer(datagram, rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
   // The type lookup service and the secure builtin endpoints take their submessages here

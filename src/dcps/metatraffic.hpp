@@ -15,9 +15,10 @@
 
 namespace nimbrel::dcps {
 
-// Records the participants announced in the datagram and starts endpoint discovery with new
-// ones. Our own announcement, looped back by multicast, changes nothing.
-void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram);
+// Lets go of the participants that said goodbye, records those announced in the datagram and
+// starts endpoint discovery with new ones. Our own announcement, looped back by multicast,
+// changes nothing.
+void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now);
 
 // Where the endpoints discovered by one datagram are acted upon: an event with at least one
 // endpoint matches every local user reader against the cache again. Builtin-topic samples would

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "dcps/announce_locator.hpp"
+#include "dcps/goodbye.hpp"
 #include "dcps/metatraffic.hpp"
 #include "dcps/thread_tuning.hpp"
 #include "dcps/tick_loop.hpp"
@@ -176,14 +177,15 @@ DcpsRuntime::~DcpsRuntime() {
 }
 
 void DcpsRuntime::shutdown() {
-  state_->stop.store(true, std::memory_order_release);
   std::vector<RuntimeThread> threads;
   if (auto handles = threads_.lock()) {
     threads = std::move(**handles);
     (*handles)->clear();
-  } else {
-    return;
   }
+  // Only the first call finds the threads, so the goodbye is said once, while everything runs.
+  if (!threads.empty()) say_goodbye(*state_);
+  state_->stop.store(true, std::memory_order_release);
+  if (threads.empty()) return;
   // Joined outside the lock: a join waits up to a receive time-out.
   join_all(threads);
 }

@@ -31,6 +31,8 @@ struct RuntimeConfig {
   // 0 means a third of the lease.
   Duration liveliness_period{0};
   Duration lease_duration = std::chrono::seconds(100);
+  // Participants known at once; newcomers beyond it are refused until others leave.
+  std::size_t max_participants = discovery::DiscoveredParticipantsCache::default_max_participants;
   std::shared_ptr<Sink> sink = std::make_shared<NullSink>();
   transport::Ipv4Address spdp_multicast_group = discovery::default_spdp_multicast_group;
   // Interface of the multicast membership, and the announced address when no route is found.

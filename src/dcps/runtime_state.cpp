@@ -15,7 +15,7 @@ RuntimeState::RuntimeState(std::uint32_t domain_id_in, const rtps::GuidPrefix& p
       local_participant(local_participant_in),
       start_instant(start_instant_in),
       beacon(std::in_place, discovery::SpdpBeacon{.data = local_participant_in}),
-      participants(std::in_place),
+      participants(std::in_place, config.max_participants),
       sedp(std::in_place, prefix_in, rtps::nimbrel_vendor_id),
       wlp(std::in_place, prefix_in,
           wlp_pulse_period(config.liveliness_period, config.lease_duration)) {}

@@ -54,7 +54,7 @@ struct RuntimeState {
   std::atomic<bool> announce_soon{false};
 
   Guarded<discovery::SpdpBeacon> beacon;  // serialized by the tick thread only
-  // Inserted by both metatraffic threads; copied by API callers.
+  // Inserted and emptied by the receive threads, expired by nbrl-tick; copied by API callers.
   Guarded<discovery::DiscoveredParticipantsCache> participants;
   // Datagrams from nbrl-recv-meta, proxies from the SPDP hook (both metatraffic threads), ticks
   // from nbrl-tick, subscription announcements from API callers.

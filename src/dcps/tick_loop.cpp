@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "dcps/departures.hpp"
 #include "dcps/outbound.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/fatal.hpp"
@@ -69,6 +70,7 @@ void TickLoop::tick() {
   const Elapsed elapsed = state_.elapsed_since_start(now);
   const bool newcomer = state_.announce_soon.exchange(false, std::memory_order_acq_rel);
   if (now >= next_announcement_ || newcomer) announce_participant();
+  expire_participants(state_, elapsed);
   tick_sedp(elapsed);
   tick_wlp(elapsed);
   // No user writers exist in this system, so only the reader side ticks.

@@ -58,6 +58,7 @@ class WlpEndpoint {
   bool handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now);
 
   const std::map<rtps::GuidPrefix, LivelinessEntry>& liveliness() const { return liveliness_; }
+  void forget(const rtps::GuidPrefix& participant) { liveliness_.erase(participant); }
   std::uint64_t undecodable_pulses() const { return undecodable_pulses_; }
 
  private:

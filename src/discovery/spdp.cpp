@@ -5,6 +5,8 @@
 #include <variant>
 
 #include "foundation/saturating.hpp"
+#include "rtps/datagram.hpp"
+#include "rtps/lifecycle.hpp"
 #include "rtps/submessages.hpp"
 
 namespace nimbrel::discovery {
@@ -15,6 +17,17 @@ constexpr std::uint64_t spdp_port_base = 7400;
 constexpr std::uint64_t spdp_domain_gain = 250;
 constexpr std::uint64_t max_udp_port = 65535;
 constexpr std::int64_t ns_per_second = 1'000'000'000;
+
+// An infinite lease (DDSI-RTPS 2.5 section 9.3.2) never runs out.
+Elapsed lease_deadline(Elapsed now, rtps::RtpsDuration lease) {
+  if (lease.seconds == std::numeric_limits<std::int32_t>::max()) {
+    return Elapsed{Duration::max()};
+  }
+  const std::int64_t seconds = std::max(lease.seconds, std::int32_t{0});
+  const auto fraction_ns =
+      static_cast<std::int64_t>((std::uint64_t{lease.fraction} * ns_per_second) >> 32);
+  return now + Duration(seconds * ns_per_second + fraction_ns);
+}
 
 }  // namespace
 
@@ -69,6 +82,29 @@ rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize() {
                                     vendor_id, std::span(&announcement, 1));
 }
 
+rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize_goodbye() {
+  if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
+    return std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow"));
+  }
+  const rtps::Guid& guid = data.participant_guid;
+  rtps::ParameterList key;
+  key.push_guid(rtps::pid::participant_guid, guid);
+  std::vector<std::byte> payload{std::byte{0}, std::byte{0x03}, std::byte{0}, std::byte{0}};
+  if (auto ok = key.write_to(payload, /*little_endian=*/true); !ok) {
+    return std::unexpected(ok.error());
+  }
+  rtps::DataSubmessage goodbye;
+  goodbye.reader_id = rtps::entity_ids::spdp_reader;
+  goodbye.writer_id = rtps::entity_ids::spdp_writer;
+  goodbye.writer_sn = next_sequence++;
+  goodbye.inline_qos =
+      rtps::lifecycle_qos(guid.to_bytes(), rtps::change_kind::not_alive_disposed_unregistered);
+  goodbye.key_flag = true;
+  goodbye.serialized_payload = SharedBytes::adopt(std::move(payload));
+  return rtps::encode_data_datagram(guid.prefix, rtps::protocol_version_2_5, vendor_id,
+                                    std::span(&goodbye, 1));
+}
+
 std::string to_string(const SpdpError& error) {
   switch (error.kind) {
     case SpdpError::Kind::Wire:
@@ -97,6 +133,7 @@ std::vector<DiscoveredParticipant> SpdpReader::participants_in(
     if (received.consumer != rtps::Consumer::Spdp) continue;
     const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
     if (data == nullptr || data->writer_id != rtps::entity_ids::spdp_writer) continue;
+    if (rtps::change_kind_of(*data) != rtps::change_kind::alive) continue;
     auto participant = parse(received.state, *data);
     if (participant) {
       found.push_back(std::move(*participant));
@@ -107,11 +144,76 @@ std::vector<DiscoveredParticipant> SpdpReader::participants_in(
   return found;
 }
 
-bool DiscoveredParticipantsCache::insert(DiscoveredParticipant participant) {
+std::vector<rtps::GuidPrefix> SpdpReader::departures_in(const rtps::ReceivedDatagram& datagram) {
+  std::vector<rtps::GuidPrefix> departed;
+  for (const auto& received : datagram.submessages) {
+    if (received.consumer != rtps::Consumer::Spdp) continue;
+    const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
+    if (data == nullptr) continue;
+    if (auto prefix = departed_participant(*data)) departed.push_back(*prefix);
+  }
+  return departed;
+}
+
+DiscoveredParticipantsCache::Insert DiscoveredParticipantsCache::insert(
+    DiscoveredParticipant participant, Elapsed now) {
   const auto key = participant.data.participant_guid.prefix;
-  auto [it, inserted] = entries_.try_emplace(key, std::move(participant));
-  if (!inserted) it->second = std::move(participant);
-  return inserted;
+  const Elapsed deadline = lease_deadline(now, participant.data.lease_duration);
+  auto it = entries_.find(key);
+  if (it == entries_.end() && entries_.size() >= max_participants_) {
+    saturating_increment(refused_);
+    return Insert::Refused;
+  }
+  const bool is_new = it == entries_.end();
+  if (is_new) {
+    entries_.emplace(key, std::move(participant));
+  } else {
+    it->second = std::move(participant);
+    deadlines_.erase({deadline_of_[key], key});
+  }
+  deadlines_.insert({deadline, key});
+  deadline_of_[key] = deadline;
+  return is_new ? Insert::New : Insert::Refreshed;
+}
+
+bool DiscoveredParticipantsCache::erase(const rtps::GuidPrefix& prefix) {
+  auto deadline = deadline_of_.find(prefix);
+  if (deadline == deadline_of_.end()) return false;
+  deadlines_.erase({deadline->second, prefix});
+  deadline_of_.erase(deadline);
+  entries_.erase(prefix);
+  return true;
+}
+
+std::vector<rtps::GuidPrefix> DiscoveredParticipantsCache::expire(Elapsed now) {
+  std::vector<rtps::GuidPrefix> expired;
+  while (!deadlines_.empty() && deadlines_.begin()->first < now) {
+    const rtps::GuidPrefix prefix = deadlines_.begin()->second;
+    deadlines_.erase(deadlines_.begin());
+    deadline_of_.erase(prefix);
+    entries_.erase(prefix);
+    expired.push_back(prefix);
+  }
+  return expired;
+}
+
+std::optional<rtps::GuidPrefix> departed_participant(const rtps::DataSubmessage& data) {
+  if (data.writer_id != rtps::entity_ids::spdp_writer) return std::nullopt;
+  const std::uint8_t kind = rtps::change_kind_of(data);
+  if (kind == rtps::change_kind::alive) return std::nullopt;
+  if (auto key = rtps::key_hash_of(data)) return rtps::Guid::from_bytes(*key).prefix;
+  // Without a key hash the payload holds the key: the participant GUID.
+  const auto payload = data.serialized_payload.span();
+  if (payload.size() < 4 || payload[0] != std::byte{0}) return std::nullopt;
+  const bool le = payload[1] == std::byte{0x03};
+  if (!le && payload[1] != std::byte{0x02}) return std::nullopt;
+  auto list = rtps::ParameterList::from_bytes(payload.subspan(4), le);
+  if (!list) return std::nullopt;
+  const rtps::Parameter* guid = list->find(rtps::pid::participant_guid);
+  if (guid == nullptr) return std::nullopt;
+  auto participant = guid->read_guid();
+  if (!participant) return std::nullopt;
+  return participant->prefix;
 }
 
 const DiscoveredParticipant* DiscoveredParticipantsCache::find(

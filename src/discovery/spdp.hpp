@@ -11,7 +11,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/shared_bytes.hpp"
@@ -63,6 +65,9 @@ struct SpdpBeacon {
   // One datagram with a single DATA from the SPDP writer. Counts an announcement even when it
   // fails, so the counter tracks attempts.
   rtps::WireResult<std::vector<std::byte>> serialize();
+  // The goodbye: one DATA that disposes and unregisters this participant, so that peers let go
+  // of it (and of every writer's state kept for its readers) at once rather than after the lease.
+  rtps::WireResult<std::vector<std::byte>> serialize_goodbye();
 };
 
 struct DiscoveredParticipant {
@@ -93,26 +98,48 @@ struct SpdpReader {
   // does not decode is counted in `undecodable` and passed over, so its neighbours still count.
   static std::vector<DiscoveredParticipant> participants_in(const rtps::ReceivedDatagram& datagram,
                                                             std::uint64_t& undecodable);
+  // The participants whose goodbye the datagram carries.
+  static std::vector<rtps::GuidPrefix> departures_in(const rtps::ReceivedDatagram& datagram);
   // One SPDP DATA, with the receiver state it arrived under.
   static std::expected<DiscoveredParticipant, SpdpError> parse(const rtps::ReceiverState& state,
                                                                const rtps::DataSubmessage& data);
 };
 
-// Only grows: the lease announced by a participant is kept, not enforced.
+// Every participant heard and not yet gone. A participant silent for its announced lease expires;
+// beyond `max_participants` newcomers are refused and counted, so that no sender can grow the
+// cache (and all that hangs on each entry) without bound.
 class DiscoveredParticipantsCache {
  public:
   using Map = std::map<rtps::GuidPrefix, DiscoveredParticipant>;
+  static constexpr std::size_t default_max_participants = 4096;
 
-  // Keyed by the prefix of the participant GUID inside the data, not by the sender's prefix.
-  // True when the participant is new; a known one is replaced.
-  bool insert(DiscoveredParticipant participant);
+  explicit DiscoveredParticipantsCache(std::size_t max_participants = default_max_participants)
+      : max_participants_(max_participants) {}
+
+  enum class Insert { New, Refreshed, Refused };
+  // Keyed by the prefix of the participant GUID inside the data, not by the sender's prefix. A
+  // known participant is replaced and its lease starts again at `now`.
+  Insert insert(DiscoveredParticipant participant, Elapsed now);
+  // False when it was not known.
+  bool erase(const rtps::GuidPrefix& prefix);
+  // Removes and returns every participant whose lease ran out before `now`.
+  std::vector<rtps::GuidPrefix> expire(Elapsed now);
 
   const DiscoveredParticipant* find(const rtps::GuidPrefix& prefix) const;
   const Map& entries() const { return entries_; }
   std::size_t size() const { return entries_.size(); }
+  std::uint64_t refused() const { return refused_; }
 
  private:
   Map entries_;
+  // Lease deadline of each entry, earliest first.
+  std::set<std::pair<Elapsed, rtps::GuidPrefix>> deadlines_;
+  std::map<rtps::GuidPrefix, Elapsed> deadline_of_;
+  std::size_t max_participants_;
+  std::uint64_t refused_ = 0;
 };
+
+// The participant a goodbye names: DATA from the SPDP writer that disposes or unregisters.
+std::optional<rtps::GuidPrefix> departed_participant(const rtps::DataSubmessage& data);
 
 }  // namespace nimbrel::discovery

@@ -19,7 +19,8 @@ WireResult<EncodedBody> DataSubmessage::write_body(bool little_endian) const {
   EncodedBody out;
   out.flags = static_cast<std::uint8_t>(
       flag_if(little_endian, endianness_flag) | flag_if(inline_qos.has_value(), flag_inline_qos) |
-      flag_data | flag_if(key_flag, flag_key) |
+      // A payload is either the data or the key, never both (DDSI-RTPS 2.5 section 9.4.5.3).
+      flag_if(!key_flag, flag_data) | flag_if(key_flag, flag_key) |
       flag_if(non_standard_payload_flag, flag_non_standard_payload));
   out.bytes.reserve(data_fixed_size + serialized_payload.size());
   WireWriter w(out.bytes, little_endian);

@@ -8,36 +8,12 @@
 #include "foundation/fatal.hpp"
 #include "foundation/saturating.hpp"
 #include "rtps/datagram.hpp"
-#include "rtps/parameter_list.hpp"
+#include "rtps/lifecycle.hpp"
 
 namespace nimbrel::rtps {
 namespace {
 
 constexpr SequenceNumber sn_max = std::numeric_limits<SequenceNumber>::max();
-
-std::optional<KeyHash> key_hash_of(const DataSubmessage& data) {
-  if (!data.inline_qos) return std::nullopt;
-  const Parameter* p = data.inline_qos->find(pid::key_hash);
-  if (p == nullptr || p->value.size() != KeyHash{}.size()) return std::nullopt;
-  KeyHash hash{};
-  std::ranges::transform(p->value, hash.begin(),
-                         [](std::byte b) { return static_cast<std::uint8_t>(b); });
-  return hash;
-}
-
-// PID_STATUS_INFO of DDSI-RTPS 2.5: bit 0 of the last byte disposes, bit 1 unregisters.
-std::uint8_t change_kind_of(const DataSubmessage& data) {
-  if (!data.key_flag || !data.inline_qos) return change_kind::alive;
-  const Parameter* p = data.inline_qos->find(pid::status_info);
-  if (p == nullptr || p->value.size() != 4) return change_kind::alive;
-  const auto flags = static_cast<std::uint8_t>(p->value[3]);
-  const bool disposed = (flags & 0x01) != 0;
-  const bool unregistered = (flags & 0x02) != 0;
-  if (disposed && unregistered) return change_kind::not_alive_disposed_unregistered;
-  if (disposed) return change_kind::not_alive_disposed;
-  if (unregistered) return change_kind::not_alive_unregistered;
-  return change_kind::alive;
-}
 
 }  // namespace
 
@@ -81,6 +57,17 @@ bool ReliableReader::set_writer_locators(const Guid& writer, std::vector<Locator
   proxy.unicast_locators = std::move(unicast);
   proxy.multicast_locators = std::move(multicast);
   return true;
+}
+
+std::size_t ReliableReader::remove_writer_proxies_if(const std::function<bool(const Guid&)>& gone) {
+  const std::size_t removed = std::erase_if(
+      states_, [&](const WriterProxyState& state) { return gone(state.proxy.remote_writer_guid); });
+  if (removed == 0) return 0;
+  // One pass for however many went, so that a mass expiry costs no more than a rebuild.
+  index_.clear();
+  for (std::size_t i = 0; i < states_.size(); ++i)
+    index_.emplace(states_[i].proxy.remote_writer_guid, i);
+  return removed;
 }
 
 const WriterProxyState* ReliableReader::writer_proxy_state(const Guid& writer) const {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -58,6 +59,8 @@ class ReliableReader {
   // is matched again goes on where it was. False when no proxy for `writer` exists.
   bool set_writer_locators(const Guid& writer, std::vector<Locator> unicast,
                            std::vector<Locator> multicast);
+  // Drops the proxies of writers that are gone, with all they hold; gives how many.
+  std::size_t remove_writer_proxies_if(const std::function<bool(const Guid&)>& gone);
 
   // `source` is the GUID prefix of the sending participant: the datagram header's, or that of the
   // INFO_SRC before the submessage. With the writerId it names the writer.

@@ -101,6 +101,11 @@ ReaderProxy* ReliableWriter::find_proxy(const Guid& reader_guid) {
   return it == proxies_.end() ? nullptr : &*it;
 }
 
+std::size_t ReliableWriter::remove_reader_proxies_if(const std::function<bool(const Guid&)>& gone) {
+  return std::erase_if(proxies_,
+                       [&](const ReaderProxy& proxy) { return gone(proxy.remote_reader_guid); });
+}
+
 const ReaderProxy* ReliableWriter::find_reader_proxy(const Guid& reader_guid) const {
   auto it = std::ranges::find(proxies_, reader_guid, &ReaderProxy::remote_reader_guid);
   return it == proxies_.end() ? nullptr : &*it;
@@ -132,6 +137,25 @@ WireResult<Datagrams> ReliableWriter::write(std::span<const std::byte> payload) 
                                encapsulation_rewrite(proxy, stored));
     if (!built) return std::unexpected(built.error());
     push_all(out, std::move(*built));
+  }
+  return out;
+}
+
+WireResult<Datagrams> ReliableWriter::write_last(DataSubmessage data) {
+  if (last_sn_ == sn_max) return fail("sequence number overflow");
+  data.writer_id = guid_.entity_id;
+  data.writer_sn = ++last_sn_;
+  auto body = data.write_body(/*little_endian=*/true);
+  if (!body) return std::unexpected(body.error());
+  Datagrams out;
+  for (std::size_t i = 0; i < proxies_.size(); ++i) {
+    MessageBuilder builder(guid_.prefix, vendor_id_, targets_for(i), mtu_);
+    if (auto ok =
+            builder.append(submessage_id::data, body->flags, body->bytes, out, BodyLabel::Data);
+        !ok) {
+      return std::unexpected(ok.error());
+    }
+    if (auto last = builder.finish()) out.push_back(std::move(*last));
   }
   return out;
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -52,10 +53,15 @@ class ReliableWriter {
   // Replaces the proxy with the same reader GUID, or appends; the next tick heartbeats.
   void add_reader_proxy(ReaderProxy proxy);
   bool remove_reader_proxy(const Guid& reader_guid);
+  // Drops the proxies of readers that are gone; gives how many.
+  std::size_t remove_reader_proxies_if(const std::function<bool(const Guid&)>& gone);
 
   // Stores the sample (one copy of `payload`) and gives the datagrams for the in-step readers.
   // On failure after storing, the change stays and is served by repair.
   WireResult<Datagrams> write(std::span<const std::byte> payload);
+  // The last words of a writer about to go: `data` (numbered here, after everything written) is
+  // sent once to every matched reader and not kept for repair.
+  WireResult<Datagrams> write_last(DataSubmessage data);
   WireResult<Datagrams> tick(Elapsed now);
 
   void handle_acknack(const Guid& reader_guid, SequenceNumber base,

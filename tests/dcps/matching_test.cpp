@@ -88,7 +88,8 @@ TEST_F(MatchingTest, WriterOfAnUnheardParticipantWaitsForALaterEvent) {
 
   (*state_->participants.lock())
       ->insert({.data = testing::participant_data(writer_a, testing::remote_user),
-                .sender_prefix = writer_a});
+                .sender_prefix = writer_a},
+               Elapsed{});
   another_sedp_event();
   EXPECT_NE(proxy(registered.entity_id), nullptr);
   EXPECT_EQ(slot(registered.entity_id).matched_writers.count(writer_guid), 1u);

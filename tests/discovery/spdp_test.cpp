@@ -207,18 +207,70 @@ DiscoveredParticipant heard(const GuidPrefix& prefix, const GuidPrefix& sender, 
   return {std::move(data), sender, {0x01, 0x10}};
 }
 
+using Insert = DiscoveredParticipantsCache::Insert;
+
 TEST(ParticipantsCache, KeyedByParticipantGuidAndReplacedOnReannouncement) {
   DiscoveredParticipantsCache cache;
-  EXPECT_TRUE(cache.insert(heard(remote_prefix, /*sender=*/golden_prefix, 1)));
-  EXPECT_TRUE(cache.insert(heard(local_prefix, /*sender=*/local_prefix, 2)));
+  EXPECT_EQ(cache.insert(heard(remote_prefix, /*sender=*/golden_prefix, 1), {}), Insert::New);
+  EXPECT_EQ(cache.insert(heard(local_prefix, /*sender=*/local_prefix, 2), {}), Insert::New);
 
   // Heard again, through another sender: the same entry, now holding the new data.
   const auto again = heard(remote_prefix, /*sender=*/local_prefix, 3);
-  EXPECT_FALSE(cache.insert(again));
+  EXPECT_EQ(cache.insert(again, {}), Insert::Refreshed);
   EXPECT_EQ(cache.size(), 2u);
   ASSERT_NE(cache.find(remote_prefix), nullptr);
   EXPECT_EQ(*cache.find(remote_prefix), again);
   EXPECT_EQ(cache.find(golden_prefix), nullptr);
+}
+
+// A participant lasts its announced lease from the last time it was heard; an infinite lease
+// never runs out; beyond the cap newcomers are refused, and a departure makes room.
+TEST(ParticipantsCache, LeasesExpireAndTheCapHolds) {
+  auto with_lease = [](const GuidPrefix& prefix, rtps::RtpsDuration lease) {
+    auto p = heard(prefix, prefix, 0);
+    p.data.lease_duration = lease;
+    return p;
+  };
+  constexpr GuidPrefix third{0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5,
+                             0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB};
+  DiscoveredParticipantsCache cache(/*max_participants=*/2);
+  ASSERT_EQ(cache.insert(with_lease(remote_prefix, {10, 0x80000000u}), Elapsed::from_secs(0)),
+            Insert::New);
+  ASSERT_EQ(cache.insert(with_lease(local_prefix, {0x7FFFFFFF, 0xFFFFFFFFu}), Elapsed{}),
+            Insert::New);
+  EXPECT_EQ(cache.insert(with_lease(third, {1, 0}), Elapsed{}), Insert::Refused);
+  EXPECT_EQ(cache.refused(), 1u);
+
+  // Heard again at 5 s: its 10.5 s lease now ends at 15.5 s.
+  cache.insert(with_lease(remote_prefix, {10, 0x80000000u}), Elapsed::from_secs(5));
+  EXPECT_TRUE(cache.expire(Elapsed::from_millis(15'500)).empty());
+  EXPECT_EQ(cache.expire(Elapsed::from_millis(15'501)), std::vector<GuidPrefix>{remote_prefix});
+  EXPECT_TRUE(cache.expire(Elapsed::from_secs(1'000'000)).empty());
+
+  EXPECT_EQ(cache.insert(with_lease(third, {1, 0}), Elapsed{}), Insert::New);
+  EXPECT_TRUE(cache.erase(third));
+  EXPECT_FALSE(cache.erase(third));
+  EXPECT_TRUE(cache.expire(Elapsed::from_secs(2)).empty());
+  EXPECT_EQ(cache.size(), 1u);
+}
+
+// The goodbye names the participant by key hash and by its key payload alike.
+TEST(SpdpReader, ReadsAGoodbye) {
+  SpdpBeacon beacon{.data = local_participant_data(local())};
+  const auto goodbye = beacon.serialize_goodbye().value();
+  EXPECT_EQ(SpdpReader::departures_in(received(SharedBytes::copy_of(goodbye))),
+            std::vector<GuidPrefix>{local_prefix});
+  std::uint64_t undecodable = 0;
+  EXPECT_TRUE(
+      SpdpReader::participants_in(received(SharedBytes::copy_of(goodbye)), undecodable).empty());
+  EXPECT_EQ(undecodable, 0u);
+
+  auto data = std::get<rtps::DataSubmessage>(
+      rtps::decode_datagram(SharedBytes::copy_of(goodbye)).value().submessages.at(0));
+  data.inline_qos->parameters.erase(data.inline_qos->parameters.begin());  // the key hash
+  EXPECT_EQ(departed_participant(data), local_prefix);
+  data.key_flag = false;  // a DATA without its key is no goodbye
+  EXPECT_EQ(departed_participant(data), std::nullopt);
 }
 
 }  // namespace

@@ -143,5 +143,21 @@ TEST_F(RecorderBridgeDdsperfTest, SigintDuringAFullRateRecordingDrains) {
   EXPECT_TRUE(consecutive(seqs));
 }
 
+// A recorder that stops says goodbye, so the reliable keep-all publisher lets go of its reader at
+// once: a second recorder started right after gets the full stream. Without the goodbye the
+// publisher blocked on the vanished reader and the second recorder got about a sixth of it.
+TEST_F(RecorderBridgeDdsperfTest, StoppingLeavesThePublisherAtFullRate) {
+  start_running_publishers(1, "1000Hz", "100");
+  start_bridge({"--duration", "5s"});
+  EXPECT_TRUE(consecutive(finished_recording(100)));
+  start_bridge({"--duration", "10s"});
+  const auto seqs = finished_recording(100);
+  std::printf("second recorder: %zu samples, %u to %u\n", seqs.size(),
+              seqs.empty() ? 0 : seqs.front(), seqs.empty() ? 0 : seqs.back());
+  EXPECT_TRUE(consecutive(seqs));
+  // About 10,000 at full rate; a stalled publisher gave 1,750.
+  EXPECT_GE(seqs.size(), 5000u);
+}
+
 }  // namespace
 }  // namespace nimbrel::testing

@@ -204,7 +204,8 @@ std::vector<Golden> goldens() {
       // Inline QoS errors count from the start of the list, 20 bytes into the body.
       {{0, eof(20, 0)}, {20, eof(4, 0)}, {24, eof(16, 4)}, {40, eof(4, 20)}, {44, std::nullopt}}});
 
-  g.push_back({"DataKeyNonStandard", submessage_id::data, 0x1D,
+  // E|K|N: a key payload is never flagged as data as well.
+  g.push_back({"DataKeyNonStandard", submessage_id::data, 0x19,
       bytes({0x34, 0x12,                                    // extraFlags
              0x10, 0x00,                                    // octetsToInlineQos 16
              0x00, 0x00, 0x00, 0x00,                        // readerId unknown

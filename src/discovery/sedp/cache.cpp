@@ -33,6 +33,15 @@ bool EndpointTable<Record>::erase(const rtps::Guid& key) {
   return true;
 }
 
+template <typename Record>
+void EndpointTable<Record>::erase_participant(const rtps::GuidPrefix& participant) {
+  auto it = by_participant_.find(participant);
+  if (it == by_participant_.end()) return;
+  for (const auto& [time, guid] : it->second)
+    entries_.erase(guid);
+  by_participant_.erase(it);
+}
+
 template class EndpointTable<rtps::PublicationBuiltinTopicData>;
 template class EndpointTable<rtps::SubscriptionBuiltinTopicData>;
 

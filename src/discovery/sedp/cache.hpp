@@ -31,6 +31,8 @@ class EndpointTable {
   void insert(Record record, Elapsed time);
   // False when the endpoint is not known.
   bool erase(const rtps::Guid& key);
+  // Every endpoint of the participant.
+  void erase_participant(const rtps::GuidPrefix& participant);
   const Entries& entries() const { return entries_; }
 
  private:
@@ -55,6 +57,10 @@ class DiscoveredEndpointsCache {
   }
   bool erase_publication(const rtps::Guid& endpoint) { return publications_.erase(endpoint); }
   bool erase_subscription(const rtps::Guid& endpoint) { return subscriptions_.erase(endpoint); }
+  void erase_participant(const rtps::GuidPrefix& participant) {
+    publications_.erase_participant(participant);
+    subscriptions_.erase_participant(participant);
+  }
 
   const std::map<rtps::Guid, std::pair<rtps::PublicationBuiltinTopicData, Elapsed>>& publications()
       const {

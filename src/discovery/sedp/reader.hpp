@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,9 @@ class SedpDetector {
   SedpDetector(const rtps::Guid& guid, rtps::VendorId vendor_id);
 
   void add_writer_proxy(rtps::WriterProxy proxy) { reader_.add_writer_proxy(std::move(proxy)); }
+  void remove_writer_proxies_if(const std::function<bool(const rtps::Guid&)>& gone) {
+    reader_.remove_writer_proxies_if(gone);
+  }
 
   // What is now deliverable in order. A sample that does not decode is counted in
   // `undecodable_records` and skipped: it was received, so it is not asked for again, and its

@@ -56,6 +56,17 @@ void SedpStack::on_participant_discovered(const DiscoveredParticipant& participa
     add_reader(subscriptions_writer_, ids::sedp_subscriptions_reader);
 }
 
+void SedpStack::on_participants_removed(const std::set<rtps::GuidPrefix>& gone) {
+  if (gone.empty()) return;
+  const auto of_gone = [&](const rtps::Guid& guid) { return gone.contains(guid.prefix); };
+  publications_writer_.remove_reader_proxies_if(of_gone);
+  subscriptions_writer_.remove_reader_proxies_if(of_gone);
+  publications_reader_.remove_writer_proxies_if(of_gone);
+  subscriptions_reader_.remove_writer_proxies_if(of_gone);
+  for (const auto& prefix : gone)
+    cache_.erase_participant(prefix);
+}
+
 std::optional<SedpStack::Detector> SedpStack::detector_for(const rtps::EntityId& reader_id,
                                                            const rtps::EntityId& writer_id) {
   if (reader_id == ids::sedp_publications_reader) return Detector::Publications;
@@ -169,6 +180,17 @@ rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed no
   auto subscriptions = subscriptions_reader_.tick_outbound(now);
   if (!subscriptions) return std::unexpected(subscriptions.error());
   append(out, std::move(*subscriptions));
+  return out;
+}
+
+rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscriptions_gone(
+    const std::vector<rtps::Guid>& subscriptions) {
+  std::vector<rtps::OutboundDatagram> out;
+  for (const auto& endpoint : subscriptions) {
+    auto datagrams = write_endpoint_goodbye(subscriptions_writer_, endpoint);
+    if (!datagrams) return std::unexpected(datagrams.error());
+    append(out, std::move(*datagrams));
+  }
   return out;
 }
 

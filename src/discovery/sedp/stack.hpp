@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "discovery/sedp/cache.hpp"
@@ -49,12 +50,19 @@ class SedpStack {
   // announcement adds nothing.
   void on_participant_discovered(const DiscoveredParticipant& participant);
 
+  // Forgets the participants: their proxies, pending repairs and cached endpoints.
+  void on_participants_removed(const std::set<rtps::GuidPrefix>& gone);
+
   // The SEDP submessages of a received datagram: records delivered by the detectors are stored in
   // the cache and returned, disposed or unregistered endpoints leave it.
   SedpEvents handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now);
 
   // Heartbeats and repairs of both announcers, then the acknowledgements of both detectors.
   rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick(Elapsed now);
+
+  // The goodbye of local subscriptions, for the moment this participant leaves.
+  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_subscriptions_gone(
+      const std::vector<rtps::Guid>& subscriptions);
 
   // Encodes the subscription as PL_CDR_LE and writes it to the subscriptions announcer; the caller
   // sends the datagrams.

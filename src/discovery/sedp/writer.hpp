@@ -14,6 +14,10 @@ namespace nimbrel::discovery {
 // No reader proxies at start; the defaults of `ReliableWriterConfig` are the SEDP settings.
 rtps::ReliableWriter make_sedp_writer(const rtps::Guid& guid, rtps::VendorId vendor_id);
 
+// Disposes and unregisters the local endpoint, once, for the writer's last words.
+rtps::WireResult<rtps::Datagrams> write_endpoint_goodbye(rtps::ReliableWriter& writer,
+                                                         const rtps::Guid& endpoint);
+
 // Stores the record as PL_CDR_LE; the datagrams reach the readers already in step.
 rtps::WireResult<rtps::Datagrams> write_subscription(
     rtps::ReliableWriter& writer, const rtps::SubscriptionBuiltinTopicData& subscription);
