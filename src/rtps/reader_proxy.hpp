@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/time.hpp"
 #include "rtps/data_representation.hpp"
 #include "rtps/wire_types.hpp"
 
@@ -27,6 +28,9 @@ struct ReaderProxy {
   std::int16_t data_representation = data_representation::xcdr1;
   std::set<SequenceNumber> requested_changes{};
   std::map<SequenceNumber, std::set<FragmentNumber>> requested_fragments{};
+  // Heartbeats since the reader last answered, and when the last one left.
+  std::uint32_t unanswered_heartbeats = 0;
+  std::optional<Elapsed> last_heartbeat{};
 
   // Everything below `base` is acknowledged; requests at or below it are dropped.
   void acked_changes_set(SequenceNumber base);

@@ -75,6 +75,9 @@ ReliableWriter::ReliableWriter(ReliableWriterConfig config)
       proxies_(std::move(config.reader_proxies)),
       history_(config.history, config.max_samples),
       heartbeat_period_(config.heartbeat_period),
+      heartbeats_before_backoff_(config.heartbeats_before_backoff),
+      max_heartbeat_period_(config.max_heartbeat_period),
+      max_heartbeats_per_tick_(config.max_heartbeats_per_tick),
       mtu_(config.mtu),
       fragment_size_(config.fragment_size) {
   if (fragment_size_ == 0) fatal("fragment_size must be > 0");
@@ -87,7 +90,6 @@ void ReliableWriter::add_reader_proxy(ReaderProxy proxy) {
   } else {
     proxies_.push_back(std::move(proxy));
   }
-  last_heartbeat_.reset();
 }
 
 bool ReliableWriter::remove_reader_proxy(const Guid& reader_guid) {
@@ -257,18 +259,45 @@ bool ReliableWriter::has_fragment(std::size_t sample_size, FragmentNumber fragme
   return fragment != 0 && std::uint64_t{fragment - 1} * fragment_size_ < sample_size;
 }
 
-WireResult<Datagrams> ReliableWriter::tick(Elapsed now) {
+bool ReliableWriter::heartbeat_due(const ReaderProxy& proxy, Elapsed now) const {
+  if (history_.empty()) return false;
+  if (!proxy.last_heartbeat) return true;
+  Duration period = heartbeat_period_;
+  for (std::uint32_t n = heartbeats_before_backoff_;
+       n < proxy.unanswered_heartbeats && period < max_heartbeat_period_; ++n) {
+    period *= 2;
+  }
+  period = std::min(period, std::max(max_heartbeat_period_, heartbeat_period_));
   // A clock that went backwards counts as no time elapsed.
-  const bool heartbeat_due =
-      !history_.empty() &&
-      (!last_heartbeat_ || std::max(now - *last_heartbeat_, Duration::zero()) >= heartbeat_period_);
+  return std::max(now - *proxy.last_heartbeat, Duration::zero()) >= period;
+}
+
+WireResult<Datagrams> ReliableWriter::tick(Elapsed now) {
   Datagrams out;
-  for (std::size_t i = 0; i < proxies_.size(); ++i) {
-    if (auto ok = tick_proxy(proxies_[i], targets_for(i), heartbeat_due, out); !ok) {
+  const std::size_t n = proxies_.size();
+  std::size_t heartbeats = 0;
+  std::optional<std::size_t> first_left_waiting;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::size_t i = (first_proxy_ + k) % n;
+    ReaderProxy& proxy = proxies_[i];
+    bool heartbeat = heartbeat_due(proxy, now);
+    if (heartbeat && heartbeats == max_heartbeats_per_tick_) {
+      if (!first_left_waiting) first_left_waiting = i;
+      heartbeat = false;
+    }
+    if (!heartbeat && proxy.requested_changes.empty() && proxy.requested_fragments.empty()) {
+      continue;
+    }
+    if (heartbeat) {
+      ++heartbeats;
+      proxy.last_heartbeat = now;
+      saturating_increment(proxy.unanswered_heartbeats);
+    }
+    if (auto ok = tick_proxy(proxy, targets_for(i), heartbeat, out); !ok) {
       return std::unexpected(ok.error());
     }
   }
-  if (heartbeat_due && !proxies_.empty()) last_heartbeat_ = now;
+  first_proxy_ = first_left_waiting.value_or(0);
   return out;
 }
 
@@ -354,6 +383,7 @@ void ReliableWriter::handle_acknack(const Guid& reader_guid, SequenceNumber base
     saturating_increment(counters_.unknown_readers);
     return;
   }
+  proxy->unanswered_heartbeats = 0;
   proxy->acked_changes_set(base);
   proxy->add_requested_changes(requested);
 }
@@ -371,6 +401,7 @@ void ReliableWriter::handle_nackfrag(const Guid& reader_guid, const NackFragSubm
     saturating_increment(counters_.unknown_readers);
     return;
   }
+  proxy->unanswered_heartbeats = 0;
   saturating_increment(nackfrag_count_);
   const auto fragments = nackfrag.fragment_number_state.members();
   proxy->add_requested_fragments(nackfrag.writer_sn, fragments);

@@ -29,6 +29,12 @@ struct ReliableWriterConfig {
   HistoryPolicy history = HistoryPolicy::keep_last(256);
   std::size_t max_samples = 256;
   Duration heartbeat_period = std::chrono::milliseconds(100);
+  // A reader that leaves this many heartbeats unanswered is heartbeated ever more rarely, the
+  // period doubling up to the ceiling: a vanished peer costs little until it is forgotten.
+  std::uint32_t heartbeats_before_backoff = 4;
+  Duration max_heartbeat_period = std::chrono::seconds(5);
+  // Readers heartbeated in one tick at most; the others take their turn on the next ticks.
+  std::size_t max_heartbeats_per_tick = 256;
   std::uint32_t mtu = 1472;
   std::uint32_t fragment_size = 1344;
 };
@@ -109,6 +115,7 @@ class ReliableWriter {
   bool has_fragment(std::size_t sample_size, FragmentNumber fragment) const;
   WireResult<void> tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
                               bool heartbeat_due, Datagrams& out);
+  bool heartbeat_due(const ReaderProxy& proxy, Elapsed now) const;
   ReaderProxy* find_proxy(const Guid& reader_guid);
 
   Guid guid_;
@@ -116,7 +123,10 @@ class ReliableWriter {
   std::vector<ReaderProxy> proxies_;
   HistoryCache history_;
   Duration heartbeat_period_;
-  std::optional<Elapsed> last_heartbeat_;
+  std::uint32_t heartbeats_before_backoff_;
+  Duration max_heartbeat_period_;
+  std::size_t max_heartbeats_per_tick_;
+  std::size_t first_proxy_ = 0;  // where the next tick starts, so that a bounded tick is fair
   SequenceNumber last_sn_ = 0;
   std::uint32_t mtu_;
   std::uint32_t fragment_size_;

@@ -233,16 +233,44 @@ TEST_F(WriterTimeline, AClockSteppingBackCountsAsNoTimePassed) {
   EXPECT_EQ(at(40), (Lines{"a: HB(1..1,#2)"}));
 }
 
-TEST_F(WriterTimeline, ChangingTheReaderSetStartsACycleForEveryReader) {
+// Each reader keeps its own cycle: a new one is heartbeated at once, the others are not, so a
+// crowd of newcomers does not multiply the traffic to everyone.
+TEST_F(WriterTimeline, ANewReaderStartsACycleOfItsOwn) {
   start("a");
   write(16);
   EXPECT_EQ(at(0), (Lines{"a: HB(1..1,#1)"}));
   writer().add_reader_proxy(proxy_for('b'));
-  EXPECT_EQ(at(20), (Lines{"a: HB(1..1,#2)", "b: HB(1..1,#3)"}));
+  EXPECT_EQ(at(20), (Lines{"b: HB(1..1,#2)"}));
   writer().add_reader_proxy(proxy_for('a', /*start=*/1));  // replaces a in its place
-  EXPECT_EQ(at(30), (Lines{"a: HB(2..1,#4)", "b: HB(1..1,#5)"}));
+  EXPECT_EQ(at(30), (Lines{"a: HB(2..1,#3)"}));
+  EXPECT_EQ(at(120), (Lines{"b: HB(1..1,#4)"}));
   EXPECT_TRUE(writer().remove_reader_proxy(reader_guid('a')));
-  EXPECT_EQ(at(130), (Lines{"b: HB(1..1,#6)"}));
+  EXPECT_TRUE(at(130).empty());
+}
+
+// A reader that never answers is heartbeated ever more rarely, up to the ceiling; an answer
+// brings it back to the period. No tick heartbeats more readers than its bound.
+TEST_F(WriterTimeline, SilentReadersAreHeartbeatedLessAndBoundedPerTick) {
+  start("ab", {.heartbeat_period = std::chrono::milliseconds(100),
+               .heartbeats_before_backoff = 2,
+               .max_heartbeat_period = std::chrono::milliseconds(400),
+               .max_heartbeats_per_tick = 1});
+  write(16);
+  std::vector<int> a_times;
+  std::vector<int> b_times;
+  for (int t = 0; t <= 1500; t += 10) {
+    for (const auto& line : at(t))
+      (line[0] == 'a' ? a_times : b_times).push_back(t);
+    if (t == 1000) {
+      writer().handle_acknack(AckNackSubmessage{.reader_id = reader_guid('a').entity_id,
+                                                .writer_id = writer_guid.entity_id,
+                                                .reader_sn_state = {.base = 2}},
+                              reader_guid('a').prefix);
+    }
+  }
+  // One reader per tick, so b trails a by a tick; periods 100, 100, 200, 400, 400 until a answers.
+  EXPECT_EQ(a_times, (std::vector<int>{0, 100, 200, 400, 800, 1010, 1110, 1210, 1410}));
+  EXPECT_EQ(b_times, (std::vector<int>{10, 110, 210, 410, 810, 1220}));
 }
 
 TEST_F(WriterTimeline, HeartbeatStartsAtTheOldestKeptOrFirstUnacknowledged) {
