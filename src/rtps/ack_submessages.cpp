@@ -17,15 +17,6 @@ constexpr std::size_t gap_fixed_size = 16;
 constexpr std::size_t nack_frag_min_size = 28;
 constexpr std::size_t heartbeat_frag_size = 24;
 
-std::uint8_t flag_if(bool condition, std::uint8_t flag) {
-  return condition ? flag : 0;
-}
-
-WireResult<std::uint32_t> read_count(WireReader& r) {
-  if (!r.has(4)) return std::unexpected(WireError::eof(4, r.position()));
-  return *r.read_u32();
-}
-
 }  // namespace
 
 EncodedBody HeartbeatSubmessage::write_body(bool little_endian) const {
@@ -59,11 +50,11 @@ WireResult<HeartbeatSubmessage> HeartbeatSubmessage::read_body(std::span<const s
   }
   WireReader r(body, is_little_endian(flags));
   HeartbeatSubmessage hb;
-  hb.reader_id = *r.read_entity_id();
-  hb.writer_id = *r.read_entity_id();
-  hb.first_sn = *r.read_sequence_number();
-  hb.last_sn = *r.read_sequence_number();
-  hb.count = *r.read_u32();
+  NIMBREL_READ_OR_RETURN(hb.reader_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(hb.writer_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(hb.first_sn, r.read_sequence_number());
+  NIMBREL_READ_OR_RETURN(hb.last_sn, r.read_sequence_number());
+  NIMBREL_READ_OR_RETURN(hb.count, r.read_u32());
   hb.final_flag = (flags & flag_final) != 0;
   hb.liveliness_flag = (flags & flag_liveliness) != 0;
   if ((flags & flag_group_info) == 0) return hb;
@@ -72,18 +63,18 @@ WireResult<HeartbeatSubmessage> HeartbeatSubmessage::read_body(std::span<const s
     return std::unexpected(WireError::eof(heartbeat_fixed_size, heartbeat_fixed_size));
   }
   HeartbeatGroupInfo group;
-  group.current_gsn = *r.read_sequence_number();
-  group.first_gsn = *r.read_sequence_number();
-  group.last_gsn = *r.read_sequence_number();
-  const std::uint32_t entries = *r.read_u32();
+  NIMBREL_READ_OR_RETURN(group.current_gsn, r.read_sequence_number());
+  NIMBREL_READ_OR_RETURN(group.first_gsn, r.read_sequence_number());
+  NIMBREL_READ_OR_RETURN(group.last_gsn, r.read_sequence_number());
+  std::uint32_t entries = 0;
+  NIMBREL_READ_OR_RETURN(entries, r.read_u32());
   if (entries > r.remaining() / writer_set_entry_size) {
     return std::unexpected(
         WireError::malformed("HEARTBEAT.groupInfo.writerSet length exceeds body"));
   }
-  group.writer_set.reserve(entries);
-  for (std::uint32_t i = 0; i < entries; ++i) {
-    group.writer_set.push_back(*r.read_array<writer_set_entry_size>());
-  }
+  group.writer_set.resize(entries);
+  for (auto& entry : group.writer_set)
+    NIMBREL_READ_OR_RETURN(entry, r.read_array<writer_set_entry_size>());
   hb.group_info = std::move(group);
   return hb;
 }
@@ -95,11 +86,11 @@ WireResult<HeartbeatFragSubmessage> HeartbeatFragSubmessage::read_body(
   }
   WireReader r(body, is_little_endian(flags));
   HeartbeatFragSubmessage hb;
-  hb.reader_id = *r.read_entity_id();
-  hb.writer_id = *r.read_entity_id();
-  hb.writer_sn = *r.read_sequence_number();
-  hb.last_fragment_num = *r.read_u32();
-  hb.count = *r.read_u32();
+  NIMBREL_READ_OR_RETURN(hb.reader_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(hb.writer_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(hb.writer_sn, r.read_sequence_number());
+  NIMBREL_READ_OR_RETURN(hb.last_fragment_num, r.read_u32());
+  NIMBREL_READ_OR_RETURN(hb.count, r.read_u32());
   return hb;
 }
 
@@ -120,18 +111,12 @@ WireResult<AckNackSubmessage> AckNackSubmessage::read_body(std::span<const std::
   if (body.size() < acknack_fixed_size) {
     return std::unexpected(WireError::eof(acknack_fixed_size, 0));
   }
-  const bool le = is_little_endian(flags);
-  WireReader r(body, le);
+  WireReader r(body, is_little_endian(flags));
   AckNackSubmessage ack;
-  ack.reader_id = *r.read_entity_id();
-  ack.writer_id = *r.read_entity_id();
-  auto set = SequenceNumberSet::read_from(body, r.position(), le);
-  if (!set) return std::unexpected(set.error());
-  ack.reader_sn_state = std::move(set->value);
-  r.seek(set->end);
-  auto count = read_count(r);
-  if (!count) return std::unexpected(count.error());
-  ack.count = *count;
+  NIMBREL_READ_OR_RETURN(ack.reader_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(ack.writer_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(ack.reader_sn_state, SequenceNumberSet::read_from(r));
+  NIMBREL_READ_OR_RETURN(ack.count, r.read_u32());
   ack.final_flag = (flags & flag_final) != 0;
   return ack;
 }
@@ -157,24 +142,22 @@ EncodedBody GapSubmessage::write_body(bool little_endian) const {
 WireResult<GapSubmessage> GapSubmessage::read_body(std::span<const std::byte> body,
                                                    std::uint8_t flags) {
   if (body.size() < gap_fixed_size) return std::unexpected(WireError::eof(gap_fixed_size, 0));
-  const bool le = is_little_endian(flags);
-  WireReader r(body, le);
+  WireReader r(body, is_little_endian(flags));
   GapSubmessage gap;
-  gap.reader_id = *r.read_entity_id();
-  gap.writer_id = *r.read_entity_id();
-  gap.gap_start = *r.read_sequence_number();
-  auto set = SequenceNumberSet::read_from(body, r.position(), le);
-  if (!set) return std::unexpected(set.error());
-  gap.gap_list = std::move(set->value);
-  r.seek(set->end);
+  NIMBREL_READ_OR_RETURN(gap.reader_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(gap.writer_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(gap.gap_start, r.read_sequence_number());
+  NIMBREL_READ_OR_RETURN(gap.gap_list, SequenceNumberSet::read_from(r));
   if ((flags & flag_group_info) != 0) {
+    // Both group sequence numbers are reported missing together.
     if (!r.has(16)) return std::unexpected(WireError::eof(16, r.position()));
-    gap.group_info = GapGroupInfo{*r.read_sequence_number(), *r.read_sequence_number()};
+    GapGroupInfo group;
+    NIMBREL_READ_OR_RETURN(group.gap_start_gsn, r.read_sequence_number());
+    NIMBREL_READ_OR_RETURN(group.gap_end_gsn, r.read_sequence_number());
+    gap.group_info = group;
   }
   if ((flags & flag_filtered_count) != 0) {
-    auto filtered = read_count(r);
-    if (!filtered) return std::unexpected(filtered.error());
-    gap.filtered_count = *filtered;
+    NIMBREL_READ_OR_RETURN(gap.filtered_count, r.read_u32());
   }
   return gap;
 }
@@ -196,19 +179,13 @@ WireResult<NackFragSubmessage> NackFragSubmessage::read_body(std::span<const std
   if (body.size() < nack_frag_min_size) {
     return std::unexpected(WireError::eof(nack_frag_min_size, 0));
   }
-  const bool le = is_little_endian(flags);
-  WireReader r(body, le);
+  WireReader r(body, is_little_endian(flags));
   NackFragSubmessage nack;
-  nack.reader_id = *r.read_entity_id();
-  nack.writer_id = *r.read_entity_id();
-  nack.writer_sn = *r.read_sequence_number();
-  auto set = FragmentNumberSet::read_from(body, r.position(), le);
-  if (!set) return std::unexpected(set.error());
-  nack.fragment_number_state = std::move(set->value);
-  r.seek(set->end);
-  auto count = read_count(r);
-  if (!count) return std::unexpected(count.error());
-  nack.count = *count;
+  NIMBREL_READ_OR_RETURN(nack.reader_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(nack.writer_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(nack.writer_sn, r.read_sequence_number());
+  NIMBREL_READ_OR_RETURN(nack.fragment_number_state, FragmentNumberSet::read_from(r));
+  NIMBREL_READ_OR_RETURN(nack.count, r.read_u32());
   return nack;
 }
 

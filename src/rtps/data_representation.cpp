@@ -51,8 +51,11 @@ std::vector<std::int16_t> decode_list(std::span<const std::byte> value, bool lit
   const std::size_t n = std::min<std::size_t>(*count, r.remaining() / 2);
   std::vector<std::int16_t> ids;
   ids.reserve(n);
-  for (std::size_t i = 0; i < n; ++i)
-    ids.push_back(static_cast<std::int16_t>(*r.read_u16()));
+  for (std::size_t i = 0; i < n; ++i) {
+    auto id = r.read_u16();
+    if (!id) break;
+    ids.push_back(static_cast<std::int16_t>(*id));
+  }
   return ids;
 }
 

@@ -9,8 +9,31 @@ namespace {
 constexpr std::size_t data_fixed_size = 20;
 constexpr std::size_t data_frag_fixed_size = 32;
 
-std::uint8_t flag_if(bool condition, std::uint8_t flag) {
-  return condition ? flag : 0;
+// The 20 bytes DATA and DATA_FRAG begin with.
+struct FixedHead {
+  std::uint16_t extra_flags = 0;
+  std::uint16_t octets_to_inline_qos = 0;
+  EntityId reader_id{};
+  EntityId writer_id{};
+  SequenceNumber writer_sn = 0;
+};
+
+void write_fixed_head(WireWriter& w, const FixedHead& head) {
+  w.write_u16(head.extra_flags);
+  w.write_u16(head.octets_to_inline_qos);
+  w.write_entity_id(head.reader_id);
+  w.write_entity_id(head.writer_id);
+  w.write_sequence_number(head.writer_sn);
+}
+
+WireResult<FixedHead> read_fixed_head(WireReader& r) {
+  FixedHead head;
+  NIMBREL_READ_OR_RETURN(head.extra_flags, r.read_u16());
+  NIMBREL_READ_OR_RETURN(head.octets_to_inline_qos, r.read_u16());
+  NIMBREL_READ_OR_RETURN(head.reader_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(head.writer_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(head.writer_sn, r.read_sequence_number());
+  return head;
 }
 
 }  // namespace
@@ -22,17 +45,11 @@ WireResult<EncodedBody> DataSubmessage::write_body(bool little_endian) const {
       // A payload is either the data or the key, never both (DDSI-RTPS 2.5 section 9.4.5.3).
       flag_if(!key_flag, flag_data) | flag_if(key_flag, flag_key) |
       flag_if(non_standard_payload_flag, flag_non_standard_payload));
-  out.bytes.reserve(data_fixed_size + serialized_payload.size());
   WireWriter w(out.bytes, little_endian);
-  w.write_u16(extra_flags);
-  w.write_u16(octets_to_inline_qos);
-  w.write_entity_id(reader_id);
-  w.write_entity_id(writer_id);
-  w.write_sequence_number(writer_sn);
+  w.reserve(data_fixed_size + serialized_payload.size());
+  write_fixed_head(w, {extra_flags, octets_to_inline_qos, reader_id, writer_id, writer_sn});
   if (inline_qos) {
-    if (auto written = inline_qos->write_to(out.bytes, little_endian); !written) {
-      return std::unexpected(written.error());
-    }
+    if (auto written = inline_qos->write_to(w); !written) return std::unexpected(written.error());
   }
   w.write_bytes(serialized_payload.span());
   return out;
@@ -43,23 +60,24 @@ WireResult<DataSubmessage> DataSubmessage::read_body_with_flags(const SharedByte
   if (body.size() < data_fixed_size) return std::unexpected(WireError::eof(data_fixed_size, 0));
   const bool le = is_little_endian(flags);
   WireReader r(body.span(), le);
+  FixedHead head;
+  NIMBREL_READ_OR_RETURN(head, read_fixed_head(r));
   DataSubmessage data;
-  data.extra_flags = *r.read_u16();
+  data.extra_flags = head.extra_flags;
   // octetsToInlineQos is not trusted: the inline QoS, when flagged, always follows writerSN.
-  (void)r.read_u16();
-  data.reader_id = *r.read_entity_id();
-  data.writer_id = *r.read_entity_id();
-  data.writer_sn = *r.read_sequence_number();
+  data.reader_id = head.reader_id;
+  data.writer_id = head.writer_id;
+  data.writer_sn = head.writer_sn;
 
   std::size_t payload_start = data_fixed_size;
   if ((flags & flag_inline_qos) != 0) {
-    auto qos = ParameterList::from_bytes_with_end(body.span().subspan(data_fixed_size), le);
-    if (!qos) return std::unexpected(qos.error());
-    if (auto ok = qos->value.validate_must_understand_in_data_pipeline(); !ok) {
+    // Offsets in the list's errors count from the list's start.
+    WireReader qos_reader(body.span().subspan(data_fixed_size), le);
+    NIMBREL_READ_OR_RETURN(data.inline_qos, ParameterList::read_from(qos_reader));
+    if (auto ok = data.inline_qos->validate_must_understand_in_data_pipeline(); !ok) {
       return std::unexpected(ok.error());
     }
-    payload_start += qos->end;
-    data.inline_qos = std::move(qos->value);
+    payload_start += qos_reader.position();
   }
   data.serialized_payload = body.slice(payload_start);
   data.key_flag = (flags & flag_key) != 0;
@@ -73,13 +91,9 @@ EncodedBody DataFragSubmessage::write_body(bool little_endian) const {
       flag_if(little_endian, endianness_flag) | flag_if(inline_qos_flag, flag_inline_qos) |
       flag_if(key_flag, flag_key) | flag_if(non_standard_payload_flag, flag_non_standard_payload) |
       flag_if(bit4_flag, flag_bit4));
-  out.bytes.reserve(data_frag_fixed_size + fragments.size());
   WireWriter w(out.bytes, little_endian);
-  w.write_u16(extra_flags);
-  w.write_u16(octets_to_inline_qos);
-  w.write_entity_id(reader_id);
-  w.write_entity_id(writer_id);
-  w.write_sequence_number(writer_sn);
+  w.reserve(data_frag_fixed_size + fragments.size());
+  write_fixed_head(w, {extra_flags, octets_to_inline_qos, reader_id, writer_id, writer_sn});
   w.write_u32(fragment_starting_num);
   w.write_u16(fragments_in_submessage);
   w.write_u16(fragment_size);
@@ -94,23 +108,24 @@ WireResult<DataFragSubmessage> DataFragSubmessage::read_body(const SharedBytes& 
     return std::unexpected(WireError::eof(data_frag_fixed_size, 0));
   }
   WireReader r(body.span(), is_little_endian(flags));
+  FixedHead head;
+  NIMBREL_READ_OR_RETURN(head, read_fixed_head(r));
   DataFragSubmessage frag;
   frag.inline_qos_flag = (flags & flag_inline_qos) != 0;
-  frag.extra_flags = *r.read_u16();
-  const auto to_inline_qos = *r.read_u16();
-  if (!frag.inline_qos_flag && to_inline_qos != octets_to_inline_qos) {
+  frag.extra_flags = head.extra_flags;
+  if (!frag.inline_qos_flag && head.octets_to_inline_qos != octets_to_inline_qos) {
     return std::unexpected(
         WireError::malformed("DATA_FRAG.octetsToInlineQos must equal 28 when Q=false"));
   }
   if (frag.inline_qos_flag)
     return std::unexpected(WireError::unsupported("DATA_FRAG with inline_qos"));
-  frag.reader_id = *r.read_entity_id();
-  frag.writer_id = *r.read_entity_id();
-  frag.writer_sn = *r.read_sequence_number();
-  frag.fragment_starting_num = *r.read_u32();
-  frag.fragments_in_submessage = *r.read_u16();
-  frag.fragment_size = *r.read_u16();
-  frag.sample_size = *r.read_u32();
+  frag.reader_id = head.reader_id;
+  frag.writer_id = head.writer_id;
+  frag.writer_sn = head.writer_sn;
+  NIMBREL_READ_OR_RETURN(frag.fragment_starting_num, r.read_u32());
+  NIMBREL_READ_OR_RETURN(frag.fragments_in_submessage, r.read_u16());
+  NIMBREL_READ_OR_RETURN(frag.fragment_size, r.read_u16());
+  NIMBREL_READ_OR_RETURN(frag.sample_size, r.read_u32());
   frag.fragments = body.slice(data_frag_fixed_size);
   frag.key_flag = (flags & flag_key) != 0;
   frag.non_standard_payload_flag = (flags & flag_non_standard_payload) != 0;

@@ -83,17 +83,15 @@ WireResult<DatagramPrefix> decode_datagram_prefix(const SharedBytes& datagram) {
                            [](std::byte b) { return std::to_integer<std::uint8_t>(b); });
     return std::unexpected(error);
   }
-  WireReader header(input.subspan(4, rtps_header_size - 4), /*little_endian=*/true);
-  auto version = header.read_array<2>();
-  auto vendor = header.read_array<2>();
-  auto guid_prefix = header.read_guid_prefix();
-  if (!version || !vendor || !guid_prefix)
-    return std::unexpected(WireError::eof(rtps_header_size, 0));
+  WireReader header(input.first(rtps_header_size), /*little_endian=*/true);
+  header.seek(rtps_magic.size());
   DatagramPrefix result;
   ParsedDatagram& parsed = result.datagram;
-  parsed.version = {(*version)[0], (*version)[1]};
-  parsed.vendor_id = *vendor;
-  parsed.guid_prefix = *guid_prefix;
+  std::array<std::uint8_t, 2> version{};
+  NIMBREL_READ_OR_RETURN(version, header.read_array<2>());
+  NIMBREL_READ_OR_RETURN(parsed.vendor_id, header.read_array<2>());
+  NIMBREL_READ_OR_RETURN(parsed.guid_prefix, header.read_guid_prefix());
+  parsed.version = {version[0], version[1]};
   const bool header_extensions = has_header_extension(parsed.version);
 
   // One allocation for a typical datagram instead of one per growth step.

@@ -9,19 +9,19 @@ WireResult<HeChecksum> read_checksum(WireReader& r, std::uint8_t kind) {
     case ChecksumKind::None:
       return HeChecksum{};
     case ChecksumKind::Crc32: {
-      auto v = r.read_u32();
-      if (!v) return std::unexpected(v.error());
-      return HeChecksum{std::in_place_type<std::uint32_t>, *v};
+      std::uint32_t crc = 0;
+      NIMBREL_READ_OR_RETURN(crc, r.read_u32());
+      return HeChecksum{std::in_place_type<std::uint32_t>, crc};
     }
     case ChecksumKind::Crc64: {
-      auto v = r.read_u64();
-      if (!v) return std::unexpected(v.error());
-      return HeChecksum{std::in_place_type<std::uint64_t>, *v};
+      std::uint64_t crc = 0;
+      NIMBREL_READ_OR_RETURN(crc, r.read_u64());
+      return HeChecksum{std::in_place_type<std::uint64_t>, crc};
     }
     case ChecksumKind::Md5: {
-      auto v = r.read_array<16>();
-      if (!v) return std::unexpected(v.error());
-      return HeChecksum{*v};
+      std::array<std::uint8_t, 16> md5{};
+      NIMBREL_READ_OR_RETURN(md5, r.read_array<16>());
+      return HeChecksum{md5};
     }
   }
   return HeChecksum{};
@@ -58,9 +58,7 @@ WireResult<EncodedBody> HeaderExtension::write_body() const {
   }
   if (parameters) {
     flags |= flag_parameters;
-    if (auto ok = parameters->write_to(out.bytes, little_endian); !ok) {
-      return std::unexpected(ok.error());
-    }
+    if (auto ok = parameters->write_to(w); !ok) return std::unexpected(ok.error());
   }
   if (out.bytes.size() > max_he_length) {
     return std::unexpected(WireError::malformed("HE body exceeds MAX_HE_LENGTH"));
@@ -78,37 +76,29 @@ WireResult<HeaderExtension> HeaderExtension::read_body(std::span<const std::byte
   he.little_endian = is_little_endian(flags);
   WireReader r(body, he.little_endian);
   if ((flags & flag_message_length) != 0) {
-    auto length = r.read_u32();
-    if (!length) return std::unexpected(length.error());
-    he.message_length = *length;
+    NIMBREL_READ_OR_RETURN(he.message_length, r.read_u32());
   }
   if ((flags & flag_timestamp) != 0) {
+    // Both halves are reported missing together.
     if (!r.has(8)) return std::unexpected(WireError::eof(8, r.position()));
-    const auto seconds = *r.read_u32();
-    he.timestamp = HeTimestamp{seconds, *r.read_u32()};
+    HeTimestamp timestamp;
+    NIMBREL_READ_OR_RETURN(timestamp.seconds, r.read_u32());
+    NIMBREL_READ_OR_RETURN(timestamp.fraction, r.read_u32());
+    he.timestamp = timestamp;
   }
-  if ((flags & flag_uextension4) != 0) {
-    auto raw = r.read_array<4>();
-    if (!raw) return std::unexpected(raw.error());
-    he.uextension4 = *raw;
-  }
-  if ((flags & flag_wextension8) != 0) {
-    auto raw = r.read_array<8>();
-    if (!raw) return std::unexpected(raw.error());
-    he.wextension8 = *raw;
-  }
-  auto checksum =
-      read_checksum(r, static_cast<std::uint8_t>((flags & checksum_mask) >> checksum_shift));
-  if (!checksum) return std::unexpected(checksum.error());
-  he.checksum = *checksum;
+  if ((flags & flag_uextension4) != 0) NIMBREL_READ_OR_RETURN(he.uextension4, r.read_array<4>());
+  if ((flags & flag_wextension8) != 0) NIMBREL_READ_OR_RETURN(he.wextension8, r.read_array<8>());
+  NIMBREL_READ_OR_RETURN(
+      he.checksum,
+      read_checksum(r, static_cast<std::uint8_t>((flags & checksum_mask) >> checksum_shift)));
 
   if ((flags & flag_parameters) != 0) {
-    auto list = ParameterList::from_bytes(body.subspan(r.position()), he.little_endian);
-    if (!list) return std::unexpected(list.error());
-    if (auto ok = list->validate_must_understand_in_data_pipeline(); !ok) {
+    // Offsets in the list's errors count from the list's start.
+    WireReader list_reader(body.subspan(r.position()), he.little_endian);
+    NIMBREL_READ_OR_RETURN(he.parameters, ParameterList::read_from(list_reader));
+    if (auto ok = he.parameters->validate_must_understand_in_data_pipeline(); !ok) {
       return std::unexpected(ok.error());
     }
-    he.parameters = std::move(*list);
   } else if (r.remaining() != 0) {
     return std::unexpected(WireError::malformed("HE trailing bytes without P-flag"));
   }

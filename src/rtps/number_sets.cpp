@@ -1,7 +1,8 @@
-// SequenceNumberSet and FragmentNumberSet (DDSI-RTPS 2.5 section 9.4.2.6 and 9.4.2.8). Both share
-// one bitmap layout and differ only in the width of their base.
+// SequenceNumberSet and FragmentNumberSet (DDSI-RTPS 2.5 sections 9.4.2.6 and 9.4.2.8): one
+// bitmap layout behind a base of either width.
 #include <algorithm>
 #include <limits>
+#include <type_traits>
 
 #include "rtps/submessages.hpp"
 
@@ -35,144 +36,91 @@ void set_bit(std::vector<std::uint32_t>& bitmap, std::uint32_t k) {
   bitmap[word] |= 0x80000000u >> (k % 32);
 }
 
-template <typename Set, typename N>
-Set from_members_of(N base, std::span<const N> members) {
+template <typename N>
+constexpr bool is_sequence_number = std::is_same_v<N, SequenceNumber>;
+
+}  // namespace
+
+template <typename N>
+NumberSet<N> NumberSet<N>::empty_range(N base, std::uint32_t num_bits) {
+  num_bits = std::min(num_bits, rtps_bitmap_max_bits);
+  return {base, num_bits, std::vector<std::uint32_t>(words_for(num_bits), 0)};
+}
+
+template <typename N>
+NumberSet<N> NumberSet<N>::from_members(N base, std::span<const N> members) {
   std::uint32_t width = 0;
   for (N n : members) {
     if (auto k = bit_index(base, rtps_bitmap_max_bits, n)) width = std::max(width, *k + 1);
   }
-  Set set = Set::empty_range(base, width);
+  NumberSet set = empty_range(base, width);
   for (N n : members)
     set.insert(n);
   return set;
 }
 
 template <typename N>
-std::vector<N> members_of(N base, std::uint32_t num_bits, const std::vector<std::uint32_t>& bm) {
+bool NumberSet<N>::contains(N n) const {
+  auto k = bit_index(base, num_bits, n);
+  return k && test_bit(bitmap, *k);
+}
+
+template <typename N>
+bool NumberSet<N>::insert(N n) {
+  auto k = bit_index(base, std::min(num_bits, rtps_bitmap_max_bits), n);
+  if (!k) return false;
+  set_bit(bitmap, *k);
+  return true;
+}
+
+template <typename N>
+std::vector<N> NumberSet<N>::members() const {
   // A hostile base near the top of the range must not wrap into small numbers.
   const std::uint64_t room =
       static_cast<std::uint64_t>(std::numeric_limits<N>::max()) - static_cast<std::uint64_t>(base);
   std::vector<N> out;
   for (std::uint32_t k = 0; k < num_bits && k <= room; ++k) {
-    if (test_bit(bm, k)) out.push_back(static_cast<N>(static_cast<std::uint64_t>(base) + k));
+    if (test_bit(bitmap, k)) out.push_back(static_cast<N>(static_cast<std::uint64_t>(base) + k));
   }
   return out;
 }
 
-// Reads numBits and the words after a base that has already been read.
-WireResult<std::pair<std::uint32_t, std::vector<std::uint32_t>>> read_bitmap(
-    WireReader& r, const char* too_wide_message) {
-  auto num_bits = r.read_u32();
-  if (!num_bits) return std::unexpected(num_bits.error());
-  if (*num_bits > rtps_bitmap_max_bits)
-    return std::unexpected(WireError::malformed(too_wide_message));
-  const std::size_t words = words_for(*num_bits);
+template <typename N>
+void NumberSet<N>::write_to(WireWriter& writer) const {
+  if constexpr (is_sequence_number<N>) {
+    writer.write_sequence_number(base);
+  } else {
+    writer.write_u32(base);
+  }
+  writer.write_u32(num_bits);
+  for (auto word : bitmap)
+    writer.write_u32(word);
+}
+
+template <typename N>
+WireResult<NumberSet<N>> NumberSet<N>::read_from(WireReader& r) {
+  NumberSet set;
+  if constexpr (is_sequence_number<N>) {
+    NIMBREL_READ_OR_RETURN(set.base, r.read_sequence_number());
+  } else {
+    NIMBREL_READ_OR_RETURN(set.base, r.read_u32());
+  }
+  NIMBREL_READ_OR_RETURN(set.num_bits, r.read_u32());
+  if (set.num_bits > rtps_bitmap_max_bits) {
+    return std::unexpected(WireError::malformed(
+        is_sequence_number<N> ? "SequenceNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"
+                              : "FragmentNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"));
+  }
+  // The whole bitmap is reported missing, not its first absent word.
+  const std::size_t words = words_for(set.num_bits);
   if (!r.has(4 * words)) return std::unexpected(WireError::eof(4 * words, r.position()));
-  std::vector<std::uint32_t> bitmap;
-  bitmap.reserve(words);
-  for (std::size_t i = 0; i < words; ++i)
-    bitmap.push_back(*r.read_u32());
-  return std::pair{*num_bits, std::move(bitmap)};
+  set.bitmap.resize(words);
+  for (auto& word : set.bitmap)
+    NIMBREL_READ_OR_RETURN(word, r.read_u32());
+  return set;
 }
 
-void write_bitmap(WireWriter& w, std::uint32_t num_bits, const std::vector<std::uint32_t>& bm) {
-  w.write_u32(num_bits);
-  for (auto word : bm)
-    w.write_u32(word);
-}
-
-}  // namespace
-
-SequenceNumberSet SequenceNumberSet::empty_range(SequenceNumber base, std::uint32_t num_bits) {
-  num_bits = std::min(num_bits, rtps_bitmap_max_bits);
-  return {base, num_bits, std::vector<std::uint32_t>(words_for(num_bits), 0)};
-}
-
-SequenceNumberSet SequenceNumberSet::from_members(SequenceNumber base,
-                                                  std::span<const SequenceNumber> members) {
-  return from_members_of<SequenceNumberSet>(base, members);
-}
-
-bool SequenceNumberSet::contains(SequenceNumber sn) const {
-  auto k = bit_index(base, num_bits, sn);
-  return k && test_bit(bitmap, *k);
-}
-
-bool SequenceNumberSet::insert(SequenceNumber sn) {
-  auto k = bit_index(base, std::min(num_bits, rtps_bitmap_max_bits), sn);
-  if (!k) return false;
-  set_bit(bitmap, *k);
-  return true;
-}
-
-std::vector<SequenceNumber> SequenceNumberSet::members() const {
-  return members_of(base, num_bits, bitmap);
-}
-
-void SequenceNumberSet::write_to(WireWriter& writer) const {
-  writer.write_sequence_number(base);
-  write_bitmap(writer, num_bits, bitmap);
-}
-
-WireResult<Decoded<SequenceNumberSet>> SequenceNumberSet::read_from(std::span<const std::byte> body,
-                                                                    std::size_t offset,
-                                                                    bool little_endian) {
-  WireReader r(body, little_endian);
-  r.seek(offset);
-  if (offset > body.size() || !r.has(8)) return std::unexpected(WireError::eof(8, offset));
-  SequenceNumberSet set;
-  set.base = *r.read_sequence_number();
-  auto bitmap = read_bitmap(r, "SequenceNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)");
-  if (!bitmap) return std::unexpected(bitmap.error());
-  set.num_bits = bitmap->first;
-  set.bitmap = std::move(bitmap->second);
-  return Decoded<SequenceNumberSet>{std::move(set), r.position()};
-}
-
-FragmentNumberSet FragmentNumberSet::empty_range(FragmentNumber base, std::uint32_t num_bits) {
-  num_bits = std::min(num_bits, rtps_bitmap_max_bits);
-  return {base, num_bits, std::vector<std::uint32_t>(words_for(num_bits), 0)};
-}
-
-FragmentNumberSet FragmentNumberSet::from_members(FragmentNumber base,
-                                                  std::span<const FragmentNumber> members) {
-  return from_members_of<FragmentNumberSet>(base, members);
-}
-
-bool FragmentNumberSet::contains(FragmentNumber fragment) const {
-  auto k = bit_index(base, num_bits, fragment);
-  return k && test_bit(bitmap, *k);
-}
-
-bool FragmentNumberSet::insert(FragmentNumber fragment) {
-  auto k = bit_index(base, std::min(num_bits, rtps_bitmap_max_bits), fragment);
-  if (!k) return false;
-  set_bit(bitmap, *k);
-  return true;
-}
-
-std::vector<FragmentNumber> FragmentNumberSet::members() const {
-  return members_of(base, num_bits, bitmap);
-}
-
-void FragmentNumberSet::write_to(WireWriter& writer) const {
-  writer.write_u32(base);
-  write_bitmap(writer, num_bits, bitmap);
-}
-
-WireResult<Decoded<FragmentNumberSet>> FragmentNumberSet::read_from(std::span<const std::byte> body,
-                                                                    std::size_t offset,
-                                                                    bool little_endian) {
-  WireReader r(body, little_endian);
-  r.seek(offset);
-  if (offset > body.size() || !r.has(4)) return std::unexpected(WireError::eof(4, offset));
-  FragmentNumberSet set;
-  set.base = *r.read_u32();
-  auto bitmap = read_bitmap(r, "FragmentNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)");
-  if (!bitmap) return std::unexpected(bitmap.error());
-  set.num_bits = bitmap->first;
-  set.bitmap = std::move(bitmap->second);
-  return Decoded<FragmentNumberSet>{std::move(set), r.position()};
-}
+template struct NumberSet<SequenceNumber>;
+template struct NumberSet<FragmentNumber>;
 
 }  // namespace nimbrel::rtps

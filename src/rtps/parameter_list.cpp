@@ -30,8 +30,9 @@ std::optional<std::int32_t> Parameter::read_i32(bool little_endian) const {
 
 std::optional<Guid> Parameter::read_guid() const {
   if (value.size() != 16) return std::nullopt;
-  auto r = reader(/*little_endian=*/true);
-  return Guid::from_bytes(*r.read_array<16>());
+  auto bytes = reader(/*little_endian=*/true).read_array<16>();
+  if (!bytes) return std::nullopt;
+  return Guid::from_bytes(*bytes);
 }
 
 std::optional<Locator> Parameter::read_locator(bool little_endian) const {
@@ -43,12 +44,12 @@ std::optional<Locator> Parameter::read_locator(bool little_endian) const {
 }
 
 std::optional<RtpsDuration> Parameter::read_duration(bool little_endian, std::size_t offset) const {
-  if (offset > value.size() || value.size() - offset < 8) return std::nullopt;
   auto r = reader(little_endian);
   r.seek(offset);
-  const auto seconds = *r.read_i32();
-  const auto fraction = *r.read_u32();
-  return RtpsDuration{seconds, fraction};
+  auto seconds = r.read_i32();
+  auto fraction = r.read_u32();
+  if (!seconds || !fraction) return std::nullopt;
+  return RtpsDuration{*seconds, *fraction};
 }
 
 bool Parameter::has_min_length() const {
@@ -90,13 +91,12 @@ const Parameter* ParameterList::find(std::uint16_t id) const {
 
 WireResult<std::vector<std::byte>> ParameterList::to_bytes(bool little_endian) const {
   std::vector<std::byte> out;
-  if (auto written = write_to(out, little_endian); !written) {
-    return std::unexpected(written.error());
-  }
+  WireWriter w(out, little_endian);
+  if (auto written = write_to(w); !written) return std::unexpected(written.error());
   return out;
 }
 
-WireResult<void> ParameterList::write_to(std::vector<std::byte>& out, bool little_endian) const {
+WireResult<void> ParameterList::write_to(WireWriter& w) const {
   std::size_t total = 4;
   for (const auto& p : parameters) {
     // Silently truncating the 16-bit length would desynchronise every later parameter.
@@ -105,8 +105,7 @@ WireResult<void> ParameterList::write_to(std::vector<std::byte>& out, bool littl
     }
     total += 4 + padded4(p.value.size());
   }
-  out.reserve(out.size() + total);
-  WireWriter w(out, little_endian);
+  w.reserve(total);
   for (const auto& p : parameters) {
     w.write_u16(p.id);
     w.write_u16(static_cast<std::uint16_t>(padded4(p.value.size())));
@@ -120,31 +119,38 @@ WireResult<void> ParameterList::write_to(std::vector<std::byte>& out, bool littl
 
 WireResult<ParameterList> ParameterList::from_bytes(std::span<const std::byte> bytes,
                                                     bool little_endian) {
-  auto decoded = from_bytes_with_end(bytes, little_endian);
-  if (!decoded) return std::unexpected(decoded.error());
-  return std::move(decoded->value);
+  WireReader r(bytes, little_endian);
+  return read_from(r);
 }
 
 WireResult<Decoded<ParameterList>> ParameterList::from_bytes_with_end(
     std::span<const std::byte> bytes, bool little_endian) {
-  ParameterList list;
   WireReader r(bytes, little_endian);
+  auto list = read_from(r);
+  if (!list) return std::unexpected(list.error());
+  return Decoded<ParameterList>{std::move(*list), r.position()};
+}
+
+WireResult<ParameterList> ParameterList::read_from(WireReader& r) {
+  ParameterList list;
   for (;;) {
-    const std::size_t at = r.position();
-    if (!r.has(4)) return std::unexpected(WireError::eof(4, at));
-    const auto id = *r.read_u16();
-    const auto length = *r.read_u16();
-    if (id == pid::sentinel) return Decoded<ParameterList>{std::move(list), r.position()};
+    // The parameter header is reported missing as a whole.
+    if (!r.has(4)) return std::unexpected(WireError::eof(4, r.position()));
+    std::uint16_t id = 0;
+    std::uint16_t length = 0;
+    NIMBREL_READ_OR_RETURN(id, r.read_u16());
+    NIMBREL_READ_OR_RETURN(length, r.read_u16());
+    if (id == pid::sentinel) return list;
     if (length % 4 != 0) {
       return std::unexpected(WireError::malformed("ParameterList length not 4-byte aligned"));
     }
-    auto value = r.read_bytes(length);
-    if (!value) return std::unexpected(WireError::eof(length, at + 4));
+    std::span<const std::byte> value;
+    NIMBREL_READ_OR_RETURN(value, r.read_bytes(length));
     if (id == pid::ignore) continue;
     if (list.parameters.size() >= max_parameters) {
       return std::unexpected(WireError::malformed("ParameterList exceeds MAX_PARAMETERS cap"));
     }
-    list.parameters.push_back({id, std::vector<std::byte>(value->begin(), value->end())});
+    list.parameters.push_back({id, std::vector<std::byte>(value.begin(), value.end())});
   }
 }
 

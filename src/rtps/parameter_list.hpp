@@ -196,9 +196,12 @@ struct ParameterList {
 
   // Framed parameters and the sentinel; fails for a value longer than `max_value_length`.
   WireResult<std::vector<std::byte>> to_bytes(bool little_endian) const;
-  WireResult<void> write_to(std::vector<std::byte>& out, bool little_endian) const;
+  WireResult<void> write_to(WireWriter& writer) const;
 
-  // Parses up to and including the sentinel; bytes after it are ignored.
+  // Parses up to and including the sentinel, leaving the reader just past it. Offsets in errors
+  // are the reader's, so a list nested in a larger body gets a reader of its own.
+  static WireResult<ParameterList> read_from(WireReader& reader);
+  // As `read_from`; bytes after the sentinel are ignored.
   static WireResult<ParameterList> from_bytes(std::span<const std::byte> bytes, bool little_endian);
   // As `from_bytes`, also giving the offset just past the sentinel.
   static WireResult<Decoded<ParameterList>> from_bytes_with_end(std::span<const std::byte> bytes,

@@ -29,8 +29,11 @@ std::optional<std::array<std::uint32_t, N>> read_u32_array(const Parameter* p, b
   if (p == nullptr || p->value.size() < 4 * N) return std::nullopt;
   auto r = p->reader(le);
   std::array<std::uint32_t, N> out{};
-  for (auto& word : out)
-    word = *r.read_u32();
+  for (auto& word : out) {
+    auto read = r.read_u32();
+    if (!read) return std::nullopt;
+    word = *read;
+  }
   return out;
 }
 
@@ -117,7 +120,8 @@ std::vector<std::byte> ParticipantBuiltinTopicData::to_pl_cdr_le() const {
 
   std::vector<std::byte> out{std::byte{0x00}, std::byte{0x03}, std::byte{0x00}, std::byte{0x00}};
   // Every value was checked against the 16-bit length above, so framing cannot fail.
-  (void)list.write_to(out, /*little_endian=*/true);
+  WireWriter w(out, /*little_endian=*/true);
+  (void)list.write_to(w);
   return out;
 }
 
@@ -128,12 +132,13 @@ WireResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::from_pl_cdr
   const ParameterList& list = parsed->parameters;
   const bool le = parsed->little_endian;
 
-  const Parameter* guid = list.find(pid::participant_guid);
-  if (guid == nullptr || !guid->read_guid()) {
+  const Parameter* guid_parameter = list.find(pid::participant_guid);
+  const auto guid = guid_parameter != nullptr ? guid_parameter->read_guid() : std::nullopt;
+  if (!guid) {
     return std::unexpected(WireError::malformed("PARTICIPANT_GUID missing or wrong length"));
   }
   ParticipantBuiltinTopicData data;
-  data.participant_guid = *guid->read_guid();
+  data.participant_guid = *guid;
 
   if (const auto* p = list.find(pid::protocol_version); p != nullptr && p->value.size() >= 2) {
     data.protocol_version = {std::to_integer<std::uint8_t>(p->value[0]),
@@ -151,7 +156,7 @@ WireResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::from_pl_cdr
   data.domain_id = exact_u32(list.find(pid::domain_id), le);
   data.builtin_endpoint_set = exact_u32(list.find(pid::builtin_endpoint_set), le).value_or(0);
   if (const auto* p = list.find(pid::participant_lease_duration); p && p->value.size() == 8) {
-    data.lease_duration = *p->read_duration(le);
+    if (const auto lease = p->read_duration(le)) data.lease_duration = *lease;
   }
   if (const auto* p = list.find(pid::user_data)) {
     data.user_data = decode_octet_seq(p->value, le).value_or(std::vector<std::byte>{});

@@ -51,14 +51,16 @@ WireResult<ParticipantMessageData> ParticipantMessageData::from_cdr(
   if (body < short_form_size) return std::unexpected(WireError::eof(short_form_size, header_size));
   const bool long_form = body >= long_form_size;
   ParticipantMessageData message;
-  message.participant_guid.prefix = *r.read_guid_prefix();
-  message.participant_guid.entity_id = long_form ? *r.read_entity_id() : entity_ids::participant;
-  message.kind = *r.read_u32();
-  const std::uint32_t length = *r.read_u32();
+  NIMBREL_READ_OR_RETURN(message.participant_guid.prefix, r.read_guid_prefix());
+  message.participant_guid.entity_id = entity_ids::participant;
+  if (long_form) NIMBREL_READ_OR_RETURN(message.participant_guid.entity_id, r.read_entity_id());
+  NIMBREL_READ_OR_RETURN(message.kind, r.read_u32());
+  std::uint32_t length = 0;
+  NIMBREL_READ_OR_RETURN(length, r.read_u32());
   if (length > max_data_len) return std::unexpected(data_too_long());
-  auto bytes = r.read_bytes(length);
-  if (!bytes) return std::unexpected(bytes.error());
-  message.data.assign(bytes->begin(), bytes->end());
+  std::span<const std::byte> bytes;
+  NIMBREL_READ_OR_RETURN(bytes, r.read_bytes(length));
+  message.data.assign(bytes.begin(), bytes.end());
   return message;
 }
 

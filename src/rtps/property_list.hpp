@@ -38,9 +38,8 @@ struct WirePropertyList {
 
 // CDR string at the writer's position, unaligned: length (text + 1), the text, a NUL.
 WireResult<void> write_cdr_string(WireWriter& writer, std::string_view text);
-// Reads a CDR string at `offset`, bounded by `max_property_string_len`; `end` is just past the NUL
-// (the caller aligns).
-WireResult<Decoded<std::string>> read_cdr_string(std::span<const std::byte> bytes,
-                                                 std::size_t offset, bool little_endian);
+// A property's CDR string, its length field bounded by `max_property_string_len`; the reader is
+// left just past the NUL (the caller aligns).
+WireResult<std::string> read_property_string(WireReader& reader);
 
 }  // namespace nimbrel::rtps

@@ -21,6 +21,13 @@ std::size_t align4(std::size_t n) {
   return (n + 3) / 4 * 4;
 }
 
+// Padding cut off after a string makes the next read name the offset where it was due.
+WireResult<std::string> read_aligned_string(WireReader& r) {
+  auto text = r.read_cdr_string();
+  if (text) r.align_due(4);
+  return text;
+}
+
 // Alignment counts from the start of `out`, which is the start of the parameter value.
 WireResult<void> append_string(std::vector<std::byte>& out, std::string_view text) {
   WireWriter w(out, /*little_endian=*/true);
@@ -41,31 +48,16 @@ WireResult<void> append_string_list(std::vector<std::byte>& out,
   return {};
 }
 
-// Each string starts at a multiple of 4 from the start of `bytes`.
-WireResult<Decoded<std::vector<std::string>>> decode_string_list(std::span<const std::byte> bytes,
-                                                                 bool little_endian,
-                                                                 std::size_t offset) {
-  if (offset > bytes.size() || bytes.size() - offset < 4) {
-    return std::unexpected(WireError::eof(4, offset));
-  }
-  WireReader r(bytes, little_endian);
-  r.seek(offset);
-  const std::uint32_t count = *r.read_u32();
+// Each string starts at a multiple of 4 from the reader's start.
+WireResult<std::vector<std::string>> read_string_list(WireReader& r) {
+  std::uint32_t count = 0;
+  NIMBREL_READ_OR_RETURN(count, r.read_u32());
   std::vector<std::string> names;
   names.reserve(std::min<std::size_t>(count, r.remaining() / min_string_size));
-  std::size_t pos = r.position();
   for (std::uint32_t i = 0; i < count; ++i) {
-    auto name = decode_cdr_string(bytes, little_endian, pos);
-    if (!name) return std::unexpected(name.error());
-    names.push_back(std::move(name->value));
-    pos = align4(name->end);
+    NIMBREL_READ_OR_RETURN(names.emplace_back(), read_aligned_string(r));
   }
-  return Decoded<std::vector<std::string>>{std::move(names), pos};
-}
-
-const Parameter* with_min(const ParameterList& list, std::uint16_t id, std::size_t length) {
-  const Parameter* p = list.find(id);
-  return p != nullptr && p->value.size() >= length ? p : nullptr;
+  return names;
 }
 
 std::optional<std::string> optional_string(const Parameter* p, bool le) {
@@ -108,26 +100,11 @@ WireResult<std::vector<std::byte>> encode_cdr_string_le(std::string_view text) {
 
 WireResult<Decoded<std::string>> decode_cdr_string(std::span<const std::byte> bytes,
                                                    bool little_endian, std::size_t offset) {
-  if (offset > bytes.size() || bytes.size() - offset < 4) {
-    return std::unexpected(WireError::eof(4, offset));
-  }
   WireReader r(bytes, little_endian);
   r.seek(offset);
-  const std::uint32_t length = *r.read_u32();
-  if (length == 0) {
-    return std::unexpected(WireError::malformed("CDR string length 0 (missing null terminator)"));
-  }
-  auto raw = r.read_bytes(length);
-  if (!raw) return std::unexpected(raw.error());
-  if (raw->back() != std::byte{0}) {
-    return std::unexpected(WireError::malformed("CDR string missing null terminator"));
-  }
-  const auto text = raw->first(length - 1);
-  if (!cdr::is_valid_utf8(text)) {
-    return std::unexpected(WireError::malformed("CDR string is not valid UTF-8"));
-  }
-  return Decoded<std::string>{std::string(reinterpret_cast<const char*>(text.data()), text.size()),
-                              r.position()};
+  auto text = r.read_cdr_string();
+  if (!text) return std::unexpected(text.error());
+  return Decoded<std::string>{std::move(*text), r.position()};
 }
 
 WireResult<std::vector<std::byte>> encode_partition_le(std::span<const std::string> names) {
@@ -138,9 +115,8 @@ WireResult<std::vector<std::byte>> encode_partition_le(std::span<const std::stri
 
 WireResult<std::vector<std::string>> decode_partition(std::span<const std::byte> value,
                                                       bool little_endian) {
-  auto names = decode_string_list(value, little_endian, /*offset=*/0);
-  if (!names) return std::unexpected(names.error());
-  return std::move(names->value);
+  WireReader r(value, little_endian);
+  return read_string_list(r);
 }
 
 WireResult<std::vector<std::byte>> encode_octet_seq_le(std::span<const std::byte> bytes) {
@@ -182,17 +158,12 @@ WireResult<std::vector<std::byte>> encode_content_filter_property_le(
 WireResult<ContentFilterProperty> decode_content_filter_property(std::span<const std::byte> value,
                                                                  bool little_endian) {
   ContentFilterProperty filter;
-  std::size_t pos = 0;
+  WireReader r(value, little_endian);
   for (auto* text : {&filter.content_filtered_topic_name, &filter.related_topic_name,
                      &filter.filter_class_name, &filter.filter_expression}) {
-    auto decoded = decode_cdr_string(value, little_endian, pos);
-    if (!decoded) return std::unexpected(decoded.error());
-    *text = std::move(decoded->value);
-    pos = align4(decoded->end);
+    NIMBREL_READ_OR_RETURN(*text, read_aligned_string(r));
   }
-  auto parameters = decode_string_list(value, little_endian, pos);
-  if (!parameters) return std::unexpected(parameters.error());
-  filter.expression_parameters = std::move(parameters->value);
+  NIMBREL_READ_OR_RETURN(filter.expression_parameters, read_string_list(r));
   return filter;
 }
 
@@ -212,27 +183,38 @@ WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList&
   d.type_name = std::move(*type);
 
   const Parameter* participant = list.find(pid::participant_guid);
-  d.participant_guid = participant != nullptr && participant->read_guid()
-                           ? *participant->read_guid()
-                           : Guid{d.endpoint_guid.prefix, entity_ids::participant};
-  if (const auto* p = with_min(list, pid::durability, 4)) {
-    const auto kind = *p->read_u32(le);
-    d.durability = kind <= 3 ? static_cast<DurabilityKind>(kind) : DurabilityKind::Volatile;
+  d.participant_guid = (participant != nullptr ? participant->read_guid() : std::nullopt)
+                           .value_or(Guid{d.endpoint_guid.prefix, entity_ids::participant});
+  if (const auto* p = list.find(pid::durability)) {
+    if (const auto kind = p->read_u32(le)) {
+      d.durability = *kind <= 3 ? static_cast<DurabilityKind>(*kind) : DurabilityKind::Volatile;
+    }
   }
-  if (const auto* p = with_min(list, pid::reliability, 12)) {
-    const bool reliable = *p->read_u32(le) == static_cast<std::uint32_t>(ReliabilityKind::Reliable);
-    d.reliability = {reliable ? ReliabilityKind::Reliable : ReliabilityKind::BestEffort,
-                     *p->read_duration(le, /*offset=*/4)};
+  if (const auto* p = list.find(pid::reliability)) {
+    const auto kind = p->read_u32(le);
+    const auto max_blocking_time = p->read_duration(le, /*offset=*/4);
+    if (kind && max_blocking_time) {
+      const bool reliable = *kind == static_cast<std::uint32_t>(ReliabilityKind::Reliable);
+      d.reliability = {reliable ? ReliabilityKind::Reliable : ReliabilityKind::BestEffort,
+                       *max_blocking_time};
+    }
   }
-  if (const auto* p = with_min(list, pid::ownership, 4)) {
-    d.ownership = *p->read_u32(le) == 1 ? OwnershipKind::Exclusive : OwnershipKind::Shared;
+  if (const auto* p = list.find(pid::ownership)) {
+    if (const auto kind = p->read_u32(le)) {
+      d.ownership = *kind == 1 ? OwnershipKind::Exclusive : OwnershipKind::Shared;
+    }
   }
-  if (const auto* p = with_min(list, pid::liveliness, 12)) {
-    const auto kind = *p->read_u32(le);
-    d.liveliness = {kind <= 2 ? static_cast<LivelinessKind>(kind) : LivelinessKind::Automatic,
-                    *p->read_duration(le, /*offset=*/4)};
+  if (const auto* p = list.find(pid::liveliness)) {
+    const auto kind = p->read_u32(le);
+    const auto lease_duration = p->read_duration(le, /*offset=*/4);
+    if (kind && lease_duration) {
+      d.liveliness = {*kind <= 2 ? static_cast<LivelinessKind>(*kind) : LivelinessKind::Automatic,
+                      *lease_duration};
+    }
   }
-  if (const auto* p = with_min(list, pid::deadline, 8)) d.deadline = *p->read_duration(le);
+  if (const auto* p = list.find(pid::deadline)) {
+    if (const auto period = p->read_duration(le)) d.deadline = *period;
+  }
   if (const auto* p = list.find(pid::partition)) {
     d.partition = decode_partition(p->value, le).value_or(std::vector<std::string>{});
   }
@@ -240,9 +222,13 @@ WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList&
   d.topic_data = octets_or_empty(list.find(pid::topic_data), le);
   d.group_data = octets_or_empty(list.find(pid::group_data), le);
   if (const auto* p = list.find(pid::type_information)) d.type_information = p->value;
-  if (const auto* p = with_min(list, pid::endpoint_security_info, 8)) {
+  if (const auto* p = list.find(pid::endpoint_security_info)) {
     auto r = p->reader(le);
-    d.endpoint_security_info = EndpointSecurityInfo{*r.read_u32(), *r.read_u32()};
+    auto attributes = r.read_u32();
+    auto plugin_attributes = r.read_u32();
+    if (attributes && plugin_attributes) {
+      d.endpoint_security_info = EndpointSecurityInfo{*attributes, *plugin_attributes};
+    }
   }
   d.service_instance_name = optional_string(list.find(pid::service_instance_name), le);
   if (const auto* p = list.find(pid::related_entity_guid)) d.related_entity_guid = p->read_guid();
@@ -265,11 +251,11 @@ WireResult<PublicationBuiltinTopicData> PublicationBuiltinTopicData::from_pl_cdr
   if (!common) return std::unexpected(common.error());
   PublicationBuiltinTopicData pub;
   static_cast<EndpointBuiltinTopicData&>(pub) = std::move(*common);
-  if (const auto* p = with_min(parsed->parameters, pid::ownership_strength, 4)) {
-    pub.ownership_strength = *p->read_i32(le);
+  if (const auto* p = parsed->parameters.find(pid::ownership_strength)) {
+    if (const auto strength = p->read_i32(le)) pub.ownership_strength = *strength;
   }
-  if (const auto* p = with_min(parsed->parameters, pid::lifespan, 8)) {
-    pub.lifespan = *p->read_duration(le);
+  if (const auto* p = parsed->parameters.find(pid::lifespan)) {
+    if (const auto duration = p->read_duration(le)) pub.lifespan = *duration;
   }
   return pub;
 }

@@ -42,6 +42,11 @@ inline bool is_little_endian(std::uint8_t flags) {
   return (flags & endianness_flag) != 0;
 }
 
+// Builds a flags byte from the conditions each flag stands for.
+inline std::uint8_t flag_if(bool condition, std::uint8_t flag) {
+  return condition ? flag : 0;
+}
+
 struct EncodedBody {
   std::vector<std::byte> bytes{};
   std::uint8_t flags = 0;
@@ -49,48 +54,34 @@ struct EncodedBody {
 
 inline constexpr std::uint32_t rtps_bitmap_max_bits = 256;
 
-// Bit k stands for base + k and sits in word k / 32 at bit 31 - k % 32.
-struct SequenceNumberSet {
-  SequenceNumber base = 0;
+// Bit k stands for base + k and sits in word k / 32 at bit 31 - k % 32. SequenceNumberSet and
+// FragmentNumberSet (DDSI-RTPS 2.5 sections 9.4.2.6 and 9.4.2.8) differ only in their base.
+template <typename N>
+struct NumberSet {
+  N base = 0;
   std::uint32_t num_bits = 0;
   std::vector<std::uint32_t> bitmap{};
 
   // No members, `num_bits` (capped at 256) bits wide, with all its words.
-  static SequenceNumberSet empty_range(SequenceNumber base, std::uint32_t num_bits);
+  static NumberSet empty_range(N base, std::uint32_t num_bits);
   // Just wide enough for the members within [base, base + 256); the others are left out.
-  static SequenceNumberSet from_members(SequenceNumber base,
-                                        std::span<const SequenceNumber> members);
-  bool contains(SequenceNumber sn) const;
-  // False when `sn` lies outside [base, base + num_bits).
-  bool insert(SequenceNumber sn);
-  std::vector<SequenceNumber> members() const;
+  static NumberSet from_members(N base, std::span<const N> members);
+  bool contains(N n) const;
+  // False when `n` lies outside [base, base + num_bits).
+  bool insert(N n);
+  std::vector<N> members() const;
 
   // Writes as many words as the record holds.
   void write_to(WireWriter& writer) const;
-  static WireResult<Decoded<SequenceNumberSet>> read_from(std::span<const std::byte> body,
-                                                          std::size_t offset, bool little_endian);
+  static WireResult<NumberSet> read_from(WireReader& reader);
 
-  friend bool operator==(const SequenceNumberSet&, const SequenceNumberSet&) = default;
+  friend bool operator==(const NumberSet&, const NumberSet&) = default;
 };
 
-struct FragmentNumberSet {
-  FragmentNumber base = 0;
-  std::uint32_t num_bits = 0;
-  std::vector<std::uint32_t> bitmap{};
-
-  static FragmentNumberSet empty_range(FragmentNumber base, std::uint32_t num_bits);
-  static FragmentNumberSet from_members(FragmentNumber base,
-                                        std::span<const FragmentNumber> members);
-  bool contains(FragmentNumber fragment) const;
-  bool insert(FragmentNumber fragment);
-  std::vector<FragmentNumber> members() const;
-
-  void write_to(WireWriter& writer) const;
-  static WireResult<Decoded<FragmentNumberSet>> read_from(std::span<const std::byte> body,
-                                                          std::size_t offset, bool little_endian);
-
-  friend bool operator==(const FragmentNumberSet&, const FragmentNumberSet&) = default;
-};
+using SequenceNumberSet = NumberSet<SequenceNumber>;
+using FragmentNumberSet = NumberSet<FragmentNumber>;
+extern template struct NumberSet<SequenceNumber>;
+extern template struct NumberSet<FragmentNumber>;
 
 struct DataSubmessage {
   static constexpr std::uint8_t flag_inline_qos = 0x02;
@@ -254,8 +245,7 @@ struct InfoReplySubmessage {
 };
 
 // Count, then 24-byte locators whose kinds must be ones accepted from discovery data.
-WireResult<Decoded<std::vector<Locator>>> read_locator_list(std::span<const std::byte> body,
-                                                            std::size_t offset, bool little_endian);
+WireResult<std::vector<Locator>> read_locator_list(WireReader& reader);
 
 struct InfoSourceSubmessage {
   std::uint32_t unused = 0;

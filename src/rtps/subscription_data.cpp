@@ -112,7 +112,8 @@ WireResult<std::vector<std::byte>> SubscriptionBuiltinTopicData::to_pl_cdr_le() 
   auto list = parameters_of(*this);
   if (!list) return std::unexpected(list.error());
   std::vector<std::byte> out{std::byte{0x00}, std::byte{0x03}, std::byte{0x00}, std::byte{0x00}};
-  if (auto ok = list->write_to(out, le); !ok) return std::unexpected(ok.error());
+  WireWriter w(out, le);
+  if (auto ok = list->write_to(w); !ok) return std::unexpected(ok.error());
   return out;
 }
 

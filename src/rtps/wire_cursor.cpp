@@ -1,5 +1,7 @@
 #include "rtps/wire_cursor.hpp"
 
+#include "cdr/buffer.hpp"
+
 namespace nimbrel::rtps {
 
 WireResult<std::span<const std::byte>> WireReader::read_bytes(std::size_t n) {
@@ -28,18 +30,38 @@ WireResult<GuidPrefix> WireReader::read_guid_prefix() {
 WireResult<SequenceNumber> WireReader::read_sequence_number() {
   if (!has(8)) return std::unexpected(WireError::eof(8, pos_));
   // high * 2^32 + low with a signed high half is exactly the 64-bit two's complement pattern.
-  const std::uint64_t high = *read_u32();
-  const std::uint64_t low = *read_u32();
+  const std::uint64_t high = load<std::uint32_t>();
+  const std::uint64_t low = load<std::uint32_t>();
   return static_cast<SequenceNumber>((high << 32) | low);
 }
 
 WireResult<Locator> WireReader::read_locator() {
   if (!has(24)) return std::unexpected(WireError::eof(24, pos_));
   Locator locator;
-  locator.kind = *read_i32();
-  locator.port = *read_u32();
-  locator.address = *read_array<16>();
+  locator.kind = static_cast<std::int32_t>(load<std::uint32_t>());
+  locator.port = load<std::uint32_t>();
+  NIMBREL_READ_OR_RETURN(locator.address, read_array<16>());
   return locator;
+}
+
+WireResult<std::string> WireReader::read_cdr_string(std::size_t max_length,
+                                                    const char* too_long_message) {
+  std::uint32_t length = 0;
+  NIMBREL_READ_OR_RETURN(length, read_u32());
+  if (length == 0) {
+    return std::unexpected(WireError::malformed("CDR string length 0 (missing null terminator)"));
+  }
+  if (length > max_length) return std::unexpected(WireError::malformed(too_long_message));
+  std::span<const std::byte> raw;
+  NIMBREL_READ_OR_RETURN(raw, read_bytes(length));
+  if (raw.back() != std::byte{0}) {
+    return std::unexpected(WireError::malformed("CDR string missing null terminator"));
+  }
+  const auto text = raw.first(length - 1);
+  if (!cdr::is_valid_utf8(text)) {
+    return std::unexpected(WireError::malformed("CDR string is not valid UTF-8"));
+  }
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 void WireWriter::write_bytes(std::span<const std::uint8_t> bytes) {
@@ -62,6 +84,16 @@ void WireWriter::write_locator(const Locator& locator) {
   write_i32(locator.kind);
   write_u32(locator.port);
   write_bytes(std::span(locator.address));
+}
+
+WireResult<void> WireWriter::write_cdr_string(std::string_view text) {
+  if (text.size() >= std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(WireError::malformed("CDR string length exceeds u32::MAX"));
+  }
+  write_u32(static_cast<std::uint32_t>(text.size() + 1));
+  write_bytes(text_bytes(text));
+  write_u8(0);
+  return {};
 }
 
 void WireWriter::pad_to(std::size_t n, std::size_t origin) {

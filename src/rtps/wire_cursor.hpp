@@ -1,17 +1,35 @@
 // Byte cursors of the RTPS wire codecs: a reader over a borrowed span and a writer appending to a
 // vector, both in one byte order fixed at construction. RTPS submessage fields are packed by their
 // layouts, so neither cursor aligns on its own; `align` is relative to the cursor's start.
+//
+// The codec contract: a decoder reads from one `WireReader` and hands the same cursor to the
+// decoders of its nested values (`T::read_from(WireReader&)`); an encoder writes into one
+// `WireWriter` (`write_to(WireWriter&)`). Every read result is checked, through
+// NIMBREL_READ_OR_RETURN, so a changed layout gives an error instead of a bad dereference.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
+#include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "rtps/wire_types.hpp"
+
+// Assigns the value of `expr` (a WireResult) to `target`, or returns its error from the enclosing
+// function.
+#define NIMBREL_READ_OR_RETURN(target, expr)                                      \
+  do {                                                                            \
+    auto nimbrel_read_ = (expr);                                                  \
+    if (!nimbrel_read_) return std::unexpected(std::move(nimbrel_read_).error()); \
+    (target) = std::move(*nimbrel_read_);                                         \
+  } while (false)
 
 namespace nimbrel::rtps {
 
@@ -30,13 +48,16 @@ class WireReader {
   bool little_endian() const { return little_endian_; }
   std::size_t position() const { return pos_; }
   std::size_t size() const { return input_.size(); }
-  std::size_t remaining() const { return input_.size() - pos_; }
-  bool has(std::size_t n) const { return n <= input_.size() - pos_; }
+  std::size_t remaining() const { return pos_ < input_.size() ? input_.size() - pos_ : 0; }
+  bool has(std::size_t n) const { return pos_ <= input_.size() && n <= input_.size() - pos_; }
 
-  // Moves to an absolute offset, clamped to the input's end.
-  void seek(std::size_t offset) { pos_ = offset < input_.size() ? offset : input_.size(); }
+  // Moves to an absolute offset. Past the end every read fails, naming that offset.
+  void seek(std::size_t offset) { pos_ = offset; }
   // Skips padding to a multiple of n from the start; stops at the end if the padding is cut off.
-  void align(std::size_t n) { seek((pos_ + n - 1) / n * n); }
+  void align(std::size_t n) { pos_ = std::min(round_up(pos_, n), input_.size()); }
+  // As `align`, but cut-off padding leaves the cursor past the end, so that the next read names
+  // the offset where its field was due (padding between CDR sequence elements).
+  void align_due(std::size_t n) { pos_ = round_up(pos_, n); }
 
   WireResult<std::span<const std::byte>> read_bytes(std::size_t n);
   template <std::size_t N>
@@ -58,12 +79,24 @@ class WireReader {
   // High half signed, low half unsigned (DDSI-RTPS 2.5 section 9.3.2).
   WireResult<SequenceNumber> read_sequence_number();
   WireResult<Locator> read_locator();
+  // CDR string, unaligned: length (text + 1), the text, a NUL; the text must be UTF-8. A length
+  // field over `max_length` fails with `too_long_message`.
+  WireResult<std::string> read_cdr_string(
+      std::size_t max_length = std::numeric_limits<std::uint32_t>::max(),
+      const char* too_long_message = "");
 
  private:
+  static std::size_t round_up(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
   template <typename T>
   WireResult<T> read_unsigned() {
-    static_assert(std::is_unsigned_v<T>);
     if (!has(sizeof(T))) return std::unexpected(WireError::eof(sizeof(T), pos_));
+    return load<T>();
+  }
+  // Only after `has` has vouched for the bytes.
+  template <typename T>
+  T load() {
+    static_assert(std::is_unsigned_v<T>);
     T v = 0;
     for (std::size_t i = 0; i < sizeof(T); ++i) {
       const std::size_t shift = 8 * (little_endian_ ? i : sizeof(T) - 1 - i);
@@ -85,6 +118,8 @@ class WireWriter {
 
   bool little_endian() const { return little_endian_; }
   std::size_t size() const { return out_.size(); }
+  // Room for `n` more bytes.
+  void reserve(std::size_t n) { out_.reserve(out_.size() + n); }
 
   void write_bytes(std::span<const std::byte> bytes) {
     out_.insert(out_.end(), bytes.begin(), bytes.end());
@@ -98,6 +133,8 @@ class WireWriter {
   void write_entity_id(const EntityId& id);
   void write_sequence_number(SequenceNumber sn);
   void write_locator(const Locator& locator);
+  // CDR string, unaligned: length (text + 1), the text, a NUL.
+  WireResult<void> write_cdr_string(std::string_view text);
   void write_zeros(std::size_t n) { out_.insert(out_.end(), n, std::byte{0}); }
   // Zero padding to a multiple of n counted from `origin`.
   void pad_to(std::size_t n, std::size_t origin = 0);

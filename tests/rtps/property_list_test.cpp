@@ -170,11 +170,13 @@ class CdrString : public ::testing::TestWithParam<StringCase> {};
 
 TEST_P(CdrString, DecodesOrFailsAsExpected) {
   const auto& c = GetParam();
-  auto got = read_cdr_string(c.input, c.offset, /*little_endian=*/true);
+  WireReader r(c.input, /*little_endian=*/true);
+  r.seek(c.offset);
+  auto got = read_property_string(r);
   ASSERT_EQ(got.has_value(), c.expected.has_value());
   if (got) {
-    EXPECT_EQ(got->value, c.expected->value);
-    EXPECT_EQ(got->end, c.expected->end);
+    EXPECT_EQ(*got, c.expected->value);
+    EXPECT_EQ(r.position(), c.expected->end);
   } else {
     EXPECT_EQ(got.error(), c.expected.error());
   }

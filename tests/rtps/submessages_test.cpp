@@ -56,15 +56,17 @@ TEST_P(SetWidth, BothSetsCheckCapAndWordCount) {
     for (std::size_t i = 0; i < c.words; ++i)
       w->write_u32(0x80000000u);
   }
-  auto sns = SequenceNumberSet::read_from(sn_body, 4, /*little_endian=*/true);
-  auto frags = FragmentNumberSet::read_from(frag_body, 0, /*little_endian=*/false);
+  WireReader sn_reader(sn_body, /*little_endian=*/true), frag_reader(frag_body, false);
+  sn_reader.seek(4);
+  auto sns = SequenceNumberSet::read_from(sn_reader);
+  auto frags = FragmentNumberSet::read_from(frag_reader);
   if (!c.error) {
     ASSERT_TRUE(sns && frags);
-    EXPECT_EQ(sns->value, (SequenceNumberSet{-5, c.num_bits, std::vector(c.words, 0x80000000u)}));
-    EXPECT_EQ(frags->value,
+    EXPECT_EQ(*sns, (SequenceNumberSet{-5, c.num_bits, std::vector(c.words, 0x80000000u)}));
+    EXPECT_EQ(*frags,
               (FragmentNumberSet{0xDEADBEEFu, c.num_bits, std::vector(c.words, 0x80000000u)}));
-    EXPECT_EQ(sns->end, sn_body.size());
-    EXPECT_EQ(frags->end, frag_body.size());
+    EXPECT_EQ(sn_reader.position(), sn_body.size());
+    EXPECT_EQ(frag_reader.position(), frag_body.size());
   } else if (c.error->kind == WireError::Kind::Malformed) {
     EXPECT_EQ(sns.error(),
               WireError::malformed("SequenceNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"));
@@ -87,10 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SequenceNumberSet, ReportsMissingBaseAndWidthWhereTheyStart) {
   const auto body = bytes({0, 0, 0, 0, 0, 0, 0, 1, 0, 0});
-  EXPECT_EQ(SequenceNumberSet::read_from(body, 4, true).error(), WireError::eof(8, 4));
-  EXPECT_EQ(SequenceNumberSet::read_from(body, 0, true).error(), WireError::eof(4, 8));
-  EXPECT_EQ(SequenceNumberSet::read_from(body, 99, true).error(), WireError::eof(8, 99));
-  EXPECT_EQ(FragmentNumberSet::read_from(body, 8, true).error(), WireError::eof(4, 8));
+  const auto read_at = [&]<typename Set>(std::size_t offset) {
+    WireReader r(body, /*little_endian=*/true);
+    r.seek(offset);
+    return Set::read_from(r);
+  };
+  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(4).error(), WireError::eof(8, 4));
+  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(0).error(), WireError::eof(4, 8));
+  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(99).error(), WireError::eof(8, 99));
+  EXPECT_EQ(read_at.operator()<FragmentNumberSet>(8).error(), WireError::eof(4, 8));
 }
 
 // --- DATA and DATA_FRAG specifics ---
