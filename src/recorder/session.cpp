@@ -59,18 +59,19 @@ RecordingSession::RecordingSession(RecordingWriter writer, Header header)
                                   .header = header,
                                   .writer = std::move(writer),
                                   .start_ns = header.start_ns,
-                                  .started = false}) {}
+                                  .started = false}),
+      start_ns_(header.start_ns) {}
 
 std::expected<void, SessionError> RecordingSession::record(
     const TopicKey& topic, const std::array<std::uint8_t, 16>& participant_guid,
     std::span<const std::byte> payload, std::uint64_t timestamp_ns) {
   auto inner = inner_.lock();
-  if (!inner) return std::unexpected(SessionError{.kind = SessionError::Kind::MutexPoisoned});
+  if (!inner) return lost(SessionError{.kind = SessionError::Kind::MutexPoisoned});
   Inner& state = **inner;
 
   if (!state.started) {
     if (auto written = state.writer.write_header(state.header); !written)
-      return std::unexpected(writer_error(written.error()));
+      return lost(writer_error(written.error()));
     state.started = true;
   }
 
@@ -89,11 +90,18 @@ std::expected<void, SessionError> RecordingSession::record(
                     .topic_idx = *topic_idx,
                     .kind = 0};
   if (auto written = state.writer.write_frame(frame); !written)
-    return std::unexpected(writer_error(written.error()));
+    return lost(writer_error(written.error()));
 
   saturating_increment(recorded_);
   bytes_.store(state.writer.bytes_written(), std::memory_order_relaxed);
   return {};
+}
+
+// A sample that never reaches the file still counts, so the totals add up to what arrived.
+std::unexpected<SessionError> RecordingSession::lost(SessionError error) {
+  saturating_increment(dropped_);
+  saturating_increment(failed_);
+  return std::unexpected(std::move(error));
 }
 
 }  // namespace nimbrel::recorder

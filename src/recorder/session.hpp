@@ -33,9 +33,10 @@ class RecordingSession {
   // Writes nothing: a session that never records leaves its sink empty.
   RecordingSession(RecordingWriter writer, Header header);
 
-  // A topic missing from the header is counted as dropped and is not an error. A participant
-  // missing from it is recorded as participant 0. A time stamp before the header's start is
-  // recorded as time 0.
+  // A topic missing from the header is counted as dropped and is not an error. A sample that
+  // cannot be written is counted as dropped and as failed, and its error returned. A participant
+  // missing from the header is recorded as participant 0. A time stamp before the header's start
+  // is recorded as time 0.
   std::expected<void, SessionError> record(const TopicKey& topic,
                                            const std::array<std::uint8_t, 16>& participant_guid,
                                            std::span<const std::byte> payload,
@@ -43,6 +44,10 @@ class RecordingSession {
 
   std::uint64_t recorded() const { return recorded_.load(std::memory_order_relaxed); }
   std::uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  // The part of `dropped` lost to a failed write or a poisoned lock.
+  std::uint64_t failed() const { return failed_.load(std::memory_order_relaxed); }
+  // The header's start: frame times count from it.
+  std::uint64_t start_ns() const { return start_ns_; }
   // Bytes in the recording so far, header included.
   std::uint64_t bytes() const { return bytes_.load(std::memory_order_relaxed); }
 
@@ -56,10 +61,14 @@ class RecordingSession {
     bool started = false;  // this session wrote the header
   };
 
+  std::unexpected<SessionError> lost(SessionError error);
+
   // Held across the sink write so that frames never interleave; any caller of `record`.
   Guarded<Inner> inner_;
+  const std::uint64_t start_ns_;
   std::atomic<std::uint64_t> recorded_{0};
   std::atomic<std::uint64_t> dropped_{0};
+  std::atomic<std::uint64_t> failed_{0};
   std::atomic<std::uint64_t> bytes_{0};
 };
 

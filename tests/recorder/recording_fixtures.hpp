@@ -59,10 +59,12 @@ inline Bytes example_header_bytes() {
 // clang-format on
 
 // Records writes in memory. With `room` set, behaves like a device that fills up: the write that
-// crosses the limit stores what still fits and then fails with ENOSPC.
+// crosses the limit stores what still fits and then fails with ENOSPC. With `write_error` set,
+// every write fails with it and stores nothing.
 struct SinkState {
   Bytes bytes;
   std::optional<std::size_t> room;
+  std::optional<std::error_code> write_error;
   std::optional<std::error_code> truncate_error;
   bool throw_on_write = false;
 };
@@ -73,6 +75,7 @@ class MemorySink final : public ByteSink {
 
   std::expected<void, std::error_code> write_all(std::span<const std::byte> bytes) override {
     if (state_->throw_on_write) throw std::runtime_error("sink blew up");
+    if (state_->write_error) return std::unexpected(*state_->write_error);
     const std::size_t accepted = std::min(bytes.size(), state_->room.value_or(bytes.size()));
     state_->bytes.insert(state_->bytes.end(), bytes.begin(), bytes.begin() + accepted);
     if (state_->room) *state_->room -= accepted;

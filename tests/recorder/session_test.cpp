@@ -68,6 +68,7 @@ TEST_F(SessionTest, UnknownTopicIsDroppedAndWritesNothing) {
 
   EXPECT_EQ(sink->bytes, before);
   EXPECT_EQ(session.dropped(), 2u);
+  EXPECT_EQ(session.failed(), 0u);  // not written by design, not lost to a failure
   EXPECT_EQ(session.recorded(), 1u);
   EXPECT_EQ(session.bytes(), before.size());
 }
@@ -114,7 +115,9 @@ TEST_F(SessionTest, FailedWritesLoseOnlyTheirSample) {
   EXPECT_EQ(text_of(session.record(topic_b, zero_guid, bytes({2, 2, 2}), start)),
             "writer: io: No space left on device");
   EXPECT_EQ(session.recorded(), 1u);
-  EXPECT_EQ(session.dropped(), 0u);
+  // Both lost samples count, the one that could not get its header written included.
+  EXPECT_EQ(session.dropped(), 2u);
+  EXPECT_EQ(session.failed(), 2u);
   sink->room.reset();
   ASSERT_EQ(text_of(session.record(topic_b, zero_guid, bytes({3, 3, 3}), start)), "ok");
 
@@ -123,6 +126,7 @@ TEST_F(SessionTest, FailedWritesLoseOnlyTheirSample) {
       fixtures::whole_frames(sink->bytes),
       (std::vector<ParsedFrame>{{0, 0, 0, 0, bytes({1, 1, 1})}, {0, 0, 1, 0, bytes({3, 3, 3})}}));
   EXPECT_EQ(session.recorded(), 2u);
+  EXPECT_EQ(session.dropped(), 2u);
   EXPECT_EQ(session.bytes(), sink->bytes.size());
 }
 
@@ -135,7 +139,8 @@ TEST_F(SessionTest, PoisonedMutexRefusesLaterSamples) {
             "session mutex poisoned");
   EXPECT_TRUE(sink->bytes.empty());
   EXPECT_EQ(session.recorded(), 0u);
-  EXPECT_EQ(session.dropped(), 0u);
+  EXPECT_EQ(session.dropped(), 1u);
+  EXPECT_EQ(session.failed(), 1u);
 }
 
 TEST(SessionFile, FullDeviceErrorText) {

@@ -109,7 +109,8 @@ int run(const Args& args) {
   put_line(
       std::cout,
       done_line(session, elapsed_between(start, std::chrono::steady_clock::now()).since_start));
-  return exit_ok;
+  // A recording with holes is not a success, however the loop ended.
+  return session.failed() == 0 ? exit_ok : exit_failure;
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ void catch_up(monitor::Counter& counter, std::uint64_t value) {
 RecorderMetrics::RecorderMetrics(monitor::Registry& registry)
     : recorded_(counter(registry, "dds_recorder_samples_recorded_total", "Aufgezeichnete Samples")),
       dropped_(counter(registry, "dds_recorder_samples_dropped_total",
-                       "Verworfene Samples (Topic nicht im Header)")),
+                       "Verworfene Samples (Topic nicht im Header oder Schreibfehler)")),
       bytes_(counter(registry, "dds_recorder_bytes_written_total",
                      "Bytes in der Aufzeichnung, Header eingeschlossen")) {
   (void)monitor::transport_metrics();

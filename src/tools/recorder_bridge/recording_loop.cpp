@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/recorder_bridge/failure_report.hpp"
+
 namespace nimbrel::bridge {
 namespace {
 
@@ -23,7 +25,8 @@ bool duration_reached(std::optional<std::uint64_t> duration_ms, MonoInstant star
 }
 
 // One take; true when it yielded a payload (recorded or not).
-bool take_one(const LoopReader& reader, recorder::RecordingSession& session, const LoopEnv& env) {
+bool take_one(const LoopReader& reader, recorder::RecordingSession& session, const LoopEnv& env,
+              FailureReport& failures) {
   std::uint8_t* buffer = nullptr;
   std::size_t length = 0;
   if (env.take(reader.handle, &buffer, &length) != NIMBREL_STATUS_OK) return false;
@@ -32,9 +35,13 @@ bool take_one(const LoopReader& reader, recorder::RecordingSession& session, con
   const auto* first = reinterpret_cast<const std::byte*>(buffer);
   std::vector<std::byte> payload(first, first + length);
   std::free(buffer);
-  const auto recorded =
-      session.record(reader.topic, recorder_participant_guid, payload, env.wall_ns());
-  if (!recorded) put_line(*env.err, "session error: " + recorder::to_string(recorded.error()));
+  const std::uint64_t wall_ns = env.wall_ns();
+  const auto recorded = session.record(reader.topic, recorder_participant_guid, payload, wall_ns);
+  if (recorded) {
+    failures.recorded();
+  } else {
+    failures.failed(recorder::to_string(recorded.error()), wall_ns);
+  }
   return true;
 }
 
@@ -56,20 +63,23 @@ StopCause run_recording_loop(std::span<const LoopReader> readers,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,
                              const LoopEnv& env) {
   MonoInstant last_stats = start;
+  FailureReport failures(*env.err, session.start_ns());
+  const auto stopped = [&](StopCause cause, std::string_view line) {
+    put_line(*env.out, line);
+    failures.finish();
+    return cause;
+  };
   for (;;) {
-    if (stop.load()) {
-      put_line(*env.out, "recorder-bridge: SIGINT received, draining...");
-      return StopCause::Sigint;
-    }
-    if (duration_reached(duration_ms, start, env.mono_now())) {
-      put_line(*env.out, "recorder-bridge: duration reached");
-      return StopCause::DurationReached;
-    }
+    if (stop.load())
+      return stopped(StopCause::Sigint, "recorder-bridge: SIGINT received, draining...");
+    if (duration_reached(duration_ms, start, env.mono_now()))
+      return stopped(StopCause::DurationReached, "recorder-bridge: duration reached");
     bool busy = false;
     for (const auto& reader : readers)
-      busy = take_one(reader, session, env) || busy;
+      busy = take_one(reader, session, env, failures) || busy;
     if (!busy) env.sleep(idle_sleep);
     const MonoInstant now = env.mono_now();
+    failures.tick(now);
     if (elapsed_between(last_stats, now).since_start >= stats_interval) {
       put_line(*env.out, stats_line(session));
       last_stats = now;

@@ -45,7 +45,8 @@ LoopEnv system_loop_env();
 enum class StopCause { Sigint, DurationReached };
 
 // Runs rounds until a stop condition holds (the flag is checked first), prints the stop message
-// and returns; `start` is the instant the duration and the statistics count from.
+// and what is left to say about failed appends, and returns; `start` is the instant the duration
+// and the statistics count from.
 StopCause run_recording_loop(std::span<const LoopReader> readers,
                              recorder::RecordingSession& session, const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,

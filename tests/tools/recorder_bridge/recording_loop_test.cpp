@@ -50,7 +50,7 @@ class LoopTest : public ::testing::Test {
         .take = [this](NimbrelReader* reader, std::uint8_t** buffer,
                        std::size_t* length) { return take(reader, buffer, length); },
         .mono_now = [this] { return now_; },
-        .wall_ns = [this] { return wall_ns_ += 100; },
+        .wall_ns = [this] { return wall_ns_ += wall_step_; },
         .sleep =
             [this](Duration d) {
               events_.push_back("sleep " + std::to_string(d.count()));
@@ -61,6 +61,16 @@ class LoopTest : public ::testing::Test {
         .err = &err_,
     };
     return run_recording_loop(readers_, session_, stop_, duration_ms, start_, env);
+  }
+
+  // One reader of `n` one-byte samples 1, 2, ..., served until the first idle pass.
+  void run_stream(std::size_t n) {
+    std::deque<Take> script;
+    for (std::size_t i = 0; i < n; ++i)
+      script.push_back(data({static_cast<std::uint8_t>(i + 1)}));
+    add_reader("A", std::move(script));
+    stop_on_sleep_ = true;
+    EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
   }
 
   std::size_t count(const std::string& event) const {
@@ -84,6 +94,8 @@ class LoopTest : public ::testing::Test {
   MonoInstant start_ = MonoInstant{} + 1h;
   MonoInstant now_ = start_;
   std::uint64_t wall_ns_ = fixtures::example_start_ns;
+  std::uint64_t wall_step_ = 100;
+  std::function<void(std::size_t)> before_record_;  // given the number of samples taken so far
 
  private:
   std::int32_t take(NimbrelReader* reader, std::uint8_t** buffer, std::size_t* length) {
@@ -102,12 +114,14 @@ class LoopTest : public ::testing::Test {
       std::memcpy(*buffer, next.payload.data(), next.payload.size());
       *length = next.payload.size();
       now_ += take_cost_;
+      if (before_record_) before_record_(++samples_taken_);
     }
     return next.status;
   }
 
   std::map<NimbrelReader*, std::string> names_;
   std::map<NimbrelReader*, std::deque<Take>> scripts_;
+  std::size_t samples_taken_ = 0;
 };
 
 struct IdleCase {
@@ -186,12 +200,80 @@ TEST_F(LoopTest, SessionErrorsArePrintedAndTheLoopGoesOn) {
   sink_->room = 0;
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
+  // The repeat and the hole it leaves are told at the stop.
   EXPECT_EQ(err_.str(),
             "session error: writer: io: No space left on device\n"
-            "session error: writer: io: No space left on device\n");
+            "session error: writer: io: No space left on device (repeated 1 time)\n"
+            "session gap: 2 samples lost between 0.000s and 0.000s\n");
   // A failed append still counts as a busy take.
   EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take A", "take A", idle}));
   EXPECT_EQ(session_.recorded(), 0u);
+  EXPECT_EQ(session_.dropped(), 2u);
+}
+
+// A full disk under a busy stream: 25 failures 100 ms apart give the first line at once, a count
+// each second, and the rest at the stop.
+TEST_F(LoopTest, ARepeatedErrorIsCountedAtMostOncePerSecond) {
+  sink_->room = 0;
+  take_cost_ = 100ms;
+  wall_step_ = 250'000'000;
+  run_stream(25);
+  EXPECT_EQ(err_.str(),
+            "session error: writer: io: No space left on device\n"
+            "session error: writer: io: No space left on device (repeated 10 times)\n"
+            "session error: writer: io: No space left on device (repeated 10 times)\n"
+            "session error: writer: io: No space left on device (repeated 4 times)\n"
+            "session gap: 25 samples lost between 0.250s and 6.250s\n");
+  EXPECT_EQ(session_.dropped(), 25u);
+  EXPECT_EQ(session_.failed(), 25u);
+}
+
+// Room for the header and two frames; space comes back before the fifth sample. Samples 3 and 4
+// are missing from the file, counted as dropped, and marked by a line once writing recovers.
+TEST_F(LoopTest, RecoveryMarksTheGapItLeaves) {
+  sink_->room = 81 + 2 * 23;
+  wall_step_ = 1'500'000'000;
+  before_record_ = [this](std::size_t taken) {
+    if (taken == 5) sink_->room.reset();
+  };
+  run_stream(6);
+  EXPECT_EQ(err_.str(),
+            "session error: writer: io: No space left on device\n"
+            "session error: writer: io: No space left on device (repeated 1 time)\n"
+            "session gap: 2 samples lost between 4.500s and 6.000s\n");
+  const auto frames = fixtures::whole_frames(sink_->bytes);
+  ASSERT_TRUE(frames);
+  std::vector<std::byte> recorded;
+  for (const auto& frame : *frames)
+    recorded.push_back(frame.payload.at(0));
+  EXPECT_EQ(recorded, bytes({1, 2, 5, 6}));
+  EXPECT_EQ(session_.recorded(), 4u);
+  EXPECT_EQ(session_.dropped(), 2u);
+  EXPECT_EQ(done_line(session_, 1s),
+            "recorder-bridge done: samples=4 dropped=2 bytes=173 elapsed=1.0s");
+}
+
+// Each distinct error gets its own first line; gaps that close within a second of the last gap
+// line share the next one.
+TEST_F(LoopTest, DistinctErrorsAndGapsCloseTogether) {
+  wall_step_ = 1'000'000'000;
+  before_record_ = [this](std::size_t taken) {
+    const auto io = std::error_code(EIO, std::generic_category());
+    const auto full = std::error_code(ENOSPC, std::generic_category());
+    const std::optional<std::error_code> errors[] = {std::nullopt, full,         io, std::nullopt,
+                                                     full,         std::nullopt, io, std::nullopt};
+    sink_->write_error = errors[taken - 1];
+  };
+  run_stream(8);
+  EXPECT_EQ(err_.str(),
+            "session error: writer: io: No space left on device\n"
+            "session error: writer: io: Input/output error\n"
+            "session gap: 2 samples lost between 2.000s and 3.000s\n"
+            "session error: writer: io: Input/output error (repeated 1 time)\n"
+            "session error: writer: io: No space left on device (repeated 1 time)\n"
+            "session gap: 2 samples lost in 2 gaps between 5.000s and 7.000s\n");
+  EXPECT_EQ(session_.recorded(), 4u);
+  EXPECT_EQ(session_.dropped(), 4u);
 }
 
 // A sample of a topic outside the header is dropped, but its take counts as busy.
