@@ -90,7 +90,8 @@ rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize_goodbye() {
   rtps::ParameterList key;
   key.push_guid(rtps::pid::participant_guid, guid);
   std::vector<std::byte> payload{std::byte{0}, std::byte{0x03}, std::byte{0}, std::byte{0}};
-  if (auto ok = key.write_to(payload, /*little_endian=*/true); !ok) {
+  rtps::WireWriter key_writer(payload, /*little_endian=*/true);
+  if (auto ok = key.write_to(key_writer); !ok) {
     return std::unexpected(ok.error());
   }
   rtps::DataSubmessage goodbye;

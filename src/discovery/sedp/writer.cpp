@@ -15,7 +15,8 @@ rtps::WireResult<rtps::Datagrams> write_endpoint_goodbye(rtps::ReliableWriter& w
   rtps::ParameterList key;
   key.push_guid(rtps::pid::endpoint_guid, endpoint);
   std::vector<std::byte> payload{std::byte{0}, std::byte{0x03}, std::byte{0}, std::byte{0}};
-  if (auto ok = key.write_to(payload, /*little_endian=*/true); !ok) {
+  rtps::WireWriter key_writer(payload, /*little_endian=*/true);
+  if (auto ok = key.write_to(key_writer); !ok) {
     return std::unexpected(ok.error());
   }
   return writer.write_last(rtps::DataSubmessage{
