@@ -1,6 +1,8 @@
 #include "dcps/runtime.hpp"
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -26,11 +28,24 @@ constexpr Duration receive_timeout = std::chrono::seconds(1);
 
 using Bound = std::expected<std::shared_ptr<const UdpTransport>, StartError>;
 
-Bound with_receive_timeout(std::expected<UdpTransport, std::error_code> bound,
-                           StartError bind_error, StartError timeout_error) {
+// Said once per process, as a capped buffer is the host's setting, not this runtime's.
+void report_capped_buffer(std::size_t wanted, std::size_t granted) {
+  static std::atomic<bool> said{false};
+  if (said.exchange(true)) return;
+  std::fprintf(stderr,
+               "nbrl[runtime]: receive buffer of %zu bytes capped at %zu bytes; bursts may be "
+               "lost. Raise the cap with: sysctl -w net.core.rmem_max=%zu\n",
+               wanted, granted, wanted);
+}
+
+Bound receiving(std::expected<UdpTransport, std::error_code> bound, StartError bind_error,
+                StartError timeout_error, std::size_t buffer_bytes) {
   if (!bound) return std::unexpected(bind_error);
   auto timed = std::move(*bound).with_timeout(receive_timeout);
   if (!timed) return std::unexpected(timeout_error);
+  if (const auto granted = timed->request_receive_buffer(buffer_bytes); granted < buffer_bytes) {
+    report_capped_buffer(buffer_bytes, granted);
+  }
   return std::make_shared<const UdpTransport>(std::move(*timed));
 }
 
@@ -121,18 +136,18 @@ std::expected<std::shared_ptr<DcpsRuntime>, StartError> DcpsRuntime::start(
   const auto spdp_port = discovery::spdp_multicast_port(domain_id);
   if (!spdp_port) return std::unexpected(StartError::DomainIdTooLarge);
 
+  const std::size_t buffer = config.receive_buffer_bytes;
   auto spdp_multicast =
-      with_receive_timeout(UdpTransport::bind_multicast_v4(config.spdp_multicast_group,
-                                                           static_cast<std::uint16_t>(*spdp_port),
-                                                           config.multicast_interface),
-                           StartError::SpdpMulticastBind, StartError::SpdpMulticastSetTimeout);
+      receiving(UdpTransport::bind_multicast_v4(config.spdp_multicast_group,
+                                                static_cast<std::uint16_t>(*spdp_port),
+                                                config.multicast_interface),
+                StartError::SpdpMulticastBind, StartError::SpdpMulticastSetTimeout, buffer);
   if (!spdp_multicast) return std::unexpected(spdp_multicast.error());
-  auto metatraffic =
-      with_receive_timeout(UdpTransport::bind_v4(any_address, 0), StartError::SpdpUnicastBind,
-                           StartError::SpdpUnicastSetTimeout);
+  auto metatraffic = receiving(UdpTransport::bind_v4(any_address, 0), StartError::SpdpUnicastBind,
+                               StartError::SpdpUnicastSetTimeout, buffer);
   if (!metatraffic) return std::unexpected(metatraffic.error());
-  auto user = with_receive_timeout(UdpTransport::bind_v4(any_address, 0),
-                                   StartError::UserUnicastBind, StartError::UserUnicastSetTimeout);
+  auto user = receiving(UdpTransport::bind_v4(any_address, 0), StartError::UserUnicastBind,
+                        StartError::UserUnicastSetTimeout, buffer);
   if (!user) return std::unexpected(user.error());
   auto multicast_tx = UdpTransport::bind_v4(any_address, 0);
   if (!multicast_tx) return std::unexpected(StartError::SpdpMcTxBind);

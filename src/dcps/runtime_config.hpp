@@ -38,6 +38,9 @@ struct RuntimeConfig {
   // Interface of the multicast membership, and the announced address when no route is found.
   transport::Ipv4Address multicast_interface{0, 0, 0, 0};
   bool secure_builtin_endpoints = false;
+  // Kernel receive buffer of each receiving socket: a burst of announcements or samples must not
+  // overflow it while a receive thread is busy.
+  std::size_t receive_buffer_bytes = 4 * 1024 * 1024;
 };
 
 }  // namespace nimbrel::dcps

@@ -6,8 +6,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -167,6 +169,23 @@ std::expected<UdpTransport, std::error_code> UdpTransport::attempt_multicast_bin
   if (!bound) return std::unexpected(bound.error());
   transport.local_ = rtps::Locator::udp_v4(group, *bound);
   return transport;
+}
+
+std::size_t UdpTransport::request_receive_buffer(std::size_t bytes) const {
+  const int wanted = static_cast<int>(std::min<std::size_t>(bytes, INT32_MAX / 2));
+  auto granted = [&] {
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, &length) != 0) return std::size_t{0};
+    // Linux reports twice what it grants, the other half being its own bookkeeping.
+    return static_cast<std::size_t>(size) / 2;
+  };
+  if (granted() >= static_cast<std::size_t>(wanted)) return granted();
+  static_cast<void>(::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted));
+  if (granted() < static_cast<std::size_t>(wanted)) {
+    static_cast<void>(::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted));
+  }
+  return granted();
 }
 
 std::expected<UdpTransport, std::error_code> UdpTransport::with_timeout(

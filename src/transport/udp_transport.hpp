@@ -59,6 +59,10 @@ class UdpTransport final : public Transport {
                              std::span<const std::byte> bytes) const override;
   TransportResult<ReceivedDatagram> recv() const override;
 
+  // Asks for a kernel receive buffer of `bytes`, past net.core.rmem_max where the process may
+  // (CAP_NET_ADMIN); gives the usable size granted, which may be less.
+  std::size_t request_receive_buffer(std::size_t bytes) const;
+
   // Kind UDPv4 and the port actually bound; the address is the one bound (unicast) or the group.
   const rtps::Locator& local_locator() const { return local_; }
 

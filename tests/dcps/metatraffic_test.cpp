@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "dcps/departures.hpp"
 #include "dcps/runtime_test_util.hpp"
 #include "rtps/participant_message_data.hpp"
 
@@ -158,6 +159,43 @@ TEST_F(ReceivePathTest, InfoSourceAndDestinationApplyToEveryConsumer) {
   EXPECT_EQ((*state_->sedp.lock())->cache().publications().size(), 1u);
   EXPECT_TRUE((*state_->wlp.lock())->liveliness().contains(writer_a));
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1}));
+}
+
+// A participant leaves by goodbye or by silence; either way nothing of it stays behind: its cache
+// entry, SEDP proxies and endpoints, liveliness entry and the proxies of the readers matched
+// with its writers.
+TEST_F(ReceivePathTest, DepartedParticipantsLeaveNothingBehind) {
+  constexpr rtps::GuidPrefix writer_b{0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB};
+  auto registered = reader();
+  know_writer(writer_a);
+  know_writer(writer_b);
+  const auto matched = [&](const rtps::GuidPrefix& prefix) {
+    return slot(registered.entity_id).reader.writer_proxy_state({prefix, testing::writer_id}) !=
+           nullptr;
+  };
+  const auto sedp_proxies = [&] {
+    return (*state_->sedp.lock())->publications_reader().reader().writer_proxy_states().size();
+  };
+  ASSERT_TRUE(matched(writer_a) && matched(writer_b));
+  ASSERT_EQ(sedp_proxies(), 2u);
+
+  discovery::SpdpBeacon beacon{.data = testing::participant_data(writer_a)};
+  receive(SharedBytes::adopt(beacon.serialize_goodbye().value()));
+  EXPECT_EQ((*state_->participants.lock())->find(writer_a), nullptr);
+  EXPECT_FALSE(matched(writer_a));
+  EXPECT_TRUE(matched(writer_b));
+  EXPECT_EQ(sedp_proxies(), 1u);
+  EXPECT_EQ((*state_->sedp.lock())->cache().publications().size(), 1u);
+
+  // The announced lease is 100 s from the moment it was heard.
+  expire_participants(*state_, Elapsed::from_secs(99));
+  EXPECT_TRUE(matched(writer_b));
+  expire_participants(*state_, Elapsed::from_secs(101));
+  EXPECT_FALSE(matched(writer_b));
+  EXPECT_EQ((*state_->participants.lock())->size(), 0u);
+  EXPECT_EQ(sedp_proxies(), 0u);
+  EXPECT_TRUE((*state_->sedp.lock())->cache().publications().empty());
+  EXPECT_TRUE(slot(registered.entity_id).matched_writers.empty());
 }
 
 }  // namespace

@@ -152,6 +152,16 @@ TEST(UdpBind, UnicastBindUsesNoAddressReuseAndMulticastNeedsAGroup) {
             std::errc::invalid_argument);
 }
 
+// What was granted is reported as the usable size; a larger buffer never shrinks to a request.
+TEST(UdpBind, ReceiveBufferGrowsAsFarAsTheHostAllows) {
+  const UdpTransport socket = must(UdpTransport::bind_v4(any_address, 0), "bind");
+  const std::size_t before = socket.request_receive_buffer(1);
+  EXPECT_GT(before, 1u);
+  const std::size_t granted = socket.request_receive_buffer(before * 4);
+  EXPECT_GE(granted, before);
+  EXPECT_EQ(socket.request_receive_buffer(before), granted);
+}
+
 TEST(UdpMulticast, TwoTransportsShareGroupAndPortAndBothReceive) {
   const UdpTransport a =
       must(must(UdpTransport::bind_multicast_v4(group, 0, any_address), "first").with_timeout(5s),
