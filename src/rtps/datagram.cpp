@@ -146,7 +146,7 @@ void write_rtps_header(std::vector<std::byte>& out, ProtocolVersion version, Ven
 WireResult<void> write_submessage(std::vector<std::byte>& out, std::uint8_t id, std::uint8_t flags,
                                   std::span<const std::byte> body, const char* too_long_message) {
   if (body.size() > max_submessage_body) {
-    return std::unexpected(WireError::malformed(too_long_message));
+    return std::unexpected(WireError::resource_limit(too_long_message));
   }
   WireWriter w(out, is_little_endian(flags));
   w.write_u8(id);
@@ -179,7 +179,7 @@ WireResult<std::vector<std::byte>> encode_reply_datagram(const GuidPrefix& reade
                                                          std::uint8_t id, std::uint8_t flags,
                                                          std::span<const std::byte> body) {
   if (body.size() > max_submessage_body) {
-    return std::unexpected(WireError::malformed("submessage body exceeds u16::MAX"));
+    return std::unexpected(WireError::resource_limit("submessage body exceeds u16::MAX"));
   }
   std::vector<std::byte> out;
   out.reserve(rtps_header_size + 2 * submessage_header_size + writer_prefix.size() + body.size());

@@ -61,7 +61,7 @@ WireResult<EncodedBody> HeaderExtension::write_body() const {
     if (auto ok = parameters->write_to(w); !ok) return std::unexpected(ok.error());
   }
   if (out.bytes.size() > max_he_length) {
-    return std::unexpected(WireError::malformed("HE body exceeds MAX_HE_LENGTH"));
+    return std::unexpected(WireError::resource_limit("HE body exceeds MAX_HE_LENGTH"));
   }
   out.flags = flags;
   return out;
@@ -70,7 +70,7 @@ WireResult<EncodedBody> HeaderExtension::write_body() const {
 WireResult<HeaderExtension> HeaderExtension::read_body(std::span<const std::byte> body,
                                                        std::uint8_t flags) {
   if (body.size() > max_he_length) {
-    return std::unexpected(WireError::malformed("HE body exceeds MAX_HE_LENGTH"));
+    return std::unexpected(WireError::resource_limit("HE body exceeds MAX_HE_LENGTH"));
   }
   HeaderExtension he;
   he.little_endian = is_little_endian(flags);

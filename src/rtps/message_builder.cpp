@@ -42,7 +42,7 @@ WireResult<void> MessageBuilder::append(std::uint8_t id, std::uint8_t flags,
                                         std::span<const std::byte> body,
                                         std::vector<OutboundDatagram>& closed, BodyLabel label) {
   if (body.size() > max_submessage_body) {
-    return std::unexpected(WireError::malformed(too_long_message(label)));
+    return std::unexpected(WireError::resource_limit(too_long_message(label)));
   }
   if (buffer_.size() + submessage_header_size + body.size() > mtu_) {
     if (submessages_ > 0) closed.push_back({std::move(buffer_), destinations_});

@@ -101,7 +101,7 @@ WireResult<void> ParameterList::write_to(WireWriter& w) const {
   for (const auto& p : parameters) {
     // Silently truncating the 16-bit length would desynchronise every later parameter.
     if (p.value.size() > max_value_length) {
-      return std::unexpected(WireError::malformed("ParameterList value exceeds u16::MAX"));
+      return std::unexpected(WireError::resource_limit("ParameterList value exceeds u16::MAX"));
     }
     total += 4 + padded4(p.value.size());
   }
@@ -148,7 +148,7 @@ WireResult<ParameterList> ParameterList::read_from(WireReader& r) {
     NIMBREL_READ_OR_RETURN(value, r.read_bytes(length));
     if (id == pid::ignore) continue;
     if (list.parameters.size() >= max_parameters) {
-      return std::unexpected(WireError::malformed("ParameterList exceeds MAX_PARAMETERS cap"));
+      return std::unexpected(WireError::resource_limit("ParameterList exceeds MAX_PARAMETERS cap"));
     }
     list.parameters.push_back({id, std::vector<std::byte>(value.begin(), value.end())});
   }

@@ -14,7 +14,7 @@ constexpr std::size_t short_form_size = 20;
 constexpr std::size_t long_form_size = 24;
 
 WireError data_too_long() {
-  return WireError::malformed("ParticipantMessageData.data exceeds MAX_DATA_LEN");
+  return WireError::resource_limit("ParticipantMessageData.data exceeds MAX_DATA_LEN");
 }
 
 }  // namespace

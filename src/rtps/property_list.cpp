@@ -13,7 +13,7 @@ WireResult<void> check_property(const WireProperty& property) {
   if (property.name.size() > WirePropertyList::max_property_string_len ||
       property.value.size() > WirePropertyList::max_property_string_len) {
     return std::unexpected(
-        WireError::malformed("PropertyList: string exceeds MAX_PROPERTY_STRING_LEN"));
+        WireError::resource_limit("PropertyList: string exceeds MAX_PROPERTY_STRING_LEN"));
   }
   // An inner NUL would end the text early for every reader.
   if (property.name.find('\0') != std::string::npos ||
@@ -36,7 +36,7 @@ WireResult<std::string> read_property_string(WireReader& reader) {
 
 WireResult<std::vector<std::byte>> WirePropertyList::encode(bool little_endian) const {
   if (properties.size() > max_properties) {
-    return std::unexpected(WireError::malformed("PropertyList: exceeds MAX_PROPERTIES"));
+    return std::unexpected(WireError::resource_limit("PropertyList: exceeds MAX_PROPERTIES"));
   }
   std::vector<std::byte> out;
   WireWriter w(out, little_endian);
@@ -65,7 +65,7 @@ WireResult<WirePropertyList> WirePropertyList::decode(std::span<const std::byte>
   std::uint32_t count = 0;
   NIMBREL_READ_OR_RETURN(count, r.read_u32());
   if (count > max_properties) {
-    return std::unexpected(WireError::malformed("PropertyList: count exceeds MAX_PROPERTIES"));
+    return std::unexpected(WireError::resource_limit("PropertyList: count exceeds MAX_PROPERTIES"));
   }
   WirePropertyList list;
   list.properties.reserve(std::min<std::size_t>(count, r.remaining() / min_property_size));
@@ -80,14 +80,14 @@ WireResult<WirePropertyList> WirePropertyList::decode(std::span<const std::byte>
   NIMBREL_READ_OR_RETURN(binary_count, r.read_u32());
   if (binary_count > max_properties) {
     return std::unexpected(
-        WireError::malformed("PropertyList: binary count exceeds MAX_PROPERTIES"));
+        WireError::resource_limit("PropertyList: binary count exceeds MAX_PROPERTIES"));
   }
   for (std::uint32_t i = 0; i < binary_count; ++i) {
     if (auto name = string(); !name) return std::unexpected(name.error());
     std::uint32_t length = 0;
     NIMBREL_READ_OR_RETURN(length, r.read_u32());
     if (length > max_binary_value_len) {
-      return std::unexpected(WireError::malformed("PropertyList: binary value exceeds cap"));
+      return std::unexpected(WireError::resource_limit("PropertyList: binary value exceeds cap"));
     }
     if (auto value = r.read_bytes(length); !value) return std::unexpected(value.error());
     r.align_due(4);

@@ -39,7 +39,7 @@ WireResult<void> append_string(std::vector<std::byte>& out, std::string_view tex
 WireResult<void> append_string_list(std::vector<std::byte>& out,
                                     std::span<const std::string> names) {
   if (names.size() > u32_max) {
-    return std::unexpected(WireError::malformed("partition count exceeds u32::MAX"));
+    return std::unexpected(WireError::resource_limit("partition count exceeds u32::MAX"));
   }
   WireWriter(out, /*little_endian=*/true).write_u32(static_cast<std::uint32_t>(names.size()));
   for (const auto& name : names) {
@@ -121,7 +121,7 @@ WireResult<std::vector<std::string>> decode_partition(std::span<const std::byte>
 
 WireResult<std::vector<std::byte>> encode_octet_seq_le(std::span<const std::byte> bytes) {
   if (bytes.size() > u32_max) {
-    return std::unexpected(WireError::malformed("octet sequence length exceeds u32::MAX"));
+    return std::unexpected(WireError::resource_limit("octet sequence length exceeds u32::MAX"));
   }
   std::vector<std::byte> out;
   out.reserve(4 + align4(bytes.size()));

@@ -51,7 +51,7 @@ WireResult<std::string> WireReader::read_cdr_string(std::size_t max_length,
   if (length == 0) {
     return std::unexpected(WireError::malformed("CDR string length 0 (missing null terminator)"));
   }
-  if (length > max_length) return std::unexpected(WireError::malformed(too_long_message));
+  if (length > max_length) return std::unexpected(WireError::resource_limit(too_long_message));
   std::span<const std::byte> raw;
   NIMBREL_READ_OR_RETURN(raw, read_bytes(length));
   if (raw.back() != std::byte{0}) {
@@ -88,7 +88,7 @@ void WireWriter::write_locator(const Locator& locator) {
 
 WireResult<void> WireWriter::write_cdr_string(std::string_view text) {
   if (text.size() >= std::numeric_limits<std::uint32_t>::max()) {
-    return std::unexpected(WireError::malformed("CDR string length exceeds u32::MAX"));
+    return std::unexpected(WireError::resource_limit("CDR string length exceeds u32::MAX"));
   }
   write_u32(static_cast<std::uint32_t>(text.size() + 1));
   write_bytes(text_bytes(text));

@@ -231,7 +231,7 @@ TEST(EncodeDataDatagram, BodyLimitIs65535Bytes) {
   EXPECT_EQ(fits->size(), 20u + 4u + 65535u);
   data.serialized_payload = SharedBytes::adopt(testing::filled(65536 - 20, 1));
   EXPECT_EQ(encode_data_datagram({}, {2, 5}, nimbrel_vendor_id, std::span(&data, 1)).error(),
-            WireError::malformed("DATA submessage body exceeds u16::MAX"));
+            WireError::resource_limit("DATA submessage body exceeds u16::MAX"));
 }
 
 TEST(EncodeReplyDatagram, AddressesTheWriterWithInfoDst) {
@@ -253,7 +253,7 @@ TEST(EncodeReplyDatagram, AddressesTheWriterWithInfoDst) {
   EXPECT_EQ(
       encode_reply_datagram({}, nimbrel_vendor_id, writer, 0x06, 0x01, testing::filled(65536, 0))
           .error(),
-      WireError::malformed("submessage body exceeds u16::MAX"));
+      WireError::resource_limit("submessage body exceeds u16::MAX"));
 }
 
 }  // namespace

@@ -20,13 +20,13 @@ TEST(HeaderExtension, BodyIsCappedAt16384Bytes) {
   EXPECT_TRUE(HeaderExtension::read_body(parameters_filling(16384), 0x81));
   EXPECT_EQ(
       HeaderExtension::read_body(concat({parameters_filling(16384), bytes({0})}), 0x81).error(),
-      WireError::malformed("HE body exceeds MAX_HE_LENGTH"));
+      WireError::resource_limit("HE body exceeds MAX_HE_LENGTH"));
 
   HeaderExtension he;
   he.parameters.emplace().push(pid::user_data, testing::filled(16384 - 8, 0x55));
   EXPECT_TRUE(he.write_body());
   he.parameters->parameters[0].value.resize(16384 - 4);
-  EXPECT_EQ(he.write_body().error(), WireError::malformed("HE body exceeds MAX_HE_LENGTH"));
+  EXPECT_EQ(he.write_body().error(), WireError::resource_limit("HE body exceeds MAX_HE_LENGTH"));
 }
 
 TEST(HeaderExtension, TrailingBytesNeedTheParameterFlag) {

@@ -89,7 +89,7 @@ TEST_P(OversizedBody, NamesTheSubmessage) {
   auto builder = open(200000);
   EXPECT_TRUE(builder.append(0x42, 0x01, filled(65535, 0), closed_, GetParam().label));
   EXPECT_EQ(builder.append(0x42, 0x01, filled(65536, 0), closed_, GetParam().label).error(),
-            WireError::malformed(GetParam().message));
+            WireError::resource_limit(GetParam().message));
   EXPECT_EQ(builder.submessage_count(), 1u);
 }
 

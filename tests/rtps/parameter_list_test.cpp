@@ -120,7 +120,7 @@ TEST(ParameterList, CapsStoredParametersAt4096) {
   ASSERT_TRUE(at_cap);
   EXPECT_EQ(at_cap->size(), 4096u);
   EXPECT_EQ(ParameterList::from_bytes(list_of(4097, 0), true).error(),
-            WireError::malformed("ParameterList exceeds MAX_PARAMETERS cap"));
+            WireError::resource_limit("ParameterList exceeds MAX_PARAMETERS cap"));
   auto ignored_do_not_count = ParameterList::from_bytes(list_of(4096, 100), true);
   ASSERT_TRUE(ignored_do_not_count);
   EXPECT_EQ(ignored_do_not_count->size(), 4096u);
@@ -135,7 +135,7 @@ TEST(ParameterList, ValuesBeyondTheLengthFieldDoNotEncode) {
   EXPECT_EQ((*fits)[3], std::byte{0xFF});
   list.parameters[0].value.push_back(std::byte{1});
   EXPECT_EQ(list.to_bytes(true).error(),
-            WireError::malformed("ParameterList value exceeds u16::MAX"));
+            WireError::resource_limit("ParameterList value exceeds u16::MAX"));
 }
 
 TEST(ParameterList, OnlyKnownIdsMayCarryTheMustUnderstandBit) {

@@ -103,9 +103,9 @@ TEST(WirePropertyList, CountsAreCappedAt1024) {
   ASSERT_TRUE(at_cap);
   EXPECT_EQ(at_cap->properties.size(), 1024u);
   EXPECT_EQ(WirePropertyList::decode(counts(1025, 0), true).error(),
-            WireError::malformed("PropertyList: count exceeds MAX_PROPERTIES"));
+            WireError::resource_limit("PropertyList: count exceeds MAX_PROPERTIES"));
   EXPECT_EQ(WirePropertyList::decode(counts(0, 1025), true).error(),
-            WireError::malformed("PropertyList: binary count exceeds MAX_PROPERTIES"));
+            WireError::resource_limit("PropertyList: binary count exceeds MAX_PROPERTIES"));
   // A hostile count with nothing behind it fails on the first missing string.
   EXPECT_EQ(WirePropertyList::decode(bytes({0x00, 0x04, 0, 0}), true).error(),
             WireError::eof(4, 4));
@@ -115,7 +115,7 @@ TEST(WirePropertyList, CountsAreCappedAt1024) {
   EXPECT_TRUE(list.encode(true));
   list.properties.resize(1025);
   EXPECT_EQ(list.encode(true).error(),
-            WireError::malformed("PropertyList: exceeds MAX_PROPERTIES"));
+            WireError::resource_limit("PropertyList: exceeds MAX_PROPERTIES"));
 }
 
 TEST(WirePropertyList, BinaryValuesAreCappedAt65536) {
@@ -129,7 +129,7 @@ TEST(WirePropertyList, BinaryValuesAreCappedAt65536) {
   };
   EXPECT_EQ(WirePropertyList::decode(binary_of(65536), true), WirePropertyList{});
   EXPECT_EQ(WirePropertyList::decode(binary_of(65537), true).error(),
-            WireError::malformed("PropertyList: binary value exceeds cap"));
+            WireError::resource_limit("PropertyList: binary value exceeds cap"));
 }
 
 TEST(WirePropertyList, StringLengthCapsDifferByOneBetweenEncoderAndDecoder) {
@@ -142,11 +142,11 @@ TEST(WirePropertyList, StringLengthCapsDifferByOneBetweenEncoderAndDecoder) {
   encoded = encodable_only.encode(true);
   ASSERT_TRUE(encoded);
   EXPECT_EQ(WirePropertyList::decode(*encoded, true).error(),
-            WireError::malformed("CDR string exceeds MAX_PROPERTY_STRING_LEN"));
+            WireError::resource_limit("CDR string exceeds MAX_PROPERTY_STRING_LEN"));
 
   const WirePropertyList too_long{{{"n", std::string(65537, 'x')}}};
   EXPECT_EQ(too_long.encode(true).error(),
-            WireError::malformed("PropertyList: string exceeds MAX_PROPERTY_STRING_LEN"));
+            WireError::resource_limit("PropertyList: string exceeds MAX_PROPERTY_STRING_LEN"));
 }
 
 TEST(WirePropertyList, InnerNulIsRejectedBeforeAnythingOfThePropertyIsWritten) {
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         StringCase{"ZeroLength", bytes({0, 0, 0, 0}), 0,
                    fails(WireError::malformed("CDR string length 0 (missing null terminator)"))},
         StringCase{"OverCap", bytes({0x01, 0x00, 0x01, 0x00}), 0,
-                   fails(WireError::malformed("CDR string exceeds MAX_PROPERTY_STRING_LEN"))},
+                   fails(WireError::resource_limit("CDR string exceeds MAX_PROPERTY_STRING_LEN"))},
         StringCase{"ShortText", bytes({9, 4, 0, 0, 0, 'h', 'i'}), 1, fails(WireError::eof(4, 5))},
         StringCase{"NoTerminator", bytes({2, 0, 0, 0, 'h', 'i'}), 0,
                    fails(WireError::malformed("CDR string missing null terminator"))},

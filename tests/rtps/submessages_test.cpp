@@ -159,7 +159,7 @@ TEST(DataSubmessage, OversizedInlineQosValueFailsToEncode) {
   DataSubmessage data;
   data.inline_qos.emplace().push(pid::topic_data, testing::filled(65533, 0));
   EXPECT_EQ(data.write_body(true).error(),
-            WireError::malformed("ParameterList value exceeds u16::MAX"));
+            WireError::resource_limit("ParameterList value exceeds u16::MAX"));
 }
 
 std::vector<std::byte> data_frag_body(int octets_to_inline_qos) {
