@@ -1,7 +1,8 @@
-// Measures `decode_datagram` and the receiver built on it on a typical user-data datagram: 1,400 bytes, ten DATA submessages
-// with ~100-byte CDR payloads, as a publishing peer sends them. Prints nanoseconds and heap
-// allocations per datagram, next to two baselines from the same run (copying the datagram into
-// SharedBytes, and a bare walk over the submessage headers) so that ratios can be compared.
+// Measures `decode_datagram` and the receiver built on it on a typical user-data datagram: 1,400
+// bytes, ten DATA submessages with ~100-byte CDR payloads, as a publishing peer sends them. Prints
+// nanoseconds and heap allocations per datagram, next to two baselines from the same run (copying
+// the datagram into SharedBytes, and a bare walk over the submessage headers) so that ratios can be
+// compared.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -206,9 +207,8 @@ int main(int argc, char** argv) {
   });
   // What a receive thread does: the decode plus receiver state, validity and routing.
   rtps::Receiver receiver(rtps::GuidPrefix{});
-  const Figures receive = measure(rounds, iterations, [&] {
-    return receiver.receive(datagram).submessages.size();
-  });
+  const Figures receive =
+      measure(rounds, iterations, [&] { return receiver.receive(datagram).submessages.size(); });
   // The copy the receive path makes anyway: one buffer per received datagram.
   const Figures copy =
       measure(rounds, iterations, [&] { return SharedBytes::copy_of(raw).size(); });

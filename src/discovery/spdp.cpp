@@ -87,21 +87,10 @@ rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize_goodbye() {
     return std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow"));
   }
   const rtps::Guid& guid = data.participant_guid;
-  rtps::ParameterList key;
-  key.push_guid(rtps::pid::participant_guid, guid);
-  std::vector<std::byte> payload{std::byte{0}, std::byte{0x03}, std::byte{0}, std::byte{0}};
-  rtps::WireWriter key_writer(payload, /*little_endian=*/true);
-  if (auto ok = key.write_to(key_writer); !ok) {
-    return std::unexpected(ok.error());
-  }
-  rtps::DataSubmessage goodbye;
+  rtps::DataSubmessage goodbye = rtps::builtin_goodbye(rtps::pid::participant_guid, guid);
   goodbye.reader_id = rtps::entity_ids::spdp_reader;
   goodbye.writer_id = rtps::entity_ids::spdp_writer;
   goodbye.writer_sn = next_sequence++;
-  goodbye.inline_qos =
-      rtps::lifecycle_qos(guid.to_bytes(), rtps::change_kind::not_alive_disposed_unregistered);
-  goodbye.key_flag = true;
-  goodbye.serialized_payload = SharedBytes::adopt(std::move(payload));
   return rtps::encode_data_datagram(guid.prefix, rtps::protocol_version_2_5, vendor_id,
                                     std::span(&goodbye, 1));
 }
@@ -200,19 +189,9 @@ std::vector<rtps::GuidPrefix> DiscoveredParticipantsCache::expire(Elapsed now) {
 
 std::optional<rtps::GuidPrefix> departed_participant(const rtps::DataSubmessage& data) {
   if (data.writer_id != rtps::entity_ids::spdp_writer) return std::nullopt;
-  const std::uint8_t kind = rtps::change_kind_of(data);
-  if (kind == rtps::change_kind::alive) return std::nullopt;
-  if (auto key = rtps::key_hash_of(data)) return rtps::Guid::from_bytes(*key).prefix;
-  // Without a key hash the payload holds the key: the participant GUID.
-  const auto payload = data.serialized_payload.span();
-  if (payload.size() < 4 || payload[0] != std::byte{0}) return std::nullopt;
-  const bool le = payload[1] == std::byte{0x03};
-  if (!le && payload[1] != std::byte{0x02}) return std::nullopt;
-  auto list = rtps::ParameterList::from_bytes(payload.subspan(4), le);
-  if (!list) return std::nullopt;
-  const rtps::Parameter* guid = list->find(rtps::pid::participant_guid);
-  if (guid == nullptr) return std::nullopt;
-  auto participant = guid->read_guid();
+  if (rtps::change_kind_of(data) == rtps::change_kind::alive) return std::nullopt;
+  const auto participant = rtps::builtin_instance(rtps::key_hash_of(data), data.serialized_payload,
+                                                  rtps::pid::participant_guid);
   if (!participant) return std::nullopt;
   return participant->prefix;
 }

@@ -33,7 +33,8 @@ Negotiation negotiate(std::span<const std::int16_t> writer_offered,
 
 WireResult<std::vector<std::byte>> encode_list_le(std::span<const std::int16_t> ids) {
   if (ids.size() > std::numeric_limits<std::uint32_t>::max()) {
-    return std::unexpected(WireError::resource_limit("data_representation length exceeds u32::MAX"));
+    return std::unexpected(
+        WireError::resource_limit("data_representation length exceeds u32::MAX"));
   }
   std::vector<std::byte> out;
   out.reserve(4 + 2 * ids.size());

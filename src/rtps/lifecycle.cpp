@@ -9,6 +9,10 @@ namespace {
 constexpr std::uint8_t disposed_flag = 0x01;
 constexpr std::uint8_t unregistered_flag = 0x02;
 
+constexpr std::size_t encapsulation_size = 4;
+constexpr std::byte pl_cdr_be{0x02};
+constexpr std::byte pl_cdr_le{0x03};
+
 }  // namespace
 
 std::optional<KeyHash> key_hash_of(const DataSubmessage& data) {
@@ -49,6 +53,31 @@ ParameterList lifecycle_qos(const KeyHash& key, std::uint8_t kind) {
   qos.push(pid::status_info,
            std::vector<std::byte>{std::byte{0}, std::byte{0}, std::byte{0}, std::byte{flags}});
   return qos;
+}
+
+DataSubmessage builtin_goodbye(std::uint16_t key_pid, const Guid& instance) {
+  ParameterList key;
+  key.push_guid(key_pid, instance);
+  std::vector<std::byte> payload{std::byte{0}, pl_cdr_le, std::byte{0}, std::byte{0}};
+  WireWriter writer(payload, /*little_endian=*/true);
+  // A 16-byte value always fits its parameter.
+  static_cast<void>(key.write_to(writer));
+  return DataSubmessage{.inline_qos = lifecycle_qos(instance.to_bytes(),
+                                                    change_kind::not_alive_disposed_unregistered),
+                        .serialized_payload = SharedBytes::adopt(std::move(payload)),
+                        .key_flag = true};
+}
+
+std::optional<Guid> builtin_instance(const std::optional<KeyHash>& key_hash,
+                                     const SharedBytes& payload, std::uint16_t key_pid) {
+  if (key_hash) return Guid::from_bytes(*key_hash);
+  const auto bytes = payload.span();
+  if (bytes.size() < encapsulation_size || bytes[0] != std::byte{0}) return std::nullopt;
+  if (bytes[1] != pl_cdr_le && bytes[1] != pl_cdr_be) return std::nullopt;
+  auto list = ParameterList::from_bytes(bytes.subspan(encapsulation_size), bytes[1] == pl_cdr_le);
+  if (!list) return std::nullopt;
+  const Parameter* guid = list->find(key_pid);
+  return guid ? guid->read_guid() : std::nullopt;
 }
 
 }  // namespace nimbrel::rtps

@@ -19,4 +19,14 @@ std::uint8_t change_kind_of(const DataSubmessage& data);
 // Inline QoS naming `key` with the status of `kind`.
 ParameterList lifecycle_qos(const KeyHash& key, std::uint8_t kind);
 
+// The goodbye of a builtin-topic instance (a participant or an endpoint, keyed by its GUID): a
+// DATA that disposes and unregisters it, naming it by key hash and, for readers that keep none,
+// by a PL_CDR_LE payload holding only the key under `key_pid`. Ids and number are the writer's.
+DataSubmessage builtin_goodbye(std::uint16_t key_pid, const Guid& instance);
+
+// The GUID a builtin-topic lifecycle change names: its key hash, else the `key_pid` parameter of
+// its payload.
+std::optional<Guid> builtin_instance(const std::optional<KeyHash>& key_hash,
+                                     const SharedBytes& payload, std::uint16_t key_pid);
+
 }  // namespace nimbrel::rtps

@@ -102,9 +102,8 @@ TEST_F(WlpTimeline, PendingPulsesGoFirstOnePerTick) {
   EXPECT_EQ(first->sn, 1);
   EXPECT_EQ(first->message,
             (ParticipantMessageData{{golden_prefix, ids::participant}, 7, bytes({0xAA, 0xBB})}));
-  EXPECT_EQ(
-      wlp.tick(at(0s)),
-      std::unexpected(WireError::resource_limit("ParticipantMessageData.data exceeds MAX_DATA_LEN")));
+  EXPECT_EQ(wlp.tick(at(0s)), std::unexpected(WireError::resource_limit(
+                                  "ParticipantMessageData.data exceeds MAX_DATA_LEN")));
   const auto third = tick_at(0s);
   ASSERT_TRUE(third);
   EXPECT_EQ(third->sn, 2);

@@ -91,7 +91,8 @@ TEST(ParticipantMessageData, LongFormKeepsTheEntityIdAndShortFormTakesThePartici
 }
 
 TEST(ParticipantMessageData, DataIsCappedAt4096Bytes) {
-  const auto too_long = WireError::resource_limit("ParticipantMessageData.data exceeds MAX_DATA_LEN");
+  const auto too_long =
+      WireError::resource_limit("ParticipantMessageData.data exceeds MAX_DATA_LEN");
   ParticipantMessageData message{golden_guid, 0, testing::filled(4096, 0x5A)};
   auto at_cap = message.to_cdr(true);
   ASSERT_TRUE(at_cap);

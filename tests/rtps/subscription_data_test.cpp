@@ -179,7 +179,8 @@ TEST(SubscriptionEncode, FailsForWhatCannotBeWritten) {
   s.type_information = testing::filled(ParameterList::max_value_length, 1);
   EXPECT_TRUE(s.to_pl_cdr_le());
   s.type_information->push_back(std::byte{1});
-  EXPECT_EQ(s.to_pl_cdr_le().error(), WireError::resource_limit("ParameterList value exceeds u16::MAX"));
+  EXPECT_EQ(s.to_pl_cdr_le().error(),
+            WireError::resource_limit("ParameterList value exceeds u16::MAX"));
 }
 
 }  // namespace

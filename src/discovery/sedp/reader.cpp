@@ -3,30 +3,9 @@
 #include <optional>
 
 #include "foundation/saturating.hpp"
-#include "rtps/parameter_list.hpp"
+#include "rtps/lifecycle.hpp"
 
 namespace nimbrel::discovery {
-namespace {
-
-constexpr std::size_t encapsulation_size = 4;
-constexpr std::byte pl_cdr_be{0x02};
-constexpr std::byte pl_cdr_le{0x03};
-
-// A disposed or unregistered endpoint is named by the key hash (its GUID, for the builtin
-// topics) or, in a payload holding only the key, by PID_ENDPOINT_GUID.
-std::optional<rtps::Guid> endpoint_of_lifecycle(const rtps::DeliveredSample& sample) {
-  if (sample.key_hash) return rtps::Guid::from_bytes(*sample.key_hash);
-  const auto payload = sample.payload.span();
-  if (payload.size() < encapsulation_size || payload[0] != std::byte{0}) return std::nullopt;
-  if (payload[1] != pl_cdr_le && payload[1] != pl_cdr_be) return std::nullopt;
-  auto list = rtps::ParameterList::from_bytes(payload.subspan(encapsulation_size),
-                                              /*little_endian=*/payload[1] == pl_cdr_le);
-  if (!list) return std::nullopt;
-  const rtps::Parameter* guid = list->find(rtps::pid::endpoint_guid);
-  return guid ? guid->read_guid() : std::nullopt;
-}
-
-}  // namespace
 
 template <typename Record>
 SedpDetector<Record>::SedpDetector(const rtps::Guid& guid, rtps::VendorId vendor_id)
@@ -47,7 +26,8 @@ SedpDelivery<Record> SedpDetector<Record>::decode(
   SedpDelivery<Record> delivery;
   for (const auto& sample : samples) {
     if (sample.kind != rtps::change_kind::alive) {
-      if (auto endpoint = endpoint_of_lifecycle(sample)) {
+      if (auto endpoint =
+              rtps::builtin_instance(sample.key_hash, sample.payload, rtps::pid::endpoint_guid)) {
         delivery.removed.push_back(*endpoint);
       } else {
         saturating_increment(undecodable_records_);

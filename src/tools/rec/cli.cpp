@@ -46,7 +46,7 @@ struct OptionSpec {
 };
 
 std::expected<Parsed, std::string> parse(std::span<const std::string> args,
-                                         const OptionSpec& spec) {
+                                         const OptionSpec& accepted) {
   Parsed out;
   bool options_done = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -61,9 +61,10 @@ std::expected<Parsed, std::string> parse(std::span<const std::string> args,
     }
     const auto eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
-    if (std::ranges::find(spec.flags, name) != spec.flags.end() && eq == std::string::npos) {
+    if (std::ranges::find(accepted.flags, name) != accepted.flags.end() &&
+        eq == std::string::npos) {
       out.values[name].emplace_back();
-    } else if (std::ranges::find(spec.with_value, name) != spec.with_value.end()) {
+    } else if (std::ranges::find(accepted.with_value, name) != accepted.with_value.end()) {
       if (eq != std::string::npos) {
         out.values[name].push_back(arg.substr(eq + 1));
       } else if (i + 1 < args.size()) {
@@ -200,12 +201,12 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
       {"cut", {{"--out", "--from", "--to", "--topic"}, {}}},
       {"merge", {{"--out"}, {}}},
   };
-  const auto spec = specs.find(command);
-  if (spec == specs.end()) {
+  const auto options = specs.find(command);
+  if (options == specs.end()) {
     err << "nimbrel-rec: unknown command \"" << command << "\"\n" << usage_text;
     return 2;
   }
-  auto parsed = parse(args.subspan(1), spec->second);
+  auto parsed = parse(args.subspan(1), options->second);
   if (!parsed) {
     err << "nimbrel-rec " << command << ": " << parsed.error() << "\n" << usage_text;
     return 2;

@@ -25,18 +25,18 @@ TEST(ParseTime, UnitsFractionsAndErrors) {
 }
 
 TEST(Cli, UsageErrorsAreStatusTwo) {
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {"frobnicate", "x"},
-                                             {"info"},
-                                             {"info", "a", "b"},
-                                             {"info", "--bogus", "a"},
-                                             {"export", "a"},
-                                             {"cut", "a", "--out"},
-                                             {"cut", "a", "--out", "b", "--from", "soon"},
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {},
+           {"frobnicate", "x"},
+           {"info"},
+           {"info", "a", "b"},
+           {"info", "--bogus", "a"},
+           {"export", "a"},
+           {"cut", "a", "--out"},
+           {"cut", "a", "--out", "b", "--from", "soon"},
            {"cut", "a", "--out", "b", "--from", "2s", "--to", "1s"},
-                                             {"dump", "a", "--limit", "many"},
-                                             {"merge", "--out", "x"}}) {
+           {"dump", "a", "--limit", "many"},
+           {"merge", "--out", "x"}}) {
     const RecRun run = rec(args);
     EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
     EXPECT_NE(run.err.find("usage: nimbrel-rec"), std::string::npos);
