@@ -34,6 +34,8 @@ std::string to_string(const CdrDecodeError& error) {
              std::to_string(error.offset);
     case K::InvalidOptional:
       return "invalid optional at offset " + std::to_string(error.offset) + ": " + error.message;
+    case K::InvalidElement:
+      return "invalid element at offset " + std::to_string(error.offset) + ": " + error.message;
   }
   return "unknown CDR decode error";
 }

@@ -33,6 +33,7 @@ struct CdrDecodeError {
     DepthLimitExceeded,  // limit, offset
     InvalidValue,        // value, offset
     InvalidOptional,     // offset, message (an optional member's presence flag is neither 0 nor 1)
+    InvalidElement,      // offset, message (an element of a list did not decode)
   };
   Kind kind = Kind::UnexpectedEof;
   std::size_t offset = 0;

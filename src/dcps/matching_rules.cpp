@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "types/resolve.hpp"
+
 namespace nimbrel::dcps {
 namespace {
 
@@ -43,13 +45,20 @@ EndpointQos endpoint_qos(const rtps::EndpointBuiltinTopicData& record) {
                   .lease_ns = period_ns(record.liveliness.lease_duration),
                   .ownership = record.ownership,
                   .partitions = record.partition};
-  if (record.type_information) qos.type_information = std::span(*record.type_information);
+  if (record.type_identifier) qos.type_identifier = &*record.type_identifier;
   return qos;
 }
 
+bool types_refused(const EndpointQos& writer, const EndpointQos& reader) {
+  if (writer.type_identifier == nullptr || reader.type_identifier == nullptr) return false;
+  const types::TypeRegistry scratch;
+  auto verdict = types::TypeMatcher(reader.type_consistency)
+                     .match_types(*writer.type_identifier, *reader.type_identifier, scratch);
+  return !verdict && !verdict.error().unresolved;
+}
+
 std::optional<QosPolicyId> first_incompatible_policy(const EndpointQos& writer,
-                                                     const EndpointQos& reader,
-                                                     const TypeAssignable& assignable) {
+                                                     const EndpointQos& reader) {
   // Enum order is the standard's strength order for durability and liveliness.
   if (writer.durability < reader.durability) return QosPolicyId::Durability;
   // A period of 0 (none, or infinite on the wire) on either side is never violated.
@@ -59,22 +68,18 @@ std::optional<QosPolicyId> first_incompatible_policy(const EndpointQos& writer,
   if (reader.lease_ns != 0 && writer.lease_ns > reader.lease_ns) return QosPolicyId::Liveliness;
   if (writer.ownership != reader.ownership) return QosPolicyId::Ownership;
   if (!partitions_meet(writer.partitions, reader.partitions)) return QosPolicyId::Partition;
-  if (assignable && writer.type_information && reader.type_information &&
-      !assignable(*writer.type_information, *reader.type_information))
-    return QosPolicyId::TypeAssignability;
+  if (types_refused(writer, reader)) return QosPolicyId::TypeAssignability;
   return std::nullopt;
 }
 
 std::optional<QosPolicyId> check_remote_writer(const rtps::PublicationBuiltinTopicData& writer,
-                                               const EndpointQos& reader,
-                                               const TypeAssignable& assignable) {
-  return first_incompatible_policy(endpoint_qos(writer), reader, assignable);
+                                               const EndpointQos& reader) {
+  return first_incompatible_policy(endpoint_qos(writer), reader);
 }
 
 std::optional<QosPolicyId> check_remote_reader(const rtps::SubscriptionBuiltinTopicData& reader,
-                                               const EndpointQos& writer,
-                                               const TypeAssignable& assignable) {
-  return first_incompatible_policy(writer, endpoint_qos(reader), assignable);
+                                               const EndpointQos& writer) {
+  return first_incompatible_policy(writer, endpoint_qos(reader));
 }
 
 }  // namespace nimbrel::dcps

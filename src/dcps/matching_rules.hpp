@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +14,8 @@
 #include "rtps/publication_data.hpp"
 #include "rtps/subscription_data.hpp"
 #include "rtps/wire_types.hpp"
+#include "types/type_identifier.hpp"
+#include "types/type_matcher.hpp"
 
 namespace nimbrel::dcps {
 
@@ -28,7 +29,7 @@ std::uint64_t period_ns(const rtps::RtpsDuration& d);
 bool partitions_meet(std::span<const std::string> writer, std::span<const std::string> reader);
 
 // What one side of a match offers or requests. A view: it borrows the partitions and the type
-// information, so build it for a check and do not keep it.
+// identifier, so build it for a check and do not keep it.
 struct EndpointQos {
   rtps::DurabilityKind durability = rtps::DurabilityKind::Volatile;
   std::uint64_t deadline_ns = 0;  // 0: none
@@ -36,30 +37,28 @@ struct EndpointQos {
   std::uint64_t lease_ns = 0;  // 0: none
   rtps::OwnershipKind ownership = rtps::OwnershipKind::Shared;
   std::span<const std::string> partitions{};
-  std::optional<std::span<const std::byte>> type_information{};
+  const types::TypeIdentifier* type_identifier = nullptr;  // null: no type announced
+  // Applied when this side is the reader; a local writer uses these fixed values too.
+  types::TypeConsistencyEnforcement type_consistency{};
 };
 
 // Borrows from `record`, which must outlive the result.
 EndpointQos endpoint_qos(const rtps::EndpointBuiltinTopicData& record);
 
-// Whether the writer's type can be read as the reader's, from both sides' type information. The
-// type system's assignability plugs in here; while it is empty the type rule is skipped.
-using TypeAssignable = std::function<bool(std::span<const std::byte> writer_type_information,
-                                          std::span<const std::byte> reader_type_information)>;
+// The type rule: applies only when both sides announce a type identifier. Identical identifiers
+// match; a hash that cannot be resolved (nothing is looked up yet) does not refuse on its own.
+bool types_refused(const EndpointQos& writer, const EndpointQos& reader);
 
 // The first policy on which `writer` fails `reader`, or none when they match.
 std::optional<QosPolicyId> first_incompatible_policy(const EndpointQos& writer,
-                                                     const EndpointQos& reader,
-                                                     const TypeAssignable& assignable = {});
+                                                     const EndpointQos& reader);
 
 // A local reader against a remote publication.
 std::optional<QosPolicyId> check_remote_writer(const rtps::PublicationBuiltinTopicData& writer,
-                                               const EndpointQos& reader,
-                                               const TypeAssignable& assignable = {});
+                                               const EndpointQos& reader);
 
 // A local writer against a remote subscription.
 std::optional<QosPolicyId> check_remote_reader(const rtps::SubscriptionBuiltinTopicData& reader,
-                                               const EndpointQos& writer,
-                                               const TypeAssignable& assignable = {});
+                                               const EndpointQos& writer);
 
 }  // namespace nimbrel::dcps

@@ -167,7 +167,8 @@ WireResult<ContentFilterProperty> decode_content_filter_property(std::span<const
   return filter;
 }
 
-WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList& list, bool le) {
+WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList& list, bool le,
+                                                            VendorId sender_vendor) {
   const Parameter* endpoint = list.find(pid::endpoint_guid);
   const auto endpoint_guid = endpoint != nullptr ? endpoint->read_guid() : std::nullopt;
   if (!endpoint_guid) {
@@ -235,7 +236,11 @@ WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList&
   if (const auto* p = list.find(pid::topic_aliases)) {
     if (auto aliases = decode_partition(p->value, le)) d.topic_aliases = std::move(*aliases);
   }
-  d.type_identifier = type_identifier_of(list.find(pid::type_identifier));
+  if (sender_vendor == nimbrel_vendor_id) {
+    d.type_identifier = type_identifier_of(list.find(pid::type_identifier));
+  } else if (const auto* p = list.find(pid::type_identifier)) {
+    d.foreign_pid_8002 = p->value;
+  }
   if (const auto* p = list.find(pid::data_representation)) {
     d.data_representation = data_representation::decode_list(p->value, le);
   }
@@ -243,11 +248,11 @@ WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList&
 }
 
 WireResult<PublicationBuiltinTopicData> PublicationBuiltinTopicData::from_pl_cdr_le(
-    std::span<const std::byte> payload) {
+    std::span<const std::byte> payload, VendorId sender_vendor) {
   auto parsed = parse_pl_cdr_payload(payload);
   if (!parsed) return std::unexpected(parsed.error());
   const bool le = parsed->little_endian;
-  auto common = decode_endpoint_fields(parsed->parameters, le);
+  auto common = decode_endpoint_fields(parsed->parameters, le, sender_vendor);
   if (!common) return std::unexpected(common.error());
   PublicationBuiltinTopicData pub;
   static_cast<EndpointBuiltinTopicData&>(pub) = std::move(*common);

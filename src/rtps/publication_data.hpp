@@ -103,7 +103,10 @@ struct EndpointBuiltinTopicData {
   std::optional<std::string> service_instance_name{};
   std::optional<Guid> related_entity_guid{};
   std::optional<std::vector<std::string>> topic_aliases{};
+  // PID 0x8002 is vendor-specific: a type identifier only when this system sent it.
   std::optional<types::TypeIdentifier> type_identifier{};
+  // Another vendor's 0x8002 as received (Fast DDS: a persistent writer's persistence GUID).
+  std::optional<std::vector<std::byte>> foreign_pid_8002{};
   std::vector<std::int16_t> data_representation{};
 
   friend bool operator==(const EndpointBuiltinTopicData&,
@@ -111,16 +114,17 @@ struct EndpointBuiltinTopicData {
 };
 
 // The shared fields of a decoded SEDP parameter list; fails only for a missing endpoint GUID,
-// topic name or type name.
-WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList& list,
-                                                            bool little_endian);
+// topic name or type name. `sender_vendor` comes from the RTPS header of the datagram.
+WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(
+    const ParameterList& list, bool little_endian, VendorId sender_vendor = nimbrel_vendor_id);
 
 struct PublicationBuiltinTopicData : EndpointBuiltinTopicData {
   std::int32_t ownership_strength = 0;
   RtpsDuration lifespan = duration_infinite;
 
   // Accepts PL_CDR_LE and PL_CDR_BE. Publications are never sent, so there is no encoder.
-  static WireResult<PublicationBuiltinTopicData> from_pl_cdr_le(std::span<const std::byte> payload);
+  static WireResult<PublicationBuiltinTopicData> from_pl_cdr_le(
+      std::span<const std::byte> payload, VendorId sender_vendor = nimbrel_vendor_id);
 
   friend bool operator==(const PublicationBuiltinTopicData&,
                          const PublicationBuiltinTopicData&) = default;

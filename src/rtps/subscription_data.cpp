@@ -118,10 +118,10 @@ WireResult<std::vector<std::byte>> SubscriptionBuiltinTopicData::to_pl_cdr_le() 
 }
 
 WireResult<SubscriptionBuiltinTopicData> SubscriptionBuiltinTopicData::from_pl_cdr_le(
-    std::span<const std::byte> payload) {
+    std::span<const std::byte> payload, VendorId sender_vendor) {
   auto parsed = parse_pl_cdr_payload(payload);
   if (!parsed) return std::unexpected(parsed.error());
-  auto common = decode_endpoint_fields(parsed->parameters, parsed->little_endian);
+  auto common = decode_endpoint_fields(parsed->parameters, parsed->little_endian, sender_vendor);
   if (!common) return std::unexpected(common.error());
   SubscriptionBuiltinTopicData sub;
   static_cast<EndpointBuiltinTopicData&>(sub) = std::move(*common);

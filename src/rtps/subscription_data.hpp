@@ -20,7 +20,7 @@ struct SubscriptionBuiltinTopicData : EndpointBuiltinTopicData {
   WireResult<std::vector<std::byte>> to_pl_cdr_le() const;
   // Accepts PL_CDR_LE and PL_CDR_BE.
   static WireResult<SubscriptionBuiltinTopicData> from_pl_cdr_le(
-      std::span<const std::byte> payload);
+      std::span<const std::byte> payload, VendorId sender_vendor = nimbrel_vendor_id);
 
   friend bool operator==(const SubscriptionBuiltinTopicData&,
                          const SubscriptionBuiltinTopicData&) = default;

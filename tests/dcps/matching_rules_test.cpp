@@ -130,21 +130,45 @@ INSTANTIATE_TEST_SUITE_P(Rules, MatchingRules, ::testing::Values(
     [](const auto& param_info) { return std::string(param_info.param.name); });
 // clang-format on
 
-TEST(TypeRule, AppliesOnlyWhenBothSidesCarryTypeInformationAndAPredicateIsGiven) {
-  const std::vector<std::byte> writer_info{std::byte{1}}, reader_info{std::byte{2}};
-  // Refuses only when called with the writer's information first.
-  const TypeAssignable refuse = [](std::span<const std::byte> w, std::span<const std::byte> r) {
-    return !(w.front() == std::byte{1} && r.front() == std::byte{2});
+TEST(TypeRule, AppliesOnlyWhenBothSidesAnnounceATypeThatCanBeJudged) {
+  using TI = types::TypeIdentifier;
+  using K = types::PrimitiveKind;
+  auto hash = [](std::uint8_t first) {
+    return TI(TI::EquivalenceHashMinimal{{{first, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}}});
   };
-  EndpointQos writer{}, reader{};
-  const EndpointQos without{};
-  writer.type_information = std::span(writer_info);
-  reader.type_information = std::span(reader_info);
+  const TI int16 = TI::Primitive{K::Int16}, int32 = TI::Primitive{K::Int32};
+  const TI string8 = TI::String8Small{8};
+  struct Case {
+    const char* name;
+    const TI* writer;
+    const TI* reader;
+    std::optional<QosPolicyId> expected;
+  };
+  const TI same = hash(1), other = hash(2);
+  const Case cases[] = {
+      {"writer without a type", nullptr, &int32, ok},
+      {"reader without a type", &int32, nullptr, ok},
+      // Nothing is looked up yet, so the hash is never resolved; equal still matches.
+      {"the same hash", &same, &same, ok},
+      {"different hashes nobody can resolve", &same, &other, ok},
+      {"widening by the default policy", &int16, &int32, ok},
+      {"narrowing", &int32, &int16, TypeAssignability},
+      {"different kinds", &string8, &int32, TypeAssignability},
+  };
+  for (const auto& c : cases) {
+    EndpointQos writer{}, reader{};
+    writer.type_identifier = c.writer;
+    reader.type_identifier = c.reader;
+    EXPECT_EQ(first_incompatible_policy(writer, reader), c.expected) << c.name;
+  }
 
-  EXPECT_EQ(first_incompatible_policy(writer, reader), ok);
-  EXPECT_EQ(first_incompatible_policy(writer, without, refuse), ok);
-  EXPECT_EQ(first_incompatible_policy(without, reader, refuse), ok);
-  EXPECT_EQ(first_incompatible_policy(writer, reader, refuse), TypeAssignability);
+  // The reader's settings decide; without coercion the widening is refused.
+  EndpointQos writer{.type_identifier = &int16}, strict{.type_identifier = &int32};
+  strict.type_consistency.prevent_type_widening = true;
+  EXPECT_EQ(first_incompatible_policy(writer, strict), TypeAssignability);
+  // The type rule comes last.
+  writer.ownership = Exclusive;
+  EXPECT_EQ(first_incompatible_policy(writer, strict), Ownership);
 }
 
 TEST(IncompatibleQosStatus, CountsPoliciesInOrderOfFirstOccurrenceAndSaturates) {

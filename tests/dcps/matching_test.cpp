@@ -113,6 +113,25 @@ TEST_F(MatchingTest, IncompatibleWriterIsCountedAtEveryEvent) {
   EXPECT_EQ(proxy(registered.entity_id), nullptr);
 }
 
+// Both sides announce a type: an unfit one is refused and counted under policy 23.
+TEST_F(MatchingTest, TypeRuleRefusesAnUnfitTypeAndCountsIt) {
+  using TI = types::TypeIdentifier;
+  know_participant(writer_a);
+  auto publication = testing::publication(writer_a);
+  publication.type_identifier = TI::Primitive{types::PrimitiveKind::Int32};
+  announce(publication);
+  UserReaderConfig config{.topic_name = "Topic", .type_name = "Type"};
+  config.type_identifier = TI::Primitive{types::PrimitiveKind::Int16};
+  const auto narrow = register_user_reader(*state_, config).value();
+  EXPECT_EQ(proxy(narrow.entity_id), nullptr);
+  EXPECT_EQ(slot(narrow.entity_id).requested_incompatible_qos,
+            (IncompatibleQosStatus{.total_count = 1,
+                                   .last_policy_id = QosPolicyId::TypeAssignability,
+                                   .policies = {{QosPolicyId::TypeAssignability, 1}}}));
+  config.type_identifier = publication.type_identifier;
+  EXPECT_NE(proxy(register_user_reader(*state_, config).value().entity_id), nullptr);
+}
+
 TEST_F(MatchingTest, TypeNamesMustBeEqualByteForByte) {
   know_participant(writer_a);
   announce(testing::publication(writer_a, "Topic", "type"));

@@ -236,6 +236,23 @@ INSTANTIATE_TEST_SUITE_P(Fields, PublicationLenient, ::testing::Values(
     [](const auto& test) { return std::string(test.param.name); });
 // clang-format on
 
+// 0x8002 is vendor-specific: Fast DDS sends a persistent writer's persistence GUID there, whose
+// prefix 01 0F would read as a Boolean type identifier.
+TEST(PublicationDecode, Pid8002IsATypeIdentifierOnlyFromThisSystem) {
+  const auto persistence_guid =
+      concat({bytes({0x01, 0x0F, 0x45, 0x23}), filled(8, 7), bytes({0x00, 0x00, 0x01, 0x03})});
+  const auto payload = pl_cdr(true, {endpoint, topic, type, p(0x8002, persistence_guid)});
+  const auto fast_dds = PublicationBuiltinTopicData::from_pl_cdr_le(payload, {0x01, 0x0F});
+  EXPECT_EQ(fast_dds->type_identifier, std::nullopt);
+  EXPECT_EQ(fast_dds->foreign_pid_8002, persistence_guid);
+  const auto own = PublicationBuiltinTopicData::from_pl_cdr_le(payload, nimbrel_vendor_id);
+  EXPECT_EQ(own->type_identifier, types::TypeIdentifier::Primitive{types::PrimitiveKind::Boolean});
+  EXPECT_EQ(own->foreign_pid_8002, std::nullopt);
+  const auto int32 = pl_cdr(true, {endpoint, topic, type, p(0x8002, bytes({0x04}))});
+  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(int32)->type_identifier,
+            types::TypeIdentifier::Primitive{types::PrimitiveKind::Int32});
+}
+
 TEST(PublicationDecode, RejectsOnlyMissingIdentity) {
   const auto any_endpoint = p(0x005A, testing::filled(16, 1));
   const auto no_endpoint = WireError::malformed("ENDPOINT_GUID missing or wrong length");

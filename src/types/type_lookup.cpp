@@ -1,0 +1,119 @@
+#include "types/type_lookup.hpp"
+
+#include <algorithm>
+
+namespace nimbrel::types {
+
+using cdr::BufferReader;
+using cdr::BufferWriter;
+using cdr::CdrDecodeError;
+using cdr::EncodeResult;
+
+namespace {
+
+// Request lists report a bad identifier as a bad element; `describe` names the failure.
+template <typename Describe>
+DecodeStatus decode_type_ids(BufferReader& r, std::vector<TypeIdentifier>& ids, Describe describe) {
+  auto count = r.read_u32();
+  if (!count) return std::unexpected(count.error());
+  ids.reserve(std::min<std::size_t>({*count, r.remaining(), max_sequence_reservation}));
+  for (std::uint32_t i = 0; i < *count; ++i) {
+    const std::size_t at = r.position();
+    auto id = TypeIdentifier::decode_with_depth(r, 0);
+    if (!id) {
+      return std::unexpected(CdrDecodeError{.kind = CdrDecodeError::Kind::InvalidElement,
+                                            .offset = at,
+                                            .message = describe(id.error())});
+    }
+    ids.push_back(std::move(*id));
+  }
+  return {};
+}
+
+template <typename Message>
+cdr::DecodeResult<Message> decode_message(BufferReader& reader) {
+  Message message;
+  if (auto ok = decode_field(reader, message); !ok) return std::unexpected(ok.error());
+  return message;
+}
+
+}  // namespace
+
+EncodeResult ContinuationPoint::encode_into(BufferWriter& writer) const {
+  const std::size_t length = std::min(bytes.size(), max_continuation_point_size);
+  writer.write_u32(static_cast<std::uint32_t>(length));
+  writer.write_bytes(std::as_bytes(std::span(bytes).first(length)));
+  return {};
+}
+
+cdr::DecodeResult<ContinuationPoint> ContinuationPoint::decode_from(BufferReader& reader) {
+  if (auto aligned = reader.align(4); !aligned) return std::unexpected(aligned.error());
+  const std::size_t at = reader.position();
+  auto length = reader.read_u32();
+  if (!length) return std::unexpected(length.error());
+  if (*length > max_continuation_point_size) {
+    return std::unexpected(
+        CdrDecodeError{.kind = CdrDecodeError::Kind::InvalidValue, .offset = at, .value = *length});
+  }
+  auto raw = reader.read_bytes(*length);
+  if (!raw) return std::unexpected(raw.error());
+  const auto* first = reinterpret_cast<const std::uint8_t*>(raw->data());
+  return ContinuationPoint{.bytes = {first, first + raw->size()}};
+}
+
+EncodeResult encode_field(BufferWriter& w, const ContinuationPoint& point) {
+  return point.encode_into(w);
+}
+
+DecodeStatus decode_field(BufferReader& r, ContinuationPoint& point) {
+  auto decoded = ContinuationPoint::decode_from(r);
+  if (!decoded) return std::unexpected(decoded.error());
+  point = std::move(*decoded);
+  return {};
+}
+
+EncodeResult GetTypesRequest::encode_into(BufferWriter& writer) const {
+  return encode_field(writer, *this);
+}
+
+cdr::DecodeResult<GetTypesRequest> GetTypesRequest::decode_from(BufferReader& reader) {
+  GetTypesRequest request;
+  auto ok = decode_type_ids(reader, request.type_ids, [](const CdrDecodeError& e) {
+    return e.kind == CdrDecodeError::Kind::UnexpectedEof ? "eof" : "decode";
+  });
+  if (!ok) return std::unexpected(ok.error());
+  return request;
+}
+
+EncodeResult GetTypesReply::encode_into(BufferWriter& writer) const {
+  return encode_field(writer, *this);
+}
+
+cdr::DecodeResult<GetTypesReply> GetTypesReply::decode_from(BufferReader& reader) {
+  return decode_message<GetTypesReply>(reader);
+}
+
+EncodeResult GetTypeDependenciesRequest::encode_into(BufferWriter& writer) const {
+  return encode_field(writer, *this);
+}
+
+cdr::DecodeResult<GetTypeDependenciesRequest> GetTypeDependenciesRequest::decode_from(
+    BufferReader& reader) {
+  GetTypeDependenciesRequest request;
+  auto ok =
+      decode_type_ids(reader, request.type_ids, [](const CdrDecodeError&) { return "type_id"; });
+  if (ok) ok = decode_field(reader, request.continuation_point);
+  if (!ok) return std::unexpected(ok.error());
+  return request;
+}
+
+EncodeResult GetTypeDependenciesReply::encode_into(BufferWriter& writer) const {
+  return encode_field(writer, *this);
+}
+
+cdr::DecodeResult<GetTypeDependenciesReply> GetTypeDependenciesReply::decode_from(
+    BufferReader& reader) {
+  return decode_message<GetTypeDependenciesReply>(reader);
+}
+
+}  // namespace nimbrel::types
