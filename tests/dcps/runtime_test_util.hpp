@@ -196,7 +196,7 @@ class UserTrafficTest : public ::testing::Test {
     deliver(*state_, spdp_announcement(participant_data(prefix, user)));
   }
   // Announces a remote publication as its participant's SEDP announcer would, numbering each
-  // participant's DATA from 1.
+  // participant's DATA from 1. The peer is one of this system's, whose own parameters count.
   void announce(const rtps::SubscriptionBuiltinTopicData& publication) {
     const auto& prefix = publication.endpoint_guid.prefix;
     deliver(*state_,
@@ -204,7 +204,8 @@ class UserTrafficTest : public ::testing::Test {
                 prefix,
                 {rtps::testing::data_submessage(
                     rtps::entity_ids::sedp_publications_writer, publication.to_pl_cdr_le().value(),
-                    rtps::entity_ids::sedp_publications_reader, ++sedp_sn_[prefix])}),
+                    rtps::entity_ids::sedp_publications_reader, ++sedp_sn_[prefix])},
+                rtps::nimbrel_vendor_id),
             Elapsed{});
   }
   // The participant is heard, then its writer 00 00 0b 02 of `topic`.

@@ -46,10 +46,11 @@ inline std::vector<std::byte> info_destination(const GuidPrefix& prefix) {
   return framed(submessage_id::info_dst, InfoDestinationSubmessage{prefix});
 }
 
-// The submessages behind an RTPS 2.5 header of vendor 01 10 and `prefix`.
+// The submessages behind an RTPS 2.5 header of `vendor` and `prefix`.
 inline SharedBytes datagram_from(const GuidPrefix& prefix,
-                                 std::initializer_list<std::vector<std::byte>> submessages) {
-  auto out = bytes({'R', 'T', 'P', 'S', 2, 5, 0x01, 0x10});
+                                 std::initializer_list<std::vector<std::byte>> submessages,
+                                 VendorId vendor = {0x01, 0x10}) {
+  auto out = bytes({'R', 'T', 'P', 'S', 2, 5, vendor[0], vendor[1]});
   for (auto b : prefix)
     out.push_back(std::byte{b});
   for (const auto& s : submessages)

@@ -21,8 +21,8 @@ SedpDetector<Record>::SedpDetector(const rtps::Guid& guid, rtps::VendorId vendor
                                          }}) {}
 
 template <typename Record>
-SedpDelivery<Record> SedpDetector<Record>::decode(
-    const std::vector<rtps::DeliveredSample>& samples) {
+SedpDelivery<Record> SedpDetector<Record>::decode(const std::vector<rtps::DeliveredSample>& samples,
+                                                  rtps::VendorId vendor) {
   SedpDelivery<Record> delivery;
   for (const auto& sample : samples) {
     if (sample.kind != rtps::change_kind::alive) {
@@ -34,7 +34,7 @@ SedpDelivery<Record> SedpDetector<Record>::decode(
       }
       continue;
     }
-    auto record = Record::from_pl_cdr_le(sample.payload.span());
+    auto record = Record::from_pl_cdr_le(sample.payload.span(), vendor);
     if (!record) {
       saturating_increment(undecodable_records_);
       continue;
@@ -45,28 +45,29 @@ SedpDelivery<Record> SedpDetector<Record>::decode(
 }
 
 template <typename Record>
-SedpDelivery<Record> SedpDetector<Record>::handle_data(const rtps::GuidPrefix& source,
+SedpDelivery<Record> SedpDetector<Record>::handle_data(const rtps::ReceiverState& from,
                                                        const rtps::DataSubmessage& data) {
-  return decode(reader_.handle_data(source, data));
+  return decode(reader_.handle_data(from.source_prefix, data), from.source_vendor_id);
 }
 
 template <typename Record>
-SedpDelivery<Record> SedpDetector<Record>::handle_data_frag(const rtps::GuidPrefix& source,
+SedpDelivery<Record> SedpDetector<Record>::handle_data_frag(const rtps::ReceiverState& from,
                                                             const rtps::DataFragSubmessage& frag,
                                                             Elapsed now) {
-  return decode(reader_.handle_data_frag(source, frag, now));
+  return decode(reader_.handle_data_frag(from.source_prefix, frag, now), from.source_vendor_id);
 }
 
 template <typename Record>
-SedpDelivery<Record> SedpDetector<Record>::handle_gap(const rtps::GuidPrefix& source,
+SedpDelivery<Record> SedpDetector<Record>::handle_gap(const rtps::ReceiverState& from,
                                                       const rtps::GapSubmessage& gap) {
-  return decode(reader_.handle_gap(source, gap));
+  return decode(reader_.handle_gap(from.source_prefix, gap), from.source_vendor_id);
 }
 
 template <typename Record>
 SedpDelivery<Record> SedpDetector<Record>::handle_heartbeat(
-    const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat, Elapsed now) {
-  return decode(reader_.handle_heartbeat(source, heartbeat, now));
+    const rtps::ReceiverState& from, const rtps::HeartbeatSubmessage& heartbeat, Elapsed now) {
+  return decode(reader_.handle_heartbeat(from.source_prefix, heartbeat, now),
+                from.source_vendor_id);
 }
 
 template class SedpDetector<rtps::PublicationBuiltinTopicData>;

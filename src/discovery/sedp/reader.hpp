@@ -10,6 +10,7 @@
 
 #include "foundation/time.hpp"
 #include "rtps/publication_data.hpp"
+#include "rtps/receiver.hpp"
 #include "rtps/reliable_reader.hpp"
 #include "rtps/submessages.hpp"
 #include "rtps/subscription_data.hpp"
@@ -39,14 +40,14 @@ class SedpDetector {
   // What is now deliverable in order. A sample that does not decode is counted in
   // `undecodable_records` and skipped: it was received, so it is not asked for again, and its
   // neighbours are delivered.
-  SedpDelivery<Record> handle_data(const rtps::GuidPrefix& source,
+  SedpDelivery<Record> handle_data(const rtps::ReceiverState& from,
                                    const rtps::DataSubmessage& data);
-  SedpDelivery<Record> handle_data_frag(const rtps::GuidPrefix& source,
+  SedpDelivery<Record> handle_data_frag(const rtps::ReceiverState& from,
                                         const rtps::DataFragSubmessage& frag, Elapsed now);
-  SedpDelivery<Record> handle_gap(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap);
+  SedpDelivery<Record> handle_gap(const rtps::ReceiverState& from, const rtps::GapSubmessage& gap);
   // A HEARTBEAT that moves the first available number past a hole releases the records waiting
   // behind it; they are decoded like any other. The acknowledgement leaves on a later tick.
-  SedpDelivery<Record> handle_heartbeat(const rtps::GuidPrefix& source,
+  SedpDelivery<Record> handle_heartbeat(const rtps::ReceiverState& from,
                                         const rtps::HeartbeatSubmessage& heartbeat, Elapsed now);
 
   rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick_outbound(Elapsed now) {
@@ -57,7 +58,9 @@ class SedpDetector {
   std::uint64_t undecodable_records() const { return undecodable_records_; }
 
  private:
-  SedpDelivery<Record> decode(const std::vector<rtps::DeliveredSample>& samples);
+  // Records from other vendors are read without this system's own parameters.
+  SedpDelivery<Record> decode(const std::vector<rtps::DeliveredSample>& samples,
+                              rtps::VendorId vendor);
 
   rtps::ReliableReader reader_;
   std::uint64_t undecodable_records_ = 0;

@@ -90,8 +90,7 @@ SedpEvents SedpStack::handle_datagram(const rtps::ReceivedDatagram& datagram, El
   SedpEvents events;
   for (const auto& received : datagram.submessages) {
     if (received.consumer != rtps::Consumer::Sedp) continue;
-    std::visit([&](const auto& body) { handle(received.state.source_prefix, body, now, events); },
-               received.body);
+    std::visit([&](const auto& body) { handle(received.state, body, now, events); }, received.body);
   }
   return events;
 }
@@ -130,41 +129,43 @@ void SedpStack::to_detector(const rtps::EntityId& reader_id, const rtps::EntityI
   }
 }
 
-void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data,
+void SedpStack::handle(const rtps::ReceiverState& from, const rtps::DataSubmessage& data,
                        Elapsed now, SedpEvents& events) {
   to_detector(data.reader_id, data.writer_id,
-              [&](auto& detector) { store(detector.handle_data(source, data), now, events); });
+              [&](auto& detector) { store(detector.handle_data(from, data), now, events); });
 }
 
-void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag,
+void SedpStack::handle(const rtps::ReceiverState& from, const rtps::DataFragSubmessage& frag,
                        Elapsed now, SedpEvents& events) {
   to_detector(frag.reader_id, frag.writer_id, [&](auto& detector) {
-    store(detector.handle_data_frag(source, frag, now), now, events);
+    store(detector.handle_data_frag(from, frag, now), now, events);
   });
 }
 
-void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap, Elapsed now,
+void SedpStack::handle(const rtps::ReceiverState& from, const rtps::GapSubmessage& gap, Elapsed now,
                        SedpEvents& events) {
   to_detector(gap.reader_id, gap.writer_id,
-              [&](auto& detector) { store(detector.handle_gap(source, gap), now, events); });
+              [&](auto& detector) { store(detector.handle_gap(from, gap), now, events); });
 }
 
-void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat,
+void SedpStack::handle(const rtps::ReceiverState& from, const rtps::HeartbeatSubmessage& heartbeat,
                        Elapsed now, SedpEvents& events) {
   to_detector(heartbeat.reader_id, heartbeat.writer_id, [&](auto& detector) {
-    store(detector.handle_heartbeat(source, heartbeat, now), now, events);
+    store(detector.handle_heartbeat(from, heartbeat, now), now, events);
   });
 }
 
-void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::AckNackSubmessage& acknack,
+void SedpStack::handle(const rtps::ReceiverState& from, const rtps::AckNackSubmessage& acknack,
                        Elapsed, SedpEvents&) {
   // The set's members are the requested numbers; bits past the words present count as clear.
-  if (auto* writer = announcer_for(acknack.writer_id)) writer->handle_acknack(acknack, source);
+  if (auto* writer = announcer_for(acknack.writer_id))
+    writer->handle_acknack(acknack, from.source_prefix);
 }
 
-void SedpStack::handle(const rtps::GuidPrefix& source, const rtps::NackFragSubmessage& nackfrag,
+void SedpStack::handle(const rtps::ReceiverState& from, const rtps::NackFragSubmessage& nackfrag,
                        Elapsed, SedpEvents&) {
-  if (auto* writer = announcer_for(nackfrag.writer_id)) writer->handle_nackfrag(nackfrag, source);
+  if (auto* writer = announcer_for(nackfrag.writer_id))
+    writer->handle_nackfrag(nackfrag, from.source_prefix);
 }
 
 rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed now) {

@@ -87,21 +87,21 @@ class SedpStack {
   template <typename Fn>
   void to_detector(const rtps::EntityId& reader_id, const rtps::EntityId& writer_id, Fn&& fn);
 
-  // One submessage from the participant `source`; events are appended to `events`.
-  void handle(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data, Elapsed now,
+  // One submessage, with the receiver state it arrived under; events are appended to `events`.
+  void handle(const rtps::ReceiverState& from, const rtps::DataSubmessage& data, Elapsed now,
               SedpEvents& events);
-  void handle(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag, Elapsed now,
+  void handle(const rtps::ReceiverState& from, const rtps::DataFragSubmessage& frag, Elapsed now,
               SedpEvents& events);
-  void handle(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap, Elapsed now,
+  void handle(const rtps::ReceiverState& from, const rtps::GapSubmessage& gap, Elapsed now,
               SedpEvents& events);
-  void handle(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat,
+  void handle(const rtps::ReceiverState& from, const rtps::HeartbeatSubmessage& heartbeat,
               Elapsed now, SedpEvents& events);
-  void handle(const rtps::GuidPrefix& source, const rtps::AckNackSubmessage& acknack, Elapsed now,
+  void handle(const rtps::ReceiverState& from, const rtps::AckNackSubmessage& acknack, Elapsed now,
               SedpEvents& events);
-  void handle(const rtps::GuidPrefix& source, const rtps::NackFragSubmessage& nackfrag, Elapsed now,
-              SedpEvents& events);
+  void handle(const rtps::ReceiverState& from, const rtps::NackFragSubmessage& nackfrag,
+              Elapsed now, SedpEvents& events);
   template <typename Other>
-  void handle(const rtps::GuidPrefix&, const Other&, Elapsed, SedpEvents&) {}
+  void handle(const rtps::ReceiverState&, const Other&, Elapsed, SedpEvents&) {}
 
   // Caches or removes what a detector delivered and appends it to the events.
   void store(SedpDelivery<rtps::PublicationBuiltinTopicData> delivered, Elapsed now,
