@@ -41,15 +41,39 @@ struct ReceiverFeeds {
   }
 };
 
+// A participant that is heard is alive, whatever became of its announcements: any traffic renews
+// its lease, as standard peers do, so that lost or late announcements under load never expire a
+// live peer (and leave its reliable writers waiting on a reader we forgot). At most once a second
+// per source and thread, so the hot path rarely takes the cache's lock.
+constexpr Duration renewal_interval = std::chrono::seconds(1);
+constexpr std::size_t max_renewal_entries = 256;
+
+void renew_leases(RuntimeState& state, ReceiveThreadState& thread,
+                  const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  const rtps::GuidPrefix* last_source = nullptr;
+  for (const auto& received : datagram.submessages) {
+    const rtps::GuidPrefix& source = received.state.source_prefix;
+    if (last_source != nullptr && *last_source == source) continue;
+    last_source = &source;
+    auto it = thread.renewed.find(source);
+    if (it != thread.renewed.end() && now - it->second < renewal_interval) continue;
+    if (it == thread.renewed.end() && thread.renewed.size() >= max_renewal_entries) {
+      thread.renewed.clear();
+    }
+    thread.renewed[source] = now;
+    if (auto participants = state.participants.lock()) (*participants)->renew(source, now);
+  }
+}
+
 void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::Transport& socket) {
-  rtps::Receiver receiver(state->prefix);
+  ReceiveThreadState thread(state->prefix);
   ReceiverFeeds feeds;
   while (!state->stop.load(std::memory_order_acquire)) {
     const Elapsed now = state->elapsed();
     auto received = socket.recv();
     if (!received) continue;  // time-outs included: they only bring the stop check around
-    handle_datagram(*state, receiver, received->data, now);
-    feeds.update(receiver.counters());
+    handle_datagram(*state, thread, received->data, now);
+    feeds.update(thread.receiver.counters());
   }
 }
 
@@ -102,10 +126,12 @@ void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagr
   if (has_consumer(datagram, rtps::Consumer::User)) handle_user_datagram(state, datagram, now);
 }
 
-void handle_datagram(RuntimeState& state, rtps::Receiver& receiver, const SharedBytes& datagram,
+void handle_datagram(RuntimeState& state, ReceiveThreadState& thread, const SharedBytes& datagram,
                      Elapsed now) {
-  const rtps::ReceivedDatagram received = receiver.receive(datagram);
-  if (!received.submessages.empty()) dispatch_datagram(state, received, now);
+  const rtps::ReceivedDatagram received = thread.receiver.receive(datagram);
+  if (received.submessages.empty()) return;
+  renew_leases(state, thread, received, now);
+  dispatch_datagram(state, received, now);
 }
 
 void recv_spdp_multicast_loop(const std::shared_ptr<RuntimeState>& state) {

@@ -4,6 +4,7 @@
 // them. The type lookup and secure builtin endpoints get their place beside them when they exist.
 #pragma once
 
+#include <map>
 #include <memory>
 
 #include "dcps/runtime_state.hpp"
@@ -28,8 +29,18 @@ void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events);
 // Every consumer in turn, each under its own lock, released before the next.
 void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now);
 
-// Decodes once with the thread's receiver, then dispatches.
-void handle_datagram(RuntimeState& state, rtps::Receiver& receiver, const SharedBytes& datagram,
+// What one receive thread keeps between datagrams.
+struct ReceiveThreadState {
+  explicit ReceiveThreadState(const rtps::GuidPrefix& own) : receiver(own) {}
+
+  rtps::Receiver receiver;
+  // When each source last renewed its participant's lease from this thread; cleared when full.
+  std::map<rtps::GuidPrefix, Elapsed> renewed{};
+};
+
+// Decodes once with the thread's receiver, renews the lease of the participants heard, then
+// dispatches.
+void handle_datagram(RuntimeState& state, ReceiveThreadState& thread, const SharedBytes& datagram,
                      Elapsed now);
 
 // Thread bodies; each returns at the first turn that finds the stop flag set.

@@ -166,6 +166,16 @@ DiscoveredParticipantsCache::Insert DiscoveredParticipantsCache::insert(
   return is_new ? Insert::New : Insert::Refreshed;
 }
 
+bool DiscoveredParticipantsCache::renew(const rtps::GuidPrefix& prefix, Elapsed now) {
+  auto entry = entries_.find(prefix);
+  if (entry == entries_.end()) return false;
+  Elapsed& deadline = deadline_of_[prefix];
+  deadlines_.erase({deadline, prefix});
+  deadline = lease_deadline(now, entry->second.data.lease_duration);
+  deadlines_.insert({deadline, prefix});
+  return true;
+}
+
 bool DiscoveredParticipantsCache::erase(const rtps::GuidPrefix& prefix) {
   auto deadline = deadline_of_.find(prefix);
   if (deadline == deadline_of_.end()) return false;

@@ -120,6 +120,8 @@ class DiscoveredParticipantsCache {
   // Keyed by the prefix of the participant GUID inside the data, not by the sender's prefix. A
   // known participant is replaced and its lease starts again at `now`.
   Insert insert(DiscoveredParticipant participant, Elapsed now);
+  // Starts the lease of a known participant again at `now`; false when it is not known.
+  bool renew(const rtps::GuidPrefix& prefix, Elapsed now);
   // False when it was not known.
   bool erase(const rtps::GuidPrefix& prefix);
   // Removes and returns every participant whose lease ran out before `now`.

@@ -187,10 +187,11 @@ TEST_F(ReceivePathTest, DepartedParticipantsLeaveNothingBehind) {
   EXPECT_EQ(sedp_proxies(), 1u);
   EXPECT_EQ((*state_->sedp.lock())->cache().publications().size(), 1u);
 
-  // The announced lease is 100 s from the moment it was heard.
-  expire_participants(*state_, Elapsed::from_secs(99));
-  EXPECT_TRUE(matched(writer_b));
+  // The announced lease is 100 s from the moment it was last heard, by any traffic.
+  receive(testing::datagram_from(writer_b, {testing::data(1)}), Elapsed::from_secs(60));
   expire_participants(*state_, Elapsed::from_secs(101));
+  EXPECT_TRUE(matched(writer_b));
+  expire_participants(*state_, Elapsed::from_secs(161));
   EXPECT_FALSE(matched(writer_b));
   EXPECT_EQ((*state_->participants.lock())->size(), 0u);
   EXPECT_EQ(sedp_proxies(), 0u);

@@ -94,8 +94,8 @@ inline rtps::ParticipantBuiltinTopicData participant_data(
 // one decode, then every consumer.
 inline void deliver(RuntimeState& state, const SharedBytes& datagram, Elapsed now = {},
                     std::optional<rtps::GuidPrefix> own = std::nullopt) {
-  rtps::Receiver receiver(own.value_or(state.prefix));
-  handle_datagram(state, receiver, datagram, now);
+  ReceiveThreadState thread(own.value_or(state.prefix));
+  handle_datagram(state, thread, datagram, now);
 }
 
 inline SharedBytes spdp_announcement(const rtps::ParticipantBuiltinTopicData& data) {
