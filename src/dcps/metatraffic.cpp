@@ -14,12 +14,6 @@
 namespace nimbrel::dcps {
 namespace {
 
-bool has_consumer(const rtps::ReceivedDatagram& datagram, rtps::Consumer consumer) {
-  return std::ranges::any_of(datagram.submessages, [consumer](const auto& received) {
-    return received.consumer == consumer;
-  });
-}
-
 void handle_sedp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
   std::optional<discovery::SedpEvents> events;
   if (auto sedp = state.sedp.lock()) events = (*sedp)->handle_datagram(datagram, now);
@@ -117,13 +111,13 @@ void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
 }
 
 void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
-  if (has_consumer(datagram, rtps::Consumer::Spdp)) handle_spdp(state, datagram, now);
-  if (has_consumer(datagram, rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
-  if (has_consumer(datagram, rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
+  if (datagram.has(rtps::Consumer::Spdp)) handle_spdp(state, datagram, now);
+  if (datagram.has(rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
+  if (datagram.has(rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
   // The type lookup service and the secure builtin endpoints take their submessages here
   // (Consumer::TypeLookup, SecureStateless, SecureVolatile) once they exist; until then nothing
   // of ours owns those entity ids and they are passed over.
-  if (has_consumer(datagram, rtps::Consumer::User)) handle_user_datagram(state, datagram, now);
+  if (datagram.has(rtps::Consumer::User)) handle_user_datagram(state, datagram, now);
 }
 
 void handle_datagram(RuntimeState& state, ReceiveThreadState& thread, const SharedBytes& datagram,

@@ -112,6 +112,7 @@ ReceivedDatagram Receiver::receive(const SharedBytes& datagram) {
       saturating_increment(counters_.unrouted_submessages);
       continue;
     }
+    received.consumers |= 1u << static_cast<unsigned>(consumer);
     received.submessages.push_back({state, std::move(submessage), consumer});
   }
   // A submessage that did not decode is invalid as well: what preceded it stands.

@@ -49,6 +49,11 @@ struct ReceivedSubmessage {
 // The valid entity submessages of one datagram that are for this participant, in arrival order.
 struct ReceivedDatagram {
   std::vector<ReceivedSubmessage> submessages;
+  std::uint32_t consumers = 0;  // a bit per consumer named, so dispatch need not scan
+
+  bool has(Consumer consumer) const {
+    return (consumers & (1u << static_cast<unsigned>(consumer))) != 0;
+  }
 };
 
 struct ReceiverCounters {
