@@ -4,8 +4,10 @@
 // registration and again for every reader on every SEDP event that brings endpoints.
 #pragma once
 
+#include <string>
 #include <vector>
 
+#include "rtps/publication_data.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::dcps {
@@ -17,6 +19,15 @@ struct RuntimeState;
 std::vector<rtps::Locator> remote_user_locators(RuntimeState& state,
                                                 const rtps::GuidPrefix& participant);
 
+// Copies of the cached publications of exactly this topic and type name, in GUID order; none
+// when the SEDP stack is poisoned.
+std::vector<rtps::PublicationBuiltinTopicData> known_publications(RuntimeState& state,
+                                                                  const std::string& topic,
+                                                                  const std::string& type);
+
+// Matching runs per reader handle: `reader` is the handle's id; the id of one of its other
+// endpoints does nothing. Each compatible writer goes to the handle's endpoint of its keyedness and
+// reliability, which is announced first if the handle has none yet.
 // A writer matched before keeps its proxy and everything received from it; only its locators
 // follow a new announcement. Remote writers are never unmatched.
 void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId& reader);

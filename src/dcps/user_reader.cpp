@@ -8,6 +8,7 @@
 #include "dcps/matching.hpp"
 #include "dcps/matching_rules.hpp"
 #include "dcps/outbound.hpp"
+#include "dcps/reader_endpoints.hpp"
 #include "dcps/runtime_state.hpp"
 #include "foundation/saturating.hpp"
 
@@ -46,21 +47,12 @@ rtps::SubscriptionBuiltinTopicData subscription_record(const RuntimeState& state
   return record;
 }
 
-void announce(RuntimeState& state, const rtps::SubscriptionBuiltinTopicData& subscription) {
-  std::vector<rtps::OutboundDatagram> datagrams;
-  if (auto sedp = state.sedp.lock()) {
-    if (auto written = (*sedp)->announce_subscription(subscription))
-      datagrams = std::move(*written);
-  }
-  send_to_udp_v4_destinations(*state.sockets.multicast_tx, datagrams);
-}
-
 }  // namespace
 
-rtps::EntityId user_reader_entity_id(std::uint32_t key) {
+rtps::EntityId user_reader_entity_id(std::uint32_t key, rtps::EntityKind kind) {
   return rtps::make_entity_id(static_cast<std::uint8_t>(key >> 16),
                               static_cast<std::uint8_t>(key >> 8), static_cast<std::uint8_t>(key),
-                              rtps::EntityKind::UserReaderWithKey);
+                              kind);
 }
 
 const char* to_string(RegisterError error) {
@@ -71,37 +63,65 @@ const char* to_string(RegisterError error) {
   return "unknown register error";
 }
 
-std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeState& state,
-                                                                        UserReaderConfig config) {
-  const Elapsed now = state.elapsed();
-  const rtps::EntityId id =
-      user_reader_entity_id(state.next_user_reader_key.fetch_add(1, std::memory_order_relaxed));
-  const rtps::Guid guid{state.prefix, id};
+SharedReaderSlot make_endpoint_slot(const rtps::SubscriptionBuiltinTopicData& subscription,
+                                    std::shared_ptr<ReaderEndpoints> handle, Elapsed now) {
   rtps::ReliableReader reader(rtps::ReliableReaderConfig{
       .response_delay = Duration{0},
-      .reader_guid = guid,
+      .reader_guid = subscription.endpoint_guid,
       .vendor_id = rtps::nimbrel_vendor_id,
       .max_samples = 256,
       .assembler_caps = {
           .max_pending_sns = 64, .max_sample_size = 1'048'576, .max_fragment_size = 65'535}});
-  auto [sender, receiver] = make_sample_queue();
-  const auto subscription = subscription_record(state, guid, config);
-
-  auto slot = std::make_shared<Guarded<UserReaderSlot>>(
+  auto queue = handle->queue;
+  auto listener = handle->listener;
+  auto waker = handle->waker;
+  return std::make_shared<Guarded<UserReaderSlot>>(
       std::in_place, UserReaderSlot{
                          .reader = std::move(reader),
                          .subscription = subscription,
-                         .queue = std::make_shared<const SampleSender>(std::move(sender)),
+                         .queue = std::move(queue),
+                         .listener = std::move(listener),
+                         .waker = std::move(waker),
+                         .endpoints = std::move(handle),
                          .deadline_ns = period_ns(subscription.deadline),
                          .liveliness_lease_ns = period_ns(subscription.liveliness.lease_duration),
                          .liveliness_kind = subscription.liveliness.kind,
                          .last_sample_time = now,
                      });
+}
+
+void announce_user_subscription(RuntimeState& state,
+                                const rtps::SubscriptionBuiltinTopicData& subscription) {
+  std::vector<rtps::OutboundDatagram> datagrams;
+  if (auto sedp = state.sedp.lock()) {
+    if (auto written = (*sedp)->announce_subscription(subscription))
+      datagrams = std::move(*written);
+  }
+  send_to_udp_v4_destinations(*state.sockets.multicast_tx, datagrams);
+}
+
+std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeState& state,
+                                                                        UserReaderConfig config) {
+  const Elapsed now = state.elapsed();
+  const EndpointChoice choice = first_endpoint(
+      known_publications(state, config.topic_name, config.type_name), config.reliable);
+  const rtps::EntityId id =
+      user_reader_entity_id(state.next_user_reader_key.fetch_add(1, std::memory_order_relaxed),
+                            reader_kind(choice.keyed));
+  auto [sender, receiver] = make_sample_queue();
+  auto handle = std::make_shared<ReaderEndpoints>();
+  handle->handle = id;
+  handle->reliable = config.reliable;
+  handle->model = subscription_record(state, {state.prefix, id}, config);
+  handle->queue = std::make_shared<const SampleSender>(std::move(sender));
+  const rtps::SubscriptionBuiltinTopicData& subscription = handle->model;
+  auto slot = make_endpoint_slot(subscription, handle, now);
+  if (auto table = handle->endpoints.lock()) (*table)->emplace(choice, std::pair{id, slot});
   if (!state.user_readers.insert(id, std::move(slot))) {
     return std::unexpected(RegisterError::UserReadersPoisoned);
   }
 
-  announce(state, subscription);
+  announce_user_subscription(state, subscription);
   match_local_reader_against_cache(state, id);
   state.config.sink->record(Event{"user_reader.created", {}}
                                 .with_attr("topic", subscription.topic_name)
@@ -113,12 +133,12 @@ bool set_user_reader_listener(RuntimeState& state, const rtps::EntityId& reader,
                               std::optional<UserListener> listener) {
   const SharedReaderSlot shared = state.user_readers.find(reader);
   if (!shared) return false;
-  std::shared_ptr<const UserListener> replaced;
-  if (auto slot = shared->lock()) {
-    auto next = listener ? std::make_shared<const UserListener>(std::move(*listener)) : nullptr;
-    // The old listener is released after the lock: its captures may be arbitrary user state.
-    replaced = std::exchange((*slot)->listener, std::move(next));
-  }
+  std::shared_ptr<SharedListener> holder;
+  if (auto slot = shared->lock()) holder = (*slot)->listener;
+  if (!holder) return true;
+  auto next = listener ? std::make_shared<const UserListener>(std::move(*listener)) : nullptr;
+  // The old listener is released outside any lock: its captures may be arbitrary user state.
+  const auto replaced = holder->exchange(std::move(next));
   return true;
 }
 
@@ -169,7 +189,7 @@ Delivery collect_delivery(UserReaderSlot& slot, std::vector<rtps::DeliveredSampl
     slot.writer_alive = true;
     saturating_increment(slot.liveliness_changed);
   }
-  delivery.listener = slot.listener;
+  if (slot.listener) delivery.listener = slot.listener->load();
   delivery.waker = slot.waker;
   delivery.queue = slot.queue;
   return delivery;

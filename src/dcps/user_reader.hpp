@@ -4,6 +4,7 @@
 // samples to `collect_delivery` under the slot's lock and to `hand_over` after it is released.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -28,9 +29,12 @@
 namespace nimbrel::dcps {
 
 struct RuntimeState;
+struct ReaderEndpoints;
 
 // Sees the payload (without encapsulation header) of each data sample before it is queued.
 using UserListener = std::function<void(std::span<const std::byte>)>;
+// One per reader handle, shared by its endpoints: replaced by API callers, read at each delivery.
+using SharedListener = std::atomic<std::shared_ptr<const UserListener>>;
 // Called once after a delivery and then gone, until someone stores a callable again.
 using AsyncWaker = Guarded<std::optional<std::function<void()>>>;
 
@@ -58,8 +62,9 @@ struct UserReaderSlot {
   rtps::SubscriptionBuiltinTopicData subscription;       // as announced; matching reads its QoS
   std::map<rtps::Guid, std::int32_t> matched_writers{};  // writer GUID to ownership strength
   std::shared_ptr<const SampleSender> queue;
-  std::shared_ptr<const UserListener> listener{};
+  std::shared_ptr<SharedListener> listener = std::make_shared<SharedListener>();
   std::shared_ptr<AsyncWaker> waker = std::make_shared<AsyncWaker>();
+  std::shared_ptr<ReaderEndpoints> endpoints{};  // the handle's endpoints, this one among them
 
   // QoS timers of the tick loop; 0 means none.
   std::uint64_t deadline_ns = 0;
@@ -75,8 +80,9 @@ struct UserReaderSlot {
 
 using SharedReaderSlot = std::shared_ptr<Guarded<UserReaderSlot>>;
 
-// Key 00 00 01 for the first reader, then counting up; kind user reader with key.
-rtps::EntityId user_reader_entity_id(std::uint32_t key);
+// Key 00 00 01 for the first reader endpoint, then counting up.
+rtps::EntityId user_reader_entity_id(std::uint32_t key,
+                                     rtps::EntityKind kind = rtps::EntityKind::UserReaderWithKey);
 
 struct RegisteredUserReader {
   rtps::EntityId entity_id{};
@@ -87,10 +93,21 @@ enum class RegisterError { UserReadersPoisoned };
 const char* to_string(RegisterError error);
 
 // A failed SEDP announcement is not an error: the reader exists and is matched all the same.
+// The id is the handle's first endpoint's; matching adds the others the topic's writers need.
 std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeState& state,
                                                                         UserReaderConfig config);
 
-// Replaces the reader's listener; nullopt removes it. False when no such reader exists.
+// A slot for one endpoint of `handle` that announces `subscription`; neither registered nor
+// announced yet.
+SharedReaderSlot make_endpoint_slot(const rtps::SubscriptionBuiltinTopicData& subscription,
+                                    std::shared_ptr<ReaderEndpoints> handle, Elapsed now);
+
+// Through SEDP; a failure is not reported.
+void announce_user_subscription(RuntimeState& state,
+                                const rtps::SubscriptionBuiltinTopicData& subscription);
+
+// Replaces the listener of the reader's handle; nullopt removes it. False when no such reader
+// exists.
 bool set_user_reader_listener(RuntimeState& state, const rtps::EntityId& reader,
                               std::optional<UserListener> listener);
 

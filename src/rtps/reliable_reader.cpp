@@ -92,6 +92,7 @@ std::vector<DeliveredSample> ReliableReader::handle_data(const GuidPrefix& sourc
   WriterProxy& proxy = state->proxy;
   const SequenceNumber sn = data.writer_sn;
   if (sn <= proxy.highest_delivered || proxy.is_received_or_irrelevant(sn)) return {};
+  if (!proxy.reliable) skip_before(*state, sn);
   return accept_change(*state, CacheChange{.sequence_number = sn,
                                            .payload = data.serialized_payload,
                                            .kind = change_kind_of(data),
@@ -109,12 +110,13 @@ std::vector<DeliveredSample> ReliableReader::handle_data_frag(const GuidPrefix& 
     saturating_increment(discarded_frag_count_);
     return {};
   }
+  if (!proxy.reliable) skip_before(*state, sn);
   std::vector<DeliveredSample> delivered;
   if (auto sample = state->assembler.insert(frag)) {
     delivered =
         accept_change(*state, CacheChange{.sequence_number = sn, .payload = sample->payload});
   }
-  if (state->assembler.has_pending() && !state->response_pending_since)
+  if (proxy.reliable && state->assembler.has_pending() && !state->response_pending_since)
     state->response_pending_since = now;
   return delivered;
 }
@@ -125,7 +127,7 @@ std::vector<DeliveredSample> ReliableReader::handle_heartbeat(const GuidPrefix& 
   WriterProxyState* state = find(source, heartbeat.writer_id);
   if (state == nullptr) return {};
   // A liveliness HEARTBEAT asserts the writer, it announces nothing about its history.
-  if (heartbeat.liveliness_flag) return {};
+  if (heartbeat.liveliness_flag || !state->proxy.reliable) return {};
   WriterProxy& proxy = state->proxy;
   proxy.announce(heartbeat.first_sn, heartbeat.last_sn);
   const bool settled = proxy.missing_changes(1).empty() && !state->assembler.has_pending();
@@ -149,6 +151,11 @@ std::vector<DeliveredSample> ReliableReader::handle_gap(const GuidPrefix& source
     state->assembler.discard(sn, sn);
   }
   return collect_in_order_for(*state);
+}
+
+void ReliableReader::skip_before(WriterProxyState& state, SequenceNumber sn) {
+  state.proxy.announce(/*first_sn=*/sn, /*last_sn=*/sn);
+  state.assembler.discard_up_to(sn - 1);
 }
 
 std::vector<DeliveredSample> ReliableReader::accept_change(WriterProxyState& state,

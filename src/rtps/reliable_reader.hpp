@@ -88,6 +88,8 @@ class ReliableReader {
   WriterProxyState make_state(WriterProxy proxy) const;
   // Stores a received change and gives what is now deliverable.
   static std::vector<DeliveredSample> accept_change(WriterProxyState& state, CacheChange change);
+  // A best-effort writer's arrival `sn` gives up on everything before it.
+  static void skip_before(WriterProxyState& state, SequenceNumber sn);
   // Counts a miss as a submessage from an unknown writer.
   WriterProxyState* find(const GuidPrefix& source, const EntityId& writer_id);
 

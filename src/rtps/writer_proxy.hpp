@@ -41,6 +41,9 @@ struct WriterProxy {
   std::vector<Locator> unicast_locators{};
   std::vector<Locator> multicast_locators{};
   Guid remote_writer_guid{};
+  // A best-effort writer is never waited for, asked for repairs or acknowledged: what it sent
+  // before the newest arrival and did not arrive is lost.
+  bool reliable = true;
   // As announced by HEARTBEATs.
   SequenceNumber first_available = 1;
   SequenceNumber last_available = 0;

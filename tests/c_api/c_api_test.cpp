@@ -137,7 +137,7 @@ TEST_F(CApi, ReaderDestroyRemovesTheListener) {
   ASSERT_TRUE(runtime_->runtime->set_user_reader_listener(id, [](std::span<const std::byte>) {}));
   const auto slot = runtime_->runtime->reader_slot(id);
   nimbrel_reader_destroy(std::exchange(reader_, nullptr));
-  EXPECT_EQ((*slot->lock())->listener, nullptr);
+  EXPECT_EQ((*slot->lock())->listener->load(), nullptr);
   EXPECT_EQ(runtime_->runtime->reader_slot(id), slot);
   // Nothing takes from a destroyed reader's queue, so nothing is kept for it.
   EXPECT_FALSE((*slot->lock())->queue->send(UserDataSample{}));

@@ -108,6 +108,7 @@ inline SharedBytes remote_announcement() {
 }
 
 // An endpoint record; the SEDP subscription encoder writes the fields of a publication alike.
+// Reliable, as writers are by default.
 inline rtps::SubscriptionBuiltinTopicData publication(const rtps::GuidPrefix& prefix,
                                                       const std::string& topic = "Topic",
                                                       const std::string& type = "Type",
@@ -117,6 +118,7 @@ inline rtps::SubscriptionBuiltinTopicData publication(const rtps::GuidPrefix& pr
   p.endpoint_guid = {prefix, id};
   p.topic_name = topic;
   p.type_name = type;
+  p.reliability.kind = rtps::ReliabilityKind::Reliable;
   return p;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -63,27 +64,32 @@ class RecorderBridgeDdsperfTest : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  // ddsperf's own time limit only ends a peer that a crashed test left behind.
-  void start_publishers(std::size_t count, const std::string& rate, const std::string& size) {
+  // ddsperf's own time limit only ends a peer that a crashed test left behind. `options` go before
+  // the mode (-T OU, -u); an empty size leaves the topic's own.
+  void start_publishers(std::size_t count, const std::string& rate, const std::string& size,
+                        const std::vector<std::string>& options = {}) {
     for (std::size_t i = 0; i < count; ++i) {
-      std::vector<std::string> args{"ddsperf", "-D", "180", "pub"};
+      std::vector<std::string> args{"ddsperf", "-D", "180"};
+      args.insert(args.end(), options.begin(), options.end());
+      args.push_back("pub");
       if (!rate.empty()) args.push_back(rate);
-      args.insert(args.end(), {"size", size});
+      if (!size.empty()) args.insert(args.end(), {"size", size});
       publishers_.push_back(PeerProcess::spawn(args));
       ASSERT_TRUE(publishers_.back()) << "cannot start ddsperf (Debian package cyclonedds-tools)";
     }
   }
   // Returns once each publisher has announced itself: they are up and writing.
-  void start_running_publishers(std::size_t count, const std::string& rate,
-                                const std::string& size) {
+  void start_running_publishers(std::size_t count, const std::string& rate, const std::string& size,
+                                const std::vector<std::string>& options = {}) {
     SpdpWatch watch;
-    start_publishers(count, rate, size);
+    start_publishers(count, rate, size, options);
     ASSERT_TRUE(watch.wait_for(count, generous)) << "ddsperf did not announce itself";
   }
 
-  void start_bridge(std::vector<std::string> extra = {}) {
+  void start_bridge(std::vector<std::string> extra = {},
+                    const std::string& topic = "DDSPerfRDataKS:KeyedSeq") {
     std::vector<std::string> args{NIMBREL_BRIDGE_BINARY, "--out", file().string(), "--topic",
-                                  "DDSPerfRDataKS:KeyedSeq"};
+                                  topic};
     args.insert(args.end(), extra.begin(), extra.end());
     bridge_ = PeerProcess::spawn(args);
     ASSERT_TRUE(bridge_);
@@ -101,10 +107,18 @@ class RecorderBridgeDdsperfTest : public ::testing::Test {
     return std::nullopt;
   }
 
+  // The sequence numbers of the one stream of key value 0, in file order; see finished_streams.
+  std::vector<std::uint32_t> finished_recording(std::size_t size) {
+    auto streams = finished_streams(size);
+    EXPECT_LE(streams.size(), 1u) << "samples of another key value";
+    return streams[0];
+  }
+
   // Waits for the recorder's exit, then checks its last line against the file: it parses to its
   // end, holds as many frames as the line says and as many bytes, and each payload is a KeyedSeq
-  // sample of `size` bytes. Gives the sequence numbers in file order.
-  std::vector<std::uint32_t> finished_recording(std::size_t size) {
+  // sample of `size` bytes (or, for 4 bytes, a OneULong: the sequence number alone). Gives the
+  // sequence numbers by key value, each in file order.
+  std::map<std::uint32_t, std::vector<std::uint32_t>> finished_streams(std::size_t size) {
     const auto status = bridge_->wait_exit(generous);
     EXPECT_EQ(status, std::optional<int>(0));
     const std::string out = bridge_->output();
@@ -117,7 +131,7 @@ class RecorderBridgeDdsperfTest : public ::testing::Test {
     auto opened = recorder::RecordingFile::open(file().string());
     if (!opened) {
       ADD_FAILURE() << recorder::to_string(opened.error());
-      return {};
+      return {{0, {}}};
     }
     const auto& recording = opened->recording();
     EXPECT_EQ(recording.end.reason, recorder::DataEnd::Reason::Clean)
@@ -128,13 +142,14 @@ class RecorderBridgeDdsperfTest : public ::testing::Test {
     }
     // A frame that is no such sample is left out, so the numbers around it still show what was
     // lost.
-    std::vector<std::uint32_t> seqs;
+    std::map<std::uint32_t, std::vector<std::uint32_t>> seqs;
     std::size_t foreign = 0;
     std::string first_foreign;
     for (std::size_t i = 0; i < recording.frames.size(); ++i) {
       const auto payload = recording.frames[i].payload;
-      // keyval 0, then the octet sequence that fills the sample.
-      if (payload.size() != size || u32_at(payload, 4) != 0 || u32_at(payload, 8) != size - 12) {
+      // The key value, then the octet sequence that fills the sample.
+      const bool keyed_seq = size >= 12;
+      if (payload.size() != size || (keyed_seq && u32_at(payload, 8) != size - 12)) {
         if (foreign++ == 0) {
           first_foreign = "the first is frame " + std::to_string(i) + ", " +
                           std::to_string(payload.size()) + " bytes";
@@ -142,7 +157,7 @@ class RecorderBridgeDdsperfTest : public ::testing::Test {
         }
         continue;
       }
-      seqs.push_back(u32_at(payload, 0));
+      seqs[keyed_seq ? u32_at(payload, 4) : 0].push_back(u32_at(payload, 0));
     }
     EXPECT_EQ(foreign, 0u) << "frames that are no KeyedSeq sample of " << size << " bytes; "
                            << first_foreign;
