@@ -1,6 +1,8 @@
 #include "dcps/reader_endpoints.hpp"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "dcps/runtime_state.hpp"
 
@@ -31,7 +33,7 @@ SharedReaderSlot endpoint_slot(RuntimeState& state, const std::shared_ptr<Reader
                                EndpointChoice choice) {
   if (auto table = handle->endpoints.lock()) {
     if (auto known = (*table)->find(choice); known != (*table)->end()) {
-      return known->second.second.lock();
+      return known->second.lock();
     }
   } else {
     return nullptr;
@@ -47,8 +49,8 @@ SharedReaderSlot endpoint_slot(RuntimeState& state, const std::shared_ptr<Reader
   SharedReaderSlot slot = make_endpoint_slot(subscription, handle, state.elapsed());
   if (auto table = handle->endpoints.lock()) {
     // Another matching thread may have added it meanwhile; its endpoint is the one, this id unused.
-    const auto [entry, added] = (*table)->try_emplace(choice, id, slot);
-    if (!added) return entry->second.second.lock();
+    const auto [entry, added] = (*table)->try_emplace(choice, slot);
+    if (!added) return entry->second.lock();
   } else {
     return nullptr;
   }
@@ -62,7 +64,7 @@ std::vector<SharedReaderSlot> other_endpoints(ReaderEndpoints& handle,
   std::vector<SharedReaderSlot> out;
   if (auto table = handle.endpoints.lock()) {
     for (const auto& [choice, endpoint] : **table) {
-      auto slot = endpoint.second.lock();
+      auto slot = endpoint.lock();
       if (slot && slot != except) out.push_back(std::move(slot));
     }
   }

@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "dcps/sample_queue.hpp"
@@ -51,11 +50,10 @@ struct ReaderEndpoints {
   std::shared_ptr<const SampleSender> queue{};
   std::shared_ptr<SharedListener> listener = std::make_shared<SharedListener>();
   std::shared_ptr<AsyncWaker> waker = std::make_shared<AsyncWaker>();
-  // Each endpoint's id and slot; the slot map owns the slots. Locked by matching on nbrl-recv-meta
-  // and API callers.
-  Guarded<
-      std::map<EndpointChoice, std::pair<rtps::EntityId, std::weak_ptr<Guarded<UserReaderSlot>>>>>
-      endpoints{std::in_place};
+  // Each endpoint's slot; the slot map owns them. Locked by matching on nbrl-recv-meta and API
+  // callers.
+  Guarded<std::map<EndpointChoice, std::weak_ptr<Guarded<UserReaderSlot>>>> endpoints{
+      std::in_place};
 };
 
 // The handle's endpoint for `choice`, registered and announced now if it has none yet. Null when

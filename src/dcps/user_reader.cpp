@@ -116,7 +116,7 @@ std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeS
   handle->queue = std::make_shared<const SampleSender>(std::move(sender));
   const rtps::SubscriptionBuiltinTopicData& subscription = handle->model;
   auto slot = make_endpoint_slot(subscription, handle, now);
-  if (auto table = handle->endpoints.lock()) (*table)->emplace(choice, std::pair{id, slot});
+  if (auto table = handle->endpoints.lock()) (*table)->emplace(choice, slot);
   if (!state.user_readers.insert(id, std::move(slot))) {
     return std::unexpected(RegisterError::UserReadersPoisoned);
   }
