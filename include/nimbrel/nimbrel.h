@@ -58,6 +58,12 @@ NimbrelReader* nimbrel_reader_create(const NimbrelRuntime* runtime, const char* 
 int32_t nimbrel_reader_take(NimbrelReader* reader, uint8_t** out_buf,
                             size_t* out_len) NIMBREL_NOEXCEPT;
 
+/* Stops the reader from taking in new samples, so that what it holds can be taken to the last one
+ * before the reader is destroyed: every sample it acknowledged to a writer is queued for a take.
+ * Data that arrives afterwards is left unacknowledged to its writer. Waits only for a delivery in
+ * progress. Returns NIMBREL_STATUS_OK, NIMBREL_STATUS_NULL_ARGUMENT or NIMBREL_STATUS_POISONED. */
+int32_t nimbrel_reader_close(NimbrelReader* reader) NIMBREL_NOEXCEPT;
+
 /* Releases a reader handle; null is ignored. Using a handle after its destroy call is not
  * allowed. */
 void nimbrel_reader_destroy(NimbrelReader* reader) NIMBREL_NOEXCEPT;

@@ -110,6 +110,14 @@ int32_t nimbrel_reader_take(NimbrelReader* reader, uint8_t** out_buf, size_t* ou
   }
 }
 
+int32_t nimbrel_reader_close(NimbrelReader* reader) noexcept {
+  if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
+  auto samples = reader->samples.lock();
+  if (!samples) return NIMBREL_STATUS_POISONED;
+  (*samples)->close();
+  return NIMBREL_STATUS_OK;
+}
+
 void nimbrel_reader_destroy(NimbrelReader* reader) noexcept {
   if (reader == nullptr) return;
   // The reader stays registered and acknowledges its writers; its samples are discarded from now.

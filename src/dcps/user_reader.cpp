@@ -84,7 +84,7 @@ std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeS
       .max_samples = 256,
       .assembler_caps = {
           .max_pending_sns = 64, .max_sample_size = 1'048'576, .max_fragment_size = 65'535}});
-  auto [sender, receiver] = make_sample_queue();
+  auto [sender, receiver] = make_sample_queue(state.config.reader_queue_budget_bytes);
   const auto subscription = subscription_record(state, guid, config);
 
   auto slot = std::make_shared<Guarded<UserReaderSlot>>(

@@ -88,6 +88,8 @@ class ReliableReader {
   WriterProxyState make_state(WriterProxy proxy) const;
   // Stores a received change and gives what is now deliverable.
   static std::vector<DeliveredSample> accept_change(WriterProxyState& state, CacheChange change);
+  // Delivers `change`, the next in order, without storing it, and whatever follows it.
+  static std::vector<DeliveredSample> deliver_now(WriterProxyState& state, CacheChange change);
   // Counts a miss as a submessage from an unknown writer.
   WriterProxyState* find(const GuidPrefix& source, const EntityId& writer_id);
 
