@@ -130,7 +130,13 @@ void TickLoop::tick_user_readers(Elapsed now) {
     auto slot = shared->lock();
     if (!slot) continue;
     UserReaderSlot& reader = **slot;
-    if (auto out = reader.reader.tick_outbound(now)) {
+    // A reader whose queue is full keeps its answer until there is room: asked for now, the
+    // writer would send again what the queue must refuse once more.
+    const bool full =
+        reader.queue && reader.queue->queued_bytes() >= state_.config.reader_queue_budget_bytes;
+    auto out = full ? rtps::WireResult<std::vector<rtps::OutboundDatagram>>{}
+                    : reader.reader.tick_outbound(now);
+    if (out) {
       datagrams.insert(datagrams.end(), std::make_move_iterator(out->begin()),
                        std::make_move_iterator(out->end()));
     }

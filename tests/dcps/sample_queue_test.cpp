@@ -41,26 +41,36 @@ class SampleQueueTest : public testing::UserTrafficTest {
   rtps::SequenceNumber acknowledged_ = 0;
 };
 
-// A consumer that takes nothing: the queue stops at its budget, what did not fit is asked for
-// again, and once the consumer catches up the repairs complete the stream in order.
+// A consumer that takes nothing: the queue stops at its budget, and the reader does not answer
+// the writer while it is full, so the writer does not send again what would be refused again.
+// Once the consumer has taken, the reader acknowledges what it queued and asks for the rest; the
+// repairs complete the stream in order.
 TEST_F(SampleQueueTest, AFullQueueLeavesDataUnacknowledgedUntilThereIsRoom) {
-  state_ = testing::make_state(
-      other_, start_, 0, {.sink = sink_, .reader_queue_budget_bytes = 3 * sample_size}, user_);
+  state_ = testing::make_state(other_, start_, 0,
+                               {.sink = sink_, .reader_queue_budget_bytes = 3 * sample_size},
+                               user_);
   know_writer(writer_a);
   auto registered = reader();
 
   for (rtps::SequenceNumber sn = 1; sn <= 6; ++sn)
     receive(datagram_from(writer_a, {data(sn)}));
   receive(datagram_from(writer_a, {heartbeat(1, 6, 1)}));
-  EXPECT_EQ(acknowledged(), 3);
+  EXPECT_TRUE(user_->take().empty());
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1, 2, 3}));
+
+  receive(datagram_from(writer_a, {heartbeat(1, 6, 2)}));
+  const auto sent = user_->take();
+  ASSERT_EQ(sent.size(), 1u);
+  const auto reply = rtps::decode_datagram(SharedBytes::copy_of(sent[0].bytes)).value();
+  const auto& acknack = std::get<rtps::AckNackSubmessage>(reply.submessages.back());
+  EXPECT_EQ(acknack.reader_sn_state.members(), (std::vector<rtps::SequenceNumber>{4, 5, 6}));
 
   // The writer repairs what was asked for; the emptied queue takes it.
   for (rtps::SequenceNumber sn = 4; sn <= 6; ++sn)
     receive(datagram_from(writer_a, {data(sn)}));
-  receive(datagram_from(writer_a, {heartbeat(1, 6, 2)}));
-  EXPECT_EQ(acknowledged(), 6);
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{4, 5, 6}));
+  receive(datagram_from(writer_a, {heartbeat(1, 6, 3)}));
+  EXPECT_EQ(acknowledged(), 6);
 }
 
 // A writer at full rate on one thread, the consumer on another; the consumer closes its queue in
