@@ -22,9 +22,7 @@ std::optional<Admission> SampleSender::admit(bool needs_room) const {
   channel.admitted.fetch_add(1, std::memory_order_seq_cst);
   Admission admission(&channel);
   if (channel.closed.load(std::memory_order_seq_cst)) return std::nullopt;
-  if (needs_room && channel.queued_bytes.load(std::memory_order_relaxed) >= channel.budget_bytes) {
-    return std::nullopt;
-  }
+  if (needs_room && full()) return std::nullopt;
   return admission;
 }
 

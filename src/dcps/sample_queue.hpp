@@ -97,6 +97,8 @@ class SampleSender {
   std::size_t queued_bytes() const {
     return channel_->queued_bytes.load(std::memory_order_relaxed);
   }
+  // At or over the budget: new data waits, and so does the reader's answer to its writer.
+  bool full() const { return queued_bytes() >= channel_->budget_bytes; }
 
  private:
   std::shared_ptr<detail::SampleChannel> channel_;

@@ -132,13 +132,11 @@ void TickLoop::tick_user_readers(Elapsed now) {
     UserReaderSlot& reader = **slot;
     // A reader whose queue is full keeps its answer until there is room: asked for now, the
     // writer would send again what the queue must refuse once more.
-    const bool full =
-        reader.queue && reader.queue->queued_bytes() >= state_.config.reader_queue_budget_bytes;
-    auto out = full ? rtps::WireResult<std::vector<rtps::OutboundDatagram>>{}
-                    : reader.reader.tick_outbound(now);
-    if (out) {
-      datagrams.insert(datagrams.end(), std::make_move_iterator(out->begin()),
-                       std::make_move_iterator(out->end()));
+    if (!(reader.queue && reader.queue->full())) {
+      if (auto out = reader.reader.tick_outbound(now)) {
+        datagrams.insert(datagrams.end(), std::make_move_iterator(out->begin()),
+                         std::make_move_iterator(out->end()));
+      }
     }
     check_requested_deadline(reader, now);
     check_reader_liveliness(reader, now);

@@ -80,9 +80,7 @@ class UserDatagramRouter {
       }
       delivery = collect_delivery(local, handle(local.reader), now_);
       // With its queue full the reader answers later, from the tick, once there is room.
-      const bool full =
-          local.queue && local.queue->queued_bytes() >= state_.config.reader_queue_budget_bytes;
-      if (respond && !full) {
+      if (respond && !(local.queue && local.queue->full())) {
         if (auto out = local.reader.tick_outbound(now_)) replies = std::move(*out);
       }
     }

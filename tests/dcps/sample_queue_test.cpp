@@ -124,9 +124,11 @@ TEST(SampleQueue, ChargesEachSampleAndFreesTheChargeWhenTaken) {
   EXPECT_EQ(sender.queued_bytes(), 2 * sample_size - 4);
   EXPECT_TRUE(sender.admit(/*needs_room=*/true));
   sender.send(UserDataSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(4))});
+  EXPECT_TRUE(sender.full());
   EXPECT_FALSE(sender.admit(/*needs_room=*/true));
   EXPECT_TRUE(sender.admit(/*needs_room=*/false));  // what releases no new data still passes
   EXPECT_TRUE(receiver.try_receive());
+  EXPECT_FALSE(sender.full());
   EXPECT_TRUE(sender.admit(/*needs_room=*/true));
   receiver.close();
   EXPECT_FALSE(sender.admit(/*needs_room=*/false));
