@@ -185,6 +185,20 @@ TEST_F(CApi, TakeHandsOutOneDataSampleAtATimeInOrder) {
   EXPECT_EQ(take(reader_), "poisoned: nothing");
 }
 
+// A closed reader admits nothing new, but what it queued before is still taken.
+TEST_F(CApi, CloseKeepsWhatIsQueuedForTheTakes) {
+  EXPECT_EQ(nimbrel_reader_close(nullptr), NIMBREL_STATUS_NULL_ARGUMENT);
+  queue({0x07});
+  EXPECT_EQ(nimbrel_reader_close(reader_), NIMBREL_STATUS_OK);
+  const auto slot = reader_->runtime->reader_slot(reader_->entity_id);
+  ASSERT_TRUE(slot);
+  EXPECT_FALSE((*slot->lock())->queue->admit(/*needs_room=*/false));
+  EXPECT_EQ(take(reader_), "ok: 7");
+  EXPECT_EQ(take(reader_), "ok: nothing");
+  reader_->samples.poison();
+  EXPECT_EQ(nimbrel_reader_close(reader_), NIMBREL_STATUS_POISONED);
+}
+
 TEST_F(CApi, ConcurrentTakesHandOutEachSampleOnce) {
   constexpr std::uint32_t samples = 2000;
   for (std::uint32_t i = 0; i < samples; ++i)
