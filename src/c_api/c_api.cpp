@@ -9,6 +9,7 @@
 
 #include "c_api/guid_prefix.hpp"
 #include "c_api/handles.hpp"
+#include "c_api/reader_close.hpp"
 #include "cdr/buffer.hpp"
 #include "dcps/runtime.hpp"
 #include "foundation/fatal.hpp"
@@ -119,3 +120,15 @@ void nimbrel_reader_destroy(NimbrelReader* reader) noexcept {
 }
 
 }  // extern "C"
+
+namespace nimbrel::c_api {
+
+int32_t close_reader(NimbrelReader* reader) noexcept {
+  if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
+  auto samples = reader->samples.lock();
+  if (!samples) return NIMBREL_STATUS_POISONED;
+  (*samples)->close();
+  return NIMBREL_STATUS_OK;
+}
+
+}  // namespace nimbrel::c_api

@@ -62,11 +62,14 @@ void renew_leases(RuntimeState& state, ReceiveThreadState& thread,
 void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::Transport& socket) {
   ReceiveThreadState thread(state->prefix);
   ReceiverFeeds feeds;
+  std::vector<transport::ReceivedDatagram> batch;
   while (!state->stop.load(std::memory_order_acquire)) {
     const Elapsed now = state->elapsed();
-    auto received = socket.recv();
-    if (!received) continue;  // time-outs included: they only bring the stop check around
-    handle_datagram(*state, thread, received->data, now);
+    batch.clear();
+    // Time-outs included, errors only bring the stop check around.
+    if (!socket.recv_batch(batch)) continue;
+    for (const auto& received : batch)
+      handle_datagram(*state, thread, received.data, now);
     feeds.update(thread.receiver.counters());
   }
 }

@@ -201,7 +201,11 @@ void DcpsRuntime::shutdown() {
   if (!threads.empty()) say_goodbye(*state_);
   state_->stop.store(true, std::memory_order_release);
   if (threads.empty()) return;
-  // Joined outside the lock: a join waits up to a receive time-out.
+  // The receive threads would otherwise see the flag only at their next time-out.
+  for (const auto& socket : {state_->sockets.spdp_multicast_rx, state_->sockets.metatraffic_rx,
+                             state_->sockets.user_rx}) {
+    socket->stop_receiving();
+  }
   join_all(threads);
 }
 

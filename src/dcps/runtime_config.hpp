@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "dcps/sample_queue.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/observability.hpp"
 #include "foundation/time.hpp"
@@ -41,6 +42,8 @@ struct RuntimeConfig {
   // Kernel receive buffer of each receiving socket: a burst of announcements or samples must not
   // overflow it while a receive thread is busy.
   std::size_t receive_buffer_bytes = 4 * 1024 * 1024;
+  // Payload bytes each user reader may hold for its consumer; data beyond it stays unacknowledged.
+  std::size_t reader_queue_budget_bytes = default_queue_budget_bytes;
 };
 
 }  // namespace nimbrel::dcps

@@ -1,9 +1,14 @@
-// The hand-over from the runtime's receive thread to a user reader's consumer: an unbounded
-// multi-producer, single-consumer queue of `UserSample`s. The runtime keeps the sending side in the
-// reader's slot, the C API's reader handle owns the receiving side; a send never waits, and a send
-// after the receiving side is gone discards the sample.
+// The hand-over from the runtime's receive threads to a user reader's consumer: a multi-producer,
+// single-consumer queue of `UserSample`s with a byte budget. The runtime keeps the sending side in
+// the reader's slot, the C API's reader handle owns the receiving side. Before a submessage may
+// release samples into the queue, the receive path asks the sender for an `Admission`: refused
+// while the queue is over its budget (the reader then leaves the data unacknowledged, so a reliable
+// writer sends it again later) and for good once the consumer has closed the queue, so that what
+// it drains after the close is everything the reader ever acknowledged.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -32,15 +37,47 @@ struct UserLifecycleSample {
 
 using UserSample = std::variant<UserDataSample, UserLifecycleSample>;
 
+// Enough for a burst of large samples while the consumer writes; small next to the machine.
+inline constexpr std::size_t default_queue_budget_bytes = 16 * 1024 * 1024;
+
+// What a queued sample is charged against the budget: its payload and the queue's bookkeeping.
+std::size_t queued_size(const UserSample& sample);
+
 namespace detail {
 
 struct SampleChannel {
+  explicit SampleChannel(std::size_t budget) : budget_bytes(budget) {}
+
   std::mutex mutex;
-  std::deque<UserSample> samples;  // guarded by mutex; pushed by the receive thread, popped by API
+  std::deque<UserSample> samples;  // guarded by mutex; pushed by receive threads, popped by API
   bool receiver_alive = true;      // guarded by mutex
+  const std::size_t budget_bytes;
+  // Written under mutex, read without it by the admission check of the receive threads.
+  std::atomic<std::size_t> queued_bytes{0};
+  std::atomic<bool> closed{false};  // set once by the consumer
+  // Admissions granted and not yet released; the consumer's close waits for them to end.
+  std::atomic<std::uint32_t> admitted{0};
 };
 
 }  // namespace detail
+
+// Held by a receive thread from before a submessage reaches the reader until the samples it
+// released are queued; while one is held, a close waits.
+class Admission {
+ public:
+  Admission(Admission&& other) noexcept : channel_(std::exchange(other.channel_, nullptr)) {}
+  Admission(const Admission&) = delete;
+  Admission& operator=(const Admission&) = delete;
+  Admission& operator=(Admission&&) = delete;
+  ~Admission() {
+    if (channel_ != nullptr) channel_->admitted.fetch_sub(1, std::memory_order_seq_cst);
+  }
+
+ private:
+  friend class SampleSender;
+  explicit Admission(detail::SampleChannel* channel) : channel_(channel) {}
+  detail::SampleChannel* channel_;
+};
 
 class SampleSender {
  public:
@@ -51,13 +88,17 @@ class SampleSender {
   SampleSender(const SampleSender&) = delete;
   SampleSender& operator=(const SampleSender&) = delete;
 
+  // Empty once the queue is closed, and while it is over its budget when `needs_room`.
+  std::optional<Admission> admit(bool needs_room) const;
+
   // False, and the sample is dropped, once the receiving side is gone.
-  bool send(UserSample sample) const {
-    std::lock_guard lock(channel_->mutex);
-    if (!channel_->receiver_alive) return false;
-    channel_->samples.push_back(std::move(sample));
-    return true;
+  bool send(UserSample sample) const;
+
+  std::size_t queued_bytes() const {
+    return channel_->queued_bytes.load(std::memory_order_relaxed);
   }
+  // At or over the budget: new data waits, and so does the reader's answer to its writer.
+  bool full() const { return queued_bytes() >= channel_->budget_bytes; }
 
  private:
   std::shared_ptr<detail::SampleChannel> channel_;
@@ -72,31 +113,21 @@ class SampleReceiver {
   SampleReceiver(const SampleReceiver&) = delete;
   SampleReceiver& operator=(const SampleReceiver&) = delete;
   // What is still queued is released here, not when the runtime ends.
-  ~SampleReceiver() {
-    if (!channel_) return;
-    std::deque<UserSample> dropped;
-    std::lock_guard lock(channel_->mutex);
-    channel_->receiver_alive = false;
-    dropped.swap(channel_->samples);
-  }
+  ~SampleReceiver();
 
   // The oldest sample; empty when none is queued. What was sent before the runtime let go of the
   // sending side is still handed out.
-  std::optional<UserSample> try_receive() {
-    std::lock_guard lock(channel_->mutex);
-    if (channel_->samples.empty()) return std::nullopt;
-    UserSample sample = std::move(channel_->samples.front());
-    channel_->samples.pop_front();
-    return sample;
-  }
+  std::optional<UserSample> try_receive();
+
+  // No admission is granted from now on; returns once those granted before have ended, so that the
+  // queue holds everything the reader took in and can only shrink.
+  void close();
 
  private:
   std::shared_ptr<detail::SampleChannel> channel_;
 };
 
-inline std::pair<SampleSender, SampleReceiver> make_sample_queue() {
-  auto channel = std::make_shared<detail::SampleChannel>();
-  return {SampleSender(channel), SampleReceiver(channel)};
-}
+std::pair<SampleSender, SampleReceiver> make_sample_queue(
+    std::size_t budget_bytes = default_queue_budget_bytes);
 
 }  // namespace nimbrel::dcps

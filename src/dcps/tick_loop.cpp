@@ -130,9 +130,13 @@ void TickLoop::tick_user_readers(Elapsed now) {
     auto slot = shared->lock();
     if (!slot) continue;
     UserReaderSlot& reader = **slot;
-    if (auto out = reader.reader.tick_outbound(now)) {
-      datagrams.insert(datagrams.end(), std::make_move_iterator(out->begin()),
-                       std::make_move_iterator(out->end()));
+    // A reader whose queue is full keeps its answer until there is room: asked for now, the
+    // writer would send again what the queue must refuse once more.
+    if (!(reader.queue && reader.queue->full())) {
+      if (auto out = reader.reader.tick_outbound(now)) {
+        datagrams.insert(datagrams.end(), std::make_move_iterator(out->begin()),
+                         std::make_move_iterator(out->end()));
+      }
     }
     check_requested_deadline(reader, now);
     check_reader_liveliness(reader, now);

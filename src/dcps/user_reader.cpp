@@ -108,7 +108,7 @@ std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeS
   const rtps::EntityId id =
       user_reader_entity_id(state.next_user_reader_key.fetch_add(1, std::memory_order_relaxed),
                             reader_kind(choice.keyed));
-  auto [sender, receiver] = make_sample_queue();
+  auto [sender, receiver] = make_sample_queue(state.config.reader_queue_budget_bytes);
   auto handle = std::make_shared<ReaderEndpoints>();
   handle->handle = id;
   handle->reliable = config.reliable;

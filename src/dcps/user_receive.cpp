@@ -18,21 +18,21 @@ class UserDatagramRouter {
   UserDatagramRouter(RuntimeState& state, Elapsed now) : state_(state), now_(now) {}
 
   void route(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data) {
-    to_readers(data.reader_id, {source, data.writer_id}, /*respond=*/false,
+    to_readers(data.reader_id, {source, data.writer_id}, /*respond=*/false, /*needs_room=*/true,
                [&](rtps::ReliableReader& reader) { return reader.handle_data(source, data); });
   }
   void route(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag) {
     to_readers(
-        frag.reader_id, {source, frag.writer_id}, /*respond=*/false,
+        frag.reader_id, {source, frag.writer_id}, /*respond=*/false, /*needs_room=*/true,
         [&](rtps::ReliableReader& reader) { return reader.handle_data_frag(source, frag, now_); });
   }
   void route(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap) {
-    to_readers(gap.reader_id, {source, gap.writer_id}, /*respond=*/false,
+    to_readers(gap.reader_id, {source, gap.writer_id}, /*respond=*/false, /*needs_room=*/false,
                [&](rtps::ReliableReader& reader) { return reader.handle_gap(source, gap); });
   }
   void route(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat) {
     to_readers(heartbeat.reader_id, {source, heartbeat.writer_id}, /*respond=*/true,
-               [&](rtps::ReliableReader& reader) {
+               /*needs_room=*/false, [&](rtps::ReliableReader& reader) {
                  return reader.handle_heartbeat(source, heartbeat, now_);
                });
   }
@@ -44,33 +44,43 @@ class UserDatagramRouter {
  private:
   // A submessage addressed to no reader (ENTITYID_UNKNOWN) goes to every reader matched with the
   // writer: standard writers address all their matched readers that way.
+  // Data needs room in the reader's queue: what the queue cannot take is left to the writer's
+  // repair, unacknowledged. A closed queue takes nothing at all.
   template <typename Handle>
   void to_readers(const rtps::EntityId& reader_id, const rtps::Guid& writer, bool respond,
-                  Handle&& handle) {
+                  bool needs_room, Handle&& handle) {
     if (!reader_id.is_unknown()) {
       if (auto slot = state_.user_readers.find(reader_id)) {
-        on_slot(*slot, writer, /*only_if_matched=*/false, respond, handle);
+        on_slot(*slot, writer, /*only_if_matched=*/false, respond, needs_room, handle);
       }
       return;
     }
     if (!all_readers_) all_readers_ = state_.user_readers.snapshot();
     for (const auto& [id, slot] : *all_readers_) {
-      on_slot(*slot, writer, /*only_if_matched=*/true, respond, handle);
+      on_slot(*slot, writer, /*only_if_matched=*/true, respond, needs_room, handle);
     }
   }
 
   template <typename Handle>
   void on_slot(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, bool only_if_matched,
-               bool respond, Handle& handle) {
+               bool respond, bool needs_room, Handle& handle) {
     Delivery delivery;
     std::vector<rtps::OutboundDatagram> replies;
+    // Held until the released samples are queued, so that a close never misses them.
+    std::optional<Admission> admission;
     {
       auto slot = shared.lock();
       if (!slot) return;
       UserReaderSlot& local = **slot;
       if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
+      if (local.queue) {
+        auto granted = local.queue->admit(needs_room);
+        if (!granted) return;
+        admission.emplace(std::move(*granted));
+      }
       delivery = collect_delivery(local, handle(local.reader), now_);
-      if (respond) {
+      // With its queue full the reader answers later, from the tick, once there is room.
+      if (respond && !(local.queue && local.queue->full())) {
         if (auto out = local.reader.tick_outbound(now_)) replies = std::move(*out);
       }
     }

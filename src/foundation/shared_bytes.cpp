@@ -13,13 +13,18 @@ SharedBytes SharedBytes::adopt(std::vector<std::byte>&& bytes) {
   return SharedBytes(std::move(owner), data, size);
 }
 
+SharedBytes SharedBytes::adopt(std::shared_ptr<std::byte[]> storage, std::size_t size) {
+  if (size == 0) return {};
+  const std::byte* data = storage.get();
+  return SharedBytes(std::move(storage), data, size);
+}
+
 SharedBytes SharedBytes::copy_of(std::span<const std::byte> bytes) {
   if (bytes.empty()) return {};
   // One allocation holds the count and the bytes.
   std::shared_ptr<std::byte[]> owner = std::make_shared_for_overwrite<std::byte[]>(bytes.size());
   std::memcpy(owner.get(), bytes.data(), bytes.size());
-  const std::byte* data = owner.get();
-  return SharedBytes(std::move(owner), data, bytes.size());
+  return adopt(std::move(owner), bytes.size());
 }
 
 SharedBytes SharedBytes::slice(std::size_t offset, std::size_t length) const {

@@ -16,6 +16,8 @@ class SharedBytes {
 
   // Takes ownership of the vector's storage without copying it.
   static SharedBytes adopt(std::vector<std::byte>&& bytes);
+  // The first `size` bytes of `storage`, which must hold at least that many.
+  static SharedBytes adopt(std::shared_ptr<std::byte[]> storage, std::size_t size);
   static SharedBytes copy_of(std::span<const std::byte> bytes);
 
   const std::byte* data() const { return data_; }

@@ -57,12 +57,25 @@ void Header::write(std::vector<std::byte>& out) const {
 }
 
 void Frame::write(std::vector<std::byte>& out) const {
-  out.push_back(frame_tag);
-  put_u64(out, time);
-  put_u32(out, participant_idx);
-  put_u32(out, topic_idx);
-  out.push_back(std::byte{kind});
-  put_sized(out, payload);
+  const auto head = prefix();
+  out.insert(out.end(), head.begin(), head.end());
+  put_bytes(out, payload.first(clamped(payload.size())));
+}
+
+std::array<std::byte, frame_overhead> Frame::prefix() const {
+  std::array<std::byte, frame_overhead> out{};
+  std::size_t at = 0;
+  const auto put = [&](std::uint64_t v, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+      out[at++] = static_cast<std::byte>((v >> (8 * i)) & 0xFFU);
+  };
+  put(std::to_integer<std::uint64_t>(frame_tag), 1);
+  put(time, 8);
+  put(participant_idx, 4);
+  put(topic_idx, 4);
+  put(kind, 1);
+  put(clamped(payload.size()), 4);
+  return out;
 }
 
 }  // namespace nimbrel::recorder

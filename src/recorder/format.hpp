@@ -51,6 +51,8 @@ struct Frame {
 
   // A payload past the 32-bit length is cut to it; `RecordingWriter` refuses such frames first.
   void write(std::vector<std::byte>& out) const;
+  // Everything before the payload, so that the payload can be written from where it lies.
+  std::array<std::byte, frame_overhead> prefix() const;
 };
 
 }  // namespace nimbrel::recorder

@@ -65,43 +65,77 @@ RecordingSession::RecordingSession(RecordingWriter writer, Header header)
 std::expected<void, SessionError> RecordingSession::record(
     const TopicKey& topic, const std::array<std::uint8_t, 16>& participant_guid,
     std::span<const std::byte> payload, std::uint64_t timestamp_ns) {
-  auto inner = inner_.lock();
-  if (!inner) return lost(SessionError{.kind = SessionError::Kind::MutexPoisoned});
-  Inner& state = **inner;
-
-  if (!state.started) {
-    if (auto written = state.writer.write_header(state.header); !written)
-      return lost(writer_error(written.error()));
-    state.started = true;
-  }
-
-  const std::uint32_t* topic_idx = find_index(state.topics, topic);
-  if (topic_idx == nullptr) {
-    saturating_increment(dropped_);
-    return {};
-  }
-  const std::uint32_t* participant_idx = find_index(state.participants, participant_guid);
-
-  // A wall clock stepped back below the start has no later time to offer than the start itself.
-  const std::uint64_t time = timestamp_ns >= state.start_ns ? timestamp_ns - state.start_ns : 0;
-  const Frame frame{.payload = payload,
-                    .time = time,
-                    .participant_idx = participant_idx != nullptr ? *participant_idx : 0,
-                    .topic_idx = *topic_idx,
-                    .kind = 0};
-  if (auto written = state.writer.write_frame(frame); !written)
-    return lost(writer_error(written.error()));
-
-  saturating_increment(recorded_);
-  bytes_.store(state.writer.bytes_written(), std::memory_order_relaxed);
+  const PendingSample sample{.topic = &topic, .payload = payload, .timestamp_ns = timestamp_ns};
+  auto losses = record_batch(participant_guid, {&sample, 1});
+  if (!losses.empty()) return std::unexpected(std::move(losses.front().second));
   return {};
 }
 
+BatchLosses RecordingSession::record_batch(const std::array<std::uint8_t, 16>& participant_guid,
+                                           std::span<const PendingSample> samples) {
+  BatchLosses losses;
+  const auto lose_from = [&](std::size_t first, const SessionError& error) {
+    for (std::size_t i = first; i < samples.size(); ++i)
+      lose(losses, i, error);
+  };
+  auto inner = inner_.lock();
+  if (!inner) {
+    lose_from(0, SessionError{.kind = SessionError::Kind::MutexPoisoned});
+    return losses;
+  }
+  Inner& state = **inner;
+
+  if (!state.started && !samples.empty()) {
+    if (auto written = state.writer.write_header(state.header); !written) {
+      lose_from(0, writer_error(written.error()));
+      return losses;
+    }
+    state.started = true;
+  }
+
+  const std::uint32_t* participant_idx = find_index(state.participants, participant_guid);
+  state.frames.clear();
+  state.positions.clear();
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const std::uint32_t* topic_idx = find_index(state.topics, *samples[i].topic);
+    if (topic_idx == nullptr) {
+      saturating_increment(dropped_);
+      continue;
+    }
+    // A wall clock stepped back below the start has no later time to offer than the start.
+    const std::uint64_t ts = samples[i].timestamp_ns;
+    state.frames.push_back(
+        Frame{.payload = samples[i].payload,
+              .time = ts >= state.start_ns ? ts - state.start_ns : 0,
+              .participant_idx = participant_idx != nullptr ? *participant_idx : 0,
+              .topic_idx = *topic_idx,
+              .kind = 0});
+    state.positions.push_back(i);
+  }
+
+  std::size_t done = 0;
+  while (done < state.frames.size()) {
+    auto written = state.writer.write_frames(std::span(state.frames).subspan(done));
+    const std::size_t ok = written ? state.frames.size() - done : written.error().written;
+    saturating_increment(recorded_, std::uint64_t{ok});
+    done += ok;
+    if (written) break;
+    const SessionError error = writer_error(written.error().error);
+    // A refused frame is lost alone; after a failed write, so is the rest of the batch.
+    const bool rest_lost = written.error().error.kind == WriteError::Kind::Io;
+    const std::size_t end = rest_lost ? state.frames.size() : done + 1;
+    for (; done < end; ++done)
+      lose(losses, state.positions[done], error);
+  }
+  bytes_.store(state.writer.bytes_written(), std::memory_order_relaxed);
+  return losses;
+}
+
 // A sample that never reaches the file still counts, so the totals add up to what arrived.
-std::unexpected<SessionError> RecordingSession::lost(SessionError error) {
+void RecordingSession::lose(BatchLosses& losses, std::size_t position, SessionError error) {
   saturating_increment(dropped_);
   saturating_increment(failed_);
-  return std::unexpected(std::move(error));
+  losses.emplace_back(position, std::move(error));
 }
 
 }  // namespace nimbrel::recorder

@@ -28,6 +28,16 @@ struct SessionError {
 };
 std::string to_string(const SessionError& error);
 
+// One sample for `RecordingSession::record_batch`; the topic and the payload are borrowed.
+struct PendingSample {
+  const TopicKey* topic = nullptr;
+  std::span<const std::byte> payload;
+  std::uint64_t timestamp_ns = 0;
+};
+
+// The samples of a batch that were lost, by their position in it, in increasing order.
+using BatchLosses = std::vector<std::pair<std::size_t, SessionError>>;
+
 class RecordingSession {
  public:
   // Writes nothing: a session that never records leaves its sink empty.
@@ -41,6 +51,10 @@ class RecordingSession {
                                            const std::array<std::uint8_t, 16>& participant_guid,
                                            std::span<const std::byte> payload,
                                            std::uint64_t timestamp_ns);
+  // As `record` for each sample in order, with every frame in one gathered write; every recorded
+  // frame is in the sink when this returns. Gives the samples that were lost, with their errors.
+  BatchLosses record_batch(const std::array<std::uint8_t, 16>& participant_guid,
+                           std::span<const PendingSample> samples);
 
   std::uint64_t recorded() const { return recorded_.load(std::memory_order_relaxed); }
   std::uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
@@ -59,9 +73,12 @@ class RecordingSession {
     RecordingWriter writer;
     std::uint64_t start_ns = 0;
     bool started = false;  // this session wrote the header
+    // Reused from batch to batch: the frames to write and their samples' positions.
+    std::vector<Frame> frames{};
+    std::vector<std::size_t> positions{};
   };
 
-  std::unexpected<SessionError> lost(SessionError error);
+  void lose(BatchLosses& losses, std::size_t position, SessionError error);
 
   // Held across the sink write so that frames never interleave; any caller of `record`.
   Guarded<Inner> inner_;

@@ -1,6 +1,8 @@
 #include "recorder/writer.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +30,10 @@ std::error_code last_errno() {
 
 std::uint32_t clamped_count(std::size_t n) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, max_field_value));
+}
+
+std::uint64_t record_size(const Frame& frame) {
+  return frame_overhead + frame.payload.size();
 }
 
 const char* index_name(WriteError::Index kind) {
@@ -91,6 +97,56 @@ std::expected<void, std::error_code> FileSink::write_all(std::span<const std::by
   return {};
 }
 
+std::expected<void, GatheredWriteError> ByteSink::write_gathered(
+    std::span<const std::span<const std::byte>> pieces) {
+  std::uint64_t written = 0;
+  for (const auto piece : pieces) {
+    if (auto done = write_all(piece); !done)
+      return std::unexpected(GatheredWriteError{.error = done.error(), .written = written});
+    written += piece.size();
+  }
+  return {};
+}
+
+std::expected<void, GatheredWriteError> FileSink::write_gathered(
+    std::span<const std::span<const std::byte>> pieces) {
+  std::array<iovec, IOV_MAX> vectors{};
+  std::uint64_t written = 0;
+  std::size_t next = 0;  // the first piece not yet wholly written
+  std::size_t skip = 0;  // the bytes of it already written
+  for (;;) {
+    while (next < pieces.size() && pieces[next].size() == skip) {
+      ++next;
+      skip = 0;
+    }
+    if (next == pieces.size()) return {};
+    std::size_t count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < vectors.size(); ++i) {
+      const auto piece = pieces[i].subspan(i == next ? skip : 0);
+      vectors[count++] =
+          iovec{.iov_base = const_cast<std::byte*>(piece.data()), .iov_len = piece.size()};
+    }
+    const ssize_t n = ::writev(fd_, vectors.data(), static_cast<int>(count));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const auto error = n < 0 ? last_errno() : make_error_code(SinkErrc::WriteZero);
+      return std::unexpected(GatheredWriteError{.error = error, .written = written});
+    }
+    auto done = static_cast<std::size_t>(n);
+    position_ += done;
+    written += done;
+    while (done > 0) {
+      const std::size_t step = std::min(done, pieces[next].size() - skip);
+      skip += step;
+      done -= step;
+      if (skip == pieces[next].size()) {
+        ++next;
+        skip = 0;
+      }
+    }
+  }
+}
+
 std::expected<void, std::error_code> FileSink::truncate(std::uint64_t length) {
   if (length == position_) return {};
   if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
@@ -119,32 +175,69 @@ std::expected<void, WriteError> RecordingWriter::write_header(const Header& head
   return {};
 }
 
-std::expected<void, WriteError> RecordingWriter::write_frame(const Frame& frame) {
-  if (!header_written_)
-    return std::unexpected(WriteError{.kind = WriteError::Kind::FrameBeforeHeader});
+std::optional<WriteError> RecordingWriter::refusal(const Frame& frame) const {
+  if (!header_written_) return WriteError{.kind = WriteError::Kind::FrameBeforeHeader};
   if (frame.participant_idx >= participant_count_) {
-    return std::unexpected(WriteError{.kind = WriteError::Kind::IndexOutOfRange,
-                                      .index_kind = WriteError::Index::Participant,
-                                      .value = frame.participant_idx,
-                                      .limit = participant_count_});
+    return WriteError{.kind = WriteError::Kind::IndexOutOfRange,
+                      .index_kind = WriteError::Index::Participant,
+                      .value = frame.participant_idx,
+                      .limit = participant_count_};
   }
   if (frame.topic_idx >= topic_count_) {
-    return std::unexpected(WriteError{.kind = WriteError::Kind::IndexOutOfRange,
-                                      .index_kind = WriteError::Index::Topic,
-                                      .value = frame.topic_idx,
-                                      .limit = topic_count_});
+    return WriteError{.kind = WriteError::Kind::IndexOutOfRange,
+                      .index_kind = WriteError::Index::Topic,
+                      .value = frame.topic_idx,
+                      .limit = topic_count_};
   }
   // Cutting the payload to the length field would record a different sample; refuse it whole.
   if (frame.payload.size() > max_field_value) {
-    return std::unexpected(WriteError{.kind = WriteError::Kind::PayloadTooLong,
-                                      .value = frame.payload.size(),
-                                      .limit = max_field_value});
+    return WriteError{.kind = WriteError::Kind::PayloadTooLong,
+                      .value = frame.payload.size(),
+                      .limit = max_field_value};
   }
-  std::vector<std::byte> buffer;
-  buffer.reserve(frame.payload.size() + 32);
-  frame.write(buffer);
-  if (auto appended = append(buffer); !appended) return appended;
-  saturating_increment(frames_written_);
+  return std::nullopt;
+}
+
+std::expected<void, WriteError> RecordingWriter::write_frame(const Frame& frame) {
+  if (auto written = write_frames({&frame, 1}); !written)
+    return std::unexpected(written.error().error);
+  return {};
+}
+
+std::expected<void, BatchError> RecordingWriter::write_frames(std::span<const Frame> frames) {
+  std::size_t valid = 0;
+  std::optional<WriteError> refused;
+  while (valid < frames.size() && !(refused = refusal(frames[valid])))
+    ++valid;
+  if (valid > 0) {
+    if (auto cut = cut_back_partial_record(); !cut)
+      return std::unexpected(BatchError{.written = 0, .error = cut.error()});
+    prefixes_.resize(valid);
+    pieces_.clear();
+    for (std::size_t i = 0; i < valid; ++i) {
+      prefixes_[i] = frames[i].prefix();
+      pieces_.push_back(prefixes_[i]);
+      pieces_.push_back(frames[i].payload);
+    }
+    if (auto written = sink_->write_gathered(pieces_); !written) {
+      // The frames wholly in the sink stay; the rest of the batch is cut away.
+      std::uint64_t left = written.error().written;
+      std::size_t whole = 0;
+      for (; whole < valid && record_size(frames[whole]) <= left; ++whole) {
+        left -= record_size(frames[whole]);
+        saturating_increment(bytes_written_, record_size(frames[whole]));
+      }
+      saturating_increment(frames_written_, std::uint64_t{whole});
+      cut_pending_ = true;
+      (void)cut_back_partial_record();
+      return std::unexpected(
+          BatchError{.written = whole, .error = WriteError::io_error(written.error().error)});
+    }
+    for (std::size_t i = 0; i < valid; ++i)
+      saturating_increment(bytes_written_, record_size(frames[i]));
+    saturating_increment(frames_written_, std::uint64_t{valid});
+  }
+  if (refused) return std::unexpected(BatchError{.written = valid, .error = *refused});
   return {};
 }
 

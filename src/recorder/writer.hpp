@@ -4,13 +4,16 @@
 // appended; a reader never meets a half frame in the middle of the data.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "recorder/format.hpp"
 
@@ -36,11 +39,22 @@ struct WriteError {
 };
 std::string to_string(const WriteError& error);
 
+// Why a gathered write stopped, and how many of its bytes are surely in the sink; more of them may
+// be.
+struct GatheredWriteError {
+  std::error_code error;
+  std::uint64_t written = 0;
+};
+
 class ByteSink {
  public:
   virtual ~ByteSink() = default;
   // Writes all of `bytes` or fails; on failure any prefix of them may have been written.
   virtual std::expected<void, std::error_code> write_all(std::span<const std::byte> bytes) = 0;
+  // Writes the pieces back to back, as `write_all` of their concatenation would; this one writes
+  // them one at a time.
+  virtual std::expected<void, GatheredWriteError> write_gathered(
+      std::span<const std::span<const std::byte>> pieces);
   // Keeps only the first `length` bytes ever written and continues writing after them.
   virtual std::expected<void, std::error_code> truncate(std::uint64_t length) = 0;
 };
@@ -55,6 +69,9 @@ class FileSink final : public ByteSink {
   ~FileSink() override;
 
   std::expected<void, std::error_code> write_all(std::span<const std::byte> bytes) override;
+  // As few system calls as the pieces allow.
+  std::expected<void, GatheredWriteError> write_gathered(
+      std::span<const std::span<const std::byte>> pieces) override;
   std::expected<void, std::error_code> truncate(std::uint64_t length) override;
 
  private:
@@ -65,12 +82,22 @@ class FileSink final : public ByteSink {
   std::uint64_t position_ = 0;
 };
 
+// A batch of frames ended early: the first `written` frames are in the sink, the next one failed.
+struct BatchError {
+  std::size_t written = 0;
+  WriteError error;
+};
+
 class RecordingWriter {
  public:
   explicit RecordingWriter(std::unique_ptr<ByteSink> sink);
 
   std::expected<void, WriteError> write_header(const Header& header);
   std::expected<void, WriteError> write_frame(const Frame& frame);
+  // The frames in order, in one gathered write up to the first frame that cannot be written.
+  // After a failed write the sink ends on the last whole frame, and the counters count exactly
+  // the frames before it.
+  std::expected<void, BatchError> write_frames(std::span<const Frame> frames);
 
   std::uint64_t frames_written() const { return frames_written_; }
   // Header and frame bytes of whole records: the sink's length whenever no cut is pending.
@@ -80,6 +107,7 @@ class RecordingWriter {
  private:
   std::expected<void, WriteError> append(std::span<const std::byte> record);
   std::expected<void, WriteError> cut_back_partial_record();
+  std::optional<WriteError> refusal(const Frame& frame) const;
 
   std::unique_ptr<ByteSink> sink_;
   std::uint64_t frames_written_ = 0;
@@ -88,6 +116,9 @@ class RecordingWriter {
   std::uint32_t topic_count_ = 0;
   bool header_written_ = false;
   bool cut_pending_ = false;  // a failed write may have left part of a record in the sink
+  // Reused from batch to batch.
+  std::vector<std::array<std::byte, frame_overhead>> prefixes_;
+  std::vector<std::span<const std::byte>> pieces_;
 };
 
 }  // namespace nimbrel::recorder

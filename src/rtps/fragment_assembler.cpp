@@ -7,7 +7,7 @@
 namespace nimbrel::rtps {
 
 FragmentBuffer::FragmentBuffer(std::uint32_t sample_size, std::uint16_t fragment_size)
-    : bytes_(sample_size),
+    : bytes_(std::make_shared_for_overwrite<std::byte[]>(sample_size)),
       received_(static_cast<std::size_t>((std::uint64_t{sample_size} + fragment_size - 1) /
                                          fragment_size)),
       total_(static_cast<std::uint32_t>(received_.size())),
@@ -21,7 +21,7 @@ bool FragmentBuffer::has(FragmentNumber fragment) const {
 void FragmentBuffer::store(FragmentNumber first, std::uint32_t count,
                            std::span<const std::byte> fragments) {
   const std::size_t offset = std::size_t{fragment_size_} * (first - 1);
-  std::memcpy(bytes_.data() + offset, fragments.data(), fragments.size());
+  std::memcpy(bytes_.get() + offset, fragments.data(), fragments.size());
   for (std::uint32_t k = 0; k < count; ++k) {
     const std::size_t index = first - 1 + k;
     if (!received_[index]) {
@@ -109,7 +109,7 @@ std::optional<AssembledSample> FragmentAssembler::insert(const DataFragSubmessag
   if (!it->second.complete()) return std::nullopt;
   auto bytes = std::move(it->second).take_bytes();
   pending_.erase(it);
-  return AssembledSample{.sequence_number = sn, .payload = SharedBytes::adopt(std::move(bytes))};
+  return AssembledSample{.sequence_number = sn, .payload = std::move(bytes)};
 }
 
 FragmentNumberSet FragmentAssembler::missing_fragments(SequenceNumber sn) const {

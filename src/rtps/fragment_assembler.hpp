@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -51,10 +52,12 @@ class FragmentBuffer {
 
   // Copies fragments `first`, `first + 1`, ...; the caller has checked that they fit.
   void store(FragmentNumber first, std::uint32_t count, std::span<const std::byte> fragments);
-  std::vector<std::byte> take_bytes() && { return std::move(bytes_); }
+  // Every byte has been stored once the buffer is complete.
+  SharedBytes take_bytes() && { return SharedBytes::adopt(std::move(bytes_), sample_size_); }
 
  private:
-  std::vector<std::byte> bytes_;
+  // Left unfilled: each byte is written by the fragment that carries it before it is read.
+  std::shared_ptr<std::byte[]> bytes_;
   std::vector<bool> received_;  // index = fragment number - 1
   std::uint32_t received_count_ = 0;
   std::uint32_t total_;

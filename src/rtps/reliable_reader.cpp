@@ -162,6 +162,9 @@ std::vector<DeliveredSample> ReliableReader::accept_change(WriterProxyState& sta
                                                            CacheChange change) {
   WriterProxy& proxy = state.proxy;
   const SequenceNumber sn = change.sequence_number;
+  const bool next_in_order = sn == proxy.highest_delivered + 1;
+  // The usual case, the next number with nothing held back, never needs the cache.
+  if (next_in_order && state.cache.empty()) return deliver_now(state, std::move(change));
   const auto outcome = state.cache.insert(change);
   if (outcome == InsertOutcome::Inserted) {
     proxy.mark_received(sn);
@@ -169,20 +172,26 @@ std::vector<DeliveredSample> ReliableReader::accept_change(WriterProxyState& sta
   }
   // A full cache must not block the very next number, or a reader holding max samples behind a
   // hole would wait for ever; that one is delivered at once.
-  if (outcome == InsertOutcome::RejectedFull && sn == proxy.highest_delivered + 1) {
-    std::vector<DeliveredSample> delivered{DeliveredSample{.payload = std::move(change.payload),
-                                                           .writer_guid = proxy.remote_writer_guid,
-                                                           .sequence_number = sn,
-                                                           .kind = change.kind,
-                                                           .key_hash = change.key_hash}};
-    proxy.mark_delivered_up_to(sn);
-    auto rest = collect_in_order_for(state);
-    delivered.insert(delivered.end(), std::make_move_iterator(rest.begin()),
-                     std::make_move_iterator(rest.end()));
-    return delivered;
-  }
+  if (outcome == InsertOutcome::RejectedFull && next_in_order)
+    return deliver_now(state, std::move(change));
   // Any other refused change stays missing, so the next ACKNACK asks for it again.
   return {};
+}
+
+std::vector<DeliveredSample> ReliableReader::deliver_now(WriterProxyState& state,
+                                                         CacheChange change) {
+  WriterProxy& proxy = state.proxy;
+  const SequenceNumber sn = change.sequence_number;
+  std::vector<DeliveredSample> delivered{DeliveredSample{.payload = std::move(change.payload),
+                                                         .writer_guid = proxy.remote_writer_guid,
+                                                         .sequence_number = sn,
+                                                         .kind = change.kind,
+                                                         .key_hash = change.key_hash}};
+  proxy.mark_delivered_up_to(sn);
+  auto rest = collect_in_order_for(state);
+  delivered.insert(delivered.end(), std::make_move_iterator(rest.begin()),
+                   std::make_move_iterator(rest.end()));
+  return delivered;
 }
 
 std::vector<DeliveredSample> ReliableReader::collect_in_order_for(WriterProxyState& state) {

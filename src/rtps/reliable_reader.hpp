@@ -90,6 +90,8 @@ class ReliableReader {
   static std::vector<DeliveredSample> accept_change(WriterProxyState& state, CacheChange change);
   // A best-effort writer's arrival `sn` gives up on everything before it.
   static void skip_before(WriterProxyState& state, SequenceNumber sn);
+  // Delivers `change`, the next in order, without storing it, and whatever follows it.
+  static std::vector<DeliveredSample> deliver_now(WriterProxyState& state, CacheChange change);
   // Counts a miss as a submessage from an unknown writer.
   WriterProxyState* find(const GuidPrefix& source, const EntityId& writer_id);
 

@@ -7,6 +7,7 @@
 #include <expected>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "foundation/shared_bytes.hpp"
 #include "rtps/wire_types.hpp"
@@ -55,6 +56,17 @@ class Transport {
   virtual TransportResult<void> send(const rtps::Locator& destination,
                                      std::span<const std::byte> bytes) const = 0;
   virtual TransportResult<ReceivedDatagram> recv() const = 0;
+  // Appends what has arrived, at least one datagram, waiting as `recv` does for the first; gives
+  // how many. This one receives exactly one.
+  virtual TransportResult<std::size_t> recv_batch(std::vector<ReceivedDatagram>& out) const {
+    auto received = recv();
+    if (!received) return std::unexpected(received.error());
+    out.push_back(std::move(*received));
+    return 1;
+  }
+  // Ends every `recv` waiting now and makes later ones return at once, so that a receive thread
+  // sees its stop flag without waiting out its time-out. Sending still works.
+  virtual void stop_receiving() const {}
 
  protected:
   Transport() = default;

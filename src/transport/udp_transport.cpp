@@ -98,11 +98,16 @@ void sleep_through_signals(std::chrono::milliseconds pause) {
 }
 
 // Allocated on a thread's first receive rather than per call on the stack; never cleared, because
-// only the prefix that recvfrom just wrote is ever read.
-std::byte* receive_buffer() {
+// only the prefix that the kernel just wrote is ever read. Room for a whole batch; pages the
+// kernel never writes to are never backed by memory.
+std::byte* receive_buffer(std::size_t slot = 0) {
   thread_local const std::unique_ptr<std::byte[]> buffer =
-      std::make_unique_for_overwrite<std::byte[]>(max_udp_payload);
-  return buffer.get();
+      std::make_unique_for_overwrite<std::byte[]>(max_udp_payload * max_receive_batch);
+  return buffer.get() + slot * max_udp_payload;
+}
+
+bool is_timeout(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
 }
 
 }  // namespace
@@ -251,6 +256,12 @@ TransportResult<void> UdpTransport::send(const rtps::Locator& destination,
   return {};
 }
 
+void UdpTransport::stop_receiving() const {
+  // Linux wakes the waiting receivers of an unconnected UDP socket too, though it reports
+  // ENOTCONN.
+  static_cast<void>(::shutdown(fd_, SHUT_RD));
+}
+
 TransportResult<ReceivedDatagram> UdpTransport::recv() const {
   std::byte* buffer = receive_buffer();
   sockaddr_storage from{};
@@ -258,11 +269,11 @@ TransportResult<ReceivedDatagram> UdpTransport::recv() const {
   const ssize_t received =
       ::recvfrom(fd_, buffer, max_udp_payload, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
   if (received < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ETIMEDOUT) {
-      return std::unexpected(TransportError::timeout());
-    }
+    if (is_timeout(errno)) return std::unexpected(TransportError::timeout());
     return std::unexpected(TransportError::io("udp recv_from failed"));
   }
+  // A socket shut for reading returns at once with no sender: nothing was received.
+  if (from_length == 0) return std::unexpected(TransportError::timeout());
   const auto length = static_cast<std::size_t>(received);
   const auto& metrics = monitor::transport_metrics();
   metrics.packets_received->inc();
@@ -275,6 +286,48 @@ TransportResult<ReceivedDatagram> UdpTransport::recv() const {
   std::memcpy(&sender, &from, sizeof sender);
   return ReceivedDatagram{.data = SharedBytes::copy_of({buffer, length}),
                           .source = to_locator(sender)};
+}
+
+TransportResult<std::size_t> UdpTransport::recv_batch(std::vector<ReceivedDatagram>& out) const {
+  std::array<mmsghdr, max_receive_batch> headers{};
+  std::array<iovec, max_receive_batch> vectors{};
+  std::array<sockaddr_storage, max_receive_batch> senders{};
+  for (std::size_t i = 0; i < max_receive_batch; ++i) {
+    vectors[i] = iovec{.iov_base = receive_buffer(i), .iov_len = max_udp_payload};
+    headers[i].msg_hdr.msg_iov = &vectors[i];
+    headers[i].msg_hdr.msg_iovlen = 1;
+    headers[i].msg_hdr.msg_name = &senders[i];
+    headers[i].msg_hdr.msg_namelen = sizeof senders[i];
+  }
+  // Waits for the first datagram only, as `recv` does; the rest is what has already arrived.
+  const int received = ::recvmmsg(fd_, headers.data(), max_receive_batch, MSG_WAITFORONE, nullptr);
+  if (received < 0) {
+    if (is_timeout(errno)) return std::unexpected(TransportError::timeout());
+    return std::unexpected(TransportError::io("udp recv_from failed"));
+  }
+  const auto& metrics = monitor::transport_metrics();
+  std::size_t kept = 0;
+  bool v6 = false;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(received); ++i) {
+    const msghdr& header = headers[i].msg_hdr;
+    // A socket shut for reading returns at once with no sender: nothing was received.
+    if (header.msg_namelen == 0) continue;
+    const std::size_t length = headers[i].msg_len;
+    metrics.packets_received->inc();
+    metrics.bytes_received->inc(length);
+    if (senders[i].ss_family != AF_INET) {
+      v6 = true;
+      continue;
+    }
+    sockaddr_in sender{};
+    std::memcpy(&sender, &senders[i], sizeof sender);
+    out.push_back(ReceivedDatagram{.data = SharedBytes::copy_of({receive_buffer(i), length}),
+                                   .source = to_locator(sender)});
+    ++kept;
+  }
+  if (kept > 0) return kept;
+  if (v6) return std::unexpected(TransportError::io("received V6 datagram on V4 socket"));
+  return std::unexpected(TransportError::timeout());
 }
 
 }  // namespace nimbrel::transport

@@ -37,6 +37,8 @@ struct std::is_error_code_enum<nimbrel::transport::SetupError> : std::true_type 
 
 namespace nimbrel::transport {
 
+inline constexpr std::size_t max_receive_batch = 32;
+
 class UdpTransport final : public Transport {
  public:
   // Plain bind without socket options; port 0 lets the system choose.
@@ -58,6 +60,9 @@ class UdpTransport final : public Transport {
   TransportResult<void> send(const rtps::Locator& destination,
                              std::span<const std::byte> bytes) const override;
   TransportResult<ReceivedDatagram> recv() const override;
+  // Up to `max_receive_batch` datagrams in one system call.
+  TransportResult<std::size_t> recv_batch(std::vector<ReceivedDatagram>& out) const override;
+  void stop_receiving() const override;
 
   // Asks for a kernel receive buffer of `bytes`, past net.core.rmem_max where the process may
   // (CAP_NET_ADMIN); gives the usable size granted, which may be less.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "c_api/handles.hpp"
+#include "c_api/reader_close.hpp"
 #include "dcps/runtime.hpp"
 #include "nimbrel/nimbrel.h"
 
@@ -183,6 +184,20 @@ TEST_F(CApi, TakeHandsOutOneDataSampleAtATimeInOrder) {
   reader_->samples.poison();
   EXPECT_EQ(take(reader_), "poisoned: nothing");
   EXPECT_EQ(take(reader_), "poisoned: nothing");
+}
+
+// A closed reader admits nothing new, but what it queued before is still taken.
+TEST_F(CApi, CloseKeepsWhatIsQueuedForTheTakes) {
+  EXPECT_EQ(nimbrel::c_api::close_reader(nullptr), NIMBREL_STATUS_NULL_ARGUMENT);
+  queue({0x07});
+  EXPECT_EQ(nimbrel::c_api::close_reader(reader_), NIMBREL_STATUS_OK);
+  const auto slot = reader_->runtime->reader_slot(reader_->entity_id);
+  ASSERT_TRUE(slot);
+  EXPECT_FALSE((*slot->lock())->queue->admit(/*needs_room=*/false));
+  EXPECT_EQ(take(reader_), "ok: 7");
+  EXPECT_EQ(take(reader_), "ok: nothing");
+  reader_->samples.poison();
+  EXPECT_EQ(nimbrel::c_api::close_reader(reader_), NIMBREL_STATUS_POISONED);
 }
 
 TEST_F(CApi, ConcurrentTakesHandOutEachSampleOnce) {

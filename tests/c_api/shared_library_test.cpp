@@ -23,10 +23,10 @@ class SharedLibrary : public ::testing::Test {
   void* handle_ = nullptr;
 };
 
-TEST_F(SharedLibrary, ExportsTheSixFunctionsAndHidesInternalSymbols) {
-  for (const char* name :
-       {"nimbrel_runtime_create", "nimbrel_runtime_destroy", "nimbrel_runtime_wait_for_peers",
-        "nimbrel_reader_create", "nimbrel_reader_take", "nimbrel_reader_destroy"})
+TEST_F(SharedLibrary, ExportsTheCFunctionsAndHidesInternalSymbols) {
+  for (const char* name : {"nimbrel_runtime_create", "nimbrel_runtime_destroy",
+                           "nimbrel_runtime_wait_for_peers", "nimbrel_reader_create",
+                           "nimbrel_reader_take", "nimbrel_reader_destroy"})
     EXPECT_NE(::dlsym(handle_, name), nullptr) << name;
   EXPECT_EQ(::dlsym(handle_, "_ZN7nimbrel5c_api18random_guid_prefixEv"), nullptr);
   EXPECT_EQ(::dlsym(handle_, "_ZN7nimbrel5fatalESt17basic_string_viewIcSt11char_traitsIcEE"),

@@ -64,6 +64,7 @@ class PeerProcess {
   void signal(int number) const {
     if (!exit_status_) ::kill(pid_, number);
   }
+  pid_t pid() const { return pid_; }
 
   // The exit status once the child has ended within `limit` (128 + the signal if a signal ended
   // it), or nothing if it still runs.

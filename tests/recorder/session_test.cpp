@@ -130,6 +130,30 @@ TEST_F(SessionTest, FailedWritesLoseOnlyTheirSample) {
   EXPECT_EQ(session.bytes(), sink->bytes.size());
 }
 
+// A batch is one write: an unknown topic is dropped on its own, and a device that fills up inside
+// the batch loses the sample it cut and every one after it, each reported by its position.
+TEST_F(SessionTest, BatchReportsTheSamplesItLostByPosition) {
+  const TopicKey topic_c{.name = "C", .type_name = "TC"};
+  const Bytes one = bytes({1}), two = bytes({2, 2}), three = bytes({3});
+  const PendingSample batch[] = {{&topic_a, one, start + 5},
+                                 {&topic_c, one, start},
+                                 {&topic_b, two, start + 6},
+                                 {&topic_a, three, start + 7},
+                                 {&topic_b, three, start + 8}};
+  sink->room = 81 + (22 + 1) + (22 + 2) + 3;
+  const BatchLosses losses = session.record_batch(zero_guid, batch);
+  ASSERT_EQ(losses.size(), 2u);
+  EXPECT_EQ(losses[0].first, 3u);
+  EXPECT_EQ(losses[1].first, 4u);
+  EXPECT_EQ(to_string(losses[1].second), "writer: io: No space left on device");
+  EXPECT_EQ(fixtures::whole_frames(sink->bytes),
+            (std::vector<ParsedFrame>{{5, 0, 0, 0, one}, {6, 0, 1, 0, two}}));
+  EXPECT_EQ(session.recorded(), 2u);
+  EXPECT_EQ(session.dropped(), 3u);
+  EXPECT_EQ(session.failed(), 2u);
+  EXPECT_EQ(session.bytes(), sink->bytes.size());
+}
+
 TEST_F(SessionTest, PoisonedMutexRefusesLaterSamples) {
   sink->throw_on_write = true;
   EXPECT_THROW((void)session.record(topic_a, zero_guid, bytes({1}), start), std::runtime_error);

@@ -118,6 +118,34 @@ TEST_F(WriterTest, FailedHeaderIsCutBackAndCanBeWrittenAgain) {
   EXPECT_EQ(writer.bytes_written(), 81u);
 }
 
+// A batch goes up to its first refused frame; a device that fills up in the middle of a batch
+// keeps the frames that are whole in it, and the counters count exactly those.
+TEST_F(WriterTest, BatchStopsAtARefusedFrameOrAtTheLastWholeFrame) {
+  ASSERT_EQ(text_of(writer.write_header(fixtures::example_header())), "ok");
+  const Frame refused[] = {frame_on(0, payload), frame_on(2, payload), frame_on(1, payload)};
+  auto written = writer.write_frames(refused);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().written, 1u);
+  EXPECT_EQ(to_string(written.error().error), "topic_idx 2 >= topic_count 2");
+
+  const Frame three[] = {frame_on(1, payload), frame_on(0, {}), frame_on(1, bytes({0xEE}))};
+  sink->room = (22 + 5) + 22 + 10;  // the third frame of the batch is cut off
+  written = writer.write_frames(three);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().written, 2u);
+  EXPECT_EQ(to_string(written.error().error), "io: No space left on device");
+  EXPECT_EQ(fixtures::whole_frames(sink->bytes),
+            (std::vector<fixtures::ParsedFrame>{
+                {9, 0, 0, 0, payload}, {9, 0, 1, 0, payload}, {9, 0, 0, 0, {}}}));
+  EXPECT_EQ(writer.frames_written(), 3u);
+  EXPECT_EQ(writer.bytes_written(), sink->bytes.size());
+
+  sink->room.reset();
+  ASSERT_TRUE(writer.write_frames(three));
+  EXPECT_EQ(writer.frames_written(), 6u);
+  EXPECT_EQ(writer.bytes_written(), sink->bytes.size());
+}
+
 TEST(WriteErrorText, SinkThatAcceptsNothing) {
   EXPECT_EQ(to_string(WriteError::io_error(make_error_code(SinkErrc::WriteZero))),
             "io: failed to write whole buffer");
@@ -143,6 +171,35 @@ TEST(FileSink, EmptiesAnOldFileCutsBackAndReportsErrno) {
   std::remove(path.c_str());
   EXPECT_EQ(FileSink::create(path + "/missing-directory/file").error(),
             std::error_code(ENOENT, std::generic_category()));
+}
+
+// More pieces than one system call takes, empty ones among them, arrive in order.
+TEST(FileSink, GatheredWriteOfManyPieces) {
+  const std::string path =
+      ::testing::TempDir() + "recorder_gathered_sink_" + std::to_string(::getpid());
+  std::vector<Bytes> owned;
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string piece = i % 3 == 0 ? "" : std::to_string(i) + ",";
+    owned.push_back(fixtures::text(piece));
+    expected += piece;
+  }
+  const std::vector<std::span<const std::byte>> pieces(owned.begin(), owned.end());
+  {
+    auto sink = FileSink::create(path);
+    ASSERT_TRUE(sink);
+    ASSERT_TRUE((*sink)->write_gathered(pieces));
+  }
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
+  std::remove(path.c_str());
+
+  auto full = FileSink::create("/dev/full");
+  if (!full) GTEST_SKIP() << "no /dev/full";
+  const auto failed = (*full)->write_gathered(pieces);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().error, std::error_code(ENOSPC, std::generic_category()));
+  EXPECT_EQ(failed.error().written, 0u);
 }
 
 }  // namespace

@@ -142,6 +142,27 @@ TEST(UdpUnicast, ConcurrentReceiversOnOneTransportEachGetWholeDatagrams) {
   EXPECT_EQ(seen, expected);
 }
 
+// What has arrived comes in one call, each datagram whole and in its own buffer; the call waits
+// only for the first.
+TEST(UdpUnicast, BatchReceiveTakesWhatHasArrived) {
+  const UdpTransport receiver = on_loopback();
+  const UdpTransport sender = on_loopback();
+  const std::size_t sent = max_receive_batch + 3;
+  for (std::size_t i = 0; i < sent; ++i)
+    ASSERT_TRUE(sender.send(receiver.local_locator(), pattern(100 + i, static_cast<unsigned>(i))));
+  std::vector<ReceivedDatagram> batch;
+  while (batch.size() < sent) {
+    const auto got = receiver.recv_batch(batch);
+    ASSERT_TRUE(got) << to_string(got.error());
+    EXPECT_LE(*got, max_receive_batch);
+  }
+  ASSERT_EQ(batch.size(), sent);
+  for (std::size_t i = 0; i < sent; ++i) {
+    EXPECT_EQ(bytes_of(batch[i].data), pattern(100 + i, static_cast<unsigned>(i)));
+    EXPECT_EQ(batch[i].source, Locator::udp_v4(loopback, sender.local_locator().port));
+  }
+}
+
 TEST(UdpBind, UnicastBindUsesNoAddressReuseAndMulticastNeedsAGroup) {
   const UdpTransport first = must(UdpTransport::bind_v4(any_address, 0), "bind");
   const auto port = static_cast<std::uint16_t>(first.local_locator().port);
@@ -234,6 +255,26 @@ TEST(UdpTimeout, NoDurationClearsAnEarlierTimeOut) {
   late.join();
   ASSERT_TRUE(got) << to_string(got.error());
   EXPECT_EQ(bytes_of(got->data), payload);
+}
+
+// A receiver without a time-out would wait for ever; stopping wakes it, later receives return at
+// once without counting anything, and the socket still sends.
+TEST(UdpTimeout, StopReceivingEndsAWaitingReceive) {
+  const UdpTransport receiver = on_loopback(std::nullopt);
+  const UdpTransport other = on_loopback();
+  const Counters before = counters_since();
+  std::thread waiting([&] {
+    EXPECT_EQ(receiver.recv().error(), TransportError::timeout());
+    std::vector<ReceivedDatagram> batch;
+    EXPECT_EQ(receiver.recv_batch(batch).error(), TransportError::timeout());
+    EXPECT_TRUE(batch.empty());
+  });
+  std::this_thread::sleep_for(50ms);
+  receiver.stop_receiving();
+  waiting.join();
+  EXPECT_TRUE(receiver.send(other.local_locator(), pattern(8)));
+  ASSERT_TRUE(other.recv());
+  EXPECT_EQ(counters_since(before), (Counters{1, 1, 8, 8, 0}));
 }
 
 TEST(UdpTimeout, ZeroDurationFailsAndClosesTheSocket) {

@@ -1,5 +1,7 @@
 // nimbrel-recorder-bridge: records the samples of the named topics of a DDS domain into a
 // .nbrlrec file until SIGINT or the given duration stops it.
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <iostream>
@@ -59,7 +61,16 @@ std::unique_ptr<MetricsServer> start_metrics(const recorder::RecordingSession& s
   return std::move(*server);
 }
 
+// Sample buffers are allocated and freed at the stream's rate, in batches: memory given back to
+// the kernel after each batch would be faulted in again, zero-filled, for the next one. What is
+// kept is bounded by the readers' queue budgets.
+void keep_freed_memory() {
+  static_cast<void>(::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024));
+  static_cast<void>(::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024));
+}
+
 int run(const Args& args) {
+  keep_freed_memory();
   put_line(std::cout, "nimbrel-recorder-bridge: domain=" + std::to_string(args.domain) +
                           " topics=" + std::to_string(args.topics.size()) + " \u2192 " +
                           quote_path(args.out));

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <thread>
 #include <vector>
 
+#include "c_api/reader_close.hpp"
 #include "tools/recorder_bridge/failure_report.hpp"
 
 namespace nimbrel::bridge {
@@ -24,25 +26,97 @@ bool duration_reached(std::optional<std::uint64_t> duration_ms, MonoInstant star
   return static_cast<std::uint64_t>(elapsed_ms) >= *duration_ms;
 }
 
-// One take; true when it yielded a payload (recorded or not).
-bool take_one(const LoopReader& reader, recorder::RecordingSession& session, const LoopEnv& env,
-              FailureReport& failures) {
-  std::uint8_t* buffer = nullptr;
+// What one reader may give in one pass: enough to make a write worth its system call, little
+// enough that the other readers' turns come soon.
+constexpr std::size_t max_takes_per_reader = 256;
+constexpr std::size_t max_bytes_per_reader = 1024 * 1024;
+
+struct FreeBuffer {
+  void operator()(std::uint8_t* buffer) const { std::free(buffer); }
+};
+
+// A payload taken in the current pass, in the C API's buffer until the pass is recorded.
+struct TakenSample {
+  std::unique_ptr<std::uint8_t, FreeBuffer> buffer;
   std::size_t length = 0;
-  if (env.take(reader.handle, &buffer, &length) != NIMBREL_STATUS_OK) return false;
-  // Length 0 is either nothing or an empty sample's placeholder, which must not be freed.
-  if (buffer == nullptr || length == 0) return false;
-  const auto* first = reinterpret_cast<const std::byte*>(buffer);
-  std::vector<std::byte> payload(first, first + length);
-  std::free(buffer);
-  const std::uint64_t wall_ns = env.wall_ns();
-  const auto recorded = session.record(reader.topic, recorder_participant_guid, payload, wall_ns);
-  if (recorded) {
-    failures.recorded();
-  } else {
-    failures.failed(recorder::to_string(recorded.error()), wall_ns);
+  std::uint64_t wall_ns = 0;
+  const recorder::TopicKey* topic = nullptr;
+};
+
+struct PassResult {
+  bool payload = false;   // a take gave a payload
+  bool anything = false;  // a take gave a payload or an empty sample
+};
+
+// One pass over the readers in turn, each giving what it holds up to its share; then all the
+// payloads of the pass go to the file in one batch, each stamped with the time of its take.
+class Pass {
+ public:
+  PassResult run(std::span<const LoopReader> readers, recorder::RecordingSession& session,
+                 const LoopEnv& env, FailureReport& failures) {
+    PassResult result;
+    taken_.clear();
+    for (const auto& reader : readers) {
+      std::size_t bytes = 0;
+      for (std::size_t n = 0; n < max_takes_per_reader && bytes < max_bytes_per_reader; ++n) {
+        std::uint8_t* buffer = nullptr;
+        std::size_t length = 0;
+        if (env.take(reader.handle, &buffer, &length) != NIMBREL_STATUS_OK) break;
+        if (buffer == nullptr) break;
+        result.anything = true;
+        // The empty sample's placeholder must not be freed.
+        if (length == 0) continue;
+        taken_.push_back(TakenSample{.buffer = std::unique_ptr<std::uint8_t, FreeBuffer>(buffer),
+                                     .length = length,
+                                     .wall_ns = env.wall_ns(),
+                                     .topic = &reader.topic});
+        bytes += length;
+      }
+    }
+    if (taken_.empty()) return result;
+    result.payload = true;
+    pending_.clear();
+    for (const auto& sample : taken_) {
+      pending_.push_back(recorder::PendingSample{
+          .topic = sample.topic,
+          .payload = std::as_bytes(std::span(sample.buffer.get(), sample.length)),
+          .timestamp_ns = sample.wall_ns});
+    }
+    const auto losses = session.record_batch(recorder_participant_guid, pending_);
+    std::size_t next_loss = 0;
+    for (std::size_t i = 0; i < taken_.size(); ++i) {
+      if (next_loss < losses.size() && losses[next_loss].first == i) {
+        failures.failed(recorder::to_string(losses[next_loss].second), taken_[i].wall_ns);
+        ++next_loss;
+      } else {
+        failures.recorded();
+      }
+    }
+    taken_.clear();
+    return result;
   }
-  return true;
+
+ private:
+  std::vector<TakenSample> taken_;
+  std::vector<recorder::PendingSample> pending_;
+};
+
+// Closed readers take in nothing more, so their queues only shrink: once a pass finds them all
+// empty, everything they acknowledged is in the file.
+void drain(std::span<const LoopReader> readers, recorder::RecordingSession& session,
+           const LoopEnv& env, FailureReport& failures, Pass& pass) {
+  for (const auto& reader : readers)
+    static_cast<void>(env.close(reader.handle));
+  const MonoInstant deadline = deadline_after(env.mono_now(), drain_limit);
+  for (;;) {
+    if (!pass.run(readers, session, env, failures).anything) return;
+    if (env.mono_now() >= deadline) {
+      put_line(*env.out, "recorder-bridge: drain stopped after " +
+                             std::to_string(std::chrono::seconds(drain_limit).count()) +
+                             " s; samples still queued are not recorded");
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -50,6 +124,7 @@ bool take_one(const LoopReader& reader, recorder::RecordingSession& session, con
 LoopEnv system_loop_env() {
   return LoopEnv{
       .take = nimbrel_reader_take,
+      .close = nimbrel::c_api::close_reader,
       .mono_now = [] { return std::chrono::steady_clock::now(); },
       .wall_ns = [] { return wall_clock_now().unix_ns; },
       .sleep = [](Duration d) { std::this_thread::sleep_for(d); },
@@ -64,8 +139,10 @@ StopCause run_recording_loop(std::span<const LoopReader> readers,
                              const LoopEnv& env) {
   MonoInstant last_stats = start;
   FailureReport failures(*env.err, session.start_ns());
+  Pass pass;
   const auto stopped = [&](StopCause cause, std::string_view line) {
     put_line(*env.out, line);
+    drain(readers, session, env, failures, pass);
     failures.finish();
     return cause;
   };
@@ -74,10 +151,7 @@ StopCause run_recording_loop(std::span<const LoopReader> readers,
       return stopped(StopCause::Sigint, "recorder-bridge: SIGINT received, draining...");
     if (duration_reached(duration_ms, start, env.mono_now()))
       return stopped(StopCause::DurationReached, "recorder-bridge: duration reached");
-    bool busy = false;
-    for (const auto& reader : readers)
-      busy = take_one(reader, session, env, failures) || busy;
-    if (!busy) env.sleep(idle_sleep);
+    if (!pass.run(readers, session, env, failures).payload) env.sleep(idle_sleep);
     const MonoInstant now = env.mono_now();
     failures.tick(now);
     if (elapsed_between(last_stats, now).since_start >= stats_interval) {

@@ -1,5 +1,6 @@
-// The recording loop of nimbrel-recorder-bridge: round-robin, non-blocking takes from every
-// reader into the recording session until SIGINT or the duration stops it. Clocks, sleep, the
+// The recording loop of nimbrel-recorder-bridge: passes of non-blocking takes, each reader in turn
+// giving what it holds up to a share, into the recording session, one gathered write per pass,
+// until SIGINT or the duration stops it. Clocks, sleep, the
 // take call and the output streams come in through `LoopEnv`, so tests can drive the loop
 // without a runtime or real time.
 #pragma once
@@ -24,6 +25,8 @@ namespace nimbrel::bridge {
 
 inline constexpr auto idle_sleep = std::chrono::milliseconds(5);
 inline constexpr auto stats_interval = std::chrono::seconds(5);
+// How long the stop may spend writing what the readers still hold.
+inline constexpr auto drain_limit = std::chrono::seconds(3);
 
 struct LoopReader {
   NimbrelReader* handle = nullptr;
@@ -32,6 +35,7 @@ struct LoopReader {
 
 struct LoopEnv {
   std::function<std::int32_t(NimbrelReader*, std::uint8_t**, std::size_t*)> take;
+  std::function<std::int32_t(NimbrelReader*)> close;
   std::function<MonoInstant()> mono_now;
   std::function<std::uint64_t()> wall_ns;
   std::function<void(Duration)> sleep;
@@ -44,9 +48,10 @@ LoopEnv system_loop_env();
 
 enum class StopCause { Sigint, DurationReached };
 
-// Runs rounds until a stop condition holds (the flag is checked first), prints the stop message
-// and what is left to say about failed appends, and returns; `start` is the instant the duration
-// and the statistics count from.
+// Runs rounds until a stop condition holds (the flag is checked first), prints the stop message,
+// closes the readers and records what they still hold (for at most `drain_limit`, said on `out`
+// when it cuts the drain short), prints what is left to say about failed appends, and returns;
+// `start` is the instant the duration and the statistics count from.
 StopCause run_recording_loop(std::span<const LoopReader> readers,
                              recorder::RecordingSession& session, const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,

@@ -35,20 +35,31 @@ Take data(std::vector<std::uint8_t> payload) {
 // memory, and a log of what the loop did.
 class LoopTest : public ::testing::Test {
  protected:
-  // Reader of topic `name` with type "T" + `name`.
-  void add_reader(const std::string& name, std::deque<Take> script) {
+  // Reader of topic `name` with type "T" + `name`; gives its handle.
+  NimbrelReader* add_reader(const std::string& name, std::deque<Take> script) {
     auto* handle =
         reinterpret_cast<NimbrelReader*>(static_cast<std::uintptr_t>(0x1000 + 8 * names_.size()));
     names_[handle] = name;
     scripts_[handle] = std::move(script);
     readers_.push_back(
         LoopReader{.handle = handle, .topic = {.name = name, .type_name = "T" + name}});
+    return handle;
+  }
+  void queue_more(NimbrelReader* reader, std::deque<Take> more) {
+    auto& script = scripts_.at(reader);
+    script.insert(script.end(), more.begin(), more.end());
   }
 
   StopCause run(std::optional<std::uint64_t> duration_ms) {
     const LoopEnv env{
         .take = [this](NimbrelReader* reader, std::uint8_t** buffer,
                        std::size_t* length) { return take(reader, buffer, length); },
+        .close =
+            [this](NimbrelReader* reader) {
+              events_.push_back("close " + names_.at(reader));
+              if (on_close_) on_close_(reader);
+              return NIMBREL_STATUS_OK;
+            },
         .mono_now = [this] { return now_; },
         .wall_ns = [this] { return wall_ns_ += wall_step_; },
         .sleep =
@@ -63,12 +74,20 @@ class LoopTest : public ::testing::Test {
     return run_recording_loop(readers_, session_, stop_, duration_ms, start_, env);
   }
 
-  // One reader of `n` one-byte samples 1, 2, ..., served until the first idle pass.
-  void run_stream(std::size_t n) {
+  // One-byte samples 1, 2, ..., each followed by an empty take, so that every pass finds one, as
+  // from a publisher slower than the loop.
+  static std::deque<Take> one_per_pass(std::size_t n) {
     std::deque<Take> script;
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = 0; i < n; ++i) {
       script.push_back(data({static_cast<std::uint8_t>(i + 1)}));
-    add_reader("A", std::move(script));
+      script.push_back(Take{});
+    }
+    return script;
+  }
+
+  // One reader of `n` samples, one per pass, served until the first idle pass.
+  void run_stream(std::size_t n) {
+    add_reader("A", one_per_pass(n));
     stop_on_sleep_ = true;
     EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
   }
@@ -96,6 +115,7 @@ class LoopTest : public ::testing::Test {
   std::uint64_t wall_ns_ = fixtures::example_start_ns;
   std::uint64_t wall_step_ = 100;
   std::function<void(std::size_t)> before_record_;  // given the number of samples taken so far
+  std::function<void(NimbrelReader*)> on_close_;
 
  private:
   std::int32_t take(NimbrelReader* reader, std::uint8_t** buffer, std::size_t* length) {
@@ -141,7 +161,8 @@ TEST_P(IdleLoop, SleepsFiveMillisecondsAfterEachIdlePassUntilStopped) {
   stop_.store(c.stop_first);
   EXPECT_EQ(run(c.duration_ms), c.stop_first ? StopCause::Sigint : StopCause::DurationReached);
   EXPECT_EQ(count(idle), c.sleeps);
-  EXPECT_EQ(events_.size(), c.sleeps * (1 + c.readers));  // one take per reader per pass
+  // One take per reader per pass; at the stop a close and a take for each.
+  EXPECT_EQ(events_.size(), c.sleeps * (1 + c.readers) + 2 * c.readers);
   EXPECT_EQ(out_.str(), c.stop_first ? sigint : duration_reached);
   EXPECT_TRUE(sink_->bytes.empty());  // no sample, no header
 }
@@ -157,23 +178,41 @@ INSTANTIATE_TEST_SUITE_P(Cases, IdleLoop, ::testing::Values(
     [](const auto& test) { return std::string(test.param.label); });
 // clang-format on
 
-TEST_F(LoopTest, ServesReadersRoundRobinAndSleepsOnlyWhenAllAreIdle) {
+TEST_F(LoopTest, ServesReadersInTurnAndSleepsOnlyWhenAllAreIdle) {
   add_reader("A", {data({0xA1}), data({0xA2, 0x02}), data({0xA3})});
   add_reader("B", {data({0xB1})});
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
 
-  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take B", "take A", "take B", "take A",
-                                               "take B", "take A", "take B", idle}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take A", "take A", "take A", "take B",
+                                               "take B", "take A", "take B", idle, "close A",
+                                               "close B", "take A", "take B"}));
   // Each sample is stamped with the wall clock read right after its take (100 ns per read).
   EXPECT_EQ(fixtures::whole_frames(sink_->bytes),
             (std::vector<ParsedFrame>{{100, 0, 0, 0, bytes({0xA1})},
-                                      {200, 0, 1, 0, bytes({0xB1})},
-                                      {300, 0, 0, 0, bytes({0xA2, 0x02})},
-                                      {400, 0, 0, 0, bytes({0xA3})}}));
+                                      {200, 0, 0, 0, bytes({0xA2, 0x02})},
+                                      {300, 0, 0, 0, bytes({0xA3})},
+                                      {400, 0, 1, 0, bytes({0xB1})}}));
   EXPECT_EQ(session_.recorded(), 4u);
   EXPECT_EQ(out_.str(), sigint);
   EXPECT_EQ(err_.str(), "");
+}
+
+// A reader that holds more than its share of a pass gives the rest in the next one.
+TEST_F(LoopTest, AReaderGivesAtMostItsShareInOnePass) {
+  std::deque<Take> many;
+  for (int i = 0; i < 300; ++i)
+    many.push_back(data({static_cast<std::uint8_t>(i)}));
+  add_reader("A", std::move(many));
+  add_reader("B", {data({0xB1})});
+  stop_on_sleep_ = true;
+  EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
+  EXPECT_EQ(count("take A"), 256u + 45u + 1u + 1u);
+  EXPECT_EQ(events_.at(256), "take B");
+  const auto frames = fixtures::whole_frames(sink_->bytes);
+  ASSERT_TRUE(frames);
+  ASSERT_EQ(frames->size(), 301u);
+  EXPECT_EQ(frames->at(256).topic_idx, 1u);
 }
 
 class NothingTaken : public LoopTest, public ::testing::WithParamInterface<Take> {};
@@ -182,7 +221,10 @@ TEST_P(NothingTaken, CountsAsAnIdleTakeAndRecordsNothing) {
   add_reader("A", {GetParam()});
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
-  EXPECT_EQ(events_, (std::vector<std::string>{"take A", idle}));
+  // After an empty sample the reader is asked again in the same pass.
+  std::vector<std::string> expected{"take A", idle, "close A", "take A"};
+  if (GetParam().placeholder) expected.insert(expected.begin(), "take A");
+  EXPECT_EQ(events_, expected);
   EXPECT_EQ(session_.recorded() + session_.dropped(), 0u);
   EXPECT_TRUE(sink_->bytes.empty());
   EXPECT_EQ(err_.str(), "");
@@ -206,7 +248,8 @@ TEST_F(LoopTest, SessionErrorsArePrintedAndTheLoopGoesOn) {
             "session error: writer: io: No space left on device (repeated 1 time)\n"
             "session gap: 2 samples lost between 0.000s and 0.000s\n");
   // A failed append still counts as a busy take.
-  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take A", "take A", idle}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take A", "take A", "take A", idle,
+                                               "close A", "take A"}));
   EXPECT_EQ(session_.recorded(), 0u);
   EXPECT_EQ(session_.dropped(), 2u);
 }
@@ -282,9 +325,39 @@ TEST_F(LoopTest, DoneLineReportsTheSessionCounters) {
   add_reader("C", {data({4})});
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
-  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take C", "take A", "take C", idle}));
+  EXPECT_EQ(events_,
+            (std::vector<std::string>{"take A", "take A", "take C", "take C", "take A", "take C",
+                                      idle, "close A", "close C", "take A", "take C"}));
   EXPECT_EQ(done_line(session_, 2s),
             "recorder-bridge done: samples=1 dropped=1 bytes=106 elapsed=2.0s");
+}
+
+// What the readers still hold at the stop goes to the file, an empty sample included, after every
+// reader was closed; the last pass finds them all empty.
+TEST_F(LoopTest, StopRecordsWhatTheClosedReadersStillHold) {
+  NimbrelReader* a = add_reader("A", {});
+  NimbrelReader* b = add_reader("B", {});
+  on_close_ = [&](NimbrelReader* closed) {
+    if (closed == a) queue_more(a, {data({1}), Take{NIMBREL_STATUS_OK, {}, true}, data({2})});
+    if (closed == b) queue_more(b, {data({3})});
+  };
+  stop_.store(true);
+  EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
+  EXPECT_EQ(events_, (std::vector<std::string>{"close A", "close B", "take A", "take A", "take A",
+                                               "take A", "take B", "take B", "take A", "take B"}));
+  EXPECT_EQ(session_.recorded(), 3u);
+  EXPECT_EQ(out_.str(), sigint);
+}
+
+TEST_F(LoopTest, DrainEndsAtItsLimitAndSaysSo) {
+  add_reader("A", one_per_pass(10));
+  take_cost_ = 1s;
+  EXPECT_EQ(run(0), StopCause::DurationReached);
+  // Takes at 1 s, 2 s and 3 s of the drain; the limit is seen after the third.
+  EXPECT_EQ(session_.recorded(), 3u);
+  EXPECT_EQ(out_.str(), std::string(duration_reached) +
+                            "recorder-bridge: drain stopped after 3 s; samples still queued are "
+                            "not recorded\n");
 }
 
 TEST_F(LoopTest, StatisticsEveryFiveWholeSecondsWhileIdle) {
@@ -297,7 +370,7 @@ TEST_F(LoopTest, StatisticsEveryFiveWholeSecondsWhileIdle) {
 
 TEST_F(LoopTest, StatisticsCountFromThePreviousLineWhileBusy) {
   // Each sample takes 3 s of fake time: lines after passes at 6 s and 12 s, not at 9 s or 15 s.
-  add_reader("A", {data({1}), data({2}), data({3}), data({4}), data({5})});
+  add_reader("A", one_per_pass(5));
   take_cost_ = 3s;
   EXPECT_EQ(run(15'000), StopCause::DurationReached);
   EXPECT_EQ(out_.str(),
