@@ -1,5 +1,5 @@
-// A small family of minimal types for the type lookup tests, with the golden bytes of each in its
-// tagged little-endian form (at offset 0):
+// A small family of minimal types for the type lookup tests, and golden pieces of the replies that
+// serve it:
 //   Outer 0x10  struct { Inner inner; Items items; }
 //   Inner 0x20  struct { int32 x; Level color; }
 //   Level 0x30  alias of Shade 0x40, an alias of Color 0x50 (an alias chain)
@@ -45,6 +45,26 @@ inline std::vector<std::pair<EquivalenceHash, TypeObject>> type_family() {
   };
 }
 
+// The hash 0xA0 k_hi k_lo 0 ..., past every hash of the family and ordered by k.
+inline EquivalenceHash numbered(std::size_t k) {
+  EquivalenceHash h{};
+  h.bytes[0] = 0xA0;
+  h.bytes[1] = static_cast<std::uint8_t>(k >> 8);
+  h.bytes[2] = static_cast<std::uint8_t>(k);
+  return h;
+}
+
+// A struct whose members refer to `count` distinct unknown hashes, from numbered(first) on.
+inline TypeObject wide_struct(std::size_t count, std::size_t first = 0) {
+  MinimalStructType s;
+  for (std::size_t k = 0; k < count; ++k) {
+    s.members.push_back(
+        {.member_id = static_cast<std::uint32_t>(k),
+         .member_type = TypeIdentifier::EquivalenceHashMinimal{numbered(first + k)}});
+  }
+  return {MinimalTypeObject{std::move(s)}};
+}
+
 inline Bytes hash_bytes_of(const EquivalenceHash& hash) {
   Bytes out;
   for (auto b : hash.bytes)
@@ -55,44 +75,6 @@ inline Bytes hash_bytes_of(const EquivalenceHash& hash) {
 inline Bytes ek_minimal_ref(int first) {
   return concat({bytes({0xF1}), hash_bytes(first)});
 }
-
-// clang-format off
-// The tagged form of each family member at offset 0; its length is its serialized size.
-inline Bytes tagged_outer() {
-  return concat({bytes({0xF1, 0x50}), le16(0),  // EK_MINIMAL, TK_STRUCTURE, struct flags
-      bytes({0x00}), zeros(3),                   // no base type, pad
-      le32(2),                                   // member count
-      le32(0), le16(0), ek_minimal_ref(inner), bytes({0x0A, 0, 0, 1}),  // id, flags, type, name
-      zeros(3),                                  // pad
-      le32(1), le16(0), ek_minimal_ref(items), bytes({0x0A, 0, 0, 2})});
-}
-inline Bytes tagged_inner() {
-  return concat({bytes({0xF1, 0x50}), le16(0),  // EK_MINIMAL, TK_STRUCTURE, struct flags
-      bytes({0x00}), zeros(3),                   // no base type, pad
-      le32(2),                                   // member count
-      le32(0), le16(0), bytes({0x04}), bytes({0x0A, 0, 0, 3}),  // id, flags, Int32, name
-      zeros(1),                                  // pad
-      le32(1), le16(0), ek_minimal_ref(level), bytes({0x0A, 0, 0, 4})});
-}
-inline Bytes tagged_alias(int related) {
-  return concat({bytes({0xF1, 0x30}),           // EK_MINIMAL, TK_ALIAS
-      le16(0), le16(0),                          // alias flags, related flags
-      ek_minimal_ref(related)});                 // related type
-}
-inline Bytes tagged_color() {
-  return concat({bytes({0xF1, 0x40}), le16(0),  // EK_MINIMAL, TK_ENUM, enum flags
-      le16(32), zeros(2),                        // bit bound, pad
-      le32(2),                                   // literal count
-      le32(0), le16(0), bytes({0x0C, 0, 0, 1}),  // RED: value, flags, name hash
-      zeros(2),                                  // pad
-      le32(1), le16(0), bytes({0x0C, 0, 0, 2})});  // GREEN
-}
-inline Bytes tagged_items() {
-  return concat({bytes({0xF1, 0x60}), le16(0),  // EK_MINIMAL, TK_SEQUENCE, collection flags
-      le32(0), le16(0),                          // unbounded, element flags
-      ek_minimal_ref(inner)});                   // element type
-}
-// clang-format on
 
 // A dependency as a reply lists it: minimal hash, pad to 4, size.
 inline Bytes dependency_entry(const Bytes& hash, std::uint32_t size) {
@@ -118,14 +100,15 @@ inline Bytes level_and_color_reply_body() {
       le32(1), le16(0), bytes({0x0C, 0, 0, 2})});          // GREEN
 }
 
-// The dependencies of Outer, in hash order, with the sizes of their tagged forms.
+// The dependencies of Outer, in hash order, with the sizes of their tagged forms (EK_MINIMAL, the
+// object at offset 1, little-endian).
 inline Bytes outer_dependency_entries() {
   return concat({
-      dependency_entry(hash_bytes(inner), 49),   // tagged struct
-      dependency_entry(hash_bytes(level), 21),   // tagged alias
+      dependency_entry(hash_bytes(inner), 49),   // 12 to the members, 11 + 1 pad + 25
+      dependency_entry(hash_bytes(level), 21),   // kind, TK, two flags, 15-byte identifier
       dependency_entry(hash_bytes(shade), 21),
-      dependency_entry(hash_bytes(color), 34),   // tagged enum
-      dependency_entry(hash_bytes(items), 25)}); // tagged sequence
+      dependency_entry(hash_bytes(color), 34),   // 12 to the literals, 10 + 2 pad + 10
+      dependency_entry(hash_bytes(items), 25)}); // kind, TK, flags, bound, flags, identifier
 }
 
 // A reply as the server sends it: one DATA from the reply writer, numbered as the request.
