@@ -8,6 +8,7 @@
 #include "dcps/departures.hpp"
 #include "dcps/matching.hpp"
 #include "dcps/metrics_feed.hpp"
+#include "dcps/type_lookup.hpp"
 #include "dcps/user_receive.hpp"
 #include "monitor/metric_groups.hpp"
 
@@ -69,7 +70,7 @@ void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::T
     // Time-outs included, errors only bring the stop check around.
     if (!socket.recv_batch(batch)) continue;
     for (const auto& received : batch)
-      handle_datagram(*state, thread, received.data, now);
+      handle_datagram(*state, thread, received, now);
     feeds.update(thread.receiver.counters());
   }
 }
@@ -117,16 +118,17 @@ void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagr
   if (datagram.has(rtps::Consumer::Spdp)) handle_spdp(state, datagram, now);
   if (datagram.has(rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
   if (datagram.has(rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
-  // The type lookup service and the secure builtin endpoints take their submessages here
-  // (Consumer::TypeLookup, SecureStateless, SecureVolatile) once they exist; until then nothing
-  // of ours owns those entity ids and they are passed over.
+  if (datagram.has(rtps::Consumer::TypeLookup)) handle_type_lookup(state, datagram);
+  // The secure builtin endpoints take their submessages here (Consumer::SecureStateless,
+  // SecureVolatile) once they exist; until then nothing of ours owns those entity ids.
   if (datagram.has(rtps::Consumer::User)) handle_user_datagram(state, datagram, now);
 }
 
-void handle_datagram(RuntimeState& state, ReceiveThreadState& thread, const SharedBytes& datagram,
-                     Elapsed now) {
-  const rtps::ReceivedDatagram received = thread.receiver.receive(datagram);
+void handle_datagram(RuntimeState& state, ReceiveThreadState& thread,
+                     const transport::ReceivedDatagram& datagram, Elapsed now) {
+  rtps::ReceivedDatagram received = thread.receiver.receive(datagram.data);
   if (received.submessages.empty()) return;
+  received.source = datagram.source;
   renew_leases(state, thread, received, now);
   dispatch_datagram(state, received, now);
 }

@@ -1,7 +1,7 @@
 // The receive path of all three receive threads. Each thread owns a receiver that decodes every
 // datagram once; the submessages then go, one component lock at a time, to the consumers that own
-// their entity ids: SPDP, SEDP, writer liveliness and the user readers, whatever socket brought
-// them. The type lookup and secure builtin endpoints get their place beside them when they exist.
+// their entity ids: SPDP, SEDP, writer liveliness, the type lookup service and the user readers,
+// whatever socket brought them. The secure builtin endpoints get their place beside them.
 #pragma once
 
 #include <map>
@@ -40,8 +40,8 @@ struct ReceiveThreadState {
 
 // Decodes once with the thread's receiver, renews the lease of the participants heard, then
 // dispatches.
-void handle_datagram(RuntimeState& state, ReceiveThreadState& thread, const SharedBytes& datagram,
-                     Elapsed now);
+void handle_datagram(RuntimeState& state, ReceiveThreadState& thread,
+                     const transport::ReceivedDatagram& datagram, Elapsed now);
 
 // Thread bodies; each returns at the first turn that finds the stop flag set.
 void recv_spdp_multicast_loop(const std::shared_ptr<RuntimeState>& state);

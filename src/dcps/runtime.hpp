@@ -16,6 +16,7 @@
 #include "dcps/runtime_config.hpp"
 #include "dcps/runtime_state.hpp"
 #include "dcps/runtime_thread.hpp"
+#include "dcps/type_lookup.hpp"
 #include "dcps/user_reader.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/guarded.hpp"
@@ -83,6 +84,18 @@ class DcpsRuntime {
   }
   std::vector<SlotMap<UserReaderSlot>::Entry> reader_slots_snapshot() const {
     return state_->user_readers.snapshot();
+  }
+
+  // A type this participant serves to remote type lookups, under the hash the caller gives it.
+  std::expected<void, AddTypeError> add_type(const types::EquivalenceHash& hash,
+                                             types::TypeObject object) {
+    return dcps::add_type(*state_, hash, std::move(object));
+  }
+  // Asks a discovered participant; the callback runs once, on a runtime thread or in this call.
+  std::expected<discovery::TypeLookupClient::RequestId, TypeLookupRequestError> request_type_lookup(
+      const rtps::GuidPrefix& replier, const discovery::TypeLookupRequest& request,
+      discovery::TypeLookupCallback callback) {
+    return dcps::request_type_lookup(*state_, replier, request, std::move(callback));
   }
 
   // What SPDP announces for this participant, announced locators included.

@@ -13,6 +13,8 @@
 #include "dcps/wlp.hpp"
 #include "discovery/sedp/stack.hpp"
 #include "discovery/spdp.hpp"
+#include "discovery/type_lookup/client.hpp"
+#include "discovery/type_lookup/server.hpp"
 #include "foundation/guarded.hpp"
 #include "foundation/time.hpp"
 #include "rtps/participant_data.hpp"
@@ -60,6 +62,10 @@ struct RuntimeState {
   // from nbrl-tick, subscription announcements from API callers.
   Guarded<discovery::SedpStack> sedp;
   Guarded<WlpEndpoint> wlp;  // pulses from nbrl-tick; received pulses from both metatraffic threads
+  // Requests from all three receive threads; types added by API callers.
+  Guarded<discovery::TypeLookupServer> type_lookup_server;
+  // Replies from the receive threads, requests from API callers, expiry from nbrl-tick.
+  Guarded<discovery::TypeLookupClient> type_lookup_client;
 
   // Inserted by API callers; looked up by nbrl-recv-user, snapshotted by nbrl-tick and matching.
   SlotMap<UserReaderSlot> user_readers;

@@ -10,6 +10,7 @@
 
 #include "dcps/departures.hpp"
 #include "dcps/outbound.hpp"
+#include "dcps/type_lookup.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/fatal.hpp"
 #include "foundation/saturating.hpp"
@@ -75,6 +76,7 @@ void TickLoop::tick() {
   tick_wlp(elapsed);
   // No user writers exist in this system, so only the reader side ticks.
   tick_user_readers(elapsed);
+  expire_type_lookups(state_, elapsed);
 }
 
 void TickLoop::announce_participant() {

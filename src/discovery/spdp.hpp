@@ -24,10 +24,11 @@
 
 namespace nimbrel::discovery {
 
-// Builtin endpoint sets announced by this system: the plain builtin endpoints, and with them the
-// DDS-Security builtin endpoints (bits 16 to 27).
-inline constexpr std::uint32_t builtin_endpoints_plain = 0x00003C3F;
-inline constexpr std::uint32_t builtin_endpoints_secure = 0x0FFF3C3F;
+// Builtin endpoint sets announced by this system: the plain builtin endpoints (bits 12 to 15: the
+// type lookup request and reply writers and readers), and with them the DDS-Security builtin
+// endpoints (bits 16 to 27).
+inline constexpr std::uint32_t builtin_endpoints_plain = 0x0000FC3F;
+inline constexpr std::uint32_t builtin_endpoints_secure = 0x0FFFFC3F;
 
 inline constexpr std::array<std::uint8_t, 4> default_spdp_multicast_group{239, 255, 0, 1};
 

@@ -50,6 +50,7 @@ struct ReceivedSubmessage {
 struct ReceivedDatagram {
   std::vector<ReceivedSubmessage> submessages;
   std::uint32_t consumers = 0;  // a bit per consumer named, so dispatch need not scan
+  Locator source{};             // where the datagram came from, as the receive thread saw it
 
   bool has(Consumer consumer) const {
     return (consumers & (1u << static_cast<unsigned>(consumer))) != 0;

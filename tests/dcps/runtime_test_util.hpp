@@ -93,9 +93,10 @@ inline rtps::ParticipantBuiltinTopicData participant_data(
 // What a receive thread does with one datagram, as participant `own` (by default the state's own):
 // one decode, then every consumer.
 inline void deliver(RuntimeState& state, const SharedBytes& datagram, Elapsed now = {},
-                    std::optional<rtps::GuidPrefix> own = std::nullopt) {
+                    std::optional<rtps::GuidPrefix> own = std::nullopt,
+                    const rtps::Locator& source = remote_user) {
   ReceiveThreadState thread(own.value_or(state.prefix));
-  handle_datagram(state, thread, datagram, now);
+  handle_datagram(state, thread, {datagram, source}, now);
 }
 
 inline SharedBytes spdp_announcement(const rtps::ParticipantBuiltinTopicData& data) {

@@ -113,7 +113,9 @@ TEST_F(SampleQueueTest, AfterTheCloseTheQueueHoldsEverythingAcknowledged) {
   ASSERT_FALSE(seqs.empty());
   for (std::size_t i = 0; i < seqs.size(); ++i)
     ASSERT_EQ(seqs[i], i + 1);
-  EXPECT_EQ(acknowledged(), static_cast<rtps::SequenceNumber>(seqs.size()));
+  // A sample queued just before the close may miss its acknowledgement (the writer sends it again,
+  // to a closed reader); an acknowledged sample missing from the queue would be lost.
+  EXPECT_LE(acknowledged(), static_cast<rtps::SequenceNumber>(seqs.size()));
 }
 
 TEST(SampleQueue, ChargesEachSampleAndFreesTheChargeWhenTaken) {

@@ -78,12 +78,12 @@ TEST(LocalParticipantData, FillsTheAnnouncedFields) {
   EXPECT_EQ(data.metatraffic_unicast_locator, Locator::udp_v4({10, 0, 0, 7}, 40001));
   EXPECT_EQ(data.metatraffic_multicast_locator, Locator::udp_v4({239, 255, 0, 1}, 7650));
   EXPECT_EQ(data.lease_duration, (rtps::RtpsDuration{100, 0}));
-  EXPECT_EQ(data.builtin_endpoint_set, 0x00003C3Fu);
+  EXPECT_EQ(data.builtin_endpoint_set, 0x0000FC3Fu);
   EXPECT_EQ(data.user_data, bytes({'u', 's', 'e', 'r'}));
 
   auto secure = local();
   secure.secure_builtin_endpoints = true;
-  EXPECT_EQ(local_participant_data(secure).builtin_endpoint_set, 0x0FFF3C3Fu);
+  EXPECT_EQ(local_participant_data(secure).builtin_endpoint_set, 0x0FFFFC3Fu);
 }
 
 // --- Beacon ------------------------------------------------------------------------------------
