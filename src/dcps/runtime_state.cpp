@@ -18,6 +18,10 @@ RuntimeState::RuntimeState(std::uint32_t domain_id_in, const rtps::GuidPrefix& p
       participants(std::in_place, config.max_participants),
       sedp(std::in_place, prefix_in, rtps::nimbrel_vendor_id),
       wlp(std::in_place, prefix_in,
-          wlp_pulse_period(config.liveliness_period, config.lease_duration)) {}
+          wlp_pulse_period(config.liveliness_period, config.lease_duration)),
+      secure(config.secure_builtin_endpoints
+                 ? std::make_shared<Guarded<discovery::SecurityBuiltinStack>>(
+                       std::in_place, prefix_in, rtps::nimbrel_vendor_id)
+                 : nullptr) {}
 
 }  // namespace nimbrel::dcps
