@@ -62,6 +62,9 @@ TEST(Discover, ListsCycloneAndFastDdsPeersWithTheirTopics) {
   EXPECT_EQ(json.rfind("{\"domain\":0,\"participants\":[", 0), 0u);
   EXPECT_EQ(count_of(json, "\"vendor_name\":\"Eclipse Cyclone DDS\""), 2u);
   EXPECT_EQ(count_of(json, "\"vendor_name\":\"eProsima Fast DDS\""), 1u);
+  // Fast DDS names its participant; Cyclone DDS says who it is in its user data.
+  EXPECT_EQ(count_of(json, "\"name\":\"\",\"user_data\":\"DDSPerf:"), 2u);
+  EXPECT_EQ(count_of(json, "\"vendor_name\":\"eProsima Fast DDS\",\"name\":\"\""), 0u);
   EXPECT_EQ(count_of(json, "\"locators\":[]"), 0u);
 
   // ddsperf pub writes DDSPerfRDataKS; ddsperf sub reads it and announces an idle writer beside.

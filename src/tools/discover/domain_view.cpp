@@ -51,6 +51,7 @@ DomainView build_domain_view(const TakenSamples& samples,
     auto it = participants.find(data.participant_guid);
     if (it == participants.end()) continue;  // kept out of the sinks, e.g. by an ignore filter
     it->second.vendor = data.vendor_id;
+    it->second.name = data.entity_name.value_or(std::string{});
     for (const auto& locator :
          {data.metatraffic_unicast_locator, data.default_unicast_locator,
           data.metatraffic_multicast_locator, data.default_multicast_locator}) {

@@ -19,6 +19,7 @@ namespace nimbrel::discover {
 struct ParticipantView {
   rtps::Guid guid{};
   rtps::VendorId vendor{};  // zero when it left before the listing
+  std::string name{};       // empty unless announced
   std::vector<std::byte> user_data{};
   std::vector<rtps::Locator> locators{};
 };

@@ -97,6 +97,7 @@ std::string render_text(const DomainView& view, std::uint32_t domain) {
     if (const auto name = vendor_name(participant.vendor); !name.empty())
       out << " (" << name << ')';
     out << '\n';
+    if (!participant.name.empty()) out << "    name " << rec::json_string(participant.name) << '\n';
     if (!participant.user_data.empty())
       out << "    user data " << user_data_text(participant.user_data) << '\n';
     for (const auto& locator : participant.locators)
@@ -120,6 +121,7 @@ std::string render_json(const DomainView& view, std::uint32_t domain) {
     out << "{\"guid\":" << rec::json_string(rtps::to_string(participant.guid)) << ",\"vendor\":\""
         << vendor_text(participant.vendor)
         << "\",\"vendor_name\":" << rec::json_string(vendor_name(participant.vendor))
+        << ",\"name\":" << rec::json_string(participant.name)
         << ",\"user_data\":" << rec::json_string(user_data_text(participant.user_data))
         << ",\"locators\":";
     json_list(out, participant.locators,

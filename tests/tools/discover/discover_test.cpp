@@ -69,25 +69,27 @@ TEST(DomainView, JoinsSamplesWithTheCacheAndRendersJson) {
   discovery::DiscoveredParticipant known;
   known.data.participant_guid = participant;
   known.data.vendor_id = {0x01, 0x10};
+  known.data.entity_name = "n";
   known.data.metatraffic_unicast_locator = rtps::Locator::udp_v4({127, 0, 0, 1}, 7410);
   known.data.default_unicast_locator = known.data.metatraffic_unicast_locator;  // listed once
 
   const auto view = build_domain_view(samples, {known});
   EXPECT_EQ(view.undecodable_samples, 1u);
   const std::string guid = "0a0a0a0a0a0a0a0a0a0a0a0a:";
-  EXPECT_EQ(render_json(view, 3),
-            "{\"domain\":3,\"participants\":[{\"guid\":\"" + guid +
-                "000001c1\",\"vendor\":\"01.10\",\"vendor_name\":\"Eclipse Cyclone DDS\","
-                "\"user_data\":\"p1\",\"locators\":[\"udpv4:127.0.0.1:7410\"]}],"
-                "\"topics\":[{\"name\":\"Square\",\"type_names\":[\"Shape\"],"
-                "\"writers\":[{\"guid\":\"" +
-                guid + "00000102\",\"participant\":\"" + guid +
-                "000001c1\",\"type_name\":\"Shape\",\"reliability\":\"reliable\","
-                "\"durability\":\"transient-local\",\"keyed\":true,\"partitions\":[\"p\"]}],"
-                "\"readers\":[{\"guid\":\"" +
-                guid + "00000204\",\"participant\":\"" + guid +
-                "000001c1\",\"type_name\":\"Shape\",\"reliability\":\"best-effort\","
-                "\"durability\":\"volatile\",\"keyed\":false,\"partitions\":[]}]}]}\n");
+  EXPECT_EQ(
+      render_json(view, 3),
+      "{\"domain\":3,\"participants\":[{\"guid\":\"" + guid +
+          "000001c1\",\"vendor\":\"01.10\",\"vendor_name\":\"Eclipse Cyclone DDS\",\"name\":\"n\","
+          "\"user_data\":\"p1\",\"locators\":[\"udpv4:127.0.0.1:7410\"]}],"
+          "\"topics\":[{\"name\":\"Square\",\"type_names\":[\"Shape\"],"
+          "\"writers\":[{\"guid\":\"" +
+          guid + "00000102\",\"participant\":\"" + guid +
+          "000001c1\",\"type_name\":\"Shape\",\"reliability\":\"reliable\","
+          "\"durability\":\"transient-local\",\"keyed\":true,\"partitions\":[\"p\"]}],"
+          "\"readers\":[{\"guid\":\"" +
+          guid + "00000204\",\"participant\":\"" + guid +
+          "000001c1\",\"type_name\":\"Shape\",\"reliability\":\"best-effort\","
+          "\"durability\":\"volatile\",\"keyed\":false,\"partitions\":[]}]}]}\n");
   EXPECT_NE(render_text(view, 3).find("writer " + guid +
                                       "00000102  reliable, transient-local, "
                                       "keyed, partitions \"p\"\n"),
