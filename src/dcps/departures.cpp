@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "dcps/secure_builtin.hpp"
 #include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
@@ -23,6 +24,7 @@ void forget_in_user_readers(RuntimeState& state,
 void forget_participants(RuntimeState& state, const std::set<rtps::GuidPrefix>& gone) {
   if (gone.empty()) return;
   if (auto sedp = state.sedp.lock()) (*sedp)->on_participants_removed(gone);
+  secure_on_participants_removed(state, gone);
   if (auto wlp = state.wlp.lock()) {
     for (const auto& prefix : gone)
       (*wlp)->forget(prefix);

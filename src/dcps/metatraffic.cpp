@@ -5,10 +5,12 @@
 #include <set>
 #include <vector>
 
+#include "dcps/builtin_delivery.hpp"
 #include "dcps/departures.hpp"
 #include "dcps/matching.hpp"
 #include "dcps/metrics_feed.hpp"
 #include "dcps/type_lookup.hpp"
+#include "dcps/secure_builtin.hpp"
 #include "dcps/user_receive.hpp"
 #include "monitor/metric_groups.hpp"
 
@@ -89,26 +91,27 @@ void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, El
   std::uint64_t undecodable = 0;
   for (auto& participant : discovery::SpdpReader::participants_in(datagram, undecodable)) {
     if (participant.sender_prefix == state.prefix) continue;
-    bool is_new = false;
+    using Insert = discovery::DiscoveredParticipantsCache::Insert;
+    Insert inserted = Insert::Refused;
     if (auto participants = state.participants.lock()) {
-      is_new = (*participants)->insert(participant, now) ==
-               discovery::DiscoveredParticipantsCache::Insert::New;
+      inserted = (*participants)->insert(participant, now);
       monitor::discovery_metrics().participants_known->set(
           static_cast<std::int64_t>((*participants)->size()));
     }
     // The cache lock is released before the stack is locked: never two component locks at once.
-    if (is_new) {
+    if (inserted == Insert::New) {
       if (auto sedp = state.sedp.lock()) (*sedp)->on_participant_discovered(participant);
+      secure_on_participant_discovered(state, participant);
       state.announce_soon.store(true, std::memory_order_release);
     }
-    // The secure builtin stack and the builtin participant topic, once they exist, take the
-    // participant from here as well.
+    if (inserted != Insert::Refused) push_participant_sample(state, participant.data);
   }
 }
 
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
   forget_writers(state, events.removed_publications);
   if (!events.brings_endpoints()) return;
+  push_endpoint_samples(state, events);
   // Every reader again: a writer skipped earlier for want of its participant's locator may be
   // matchable now. No local user writers exist, so subscriptions match nothing here.
   match_local_readers_against_cache(state);
@@ -119,8 +122,10 @@ void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagr
   if (datagram.has(rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
   if (datagram.has(rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
   if (datagram.has(rtps::Consumer::TypeLookup)) handle_type_lookup(state, datagram);
-  // The secure builtin endpoints take their submessages here (Consumer::SecureStateless,
-  // SecureVolatile) once they exist; until then nothing of ours owns those entity ids.
+  if (datagram.has(rtps::Consumer::SecureStateless) ||
+      datagram.has(rtps::Consumer::SecureVolatile)) {
+    handle_secure(state, datagram, now);
+  }
   if (datagram.has(rtps::Consumer::User)) handle_user_datagram(state, datagram, now);
 }
 

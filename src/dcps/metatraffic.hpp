@@ -22,8 +22,7 @@ namespace nimbrel::dcps {
 void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now);
 
 // Where the endpoints discovered by one datagram are acted upon: an event with at least one
-// endpoint matches every local user reader against the cache again. Builtin-topic samples would
-// attach here too.
+// endpoint matches every local user reader against the cache again and feeds the builtin topics.
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events);
 
 // Every consumer in turn, each under its own lock, released before the next.

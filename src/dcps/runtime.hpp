@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "dcps/builtin_delivery.hpp"
 #include "dcps/matching.hpp"
 #include "dcps/runtime_config.hpp"
 #include "dcps/runtime_state.hpp"
@@ -96,6 +97,25 @@ class DcpsRuntime {
       const rtps::GuidPrefix& replier, const discovery::TypeLookupRequest& request,
       discovery::TypeLookupCallback callback) {
     return dcps::request_type_lookup(*state_, replier, request, std::move(callback));
+  }
+
+  // Builtin topics: sinks installed here are filled with what is known and then with every new or
+  // changed sample; the ignore filter keeps what it names out of them.
+  void install_builtin_sinks(std::shared_ptr<BuiltinSinks> sinks) {
+    dcps::install_builtin_sinks(*state_, std::move(sinks));
+  }
+  void install_ignore_filter(std::shared_ptr<IgnoreFilter> filter) {
+    dcps::install_ignore_filter(*state_, std::move(filter));
+  }
+  std::shared_ptr<BuiltinSinks> builtin_sinks_snapshot() const {
+    return dcps::builtin_sinks_snapshot(*state_);
+  }
+  std::shared_ptr<IgnoreFilter> ignore_filter_snapshot() const {
+    return dcps::ignore_filter_snapshot(*state_);
+  }
+  // Null unless `secure_builtin_endpoints` is configured.
+  std::shared_ptr<Guarded<discovery::SecurityBuiltinStack>> security_builtin_snapshot() const {
+    return state_->secure;
   }
 
   // What SPDP announces for this participant, announced locators included.

@@ -20,6 +20,10 @@ RuntimeState::RuntimeState(std::uint32_t domain_id_in, const rtps::GuidPrefix& p
       wlp(std::in_place, prefix_in,
           wlp_pulse_period(config.liveliness_period, config.lease_duration)),
       type_lookup_server(std::in_place, prefix_in),
-      type_lookup_client(std::in_place, prefix_in) {}
+      type_lookup_client(std::in_place, prefix_in),
+      secure(config.secure_builtin_endpoints
+                 ? std::make_shared<Guarded<discovery::SecurityBuiltinStack>>(
+                       std::in_place, prefix_in, rtps::nimbrel_vendor_id)
+                 : nullptr) {}
 
 }  // namespace nimbrel::dcps

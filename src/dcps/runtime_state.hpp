@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "dcps/builtin_subscriber.hpp"
+#include "dcps/participant.hpp"
 #include "dcps/runtime_config.hpp"
 #include "dcps/slot_map.hpp"
 #include "dcps/user_reader.hpp"
 #include "dcps/wlp.hpp"
+#include "discovery/security/stack.hpp"
 #include "discovery/sedp/stack.hpp"
 #include "discovery/spdp.hpp"
 #include "discovery/type_lookup/client.hpp"
@@ -70,6 +73,13 @@ struct RuntimeState {
   // Inserted by API callers; looked up by nbrl-recv-user, snapshotted by nbrl-tick and matching.
   SlotMap<UserReaderSlot> user_readers;
   std::atomic<std::uint32_t> next_user_reader_key{1};  // the key of the next user reader's id
+
+  // Optional, absent until an API caller installs them; snapshotted by both metatraffic threads.
+  Guarded<std::shared_ptr<BuiltinSinks>> builtin_sinks;
+  Guarded<std::shared_ptr<IgnoreFilter>> ignore_filter;
+  // Null unless configured. Participants from the SPDP hook (both metatraffic threads), datagrams
+  // from nbrl-recv-meta, polls from nbrl-tick.
+  const std::shared_ptr<Guarded<discovery::SecurityBuiltinStack>> secure;
 };
 
 }  // namespace nimbrel::dcps

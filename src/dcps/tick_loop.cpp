@@ -11,6 +11,7 @@
 #include "dcps/departures.hpp"
 #include "dcps/outbound.hpp"
 #include "dcps/type_lookup.hpp"
+#include "dcps/secure_builtin.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/fatal.hpp"
 #include "foundation/saturating.hpp"
@@ -73,6 +74,7 @@ void TickLoop::tick() {
   if (now >= next_announcement_ || newcomer) announce_participant();
   expire_participants(state_, elapsed);
   tick_sedp(elapsed);
+  tick_secure(state_, elapsed);
   tick_wlp(elapsed);
   // No user writers exist in this system, so only the reader side ticks.
   tick_user_readers(elapsed);

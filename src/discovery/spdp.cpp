@@ -212,4 +212,11 @@ const DiscoveredParticipant* DiscoveredParticipantsCache::find(
   return it == entries_.end() ? nullptr : &it->second;
 }
 
+std::vector<rtps::Locator> builtin_endpoint_locators(
+    const rtps::ParticipantBuiltinTopicData& data) {
+  if (data.metatraffic_unicast_locator) return {*data.metatraffic_unicast_locator};
+  if (data.default_unicast_locator) return {*data.default_unicast_locator};
+  return {};
+}
+
 }  // namespace nimbrel::discovery

@@ -25,10 +25,11 @@
 namespace nimbrel::discovery {
 
 // Builtin endpoint sets announced by this system: the plain builtin endpoints (bits 12 to 15: the
-// type lookup request and reply writers and readers), and with them the DDS-Security builtin
-// endpoints (bits 16 to 27).
+// type lookup request and reply writers and readers), and with them the DDS-Security endpoints it
+// runs, the stateless and volatile secure message endpoints (bits 22 to 25). A bit for an endpoint
+// that does not exist would have peers address it in vain.
 inline constexpr std::uint32_t builtin_endpoints_plain = 0x0000FC3F;
-inline constexpr std::uint32_t builtin_endpoints_secure = 0x0FFFFC3F;
+inline constexpr std::uint32_t builtin_endpoints_secure = 0x03C0FC3F;
 
 inline constexpr std::array<std::uint8_t, 4> default_spdp_multicast_group{239, 255, 0, 1};
 
@@ -141,6 +142,10 @@ class DiscoveredParticipantsCache {
   std::size_t max_participants_;
   std::uint64_t refused_ = 0;
 };
+
+// Where a participant's builtin endpoints are reached: its metatraffic unicast locator, else its
+// default unicast locator, else nowhere.
+std::vector<rtps::Locator> builtin_endpoint_locators(const rtps::ParticipantBuiltinTopicData& data);
 
 // The participant a goodbye names: DATA from the SPDP writer that disposes or unregisters.
 std::optional<rtps::GuidPrefix> departed_participant(const rtps::DataSubmessage& data);

@@ -161,6 +161,9 @@ WireResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::from_pl_cdr
   if (const auto* p = list.find(pid::user_data)) {
     data.user_data = decode_octet_seq(p->value, le).value_or(std::vector<std::byte>{});
   }
+  if (const auto* p = list.find(pid::entity_name)) {
+    if (auto name = decode_cdr_string(p->value, le)) data.entity_name = std::move(name->value);
+  }
   if (const auto* p = list.find(pid::property_list)) {
     data.properties = WirePropertyList::decode(p->value, le).value_or(WirePropertyList{});
   }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "rtps/parameter_list.hpp"
@@ -55,6 +56,8 @@ struct ParticipantBuiltinTopicData {
   std::uint32_t builtin_endpoint_set = 0;
   RtpsDuration lease_duration{100, 0};
   std::vector<std::byte> user_data{};
+  // PID_ENTITY_NAME, as Fast DDS sends it; decoded for display, never sent.
+  std::optional<std::string> entity_name{};
   WirePropertyList properties{};
   // Token parameter values exactly as received, uninterpreted here.
   std::optional<std::vector<std::byte>> identity_token{};

@@ -83,7 +83,7 @@ TEST(LocalParticipantData, FillsTheAnnouncedFields) {
 
   auto secure = local();
   secure.secure_builtin_endpoints = true;
-  EXPECT_EQ(local_participant_data(secure).builtin_endpoint_set, 0x0FFFFC3Fu);
+  EXPECT_EQ(local_participant_data(secure).builtin_endpoint_set, 0x03C0FC3Fu);  // bits 22-25
 }
 
 // --- Beacon ------------------------------------------------------------------------------------

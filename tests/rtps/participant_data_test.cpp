@@ -210,8 +210,11 @@ INSTANTIATE_TEST_SUITE_P(Fields, ParticipantLenient, ::testing::Values(
                 p(0x1012, concat({w(1), w(2), w(3), w(4), w(5)})),
                 [](auto& d) { d.symmetric_cipher_algorithm_info = {{1, 2, 3, 4}}; }},
     LenientCase{"second_guid_and_unknown_pids_are_ignored",
-                concat({p(0x0050, testing::filled(16, 0xFF)), p(0x0062, cdr_string(true, "name")),
-                        p(0x7777, testing::filled(4, 1)), p(0x3F03, locator_value)}), nothing}),
+                concat({p(0x0050, testing::filled(16, 0xFF)), p(0x7777, testing::filled(4, 1)),
+                        p(0x3F03, locator_value)}), nothing},
+    LenientCase{"entity_name", p(0x0062, cdr_string(true, "name")),
+                [](auto& d) { d.entity_name = "name"; }},
+    LenientCase{"entity_name_without_nul", p(0x0062, concat({w(1), bytes({'x'})})), nothing}),
     [](const auto& test) { return std::string(test.param.name); });
 // clang-format on
 

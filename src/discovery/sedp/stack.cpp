@@ -30,12 +30,7 @@ void SedpStack::on_participant_discovered(const DiscoveredParticipant& participa
   const rtps::GuidPrefix& remote = participant.sender_prefix;
   if (remote == prefix_) return;
   const auto& data = participant.data;
-  std::vector<rtps::Locator> locators;
-  if (data.metatraffic_unicast_locator) {
-    locators.push_back(*data.metatraffic_unicast_locator);
-  } else if (data.default_unicast_locator) {
-    locators.push_back(*data.default_unicast_locator);
-  }
+  const std::vector<rtps::Locator> locators = builtin_endpoint_locators(data);
 
   const std::uint32_t set = data.builtin_endpoint_set;
   auto add_writer = [&](auto& detector, const rtps::EntityId& writer) {

@@ -1,0 +1,146 @@
+#include "tools/discover/report.hpp"
+
+#include <sstream>
+#include <string_view>
+
+#include "cdr/buffer.hpp"
+#include "tools/rec/json.hpp"
+
+namespace nimbrel::discover {
+namespace {
+
+const char* reliability_name(rtps::ReliabilityKind kind) {
+  return kind == rtps::ReliabilityKind::Reliable ? "reliable" : "best-effort";
+}
+
+const char* durability_name(rtps::DurabilityKind kind) {
+  switch (kind) {
+    case rtps::DurabilityKind::Volatile:
+      return "volatile";
+    case rtps::DurabilityKind::TransientLocal:
+      return "transient-local";
+    case rtps::DurabilityKind::Transient:
+      return "transient";
+    case rtps::DurabilityKind::Persistent:
+      break;
+  }
+  return "persistent";
+}
+
+std::string vendor_text(const rtps::VendorId& vendor) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < vendor.size(); ++i) {
+    if (i > 0) out += '.';
+    out += digits[vendor[i] >> 4];
+    out += digits[vendor[i] & 0xF];
+  }
+  return out;
+}
+
+template <typename T, typename Fn>
+void json_list(std::ostringstream& out, const T& items, Fn&& item) {
+  out << '[';
+  bool first = true;
+  for (const auto& each : items) {
+    if (!first) out << ',';
+    first = false;
+    item(each);
+  }
+  out << ']';
+}
+
+void json_endpoint(std::ostringstream& out, const EndpointView& endpoint) {
+  out << "{\"guid\":" << rec::json_string(rtps::to_string(endpoint.guid))
+      << ",\"participant\":" << rec::json_string(rtps::to_string(endpoint.participant))
+      << ",\"type_name\":" << rec::json_string(endpoint.type_name) << ",\"reliability\":\""
+      << reliability_name(endpoint.reliability) << '"' << ",\"durability\":\""
+      << durability_name(endpoint.durability) << '"'
+      << ",\"keyed\":" << (endpoint.keyed() ? "true" : "false") << ",\"partitions\":";
+  json_list(out, endpoint.partitions, [&](const std::string& p) { out << rec::json_string(p); });
+  out << '}';
+}
+
+void text_endpoints(std::ostringstream& out, const char* role,
+                    const std::vector<EndpointView>& endpoints) {
+  for (const auto& endpoint : endpoints) {
+    out << "    " << role << ' ' << rtps::to_string(endpoint.guid) << "  "
+        << reliability_name(endpoint.reliability) << ", " << durability_name(endpoint.durability)
+        << ", " << (endpoint.keyed() ? "keyed" : "keyless");
+    if (!endpoint.partitions.empty()) {
+      out << ", partitions";
+      for (const auto& partition : endpoint.partitions)
+        out << ' ' << rec::json_string(partition);
+    }
+    out << '\n';
+  }
+}
+
+}  // namespace
+
+std::string user_data_text(const std::vector<std::byte>& bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return rec::to_hex(bytes);
+  }
+  if (!cdr::is_valid_utf8(bytes)) return rec::to_hex(bytes);
+  return std::string(text);
+}
+
+std::string render_text(const DomainView& view, std::uint32_t domain) {
+  std::ostringstream out;
+  out << "domain " << domain << ": " << view.participants.size() << " participants, "
+      << view.topics.size() << " topics\n";
+  for (const auto& participant : view.participants) {
+    out << "participant " << rtps::to_string(participant.guid) << "  vendor "
+        << vendor_text(participant.vendor);
+    if (const auto name = vendor_name(participant.vendor); !name.empty())
+      out << " (" << name << ')';
+    out << '\n';
+    if (!participant.name.empty()) out << "    name " << rec::json_string(participant.name) << '\n';
+    if (!participant.user_data.empty())
+      out << "    user data " << user_data_text(participant.user_data) << '\n';
+    for (const auto& locator : participant.locators)
+      out << "    locator " << rtps::to_string(locator) << '\n';
+  }
+  for (const auto& [name, topic] : view.topics) {
+    out << "topic " << name << "  type";
+    for (const auto& type : topic.type_names)
+      out << ' ' << type;
+    out << "  (" << topic.writers.size() << " writers, " << topic.readers.size() << " readers)\n";
+    text_endpoints(out, "writer", topic.writers);
+    text_endpoints(out, "reader", topic.readers);
+  }
+  return out.str();
+}
+
+std::string render_json(const DomainView& view, std::uint32_t domain) {
+  std::ostringstream out;
+  out << "{\"domain\":" << domain << ",\"participants\":";
+  json_list(out, view.participants, [&](const ParticipantView& participant) {
+    out << "{\"guid\":" << rec::json_string(rtps::to_string(participant.guid)) << ",\"vendor\":\""
+        << vendor_text(participant.vendor)
+        << "\",\"vendor_name\":" << rec::json_string(vendor_name(participant.vendor))
+        << ",\"name\":" << rec::json_string(participant.name)
+        << ",\"user_data\":" << rec::json_string(user_data_text(participant.user_data))
+        << ",\"locators\":";
+    json_list(out, participant.locators,
+              [&](const rtps::Locator& l) { out << rec::json_string(rtps::to_string(l)); });
+    out << '}';
+  });
+  out << ",\"topics\":";
+  json_list(out, view.topics, [&](const auto& entry) {
+    const auto& [name, topic] = entry;
+    out << "{\"name\":" << rec::json_string(name) << ",\"type_names\":";
+    json_list(out, topic.type_names, [&](const std::string& t) { out << rec::json_string(t); });
+    out << ",\"writers\":";
+    json_list(out, topic.writers, [&](const EndpointView& e) { json_endpoint(out, e); });
+    out << ",\"readers\":";
+    json_list(out, topic.readers, [&](const EndpointView& e) { json_endpoint(out, e); });
+    out << '}';
+  });
+  out << "}\n";
+  return out.str();
+}
+
+}  // namespace nimbrel::discover
