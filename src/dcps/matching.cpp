@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "dcps/match_candidates.hpp"
 #include "dcps/matching_rules.hpp"
 #include "dcps/runtime_state.hpp"
 #include "dcps/status.hpp"
@@ -40,25 +41,9 @@ std::vector<rtps::Locator> remote_user_locators(RuntimeState& state,
 void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId& reader) {
   const SharedReaderSlot shared = state.user_readers.find(reader);
   if (!shared) return;
-  std::string topic;
-  std::string type;
-  if (auto slot = shared->lock()) {
-    topic = (*slot)->subscription.topic_name;
-    type = (*slot)->subscription.type_name;
-  } else {
-    return;
-  }
-
-  std::vector<rtps::PublicationBuiltinTopicData> candidates;
-  if (auto sedp = state.sedp.lock()) {
-    for (const auto& [guid, entry] : (*sedp)->cache().publications()) {
-      if (entry.first.topic_name == topic && entry.first.type_name == type) {
-        candidates.push_back(entry.first);
-      }
-    }
-  } else {
-    return;
-  }
+  auto candidates = match_candidates(
+      state, *shared, &UserReaderSlot::subscription,
+      [](const auto& cache) -> const auto& { return cache.publications(); });
 
   for (auto& candidate : candidates) {
     auto locators = remote_user_locators(state, candidate.endpoint_guid.prefix);

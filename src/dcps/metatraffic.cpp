@@ -9,6 +9,7 @@
 #include "dcps/matching.hpp"
 #include "dcps/metrics_feed.hpp"
 #include "dcps/user_receive.hpp"
+#include "dcps/writer_matching.hpp"
 #include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
@@ -104,10 +105,12 @@ void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, El
 
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
   forget_writers(state, events.removed_publications);
+  forget_readers(state, events.removed_subscriptions);
   if (!events.brings_endpoints()) return;
-  // Every reader again: a writer skipped earlier for want of its participant's locator may be
-  // matchable now. No local user writers exist, so subscriptions match nothing here.
+  // Every endpoint again: a remote one skipped earlier for want of its participant's locator may
+  // be matchable now.
   match_local_readers_against_cache(state);
+  match_local_writers_against_cache(state);
 }
 
 void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {

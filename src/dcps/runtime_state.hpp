@@ -10,6 +10,7 @@
 #include "dcps/runtime_config.hpp"
 #include "dcps/slot_map.hpp"
 #include "dcps/user_reader.hpp"
+#include "dcps/user_writer.hpp"
 #include "dcps/wlp.hpp"
 #include "discovery/sedp/stack.hpp"
 #include "discovery/spdp.hpp"
@@ -64,6 +65,10 @@ struct RuntimeState {
   // Inserted by API callers; looked up by nbrl-recv-user, snapshotted by nbrl-tick and matching.
   SlotMap<UserReaderSlot> user_readers;
   std::atomic<std::uint32_t> next_user_reader_key{1};  // the key of the next user reader's id
+  // Inserted by API callers; looked up by writers and nbrl-recv-user, snapshotted by nbrl-tick and
+  // matching.
+  SlotMap<UserWriterSlot> user_writers;
+  std::atomic<std::uint32_t> next_user_writer_key{1};  // the key of the next user writer's id
 };
 
 }  // namespace nimbrel::dcps

@@ -10,6 +10,7 @@
 
 #include "dcps/departures.hpp"
 #include "dcps/outbound.hpp"
+#include "dcps/writer_tick.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/fatal.hpp"
 #include "foundation/saturating.hpp"
@@ -73,7 +74,7 @@ void TickLoop::tick() {
   expire_participants(state_, elapsed);
   tick_sedp(elapsed);
   tick_wlp(elapsed);
-  // No user writers exist in this system, so only the reader side ticks.
+  tick_user_writers(state_, elapsed);
   tick_user_readers(elapsed);
 }
 
