@@ -20,8 +20,14 @@ using Clock = std::chrono::steady_clock;
 constexpr auto poll_period = std::chrono::milliseconds(20);
 // Readers already there are found within a few SEDP exchanges.
 constexpr auto discovery_window = std::chrono::seconds(2);
+// A reader we matched may not have matched us yet, and peers hand over only samples of writers they
+// know: the first samples would be lost to them.
+constexpr auto settle = std::chrono::seconds(1);
 // After the last sample: readers that stop acknowledging are given up on.
 constexpr auto drain_limit = std::chrono::seconds(10);
+// A reader acknowledges a sample before its application has it; a writer that leaves at once
+// makes peers drop what they have not handed over yet.
+constexpr auto linger = std::chrono::seconds(1);
 
 struct TopicWriter {
   recorder::TopicKey topic;
@@ -157,6 +163,8 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     }
   }
 
+  wait_for(stop, settle, [] { return false; });
+
   const PlayerEnv env{
       .now = [] { return Clock::now(); },
       .sleep_until = [&](MonoInstant when) { sleep_until(stop, when); },
@@ -174,6 +182,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
   if (!wait_for(stop, drain_limit, [&] { return all_acknowledged(runtime, writers); })) {
     err << "not every reader acknowledged every sample\n";
   }
+  wait_for(stop, linger, [] { return false; });
   const auto seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   out << "replayed " << stats.samples << " samples (" << stats.bytes << " bytes) in " << seconds
       << " s" << (stats.stopped ? ", stopped" : "") << std::endl;

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tools/replay/args.hpp"
 #include "tools/replay/keyedness.hpp"
 #include "tools/replay/player.hpp"
+#include "tools/replay/replay.hpp"
 
 namespace nimbrel::replay {
 namespace {
@@ -142,6 +147,25 @@ TEST_F(PlayerTimeline, LoopsUntilStoppedEachPassWithItsOwnTiming) {
   EXPECT_EQ(written_[3].at_ms, 1000);  // the second pass starts where the first ended
   EXPECT_EQ(written_[4].at_ms, 1400);
   EXPECT_TRUE(stats.stopped);
+}
+
+// Inputs that cannot be played are refused before the domain is joined.
+TEST(ReplayRun, SaysWhyAMissingOrEmptyFileIsNotPlayed) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const auto empty = dir / ("replay-empty-" + std::to_string(::getpid()) + ".nbrlrec");
+  std::ofstream{empty};
+  const std::atomic<bool> stop{false};
+  for (const auto& [path, says] :
+       {std::pair{(dir / "replay-no-such-file.nbrlrec").string(), std::string("No such file")},
+        std::pair{empty.string(), std::string("empty recording, nothing to replay")}}) {
+    std::ostringstream out;
+    std::ostringstream err;
+    Args args;
+    args.in = path;
+    EXPECT_EQ(run(args, stop, out, err), 2);
+    EXPECT_NE(err.str().find(says), std::string::npos) << err.str();
+  }
+  std::filesystem::remove(empty);
 }
 
 }  // namespace
