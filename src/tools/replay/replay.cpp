@@ -1,6 +1,7 @@
 #include "tools/replay/replay.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -77,6 +78,17 @@ std::size_t remote_readers(const dcps::DcpsRuntime& runtime,
   return n;
 }
 
+// As the wire carries it: "00 00 01 02".
+std::string entity_id_hex(const rtps::EntityId& id) {
+  std::string out;
+  for (const std::uint8_t byte : id.to_bytes()) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, out.empty() ? "%02x" : " %02x", byte);
+    out += hex;
+  }
+  return out;
+}
+
 void sleep_until(const std::atomic<bool>& stop, MonoInstant when) {
   // In slices, so that Ctrl-C during a long recorded pause is seen at once.
   while (!stop.load() && Clock::now() < when) {
@@ -150,7 +162,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
           << "\n";
       return 1;
     }
-    out << "writer " << rtps::to_string(*id) << " for " << topic.name << " (" << topic.type_name
+    out << "writer " << entity_id_hex(*id) << " for " << topic.name << " (" << topic.type_name
         << ", " << (keyed ? "keyed" : "keyless") << ")" << std::endl;
     writers.push_back({topic, *id});
   }
