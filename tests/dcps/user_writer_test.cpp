@@ -267,6 +267,46 @@ TEST_F(UserWriterTest, AcknacksReachTheWriterWhichRepairsAndReleasesAcknowledged
   write(id, 4);
 }
 
+// A NACK_FRAG is answered with just the fragment asked for.
+TEST_F(UserWriterTest, NackFragsReachTheWriterWhichResendsTheFragment) {
+  const auto id = writer();
+  announce_reader(subscription(reader_a));
+  ASSERT_TRUE(write_user_sample(*state_, id, std::vector<std::byte>(3000, std::byte{0x5A})));
+  user_->take();
+  const std::array<rtps::FragmentNumber, 1> second{2};
+  receive(datagram_from(reader_a, {framed(rtps::submessage_id::nack_frag,
+                                          rtps::NackFragSubmessage{
+                                              .reader_id = reader_id,
+                                              .writer_id = id,
+                                              .writer_sn = 1,
+                                              .fragment_number_state =
+                                                  rtps::FragmentNumberSet::from_members(2, second),
+                                              .count = 1})}));
+  std::vector<rtps::FragmentNumber> resent;
+  for (const auto& datagram : user_->take()) {
+    const auto parsed = rtps::decode_datagram(SharedBytes::copy_of(datagram.bytes)).value();
+    for (const auto& s : parsed.submessages) {
+      if (const auto* frag = std::get_if<rtps::DataFragSubmessage>(&s)) {
+        resent.push_back(frag->fragment_starting_num);
+      }
+    }
+  }
+  EXPECT_EQ(resent, (std::vector<rtps::FragmentNumber>{2}));
+}
+
+// Manual liveliness by participant reaches the peers through the next liveliness pulse.
+TEST_F(UserWriterTest, AssertingManualLivelinessQueuesAPulse) {
+  const auto id =
+      writer({.liveliness = {rtps::LivelinessKind::ManualByParticipant, rtps::duration_infinite}});
+  ASSERT_TRUE(state_->wlp.lock().value()->tick(Elapsed{}).value());  // the periodic one
+  EXPECT_FALSE(state_->wlp.lock().value()->tick(Elapsed{}).value());
+  EXPECT_TRUE(assert_user_writer_liveliness(*state_, id));
+  EXPECT_TRUE(wslot(id).last_liveliness_assertion);
+  EXPECT_TRUE(state_->wlp.lock().value()->tick(Elapsed{}).value());
+  EXPECT_FALSE(assert_user_writer_liveliness(
+      *state_, rtps::make_entity_id(0, 0, 9, rtps::EntityKind::UserWriterWithKey)));
+}
+
 // --- tick steps ---------------------------------------------------------------------------------
 
 UserWriterSlot timed_slot(std::uint64_t deadline_ns, std::uint64_t lifespan_ns,
