@@ -83,8 +83,11 @@ std::expected<rtps::EntityId, WriterError> register_user_writer(RuntimeState& st
   const rtps::Guid guid{state.prefix, id};
   const std::size_t max_samples = config.max_samples;
   const bool keep_all = config.history.kind == rtps::HistoryPolicy::Kind::KeepAll;
-  rtps::ReliableWriter writer(rtps::ReliableWriterConfig{
-      .writer_guid = guid, .history = config.history, .max_samples = max_samples});
+  rtps::ReliableWriter writer(
+      rtps::ReliableWriterConfig{.writer_guid = guid,
+                                 .history = config.history,
+                                 .max_samples = max_samples,
+                                 .heartbeat_period = config.heartbeat_period});
   const auto publication = publication_record(state, guid, config);
 
   auto slot = std::make_shared<Guarded<UserWriterSlot>>(

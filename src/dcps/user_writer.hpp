@@ -4,6 +4,7 @@
 // the readers in step. The tick loop repairs and heartbeats, and runs the writers' QoS timers.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -36,6 +37,7 @@ struct UserWriterConfig {
   bool reliable = true;  // announces reliability kind 2, else 1
   rtps::HistoryPolicy history = rtps::HistoryPolicy::keep_all();
   std::size_t max_samples = 5000;
+  Duration heartbeat_period = std::chrono::milliseconds(100);
   rtps::OwnershipKind ownership = rtps::OwnershipKind::Shared;
   std::int32_t ownership_strength = 0;
   rtps::LivelinessQos liveliness{};  // automatic, infinite lease

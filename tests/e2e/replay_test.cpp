@@ -95,8 +95,9 @@ class ReplayTest : public RecorderBridgeDdsperfTest {
 struct DdsperfCase {
   const char* name;
   const char* rate;
-  // ddsperf sub's default reader keeps only the latest sample: it acknowledges what a burst
-  // overwrites before its listener sees it. As fast as possible needs a reader that keeps all.
+  // ddsperf sub's default reader does not keep every sample: under load it can still acknowledge
+  // one that its listener never sees, however small the replay's bursts. Without pauses the test
+  // asks for a reader that keeps all.
   std::vector<std::string> history;
 };
 

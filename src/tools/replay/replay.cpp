@@ -24,6 +24,11 @@ constexpr auto discovery_window = std::chrono::seconds(2);
 // A reader we matched may not have matched us yet, and peers hand over only samples of writers they
 // know: the first samples would be lost to them.
 constexpr auto settle = std::chrono::seconds(1);
+// Samples in flight per writer: a burst larger than a reader's history would be acknowledged and
+// overwritten before its application took it. Frequent heartbeats keep the acknowledgements, and
+// with them the flow, coming.
+constexpr std::uint64_t window = 64;
+constexpr auto heartbeat_period = std::chrono::milliseconds(10);
 // After the last sample: readers that stop acknowledging are given up on.
 constexpr auto drain_limit = std::chrono::seconds(10);
 // A reader acknowledges a sample before its application has it; a writer that leaves at once
@@ -55,6 +60,15 @@ std::size_t matched_readers(const dcps::DcpsRuntime& runtime,
     }
   }
   return n;
+}
+
+std::uint64_t unacknowledged(const dcps::DcpsRuntime& runtime, const rtps::EntityId& writer) {
+  auto slot = runtime.writer_slot(writer);
+  if (!slot) return 0;
+  auto locked = slot->lock();
+  if (!locked) return 0;
+  const auto& w = (*locked)->writer;
+  return static_cast<std::uint64_t>(w.last_sequence_number() - w.acknowledged_by_all());
 }
 
 bool all_acknowledged(const dcps::DcpsRuntime& runtime, const std::vector<TopicWriter>& writers) {
@@ -155,8 +169,10 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
   std::vector<TopicWriter> writers;
   for (const auto& topic : topics) {
     const bool keyed = choose_keyed(found, topic.name, topic.type_name);
-    auto id = runtime.register_user_writer(
-        {.topic_name = topic.name, .type_name = topic.type_name, .keyed = keyed});
+    auto id = runtime.register_user_writer({.topic_name = topic.name,
+                                            .type_name = topic.type_name,
+                                            .keyed = keyed,
+                                            .heartbeat_period = heartbeat_period});
     if (!id) {
       err << "cannot create a writer for " << topic.name << ": " << dcps::to_string(id.error())
           << "\n";
@@ -182,6 +198,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
       .sleep_until = [&](MonoInstant when) { sleep_until(stop, when); },
       .write =
           [&](std::size_t writer, std::span<const std::byte> serialized) {
+            if (unacknowledged(runtime, writers[writer].id) >= window) return WriteOutcome::Full;
             auto written = runtime.write(writers[writer].id, serialized);
             if (written) return WriteOutcome::Written;
             return written.error() == dcps::WriterError::HistoryFull ? WriteOutcome::Full
