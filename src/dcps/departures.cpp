@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "dcps/secure_builtin.hpp"
+#include "dcps/writer_matching.hpp"
 #include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
@@ -29,14 +30,22 @@ void forget_participants(RuntimeState& state, const std::set<rtps::GuidPrefix>& 
     for (const auto& prefix : gone)
       (*wlp)->forget(prefix);
   }
-  forget_in_user_readers(state,
-                         [&](const rtps::Guid& writer) { return gone.contains(writer.prefix); });
+  const auto of_gone = [&](const rtps::Guid& endpoint) { return gone.contains(endpoint.prefix); };
+  forget_in_user_readers(state, of_gone);
+  forget_readers_in_user_writers(state, of_gone);
 }
 
 void forget_writers(RuntimeState& state, const std::vector<rtps::Guid>& gone) {
   if (gone.empty()) return;
   forget_in_user_readers(state, [&](const rtps::Guid& writer) {
     return std::ranges::find(gone, writer) != gone.end();
+  });
+}
+
+void forget_readers(RuntimeState& state, const std::vector<rtps::Guid>& gone) {
+  if (gone.empty()) return;
+  forget_readers_in_user_writers(state, [&](const rtps::Guid& reader) {
+    return std::ranges::find(gone, reader) != gone.end();
   });
 }
 

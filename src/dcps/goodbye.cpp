@@ -20,6 +20,14 @@ std::vector<rtps::Guid> local_subscriptions(RuntimeState& state) {
   return out;
 }
 
+std::vector<rtps::Guid> local_publications(RuntimeState& state) {
+  std::vector<rtps::Guid> out;
+  for (const auto& [id, shared] : state.user_writers.snapshot()) {
+    if (auto slot = shared->lock()) out.push_back((*slot)->publication.endpoint_guid);
+  }
+  return out;
+}
+
 // The SPDP group and every known participant's metatraffic locator, in case multicast is lost.
 std::vector<rtps::Locator> goodbye_destinations(RuntimeState& state) {
   std::vector<rtps::Locator> out{spdp_destination(state)};
@@ -36,10 +44,14 @@ std::vector<rtps::Locator> goodbye_destinations(RuntimeState& state) {
 
 void say_goodbye(RuntimeState& state) {
   const auto subscriptions = local_subscriptions(state);
+  const auto publications = local_publications(state);
   std::vector<rtps::OutboundDatagram> sedp_goodbyes;
   if (auto sedp = state.sedp.lock()) {
     if (auto out = (*sedp)->announce_subscriptions_gone(subscriptions)) {
       sedp_goodbyes = std::move(*out);
+    }
+    if (auto out = (*sedp)->announce_publications_gone(publications)) {
+      sedp_goodbyes.insert(sedp_goodbyes.end(), out->begin(), out->end());
     }
   }
   send_to_udp_v4_destinations(*state.sockets.multicast_tx, sedp_goodbyes);

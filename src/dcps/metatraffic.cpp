@@ -9,9 +9,10 @@
 #include "dcps/departures.hpp"
 #include "dcps/matching.hpp"
 #include "dcps/metrics_feed.hpp"
-#include "dcps/type_lookup.hpp"
 #include "dcps/secure_builtin.hpp"
+#include "dcps/type_lookup.hpp"
 #include "dcps/user_receive.hpp"
+#include "dcps/writer_matching.hpp"
 #include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
@@ -110,11 +111,13 @@ void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, El
 
 void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
   forget_writers(state, events.removed_publications);
+  forget_readers(state, events.removed_subscriptions);
   if (!events.brings_endpoints()) return;
   push_endpoint_samples(state, events);
-  // Every reader again: a writer skipped earlier for want of its participant's locator may be
-  // matchable now. No local user writers exist, so subscriptions match nothing here.
+  // Every endpoint again: a remote one skipped earlier for want of its participant's locator may
+  // be matchable now.
   match_local_readers_against_cache(state);
+  match_local_writers_against_cache(state);
 }
 
 void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {

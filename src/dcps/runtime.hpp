@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "dcps/runtime_thread.hpp"
 #include "dcps/type_lookup.hpp"
 #include "dcps/user_reader.hpp"
+#include "dcps/user_writer.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/guarded.hpp"
 #include "rtps/participant_data.hpp"
@@ -116,6 +118,22 @@ class DcpsRuntime {
   // Null unless `secure_builtin_endpoints` is configured.
   std::shared_ptr<Guarded<discovery::SecurityBuiltinStack>> security_builtin_snapshot() const {
     return state_->secure;
+  }
+
+  // A user writer for one topic; see `write_user_sample` for what `write` takes.
+  std::expected<rtps::EntityId, WriterError> register_user_writer(UserWriterConfig config) {
+    return dcps::register_user_writer(*state_, std::move(config));
+  }
+  std::expected<void, WriterError> write(const rtps::EntityId& writer,
+                                         std::span<const std::byte> serialized) {
+    return write_user_sample(*state_, writer, serialized);
+  }
+  bool assert_liveliness(const rtps::EntityId& writer) {
+    return assert_user_writer_liveliness(*state_, writer);
+  }
+  // Null when absent. Lock a slot only after this returns.
+  SharedWriterSlot writer_slot(const rtps::EntityId& writer) const {
+    return state_->user_writers.find(writer);
   }
 
   // What SPDP announces for this participant, announced locators included.

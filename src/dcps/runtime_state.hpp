@@ -12,6 +12,7 @@
 #include "dcps/runtime_config.hpp"
 #include "dcps/slot_map.hpp"
 #include "dcps/user_reader.hpp"
+#include "dcps/user_writer.hpp"
 #include "dcps/wlp.hpp"
 #include "discovery/security/stack.hpp"
 #include "discovery/sedp/stack.hpp"
@@ -80,6 +81,10 @@ struct RuntimeState {
   // Null unless configured. Participants from the SPDP hook (both metatraffic threads), datagrams
   // from nbrl-recv-meta, polls from nbrl-tick.
   const std::shared_ptr<Guarded<discovery::SecurityBuiltinStack>> secure;
+  // Inserted by API callers; looked up by writers and nbrl-recv-user, snapshotted by nbrl-tick and
+  // matching.
+  SlotMap<UserWriterSlot> user_writers;
+  std::atomic<std::uint32_t> next_user_writer_key{1};  // the key of the next user writer's id
 };
 
 }  // namespace nimbrel::dcps

@@ -10,8 +10,9 @@
 
 #include "dcps/departures.hpp"
 #include "dcps/outbound.hpp"
-#include "dcps/type_lookup.hpp"
 #include "dcps/secure_builtin.hpp"
+#include "dcps/type_lookup.hpp"
+#include "dcps/writer_tick.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/fatal.hpp"
 #include "foundation/saturating.hpp"
@@ -76,7 +77,7 @@ void TickLoop::tick() {
   tick_sedp(elapsed);
   tick_secure(state_, elapsed);
   tick_wlp(elapsed);
-  // No user writers exist in this system, so only the reader side ticks.
+  tick_user_writers(state_, elapsed);
   tick_user_readers(elapsed);
   expire_type_lookups(state_, elapsed);
 }

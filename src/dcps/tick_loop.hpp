@@ -1,7 +1,8 @@
 // The tick thread: all time-driven work of the participant, once per tick: SPDP announcements,
-// SEDP heartbeats and repairs, the writer liveliness pulse, and the acknowledgements and QoS timers
-// of the user readers. `TickLoop` is one tick on an injected clock; `tick_loop` runs it with a
-// pause of `tick_period` after each tick until the stop flag is set.
+// SEDP heartbeats and repairs, the writer liveliness pulse, the repairs and QoS timers of the user
+// writers, and the acknowledgements and QoS timers of the user readers. `TickLoop` is one tick on
+// an injected clock; `tick_loop` runs it with a pause of `tick_period` after each tick until the
+// stop flag is set.
 #pragma once
 
 #include <functional>

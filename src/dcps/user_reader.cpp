@@ -5,6 +5,7 @@
 #include <utility>
 #include <variant>
 
+#include "dcps/endpoint_record.hpp"
 #include "dcps/matching.hpp"
 #include "dcps/matching_rules.hpp"
 #include "dcps/outbound.hpp"
@@ -27,23 +28,7 @@ rtps::SubscriptionBuiltinTopicData subscription_record(const RuntimeState& state
                                                        const rtps::Guid& reader_guid,
                                                        UserReaderConfig& config) {
   rtps::SubscriptionBuiltinTopicData record;
-  record.participant_guid = {state.prefix, rtps::entity_ids::participant};
-  record.endpoint_guid = reader_guid;
-  record.topic_name = std::move(config.topic_name);
-  record.type_name = std::move(config.type_name);
-  record.durability = config.durability;
-  record.reliability.kind =
-      config.reliable ? rtps::ReliabilityKind::Reliable : rtps::ReliabilityKind::BestEffort;
-  record.ownership = config.ownership;
-  record.liveliness = config.liveliness;
-  record.deadline = config.deadline;
-  record.partition = std::move(config.partitions);
-  record.user_data = std::move(config.user_data);
-  record.topic_data = std::move(config.topic_data);
-  record.group_data = std::move(config.group_data);
-  record.type_identifier = std::move(config.type_identifier);
-  record.data_representation = config.data_representations ? std::move(*config.data_representations)
-                                                           : state.config.data_representations;
+  fill_endpoint_record(state, reader_guid, config, record);
   return record;
 }
 

@@ -8,6 +8,7 @@
 
 #include "dcps/outbound.hpp"
 #include "dcps/user_reader.hpp"
+#include "dcps/user_writer.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -36,7 +37,12 @@ class UserDatagramRouter {
                  return reader.handle_heartbeat(source, heartbeat, now_);
                });
   }
-  // ACKNACK and NACK_FRAG would go to local user writers, which this system never creates;
+  void route(const rtps::GuidPrefix& source, const rtps::AckNackSubmessage& acknack) {
+    acknowledge_user_writer(state_, source, acknack, now_);
+  }
+  void route(const rtps::GuidPrefix& source, const rtps::NackFragSubmessage& nackfrag) {
+    acknowledge_user_writer(state_, source, nackfrag, now_);
+  }
   // HEARTBEAT_FRAG and the INFO submessages carry nothing a reader acts on here.
   template <typename Other>
   void route(const rtps::GuidPrefix&, const Other&) {}

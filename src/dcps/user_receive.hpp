@@ -1,5 +1,6 @@
 // The user half of the receive path: DATA, DATA_FRAG, GAP and HEARTBEAT of remote writers, sent
-// to the participant's default unicast locator, go to the local user readers.
+// to the participant's default unicast locator, go to the local user readers; ACKNACK and
+// NACK_FRAG of remote readers go to the local user writers.
 #pragma once
 
 #include "dcps/runtime_state.hpp"

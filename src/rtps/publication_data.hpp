@@ -122,7 +122,10 @@ struct PublicationBuiltinTopicData : EndpointBuiltinTopicData {
   std::int32_t ownership_strength = 0;
   RtpsDuration lifespan = duration_infinite;
 
-  // Accepts PL_CDR_LE and PL_CDR_BE. Publications are never sent, so there is no encoder.
+  // PL_CDR_LE, the subscription's layout with the strength and lifespan after the type
+  // information; fails when a value cannot be encoded or framed.
+  WireResult<std::vector<std::byte>> to_pl_cdr_le() const;
+  // Accepts PL_CDR_LE and PL_CDR_BE.
   static WireResult<PublicationBuiltinTopicData> from_pl_cdr_le(
       std::span<const std::byte> payload, VendorId sender_vendor = nimbrel_vendor_id);
 

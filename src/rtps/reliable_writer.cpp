@@ -108,6 +108,15 @@ std::size_t ReliableWriter::remove_reader_proxies_if(const std::function<bool(co
                        [&](const ReaderProxy& proxy) { return gone(proxy.remote_reader_guid); });
 }
 
+std::size_t ReliableWriter::remove_up_to(SequenceNumber sn) {
+  return history_.remove_up_to(sn);
+}
+
+SequenceNumber ReliableWriter::acknowledged_by_all() const {
+  if (proxies_.empty()) return last_sn_;
+  return std::ranges::min(proxies_, {}, &ReaderProxy::highest_acked).highest_acked;
+}
+
 const ReaderProxy* ReliableWriter::find_reader_proxy(const Guid& reader_guid) const {
   auto it = std::ranges::find(proxies_, reader_guid, &ReaderProxy::remote_reader_guid);
   return it == proxies_.end() ? nullptr : &*it;

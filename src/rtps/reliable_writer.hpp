@@ -78,6 +78,12 @@ class ReliableWriter {
   void handle_nackfrag(const Guid& reader_guid, const NackFragSubmessage& nackfrag);
   void handle_nackfrag(const NackFragSubmessage& nackfrag, const GuidPrefix& reader_prefix);
 
+  // Lets changes leave the history before the policy would evict them (lifespan, keep-all
+  // acknowledged); gives how many went.
+  std::size_t remove_up_to(SequenceNumber sn);
+  // The highest number every matched reader has acknowledged; with no reader, the last written.
+  SequenceNumber acknowledged_by_all() const;
+
   // Multicast locators when the proxy has any, else its unicast ones; empty for no such proxy.
   Destinations targets_for(std::size_t proxy_index) const;
 

@@ -151,6 +151,56 @@ TEST(PublicationGolden, BigEndian) {
   EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(golden_be), expected);
 }
 
+// What a user writer announces, in its order: the shared QoS part, then the strength and the
+// lifespan, then the representations.
+// clang-format off
+const auto announced_le = bytes({
+    0x00, 0x03, 0x00, 0x00,                          // PL_CDR_LE
+    0x50, 0x00, 0x10, 0x00,                          // PARTICIPANT_GUID
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,           //   prefix
+    0x00, 0x00, 0x01, 0xC1,                          //   participant
+    0x5A, 0x00, 0x10, 0x00,                          // ENDPOINT_GUID
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,           //   prefix
+    0x00, 0x00, 0x01, 0x03,                          //   keyless user writer
+    0x05, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00,  // TOPIC_NAME, length 2
+    'T', 0x00, 0x00, 0x00,                           //   "T", NUL, padding
+    0x07, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00,  // TYPE_NAME, length 2
+    'Y', 0x00, 0x00, 0x00,                           //   "Y", NUL, padding
+    0x1D, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,  // DURABILITY volatile
+    0x1A, 0x00, 0x0C, 0x00, 0x02, 0x00, 0x00, 0x00,  // RELIABILITY reliable
+    0x00, 0x00, 0x00, 0x00, 0x99, 0x99, 0x99, 0x19,  //   max blocking time 100 ms
+    0x1F, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,  // OWNERSHIP shared
+    0x1B, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,  // LIVELINESS automatic
+    0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF,  //   lease infinite
+    0x23, 0x00, 0x08, 0x00, 0xFF, 0xFF, 0xFF, 0x7F,  // DEADLINE infinite
+    0xFF, 0xFF, 0xFF, 0xFF,
+    0x06, 0x00, 0x04, 0x00, 0x07, 0x00, 0x00, 0x00,  // OWNERSHIP_STRENGTH 7
+    0x2B, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00,  // LIFESPAN 2 s
+    0x00, 0x00, 0x00, 0x00,                          //   fraction 0
+    0x73, 0x00, 0x08, 0x00, 0x02, 0x00, 0x00, 0x00,  // DATA_REPRESENTATION, count 2
+    0x00, 0x00, 0x02, 0x00,                          //   XCDR1, XCDR2
+    0x01, 0x00, 0x00, 0x00});                        // sentinel
+// clang-format on
+
+TEST(PublicationGolden, EncodesWhatAUserWriterAnnouncesAndReadsItBack) {
+  PublicationBuiltinTopicData announced;
+  announced.participant_guid = {testing::golden_prefix, entity_ids::participant};
+  announced.endpoint_guid = {testing::golden_prefix,
+                             make_entity_id(0, 0, 1, EntityKind::UserWriterNoKey)};
+  announced.topic_name = "T";
+  announced.type_name = "Y";
+  announced.reliability.kind = ReliabilityKind::Reliable;
+  announced.ownership_strength = 7;
+  announced.lifespan = {2, 0};
+  announced.data_representation = {0, 2};
+  EXPECT_EQ(announced.to_pl_cdr_le(), announced_le);
+  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(announced_le), announced);
+
+  // The big-endian golden carries every field this encoder writes: a round trip keeps them all.
+  const auto full = PublicationBuiltinTopicData::from_pl_cdr_le(golden_be).value();
+  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(full.to_pl_cdr_le().value()), full);
+}
+
 const auto endpoint =
     p(0x005A, concat({bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), bytes({0, 0, 0x0B, 0x02})}));
 const auto topic = p(0x0005, cdr_string(true, "T"));

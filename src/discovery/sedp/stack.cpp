@@ -17,6 +17,17 @@ void append(std::vector<T>& to, std::vector<T>&& from) {
   to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
+rtps::WireResult<std::vector<rtps::OutboundDatagram>> goodbyes(
+    rtps::ReliableWriter& writer, const std::vector<rtps::Guid>& endpoints) {
+  std::vector<rtps::OutboundDatagram> out;
+  for (const auto& endpoint : endpoints) {
+    auto datagrams = write_endpoint_goodbye(writer, endpoint);
+    if (!datagrams) return std::unexpected(datagrams.error());
+    append(out, std::move(*datagrams));
+  }
+  return out;
+}
+
 }  // namespace
 
 SedpStack::SedpStack(const rtps::GuidPrefix& prefix, rtps::VendorId vendor_id)
@@ -181,18 +192,22 @@ rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed no
 
 rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscriptions_gone(
     const std::vector<rtps::Guid>& subscriptions) {
-  std::vector<rtps::OutboundDatagram> out;
-  for (const auto& endpoint : subscriptions) {
-    auto datagrams = write_endpoint_goodbye(subscriptions_writer_, endpoint);
-    if (!datagrams) return std::unexpected(datagrams.error());
-    append(out, std::move(*datagrams));
-  }
-  return out;
+  return goodbyes(subscriptions_writer_, subscriptions);
+}
+
+rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_publications_gone(
+    const std::vector<rtps::Guid>& publications) {
+  return goodbyes(publications_writer_, publications);
 }
 
 rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscription(
     const rtps::SubscriptionBuiltinTopicData& subscription) {
   return write_subscription(subscriptions_writer_, subscription);
+}
+
+rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_publication(
+    const rtps::PublicationBuiltinTopicData& publication) {
+  return write_publication(publications_writer_, publication);
 }
 
 }  // namespace nimbrel::discovery

@@ -69,6 +69,13 @@ class SedpStack {
   rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_subscription(
       const rtps::SubscriptionBuiltinTopicData& subscription);
 
+  // The same for a local writer's publication, through the publications announcer.
+  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_publication(
+      const rtps::PublicationBuiltinTopicData& publication);
+  // The goodbye of local publications, for the moment this participant leaves.
+  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_publications_gone(
+      const std::vector<rtps::Guid>& publications);
+
   const DiscoveredEndpointsCache& cache() const { return cache_; }
   const rtps::ReliableWriter& publications_writer() const { return publications_writer_; }
   const rtps::ReliableWriter& subscriptions_writer() const { return subscriptions_writer_; }

@@ -14,11 +14,25 @@ rtps::WireResult<rtps::Datagrams> write_endpoint_goodbye(rtps::ReliableWriter& w
   return writer.write_last(rtps::builtin_goodbye(rtps::pid::endpoint_guid, endpoint));
 }
 
-rtps::WireResult<rtps::Datagrams> write_subscription(
-    rtps::ReliableWriter& writer, const rtps::SubscriptionBuiltinTopicData& subscription) {
-  auto payload = subscription.to_pl_cdr_le();
+namespace {
+
+template <typename Record>
+rtps::WireResult<rtps::Datagrams> write_record(rtps::ReliableWriter& writer, const Record& record) {
+  auto payload = record.to_pl_cdr_le();
   if (!payload) return std::unexpected(payload.error());
   return writer.write(*payload);
+}
+
+}  // namespace
+
+rtps::WireResult<rtps::Datagrams> write_subscription(
+    rtps::ReliableWriter& writer, const rtps::SubscriptionBuiltinTopicData& subscription) {
+  return write_record(writer, subscription);
+}
+
+rtps::WireResult<rtps::Datagrams> write_publication(
+    rtps::ReliableWriter& writer, const rtps::PublicationBuiltinTopicData& publication) {
+  return write_record(writer, publication);
 }
 
 }  // namespace nimbrel::discovery

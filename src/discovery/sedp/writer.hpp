@@ -1,10 +1,11 @@
 // The two SEDP announcers (DDSI-RTPS 2.5 section 8.5.4): reliable writers of this participant's
-// endpoint records. Only subscriptions are ever announced; the publications announcer stays empty
-// and only answers protocol traffic.
+// endpoint records: the subscriptions of the user readers and the publications of the user
+// writers.
 #pragma once
 
 #include <vector>
 
+#include "rtps/publication_data.hpp"
 #include "rtps/reliable_writer.hpp"
 #include "rtps/subscription_data.hpp"
 #include "rtps/wire_types.hpp"
@@ -21,5 +22,8 @@ rtps::WireResult<rtps::Datagrams> write_endpoint_goodbye(rtps::ReliableWriter& w
 // Stores the record as PL_CDR_LE; the datagrams reach the readers already in step.
 rtps::WireResult<rtps::Datagrams> write_subscription(
     rtps::ReliableWriter& writer, const rtps::SubscriptionBuiltinTopicData& subscription);
+
+rtps::WireResult<rtps::Datagrams> write_publication(
+    rtps::ReliableWriter& writer, const rtps::PublicationBuiltinTopicData& publication);
 
 }  // namespace nimbrel::discovery

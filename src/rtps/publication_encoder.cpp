@@ -1,0 +1,16 @@
+#include "rtps/endpoint_parameters.hpp"
+#include "rtps/publication_data.hpp"
+
+namespace nimbrel::rtps {
+
+WireResult<std::vector<std::byte>> PublicationBuiltinTopicData::to_pl_cdr_le() const {
+  ParameterList list;
+  if (auto ok = push_endpoint_qos(list, *this); !ok) return std::unexpected(ok.error());
+  list.push_u32(pid::ownership_strength, static_cast<std::uint32_t>(ownership_strength),
+                /*little_endian=*/true);
+  list.push_duration(pid::lifespan, lifespan, /*little_endian=*/true);
+  if (auto ok = push_endpoint_extensions(list, *this); !ok) return std::unexpected(ok.error());
+  return to_pl_cdr_le_payload(list);
+}
+
+}  // namespace nimbrel::rtps

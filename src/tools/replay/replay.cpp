@@ -1,0 +1,225 @@
+#include "tools/replay/replay.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "c_api/guid_prefix.hpp"
+#include "dcps/runtime.hpp"
+#include "tools/rec/input.hpp"
+#include "tools/replay/keyedness.hpp"
+#include "tools/replay/player.hpp"
+
+namespace nimbrel::replay {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto poll_period = std::chrono::milliseconds(20);
+// Readers already there are found within a few SEDP exchanges.
+constexpr auto discovery_window = std::chrono::seconds(2);
+// A reader we matched may not have matched us yet, and peers hand over only samples of writers they
+// know: the first samples would be lost to them.
+constexpr auto settle = std::chrono::seconds(1);
+// Samples in flight per writer: a burst larger than a reader's history would be acknowledged and
+// overwritten before its application took it. Frequent heartbeats keep the acknowledgements, and
+// with them the flow, coming.
+constexpr std::uint64_t window = 64;
+constexpr auto heartbeat_period = std::chrono::milliseconds(10);
+// After the last sample: readers that stop acknowledging are given up on.
+constexpr auto drain_limit = std::chrono::seconds(10);
+// A reader acknowledges a sample before its application has it; a writer that leaves at once
+// makes peers drop what they have not handed over yet.
+constexpr auto linger = std::chrono::seconds(1);
+
+struct TopicWriter {
+  recorder::TopicKey topic;
+  rtps::EntityId id{};
+};
+
+// Waits in short steps until `done` or the stop flag; false when stopped or past `limit`.
+template <typename Done>
+bool wait_for(const std::atomic<bool>& stop, Clock::duration limit, Done&& done) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (stop.load() || Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(poll_period);
+  }
+  return true;
+}
+
+std::size_t matched_readers(const dcps::DcpsRuntime& runtime,
+                            const std::vector<TopicWriter>& writers) {
+  std::size_t n = 0;
+  for (const auto& writer : writers) {
+    if (auto slot = runtime.writer_slot(writer.id)) {
+      if (auto locked = slot->lock()) n += (*locked)->writer.reader_proxies().size();
+    }
+  }
+  return n;
+}
+
+std::uint64_t unacknowledged(const dcps::DcpsRuntime& runtime, const rtps::EntityId& writer) {
+  auto slot = runtime.writer_slot(writer);
+  if (!slot) return 0;
+  auto locked = slot->lock();
+  if (!locked) return 0;
+  const auto& w = (*locked)->writer;
+  return static_cast<std::uint64_t>(w.last_sequence_number() - w.acknowledged_by_all());
+}
+
+bool all_acknowledged(const dcps::DcpsRuntime& runtime, const std::vector<TopicWriter>& writers) {
+  for (const auto& writer : writers) {
+    auto slot = runtime.writer_slot(writer.id);
+    if (!slot) continue;
+    auto locked = slot->lock();
+    if (!locked) continue;
+    const auto& w = (*locked)->writer;
+    if (w.acknowledged_by_all() < w.last_sequence_number()) return false;
+  }
+  return true;
+}
+
+std::size_t remote_readers(const dcps::DcpsRuntime& runtime,
+                           const std::vector<recorder::TopicKey>& topics) {
+  const auto readers = runtime.discovered_subscriptions();
+  std::size_t n = 0;
+  for (const auto& topic : topics)
+    n += readers_of(readers, topic.name, topic.type_name);
+  return n;
+}
+
+// As the wire carries it: "00 00 01 02".
+std::string entity_id_hex(const rtps::EntityId& id) {
+  std::string out;
+  for (const std::uint8_t byte : id.to_bytes()) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, out.empty() ? "%02x" : " %02x", byte);
+    out += hex;
+  }
+  return out;
+}
+
+void sleep_until(const std::atomic<bool>& stop, MonoInstant when) {
+  // In slices, so that Ctrl-C during a long recorded pause is seen at once.
+  while (!stop.load() && Clock::now() < when) {
+    std::this_thread::sleep_until(std::min(when, Clock::now() + std::chrono::milliseconds(100)));
+  }
+}
+
+}  // namespace
+
+int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err) {
+  auto input = rec::open_input(args.in);
+  if (!input) {
+    err << input.error().message << "\n";
+    return input.error().status;
+  }
+  if (input->file.bytes().empty()) {
+    err << args.in << ": empty recording, nothing to replay\n";
+    return 2;
+  }
+  const auto& header = input->header.header;
+  auto selected = rec::select_topics(header, args.topics);
+  if (!selected) {
+    err << args.in << ": " << selected.error() << "\n";
+    return 2;
+  }
+
+  // One writer per selected topic, in header order; frames name their writer by index.
+  std::vector<recorder::TopicKey> topics;
+  std::vector<std::size_t> writer_of(header.topics.size(), 0);
+  for (std::size_t i = 0; i < header.topics.size(); ++i) {
+    if (!(*selected)[i]) continue;
+    writer_of[i] = topics.size();
+    topics.push_back(header.topics[i]);
+  }
+  std::vector<PlayFrame> frames;
+  auto reader = input->frames();
+  while (auto frame = reader.next()) {
+    if (frame->kind != 0 || !(*selected)[frame->topic_idx]) continue;
+    frames.push_back({writer_of[frame->topic_idx], frame->time, frame->payload});
+  }
+  if (reader.end().reason != recorder::DataEnd::Reason::Clean) {
+    err << args.in << ": " << recorder::to_string(reader.end()) << "; replaying the "
+        << frames.size() << " whole frames before it\n";
+  }
+  if (frames.empty()) {
+    err << args.in << ": no samples of the chosen topics to replay\n";
+    return 1;
+  }
+
+  auto started = dcps::DcpsRuntime::start(args.domain, c_api::random_guid_prefix(), {});
+  if (!started) {
+    err << "cannot join domain " << args.domain << ": " << dcps::to_string(started.error()) << "\n";
+    return 1;
+  }
+  dcps::DcpsRuntime& runtime = **started;
+  out << "nimbrel-replay: " << frames.size() << " samples of " << topics.size() << " topics from "
+      << args.in << " into domain " << args.domain << std::endl;
+
+  // The readers found before the writers exist decide their keyedness.
+  const auto wanted = std::max<std::size_t>(args.wait_for_readers, topics.size());
+  wait_for(stop, args.wait_for_readers > 0 ? Clock::duration::max() / 2 : discovery_window,
+           [&] { return remote_readers(runtime, topics) >= wanted; });
+  const auto found = runtime.discovered_subscriptions();
+  std::vector<TopicWriter> writers;
+  for (const auto& topic : topics) {
+    const bool keyed = choose_keyed(found, topic.name, topic.type_name);
+    auto id = runtime.register_user_writer({.topic_name = topic.name,
+                                            .type_name = topic.type_name,
+                                            .keyed = keyed,
+                                            .heartbeat_period = heartbeat_period});
+    if (!id) {
+      err << "cannot create a writer for " << topic.name << ": " << dcps::to_string(id.error())
+          << "\n";
+      return 1;
+    }
+    out << "writer " << entity_id_hex(*id) << " for " << topic.name << " (" << topic.type_name
+        << ", " << (keyed ? "keyed" : "keyless") << ")" << std::endl;
+    writers.push_back({topic, *id});
+  }
+  if (args.wait_for_readers > 0) {
+    out << "waiting for " << args.wait_for_readers << " readers" << std::endl;
+    if (!wait_for(stop, Clock::duration::max() / 2,
+                  [&] { return matched_readers(runtime, writers) >= args.wait_for_readers; })) {
+      err << "stopped before the readers were there\n";
+      return 1;
+    }
+  }
+
+  wait_for(stop, settle, [] { return false; });
+
+  const PlayerEnv env{
+      .now = [] { return Clock::now(); },
+      .sleep_until = [&](MonoInstant when) { sleep_until(stop, when); },
+      .write =
+          [&](std::size_t writer, std::span<const std::byte> serialized) {
+            if (unacknowledged(runtime, writers[writer].id) >= window) return WriteOutcome::Full;
+            auto written = runtime.write(writers[writer].id, serialized);
+            if (written) return WriteOutcome::Written;
+            return written.error() == dcps::WriterError::HistoryFull ? WriteOutcome::Full
+                                                                     : WriteOutcome::Failed;
+          },
+      .stop = &stop,
+  };
+  const auto begin = Clock::now();
+  const PlayStats stats = play(frames, args.rate, args.loop, env);
+  if (!wait_for(stop, drain_limit, [&] { return all_acknowledged(runtime, writers); })) {
+    err << "not every reader acknowledged every sample\n";
+  }
+  wait_for(stop, linger, [] { return false; });
+  const auto seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  out << "replayed " << stats.samples << " samples (" << stats.bytes << " bytes) in " << seconds
+      << " s" << (stats.stopped ? ", stopped" : "") << std::endl;
+  if (stats.failed > 0) {
+    err << stats.failed << " samples could not be written\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace nimbrel::replay
