@@ -148,7 +148,11 @@ TEST_F(TypeLookupPeerTest, UnknownMalformedAndFloodedRequestsLeaveItResponsive) 
   }
   EXPECT_EQ(exchange(metatraffic(), 9, get_level_and_color),
             reply_golden(server_prefix, 9, level_and_color_reply_body()));
+#if !defined(__SANITIZE_ADDRESS__)  // its quarantine keeps freed memory resident
   EXPECT_LT(resident_kib(), before + 32 * 1024) << "no state kept per request";
+#else
+  static_cast<void>(before);
+#endif
 }
 
 TEST(TypeLookupRuntimeTest, RequestAnsweredBySecondRuntimeCompletesOnce) {

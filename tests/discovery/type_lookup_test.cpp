@@ -90,7 +90,8 @@ TEST_F(TypeLookupServerTest, OversizedReplyKeepsWhatFits) {
       request_data(GetTypesRequest{{minimal_ref(0x80), minimal_ref(0x90), minimal_ref(color)}}));
   ASSERT_TRUE(reply);
   EXPECT_LE(reply->size(), transport::max_udp_payload);
-  cdr::BufferReader r(only_data(*reply).serialized_payload.span().subspan(4), true);
+  const auto data = only_data(*reply);
+  cdr::BufferReader r(data.serialized_payload.span().subspan(4), true);
   const auto decoded = GetTypesReply::decode_from(r).value();
   ASSERT_EQ(decoded.types.size(), 2u);
   EXPECT_EQ(decoded.types[0], big_struct(2800));
@@ -155,7 +156,8 @@ TEST_F(TypeLookupServerTest, EncapsulationsAndMalformedBodies) {
   const auto one_type = [&](const rtps::DataSubmessage& data) {
     const auto reply = server_.handle_request(data);
     if (!reply) return std::size_t{99};
-    cdr::BufferReader r(only_data(*reply).serialized_payload.span().subspan(4), true);
+    const auto answer = only_data(*reply);
+    cdr::BufferReader r(answer.serialized_payload.span().subspan(4), true);
     return GetTypesReply::decode_from(r).value().types.size();
   };
   EXPECT_EQ(one_type(request_data(payload_of(bytes({0, 0, 0, 0}), encode(request, false)))), 1u)

@@ -128,7 +128,8 @@ TEST_F(WriterTest, BatchStopsAtARefusedFrameOrAtTheLastWholeFrame) {
   EXPECT_EQ(written.error().written, 1u);
   EXPECT_EQ(to_string(written.error().error), "topic_idx 2 >= topic_count 2");
 
-  const Frame three[] = {frame_on(1, payload), frame_on(0, {}), frame_on(1, bytes({0xEE}))};
+  const auto last = bytes({0xEE});
+  const Frame three[] = {frame_on(1, payload), frame_on(0, {}), frame_on(1, last)};
   sink->room = (22 + 5) + 22 + 10;  // the third frame of the batch is cut off
   written = writer.write_frames(three);
   ASSERT_FALSE(written);
