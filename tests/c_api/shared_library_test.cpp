@@ -24,9 +24,9 @@ class SharedLibrary : public ::testing::Test {
 };
 
 TEST_F(SharedLibrary, ExportsTheCFunctionsAndHidesInternalSymbols) {
-  for (const char* name : {"nimbrel_runtime_create", "nimbrel_runtime_destroy",
-                           "nimbrel_runtime_wait_for_peers", "nimbrel_reader_create",
-                           "nimbrel_reader_take", "nimbrel_reader_destroy"})
+  for (const char* name :
+       {"nimbrel_runtime_create", "nimbrel_runtime_destroy", "nimbrel_runtime_wait_for_peers",
+        "nimbrel_reader_create", "nimbrel_reader_take", "nimbrel_reader_destroy"})
     EXPECT_NE(::dlsym(handle_, name), nullptr) << name;
   EXPECT_EQ(::dlsym(handle_, "_ZN7nimbrel5c_api18random_guid_prefixEv"), nullptr);
   EXPECT_EQ(::dlsym(handle_, "_ZN7nimbrel5fatalESt17basic_string_viewIcSt11char_traitsIcEE"),

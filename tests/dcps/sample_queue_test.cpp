@@ -46,9 +46,8 @@ class SampleQueueTest : public testing::UserTrafficTest {
 // Once the consumer has taken, the reader acknowledges what it queued and asks for the rest; the
 // repairs complete the stream in order.
 TEST_F(SampleQueueTest, AFullQueueLeavesDataUnacknowledgedUntilThereIsRoom) {
-  state_ = testing::make_state(other_, start_, 0,
-                               {.sink = sink_, .reader_queue_budget_bytes = 3 * sample_size},
-                               user_);
+  state_ = testing::make_state(
+      other_, start_, 0, {.sink = sink_, .reader_queue_budget_bytes = 3 * sample_size}, user_);
   know_writer(writer_a);
   auto registered = reader();
 
