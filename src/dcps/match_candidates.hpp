@@ -11,22 +11,14 @@
 
 namespace nimbrel::dcps {
 
-// `local` is the slot's announced record; `cached` picks the publications or the subscriptions of
-// the SEDP cache. Empty when the slot or the SEDP stack is poisoned.
-template <typename Slot, typename Local, typename Cached>
-auto match_candidates(RuntimeState& state, Guarded<Slot>& shared, Local Slot::*local,
+// Copies of the cached remote endpoints of exactly this topic and type name; `cached` picks the
+// publications or the subscriptions of the SEDP cache. Empty when the SEDP stack is poisoned.
+template <typename Cached>
+auto cached_endpoints(RuntimeState& state, const std::string& topic, const std::string& type,
                       Cached&& cached) {
   using Remote = typename std::decay_t<decltype(cached(
       std::declval<const discovery::DiscoveredEndpointsCache&>()))>::mapped_type::first_type;
   std::vector<Remote> candidates;
-  std::string topic;
-  std::string type;
-  if (auto slot = shared.lock()) {
-    topic = ((**slot).*local).topic_name;
-    type = ((**slot).*local).type_name;
-  } else {
-    return candidates;
-  }
   if (auto sedp = state.sedp.lock()) {
     for (const auto& [guid, entry] : cached((*sedp)->cache())) {
       if (entry.first.topic_name == topic && entry.first.type_name == type) {
@@ -35,6 +27,22 @@ auto match_candidates(RuntimeState& state, Guarded<Slot>& shared, Local Slot::*l
     }
   }
   return candidates;
+}
+
+// The same for the topic and type of a slot's announced record `local`; empty when the slot is
+// poisoned too.
+template <typename Slot, typename Local, typename Cached>
+auto match_candidates(RuntimeState& state, Guarded<Slot>& shared, Local Slot::*local,
+                      Cached&& cached) {
+  std::string topic;
+  std::string type;
+  if (auto slot = shared.lock()) {
+    topic = ((**slot).*local).topic_name;
+    type = ((**slot).*local).type_name;
+  } else {
+    return decltype(cached_endpoints(state, topic, type, cached)){};
+  }
+  return cached_endpoints(state, topic, type, cached);
 }
 
 }  // namespace nimbrel::dcps

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "dcps/match_candidates.hpp"
 #include "dcps/matching_rules.hpp"
 #include "dcps/reader_endpoints.hpp"
 #include "dcps/runtime_state.hpp"
@@ -52,15 +53,8 @@ std::vector<rtps::Locator> remote_user_locators(RuntimeState& state,
 std::vector<rtps::PublicationBuiltinTopicData> known_publications(RuntimeState& state,
                                                                   const std::string& topic,
                                                                   const std::string& type) {
-  std::vector<rtps::PublicationBuiltinTopicData> out;
-  if (auto sedp = state.sedp.lock()) {
-    for (const auto& [guid, entry] : (*sedp)->cache().publications()) {
-      if (entry.first.topic_name == topic && entry.first.type_name == type) {
-        out.push_back(entry.first);
-      }
-    }
-  }
-  return out;
+  return cached_endpoints(
+      state, topic, type, [](const auto& cache) -> const auto& { return cache.publications(); });
 }
 
 void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId& reader) {
