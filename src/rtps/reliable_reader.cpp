@@ -1,6 +1,7 @@
 #include "rtps/reliable_reader.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -116,7 +117,9 @@ std::vector<DeliveredSample> ReliableReader::handle_data_frag(const GuidPrefix& 
     delivered =
         accept_change(*state, CacheChange{.sequence_number = sn, .payload = sample->payload});
   }
-  if (proxy.reliable && state->assembler.has_pending() && !state->response_pending_since)
+  // Fragments of a sample no HEARTBEAT has announced yet are most likely still on their way: asking
+  // for them would only make the writer send them twice.
+  if (proxy.reliable && has_announced_pending(*state) && !state->response_pending_since)
     state->response_pending_since = now;
   return delivered;
 }
@@ -130,7 +133,7 @@ std::vector<DeliveredSample> ReliableReader::handle_heartbeat(const GuidPrefix& 
   if (heartbeat.liveliness_flag || !state->proxy.reliable) return {};
   WriterProxy& proxy = state->proxy;
   proxy.announce(heartbeat.first_sn, heartbeat.last_sn);
-  const bool settled = proxy.missing_changes(1).empty() && !state->assembler.has_pending();
+  const bool settled = proxy.missing_changes(1).empty() && !has_announced_pending(*state);
   const bool response_needed = !(settled && heartbeat.final_flag);
   if (response_needed && !state->response_pending_since) state->response_pending_since = now;
   return collect_in_order_for(*state);
@@ -151,6 +154,11 @@ std::vector<DeliveredSample> ReliableReader::handle_gap(const GuidPrefix& source
     state->assembler.discard(sn, sn);
   }
   return collect_in_order_for(*state);
+}
+
+bool ReliableReader::has_announced_pending(const WriterProxyState& state) {
+  const auto& pending = state.assembler.pending();
+  return !pending.empty() && pending.begin()->first <= state.proxy.last_available;
 }
 
 void ReliableReader::skip_before(WriterProxyState& state, SequenceNumber sn) {
@@ -249,6 +257,7 @@ WireResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed 
     };
 
     for (const auto& [sn, buffer] : state.assembler.pending()) {
+      if (sn > proxy.last_available) break;
       const NackFragSubmessage nack{.reader_id = guid_.entity_id,
                                     .writer_id = proxy.remote_writer_guid.entity_id,
                                     .writer_sn = sn,
@@ -262,10 +271,16 @@ WireResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed 
 
     const auto missing = proxy.missing_changes(rtps_bitmap_max_bits);
     const SequenceNumber base = missing.empty() ? proxy.acknack_base() : missing.front();
+    // A sample asked for by fragments above is not asked for whole as well.
+    std::vector<SequenceNumber> wanted_whole;
+    wanted_whole.reserve(missing.size());
+    std::ranges::copy_if(missing, std::back_inserter(wanted_whole), [&](SequenceNumber sn) {
+      return !state.assembler.pending().contains(sn);
+    });
     const AckNackSubmessage acknack{
         .reader_id = guid_.entity_id,
         .writer_id = proxy.remote_writer_guid.entity_id,
-        .reader_sn_state = SequenceNumberSet::from_members(base, missing),
+        .reader_sn_state = SequenceNumberSet::from_members(base, wanted_whole),
         .count = ++acknack_count_,
         .final_flag = missing.empty() && proxy.last_available > 0};
     if (auto sent = send(submessage_id::acknack, acknack.write_body(/*little_endian=*/true));

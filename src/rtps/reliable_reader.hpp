@@ -71,7 +71,8 @@ class ReliableReader {
                                                 const HeartbeatSubmessage& heartbeat, Elapsed now);
   std::vector<DeliveredSample> handle_gap(const GuidPrefix& source, const GapSubmessage& gap);
 
-  // NACK_FRAGs and one ACKNACK per writer whose response is due, each addressed with INFO_DST.
+  // NACK_FRAGs for the incomplete samples HEARTBEATs announced, and one ACKNACK per writer whose
+  // response is due, each addressed with INFO_DST.
   WireResult<std::vector<OutboundDatagram>> tick_outbound(Elapsed now);
 
   static std::vector<DeliveredSample> collect_in_order_for(WriterProxyState& state);
@@ -88,6 +89,8 @@ class ReliableReader {
   WriterProxyState make_state(WriterProxy proxy) const;
   // Stores a received change and gives what is now deliverable.
   static std::vector<DeliveredSample> accept_change(WriterProxyState& state, CacheChange change);
+  // A fragmented sample is incomplete although a HEARTBEAT announced it.
+  static bool has_announced_pending(const WriterProxyState& state);
   // A best-effort writer's arrival `sn` gives up on everything before it.
   static void skip_before(WriterProxyState& state, SequenceNumber sn);
   // Delivers `change`, the next in order, without storing it, and whatever follows it.

@@ -112,7 +112,9 @@ class UserReaderTickTest : public testing::UserTrafficTest {
 TEST_F(UserReaderTickTest, AcknowledgementsLeaveThroughTheUserSocketOnTheTick) {
   know_writer(writer_a);
   reader_with({});
-  // Half a sample: the missing fragment is asked for on the next tick, not at once.
+  // Half of an announced sample: the missing fragment is asked for on the next tick, not at once.
+  receive(testing::datagram_from(writer_a, {testing::heartbeat(1, 1, 1)}));
+  static_cast<void>(user_->take());
   const rtps::DataFragSubmessage frag{.writer_id = testing::writer_id,
                                       .writer_sn = 1,
                                       .fragment_starting_num = 1,

@@ -173,10 +173,13 @@ TEST_F(ReaderTimeline, LivelinessHeartbeatAnnouncesNothing) {
 
 // --- fragments ---------------------------------------------------------------------------------
 
-TEST_F(ReaderTimeline, PartlyReceivedSampleIsNackedThenDelivered) {
+TEST_F(ReaderTimeline, PartlyReceivedSampleIsNackedOnceAnnouncedThenDelivered) {
   // 450 bytes in fragments of 100: five fragments, 1 and 3 arrive.
   frag(1, 1, 1, 100, 450);
   frag(1, 3, 1, 100, 450);
+  EXPECT_TRUE(replies().empty()) << "the rest may still be on its way";
+  // A final HEARTBEAT announcing the sample asks for nothing, but the hole needs an answer.
+  hb(1, 1, /*final_flag=*/true);
   auto all = replies();
   ASSERT_EQ(all.size(), 2u);
   const auto& nack = all[0].nack_frag();
@@ -195,6 +198,12 @@ TEST_F(ReaderTimeline, PartlyReceivedSampleIsNackedThenDelivered) {
   all = replies();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_TRUE(all[0].is_acknack()) << "no NACK_FRAG for a completed sample";
+
+  frag(2, 1, 1, 100, 450);
+  hb(1, 1);
+  all = replies();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_TRUE(all[0].is_acknack()) << "no NACK_FRAG for a sample not announced yet";
 }
 
 TEST_F(ReaderTimeline, FragmentsOfSettledNumbersAreDiscarded) {
@@ -397,13 +406,15 @@ TEST(ReliableReaderDeathTest, ZeroPendingFragmentedSamplesIsFatal) {
                "the cap to actually accept fragmented samples");
 }
 
-// A reader of the capture's writer, fed every submessage; returns what it delivered and its
-// replies.
-std::pair<Sns, std::vector<Reply>> replay(const ParsedDatagram& datagram) {
+// A reader of the capture's writer, fed every submessage and then `then`, if any; returns what it
+// delivered and its replies.
+std::pair<Sns, std::vector<Reply>> replay(const ParsedDatagram& datagram,
+                                          std::optional<HeartbeatSubmessage> then = {}) {
   ReliableReader reader(
       {.writer_proxies = {{.remote_writer_guid = {datagram.guid_prefix, shared_writer_id}}},
        .reader_guid = local_reader});
   const Sns delivered = numbers(feed(reader, datagram, Elapsed{}));
+  if (then) reader.handle_heartbeat(datagram.guid_prefix, *then, Elapsed{});
   std::vector<Reply> replies;
   const auto sent = reader.tick_outbound(Elapsed{}).value();
   for (const auto& d : sent)
@@ -419,9 +430,19 @@ TEST(CycloneCapture, LateReaderDeliversFromTheAnnouncedFirstAndAsksForMissingFra
   EXPECT_EQ(replies[0].to, datagram.guid_prefix);
   expect_acknack(replies[0].acknack(), 23, {}, /*final_flag=*/true);
 
-  // Ten of fifteen fragments arrive.
-  const auto [none, frag_replies] = replay(cyclone_datagram("user_data_frag_pub.bin"));
+  // Ten of fifteen fragments arrive, with only a HEARTBEAT_FRAG: nothing is asked for until a
+  // HEARTBEAT announces the sample.
+  const auto frag_datagram = cyclone_datagram("user_data_frag_pub.bin");
+  const auto [none, early] = replay(frag_datagram);
   EXPECT_EQ(none, Sns{});
+  EXPECT_TRUE(early.empty());
+  const auto [still_none, frag_replies] =
+      replay(frag_datagram, HeartbeatSubmessage{.writer_id = shared_writer_id,
+                                                .first_sn = 1,
+                                                .last_sn = 7,
+                                                .count = 1,
+                                                .final_flag = true});
+  EXPECT_EQ(still_none, Sns{});
   ASSERT_EQ(frag_replies.size(), 2u);
   const auto nack = frag_replies[0].nack_frag();
   EXPECT_EQ(nack.writer_sn, 7);
