@@ -26,6 +26,17 @@ std::optional<Admission> SampleSender::admit(bool needs_room) const {
   return admission;
 }
 
+bool SampleSender::holding_answers() const {
+  const std::size_t queued = queued_bytes();
+  const std::size_t budget = channel_->budget_bytes;
+  if (queued >= budget / 4 * 3) {
+    channel_->holding_answers.store(true, std::memory_order_relaxed);
+  } else if (queued < budget / 2) {
+    channel_->holding_answers.store(false, std::memory_order_relaxed);
+  }
+  return channel_->holding_answers.load(std::memory_order_relaxed);
+}
+
 bool SampleSender::send(UserSample sample) const {
   const std::size_t size = queued_size(sample);
   std::lock_guard lock(channel_->mutex);

@@ -55,6 +55,8 @@ struct SampleChannel {
   // Written under mutex, read without it by the admission check of the receive threads.
   std::atomic<std::size_t> queued_bytes{0};
   std::atomic<bool> closed{false};  // set once by the consumer
+  // Whether the readers keep their answers back; read and written by receive and tick threads.
+  std::atomic<bool> holding_answers{false};
   // Admissions granted and not yet released; the consumer's close waits for them to end.
   std::atomic<std::uint32_t> admitted{0};
 };
@@ -97,8 +99,13 @@ class SampleSender {
   std::size_t queued_bytes() const {
     return channel_->queued_bytes.load(std::memory_order_relaxed);
   }
-  // At or over the budget: new data waits, and so does the reader's answer to its writer.
+  // At or over the budget: new data waits, unacknowledged, for the writer to send it again.
   bool full() const { return queued_bytes() >= channel_->budget_bytes; }
+  // Whether the reader keeps its answers to the writer back: from three quarters of the budget
+  // on, until the queue is down to half of it. A writer that is not acknowledged stops once its
+  // window is full, so what it has in flight still fits below the budget instead of being refused
+  // and sent twice, and the consumer has half a budget to take before the writer starts again.
+  bool holding_answers() const;
 
  private:
   std::shared_ptr<detail::SampleChannel> channel_;

@@ -135,9 +135,9 @@ void TickLoop::tick_user_readers(Elapsed now) {
     auto slot = shared->lock();
     if (!slot) continue;
     UserReaderSlot& reader = **slot;
-    // A reader whose queue is full keeps its answer until there is room: asked for now, the
-    // writer would send again what the queue must refuse once more.
-    if (!(reader.queue && reader.queue->full())) {
+    // A reader whose queue is filling up keeps its answer until there is room again: asked for
+    // now, the writer would send more than the queue can take.
+    if (!(reader.queue && reader.queue->holding_answers())) {
       if (auto out = reader.reader.tick_outbound(now)) {
         datagrams.insert(datagrams.end(), std::make_move_iterator(out->begin()),
                          std::make_move_iterator(out->end()));

@@ -85,8 +85,8 @@ class UserDatagramRouter {
         admission.emplace(std::move(*granted));
       }
       delivery = collect_delivery(local, handle(local.reader), now_);
-      // With its queue full the reader answers later, from the tick, once there is room.
-      if (respond && !(local.queue && local.queue->full())) {
+      // With its queue filling up the reader answers later, from the tick, once there is room.
+      if (respond && !(local.queue && local.queue->holding_answers())) {
         if (auto out = local.reader.tick_outbound(now_)) replies = std::move(*out);
       }
     }

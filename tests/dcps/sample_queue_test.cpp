@@ -72,6 +72,32 @@ TEST_F(SampleQueueTest, AFullQueueLeavesDataUnacknowledgedUntilThereIsRoom) {
   EXPECT_EQ(acknowledged(), 6);
 }
 
+// From three quarters of the budget on the reader keeps its answers back but still takes what the
+// writer has in flight, until the consumer has brought the queue down to half.
+TEST_F(SampleQueueTest, AnswersWaitFromThreeQuartersOfTheBudgetUntilHalfIsFree) {
+  state_ = testing::make_state(
+      other_, start_, 0, {.sink = sink_, .reader_queue_budget_bytes = 8 * sample_size}, user_);
+  know_writer(writer_a);
+  auto registered = reader();
+  const auto deliver = [&](rtps::SequenceNumber first, rtps::SequenceNumber last) {
+    for (rtps::SequenceNumber sn = first; sn <= last; ++sn)
+      receive(datagram_from(writer_a, {data(sn)}));
+    receive(datagram_from(writer_a, {heartbeat(1, last, static_cast<std::uint32_t>(last))}));
+  };
+  deliver(1, 5);
+  EXPECT_EQ(acknowledged(), 5);
+  deliver(6, 8);
+  EXPECT_EQ(acknowledged(), 5) << "six of eight queued: the answer waits";
+  registered.samples.try_receive();
+  registered.samples.try_receive();
+  receive(datagram_from(writer_a, {heartbeat(1, 8, 9)}));
+  EXPECT_EQ(acknowledged(), 5) << "still above half";
+  for (int i = 0; i < 3; ++i)
+    registered.samples.try_receive();
+  receive(datagram_from(writer_a, {heartbeat(1, 8, 10)}));
+  EXPECT_EQ(acknowledged(), 8) << "all eight were taken in, none refused";
+}
+
 // A writer at full rate on one thread, the consumer on another; the consumer closes its queue in
 // the middle of the stream and drains it. Every sample the reader ever acknowledged was taken.
 TEST_F(SampleQueueTest, AfterTheCloseTheQueueHoldsEverythingAcknowledged) {
