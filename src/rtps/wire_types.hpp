@@ -4,13 +4,16 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <expected>
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nimbrel::rtps {
@@ -41,10 +44,17 @@ struct EntityId {
   static EntityId from_bytes(std::span<const std::uint8_t, 4> bytes);
   std::array<std::uint8_t, 4> to_bytes() const;
   bool is_unknown() const { return *this == EntityId{}; }
+  // The four wire bytes as one big-endian number, which orders as the bytes do.
+  constexpr std::uint32_t as_number() const {
+    return std::uint32_t{entity_key[0]} << 24 | std::uint32_t{entity_key[1]} << 16 |
+           std::uint32_t{entity_key[2]} << 8 | static_cast<std::uint8_t>(entity_kind);
+  }
 
-  friend bool operator==(const EntityId&, const EntityId&) = default;
+  friend bool operator==(const EntityId& a, const EntityId& b) {
+    return a.as_number() == b.as_number();
+  }
   friend std::strong_ordering operator<=>(const EntityId& a, const EntityId& b) {
-    return a.to_bytes() <=> b.to_bytes();
+    return a.as_number() <=> b.as_number();
   }
 };
 std::string to_string(const EntityId& id);
@@ -97,10 +107,25 @@ struct Guid {
   static Guid from_bytes(std::span<const std::uint8_t, 16> bytes);
   std::array<std::uint8_t, 16> to_bytes() const;
 
-  friend bool operator==(const Guid&, const Guid&) = default;
+  // Guids are compared on every lookup of a writer or reader: two word comparisons each, in the
+  // order of the wire bytes.
+  friend bool operator==(const Guid& a, const Guid& b) { return a.as_words() == b.as_words(); }
   friend std::strong_ordering operator<=>(const Guid& a, const Guid& b) {
-    if (auto c = a.prefix <=> b.prefix; c != 0) return c;
-    return a.entity_id <=> b.entity_id;
+    return a.as_words() <=> b.as_words();
+  }
+
+ private:
+  // The sixteen wire bytes as two big-endian numbers.
+  std::pair<std::uint64_t, std::uint64_t> as_words() const {
+    std::uint64_t head = 0;
+    std::uint32_t tail = 0;
+    std::memcpy(&head, prefix.data(), sizeof head);
+    std::memcpy(&tail, prefix.data() + sizeof head, sizeof tail);
+    if constexpr (std::endian::native == std::endian::little) {
+      head = std::byteswap(head);
+      tail = std::byteswap(tail);
+    }
+    return {head, std::uint64_t{tail} << 32 | entity_id.as_number()};
   }
 };
 std::string to_string(const Guid& guid);
