@@ -1,5 +1,7 @@
 #include "dcps/sample_queue.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <thread>
 
 namespace nimbrel::dcps {
@@ -42,6 +44,17 @@ bool SampleSender::send(UserSample sample) const {
   std::lock_guard lock(channel_->mutex);
   if (!channel_->receiver_alive) return false;
   channel_->samples.push_back(std::move(sample));
+  channel_->queued_bytes.fetch_add(size, std::memory_order_relaxed);
+  return true;
+}
+
+bool SampleSender::send_all(std::vector<UserSample> samples) const {
+  std::size_t size = 0;
+  for (const auto& sample : samples)
+    size += queued_size(sample);
+  std::lock_guard lock(channel_->mutex);
+  if (!channel_->receiver_alive) return false;
+  std::ranges::move(samples, std::back_inserter(channel_->samples));
   channel_->queued_bytes.fetch_add(size, std::memory_order_relaxed);
   return true;
 }

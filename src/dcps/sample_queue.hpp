@@ -16,6 +16,7 @@
 #include <optional>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "foundation/shared_bytes.hpp"
 #include "rtps/history_cache.hpp"
@@ -95,6 +96,8 @@ class SampleSender {
 
   // False, and the sample is dropped, once the receiving side is gone.
   bool send(UserSample sample) const;
+  // The samples in order, under one lock.
+  bool send_all(std::vector<UserSample> samples) const;
 
   std::size_t queued_bytes() const {
     return channel_->queued_bytes.load(std::memory_order_relaxed);

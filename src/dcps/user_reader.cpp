@@ -181,16 +181,19 @@ Delivery collect_delivery(UserReaderSlot& slot, std::vector<rtps::DeliveredSampl
 }
 
 void hand_over(Delivery delivery) {
-  for (auto& sample : delivery.samples) {
-    if (delivery.listener && *delivery.listener) {
+  if (delivery.samples.empty()) return;
+  // A reader whose handle is gone discards at the send.
+  if (delivery.listener && *delivery.listener) {
+    for (auto& sample : delivery.samples) {
       if (const auto* data = std::get_if<UserDataSample>(&sample)) {
         (*delivery.listener)(data->payload.span());
       }
+      if (delivery.queue) static_cast<void>(delivery.queue->send(std::move(sample)));
     }
-    // A reader whose handle is gone discards here.
-    if (delivery.queue) static_cast<void>(delivery.queue->send(std::move(sample)));
-    if (delivery.waker) wake_async_waker(*delivery.waker);
+  } else if (delivery.queue) {
+    static_cast<void>(delivery.queue->send_all(std::move(delivery.samples)));
   }
+  if (delivery.waker) wake_async_waker(*delivery.waker);
 }
 
 }  // namespace nimbrel::dcps

@@ -131,7 +131,8 @@ struct Delivery {
 Delivery collect_delivery(UserReaderSlot& slot, std::vector<rtps::DeliveredSample> released,
                           Elapsed now);
 
-// After the slot's lock is released: listener, queue and waker, sample by sample.
+// After the slot's lock is released: the listener and the queue sample by sample (without a
+// listener, the queue once for them all), then the waker.
 void hand_over(Delivery delivery);
 
 }  // namespace nimbrel::dcps

@@ -1,5 +1,7 @@
 #include "dcps/user_receive.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -48,6 +50,24 @@ class UserDatagramRouter {
   void route(const rtps::GuidPrefix&, const Other&) {}
 
  private:
+  // What one reader released during the datagram, handed over once at its end: one queue lock
+  // and one wake-up per datagram instead of per sample.
+  struct Pending {
+    const Guarded<UserReaderSlot>* slot = nullptr;
+    Delivery delivery{};
+    // Held until the released samples are queued, so that a close never misses them.
+    std::optional<Admission> admission{};
+  };
+
+ public:
+  ~UserDatagramRouter() {
+    for (auto& pending : pending_) {
+      hand_over(std::move(pending.delivery));
+      pending.admission.reset();
+    }
+  }
+
+ private:
   // A submessage addressed to no reader (ENTITYID_UNKNOWN) goes to every reader matched with the
   // writer: standard writers address all their matched readers that way.
   // Data needs room in the reader's queue: what the queue cannot take is left to the writer's
@@ -67,37 +87,55 @@ class UserDatagramRouter {
     }
   }
 
+  Pending& pending_for(const Guarded<UserReaderSlot>& shared) {
+    for (auto& pending : pending_) {
+      if (pending.slot == &shared) return pending;
+    }
+    return pending_.emplace_back(Pending{.slot = &shared});
+  }
+
   template <typename Handle>
   void on_slot(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, bool only_if_matched,
                bool respond, bool needs_room, Handle& handle) {
-    Delivery delivery;
     std::vector<rtps::OutboundDatagram> replies;
-    // Held until the released samples are queued, so that a close never misses them.
-    std::optional<Admission> admission;
     {
       auto slot = shared.lock();
       if (!slot) return;
       UserReaderSlot& local = **slot;
       if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
+      Pending& pending = pending_for(shared);
       if (local.queue) {
-        auto granted = local.queue->admit(needs_room);
-        if (!granted) return;
-        admission.emplace(std::move(*granted));
+        if (!pending.admission) {
+          auto granted = local.queue->admit(needs_room);
+          if (!granted) return;
+          pending.admission.emplace(std::move(*granted));
+        } else if (needs_room && local.queue->full()) {
+          return;
+        }
       }
-      delivery = collect_delivery(local, handle(local.reader), now_);
+      append(pending.delivery, collect_delivery(local, handle(local.reader), now_));
       // With its queue filling up the reader answers later, from the tick, once there is room.
       if (respond && !(local.queue && local.queue->holding_answers())) {
         if (auto out = local.reader.tick_outbound(now_)) replies = std::move(*out);
       }
     }
-    hand_over(std::move(delivery));
     send_to_udp_v4_destinations(*state_.sockets.user_rx, replies);
+  }
+
+  static void append(Delivery& into, Delivery more) {
+    if (more.samples.empty()) return;
+    if (into.samples.empty()) {
+      into = std::move(more);
+      return;
+    }
+    std::ranges::move(more.samples, std::back_inserter(into.samples));
   }
 
   RuntimeState& state_;
   Elapsed now_;
   // Taken at the first submessage addressed to no reader, then reused for the whole datagram.
   std::optional<std::vector<SlotMap<UserReaderSlot>::Entry>> all_readers_;
+  std::vector<Pending> pending_;
 };
 
 }  // namespace
