@@ -20,6 +20,15 @@ class UserDatagramRouter {
  public:
   UserDatagramRouter(RuntimeState& state, Elapsed now) : state_(state), now_(now) {}
 
+  // After the datagram's last submessage: what each reader released goes to its queue.
+  void hand_over_all() {
+    for (auto& pending : pending_) {
+      hand_over(std::move(pending.delivery));
+      pending.admission.reset();
+    }
+    pending_.clear();
+  }
+
   void route(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data) {
     to_readers(data.reader_id, {source, data.writer_id}, /*respond=*/false, /*needs_room=*/true,
                [&](rtps::ReliableReader& reader) { return reader.handle_data(source, data); });
@@ -59,15 +68,6 @@ class UserDatagramRouter {
     std::optional<Admission> admission{};
   };
 
- public:
-  ~UserDatagramRouter() {
-    for (auto& pending : pending_) {
-      hand_over(std::move(pending.delivery));
-      pending.admission.reset();
-    }
-  }
-
- private:
   // A submessage addressed to no reader (ENTITYID_UNKNOWN) goes to every reader matched with the
   // writer: standard writers address all their matched readers that way.
   // Data needs room in the reader's queue: what the queue cannot take is left to the writer's
@@ -148,6 +148,7 @@ void handle_user_datagram(RuntimeState& state, const rtps::ReceivedDatagram& dat
     std::visit([&](const auto& body) { router.route(received.state.source_prefix, body); },
                received.body);
   }
+  router.hand_over_all();
 }
 
 }  // namespace nimbrel::dcps
