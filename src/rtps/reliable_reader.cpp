@@ -1,7 +1,6 @@
 #include "rtps/reliable_reader.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -269,20 +268,18 @@ WireResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed 
       }
     }
 
-    const auto missing = proxy.missing_changes(rtps_bitmap_max_bits);
-    const SequenceNumber base = missing.empty() ? proxy.acknack_base() : missing.front();
+    auto missing = proxy.missing_changes(rtps_bitmap_max_bits);
+    const bool nothing_missing = missing.empty();
+    const SequenceNumber base = nothing_missing ? proxy.acknack_base() : missing.front();
     // A sample asked for by fragments above is not asked for whole as well.
-    std::vector<SequenceNumber> wanted_whole;
-    wanted_whole.reserve(missing.size());
-    std::ranges::copy_if(missing, std::back_inserter(wanted_whole), [&](SequenceNumber sn) {
-      return !state.assembler.pending().contains(sn);
-    });
+    std::erase_if(missing,
+                  [&](SequenceNumber sn) { return state.assembler.pending().contains(sn); });
     const AckNackSubmessage acknack{
         .reader_id = guid_.entity_id,
         .writer_id = proxy.remote_writer_guid.entity_id,
-        .reader_sn_state = SequenceNumberSet::from_members(base, wanted_whole),
+        .reader_sn_state = SequenceNumberSet::from_members(base, missing),
         .count = ++acknack_count_,
-        .final_flag = missing.empty() && proxy.last_available > 0};
+        .final_flag = nothing_missing && proxy.last_available > 0};
     if (auto sent = send(submessage_id::acknack, acknack.write_body(/*little_endian=*/true));
         !sent) {
       return std::unexpected(sent.error());
