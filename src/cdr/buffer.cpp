@@ -12,34 +12,6 @@ std::size_t padding_for(std::size_t position, std::size_t n) {
 
 }  // namespace
 
-std::string to_string(const CdrEncodeError& error) {
-  return error.message;
-}
-
-std::string to_string(const CdrDecodeError& error) {
-  using K = CdrDecodeError::Kind;
-  switch (error.kind) {
-    case K::UnexpectedEof:
-      return "unexpected end of input: needed " + std::to_string(error.needed) +
-             " bytes at offset " + std::to_string(error.offset);
-    case K::InvalidUtf8:
-      return "invalid UTF-8 at offset " + std::to_string(error.offset);
-    case K::InvalidString:
-      return "invalid string at offset " + std::to_string(error.offset) + ": " + error.message;
-    case K::DepthLimitExceeded:
-      return "nesting depth limit " + std::to_string(error.limit) + " exceeded at offset " +
-             std::to_string(error.offset);
-    case K::InvalidValue:
-      return "invalid value " + std::to_string(error.value) + " at offset " +
-             std::to_string(error.offset);
-    case K::InvalidOptional:
-      return "invalid optional at offset " + std::to_string(error.offset) + ": " + error.message;
-    case K::InvalidElement:
-      return "invalid element at offset " + std::to_string(error.offset) + ": " + error.message;
-  }
-  return "unknown CDR decode error";
-}
-
 void BufferWriter::write_bytes(std::span<const std::byte> bytes) {
   bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
 }
@@ -48,9 +20,9 @@ void BufferWriter::align(std::size_t n) {
   bytes_.resize(bytes_.size() + padding_for(bytes_.size(), n));
 }
 
-EncodeResult BufferWriter::write_string(std::string_view s) {
+CodecResult<void> BufferWriter::write_string(std::string_view s) {
   if (s.size() > std::numeric_limits<std::uint32_t>::max() - 1u) {
-    return std::unexpected(CdrEncodeError{.message = "CDR string length exceeds u32::MAX"});
+    return std::unexpected(CodecError::out_of_range("CDR string length exceeds u32::MAX"));
   }
   write_u32(static_cast<std::uint32_t>(s.size() + 1));
   write_bytes(std::as_bytes(std::span(s.data(), s.size())));
@@ -58,59 +30,55 @@ EncodeResult BufferWriter::write_string(std::string_view s) {
   return {};
 }
 
-std::expected<void, CdrDecodeError> BufferReader::align(std::size_t n) {
+CodecResult<void> BufferReader::align(std::size_t n) {
   const std::size_t pad = padding_for(pos_, n);
-  if (pad > remaining()) return std::unexpected(CdrDecodeError::eof(pad, pos_));
+  if (pad > remaining()) return std::unexpected(CodecError::eof(pad, pos_));
   pos_ += pad;
   return {};
 }
 
-DecodeResult<std::span<const std::byte>> BufferReader::read_bytes(std::size_t n) {
-  if (n > remaining()) return std::unexpected(CdrDecodeError::eof(n, pos_));
+CodecResult<std::span<const std::byte>> BufferReader::read_bytes(std::size_t n) {
+  if (n > remaining()) return std::unexpected(CodecError::eof(n, pos_));
   auto out = input_.subspan(pos_, n);
   pos_ += n;
   return out;
 }
 
-DecodeResult<std::uint8_t> BufferReader::read_u8() {
-  if (remaining() < 1) return std::unexpected(CdrDecodeError::eof(1, pos_));
+CodecResult<std::uint8_t> BufferReader::read_u8() {
+  if (remaining() < 1) return std::unexpected(CodecError::eof(1, pos_));
   return static_cast<std::uint8_t>(input_[pos_++]);
 }
 
-DecodeResult<float> BufferReader::read_f32() {
+CodecResult<float> BufferReader::read_f32() {
   auto u = read_u32();
   if (!u) return std::unexpected(u.error());
   return std::bit_cast<float>(*u);
 }
 
-DecodeResult<double> BufferReader::read_f64() {
+CodecResult<double> BufferReader::read_f64() {
   auto u = read_u64();
   if (!u) return std::unexpected(u.error());
   return std::bit_cast<double>(*u);
 }
 
-DecodeResult<std::string> BufferReader::read_string() {
+CodecResult<std::string> BufferReader::read_string() {
   const std::size_t start = pos_;
   if (auto aligned = align(4); !aligned) return std::unexpected(aligned.error());
   auto length = read_u32();
   if (!length) return std::unexpected(length.error());
   if (*length == 0) {
-    return std::unexpected(
-        CdrDecodeError{.kind = CdrDecodeError::Kind::InvalidString,
-                       .offset = start,
-                       .message = "length must be > 0 (null terminator required)"});
+    return std::unexpected(CodecError::with_message(
+        CodecError::Kind::InvalidString, "length must be > 0 (null terminator required)", start));
   }
   auto body = read_bytes(*length);
   if (!body) return std::unexpected(body.error());
   if (body->back() != std::byte{0}) {
-    return std::unexpected(CdrDecodeError{.kind = CdrDecodeError::Kind::InvalidString,
-                                          .offset = start,
-                                          .message = "missing null terminator"});
+    return std::unexpected(CodecError::with_message(CodecError::Kind::InvalidString,
+                                                    "missing null terminator", start));
   }
   auto text = body->first(body->size() - 1);
   if (!is_valid_utf8(text)) {
-    return std::unexpected(
-        CdrDecodeError{.kind = CdrDecodeError::Kind::InvalidUtf8, .offset = start + 4});
+    return std::unexpected(CodecError{.kind = CodecError::Kind::InvalidUtf8, .offset = start + 4});
   }
   return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }

@@ -1,6 +1,10 @@
 // Aligned CDR cursors for the type system's XCDR codecs. Both work in one byte order chosen at
 // construction and align every primitive relative to the start of their own buffer; the writer
 // pads with zeros, the reader skips padding unchecked. Every read is bounds-checked.
+//
+// The codec contract of this family: `static CodecResult<T> T::decode(BufferReader&, context...)`
+// and `CodecResult<void> T::encode(BufferWriter&) const`; `decode_bytes` and `encode_bytes` below
+// do the same for a whole buffer.
 #pragma once
 
 #include <bit>
@@ -12,49 +16,12 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "foundation/codec_error.hpp"
+
 namespace nimbrel::cdr {
-
-struct CdrEncodeError {
-  enum class Kind { ValueOutOfRange };
-  Kind kind = Kind::ValueOutOfRange;
-  const char* message = "";
-
-  friend bool operator==(const CdrEncodeError&, const CdrEncodeError&) = default;
-};
-std::string to_string(const CdrEncodeError& error);
-
-struct CdrDecodeError {
-  enum class Kind {
-    UnexpectedEof,       // needed, offset
-    InvalidUtf8,         // offset
-    InvalidString,       // offset, message
-    DepthLimitExceeded,  // limit, offset
-    InvalidValue,        // value, offset
-    InvalidOptional,     // offset, message (an optional member's presence flag is neither 0 nor 1)
-    InvalidElement,      // offset, message (an element of a list did not decode)
-  };
-  Kind kind = Kind::UnexpectedEof;
-  std::size_t offset = 0;
-  std::size_t needed = 0;
-  std::size_t limit = 0;
-  std::uint32_t value = 0;
-  const char* message = "";
-
-  static CdrDecodeError eof(std::size_t needed, std::size_t offset) {
-    return {.kind = Kind::UnexpectedEof, .offset = offset, .needed = needed};
-  }
-  friend bool operator==(const CdrDecodeError& a, const CdrDecodeError& b) {
-    return a.kind == b.kind && a.offset == b.offset && a.needed == b.needed && a.limit == b.limit &&
-           a.value == b.value && std::string_view(a.message) == b.message;
-  }
-};
-std::string to_string(const CdrDecodeError& error);
-
-template <typename T>
-using DecodeResult = std::expected<T, CdrDecodeError>;
-using EncodeResult = std::expected<void, CdrEncodeError>;
 
 class BufferWriter {
  public:
@@ -76,7 +43,7 @@ class BufferWriter {
   void write_f32(float v) { write_primitive(std::bit_cast<std::uint32_t>(v)); }
   void write_f64(double v) { write_primitive(std::bit_cast<std::uint64_t>(v)); }
   // Length (text bytes + 1) then the text and a NUL.
-  EncodeResult write_string(std::string_view s);
+  CodecResult<void> write_string(std::string_view s);
   void align(std::size_t n);
 
  private:
@@ -105,25 +72,25 @@ class BufferReader {
   std::size_t position() const { return pos_; }
   std::size_t remaining() const { return input_.size() - pos_; }
 
-  DecodeResult<std::span<const std::byte>> read_bytes(std::size_t n);
-  DecodeResult<std::uint8_t> read_u8();
-  DecodeResult<std::uint16_t> read_u16() { return read_primitive<std::uint16_t>(); }
-  DecodeResult<std::uint32_t> read_u32() { return read_primitive<std::uint32_t>(); }
-  DecodeResult<std::uint64_t> read_u64() { return read_primitive<std::uint64_t>(); }
-  DecodeResult<std::int16_t> read_i16() { return read_primitive<std::int16_t>(); }
-  DecodeResult<std::int32_t> read_i32() { return read_primitive<std::int32_t>(); }
-  DecodeResult<std::int64_t> read_i64() { return read_primitive<std::int64_t>(); }
-  DecodeResult<float> read_f32();
-  DecodeResult<double> read_f64();
-  DecodeResult<std::string> read_string();
+  CodecResult<std::span<const std::byte>> read_bytes(std::size_t n);
+  CodecResult<std::uint8_t> read_u8();
+  CodecResult<std::uint16_t> read_u16() { return read_primitive<std::uint16_t>(); }
+  CodecResult<std::uint32_t> read_u32() { return read_primitive<std::uint32_t>(); }
+  CodecResult<std::uint64_t> read_u64() { return read_primitive<std::uint64_t>(); }
+  CodecResult<std::int16_t> read_i16() { return read_primitive<std::int16_t>(); }
+  CodecResult<std::int32_t> read_i32() { return read_primitive<std::int32_t>(); }
+  CodecResult<std::int64_t> read_i64() { return read_primitive<std::int64_t>(); }
+  CodecResult<float> read_f32();
+  CodecResult<double> read_f64();
+  CodecResult<std::string> read_string();
   // Skips the padding to a multiple of n; fails without moving if the input ends first.
-  std::expected<void, CdrDecodeError> align(std::size_t n);
+  CodecResult<void> align(std::size_t n);
 
  private:
   template <typename T>
-  DecodeResult<T> read_primitive() {
+  CodecResult<T> read_primitive() {
     if (auto aligned = align(sizeof(T)); !aligned) return std::unexpected(aligned.error());
-    if (sizeof(T) > remaining()) return std::unexpected(CdrDecodeError::eof(sizeof(T), pos_));
+    if (sizeof(T) > remaining()) return std::unexpected(CodecError::eof(sizeof(T), pos_));
     std::make_unsigned_t<T> u = 0;
     for (std::size_t i = 0; i < sizeof(T); ++i) {
       const std::size_t shift = 8 * (little_endian_ ? i : sizeof(T) - 1 - i);
@@ -141,5 +108,21 @@ class BufferReader {
 
 // True when the bytes are well-formed UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool is_valid_utf8(std::span<const std::byte> bytes);
+
+// A value decoded from the start of `bytes`; what follows it is left unread.
+template <typename T, typename... Context>
+CodecResult<T> decode_bytes(std::span<const std::byte> bytes, bool little_endian,
+                            Context&&... context) {
+  BufferReader reader(bytes, little_endian);
+  return T::decode(reader, std::forward<Context>(context)...);
+}
+
+// A value encoded into a fresh buffer, alignment counted from its first byte.
+template <typename T>
+CodecResult<std::vector<std::byte>> encode_bytes(const T& value, bool little_endian) {
+  BufferWriter writer(little_endian);
+  if (auto ok = value.encode(writer); !ok) return std::unexpected(ok.error());
+  return std::move(writer).take();
+}
 
 }  // namespace nimbrel::cdr

@@ -7,10 +7,6 @@ namespace nimbrel::types {
 
 using cdr::BufferReader;
 using cdr::BufferWriter;
-using cdr::CdrDecodeError;
-using cdr::CdrEncodeError;
-using cdr::DecodeResult;
-using cdr::EncodeResult;
 
 namespace {
 
@@ -51,12 +47,12 @@ constexpr std::array<std::uint8_t, 15> primitive_wire_codes = {
     0x11,  // Char16
 };
 
-constexpr CdrEncodeError array_dimensions_error{
-    .message = "plain array dimensions length exceeds u32::MAX"};
-constexpr CdrEncodeError scc_error{.message = "SCC scc_length/scc_index invalid"};
+const CodecError array_dimensions_error =
+    CodecError::out_of_range("plain array dimensions length exceeds u32::MAX");
+const CodecError scc_error = CodecError::out_of_range("SCC scc_length/scc_index invalid");
 
 template <typename T>
-std::unexpected<CdrDecodeError> fail(const DecodeResult<T>& result) {
+std::unexpected<CodecError> fail(const CodecResult<T>& result) {
   return std::unexpected(result.error());
 }
 
@@ -64,7 +60,7 @@ void write_hash(BufferWriter& writer, const EquivalenceHash& hash) {
   writer.write_bytes(std::as_bytes(std::span(hash.bytes)));
 }
 
-DecodeResult<EquivalenceHash> read_hash(BufferReader& reader) {
+CodecResult<EquivalenceHash> read_hash(BufferReader& reader) {
   auto raw = reader.read_bytes(EquivalenceHash::size);
   if (!raw) return fail(raw);
   EquivalenceHash hash;
@@ -121,80 +117,80 @@ struct DiscriminatorOf {
 struct PayloadEncoder {
   BufferWriter& w;
 
-  EncodeResult operator()(const TypeIdentifier::None&) const { return {}; }
-  EncodeResult operator()(const TypeIdentifier::Primitive&) const { return {}; }
-  EncodeResult operator()(const TypeIdentifier::Unknown&) const { return {}; }
-  EncodeResult operator()(const TypeIdentifier::String8Small& s) const {
+  CodecResult<void> operator()(const TypeIdentifier::None&) const { return {}; }
+  CodecResult<void> operator()(const TypeIdentifier::Primitive&) const { return {}; }
+  CodecResult<void> operator()(const TypeIdentifier::Unknown&) const { return {}; }
+  CodecResult<void> operator()(const TypeIdentifier::String8Small& s) const {
     w.write_u8(s.bound);
     return {};
   }
-  EncodeResult operator()(const TypeIdentifier::String8Large& s) const {
+  CodecResult<void> operator()(const TypeIdentifier::String8Large& s) const {
     w.write_u32(s.bound);
     return {};
   }
-  EncodeResult operator()(const TypeIdentifier::String16Small& s) const {
+  CodecResult<void> operator()(const TypeIdentifier::String16Small& s) const {
     w.write_u8(s.bound);
     return {};
   }
-  EncodeResult operator()(const TypeIdentifier::String16Large& s) const {
+  CodecResult<void> operator()(const TypeIdentifier::String16Large& s) const {
     w.write_u32(s.bound);
     return {};
   }
-  EncodeResult operator()(const TypeIdentifier::PlainSequenceSmall& s) const {
-    encode_collection_header(w, s.header);
+  CodecResult<void> operator()(const TypeIdentifier::PlainSequenceSmall& s) const {
+    s.header.encode(w);
     w.write_u8(s.bound);
-    return s.element->encode_into(w);
+    return s.element->encode(w);
   }
-  EncodeResult operator()(const TypeIdentifier::PlainSequenceLarge& s) const {
-    encode_collection_header(w, s.header);
+  CodecResult<void> operator()(const TypeIdentifier::PlainSequenceLarge& s) const {
+    s.header.encode(w);
     w.write_u32(s.bound);
-    return s.element->encode_into(w);
+    return s.element->encode(w);
   }
-  EncodeResult operator()(const TypeIdentifier::PlainArraySmall& a) const {
-    encode_collection_header(w, a.header);
+  CodecResult<void> operator()(const TypeIdentifier::PlainArraySmall& a) const {
+    a.header.encode(w);
     w.write_u32(static_cast<std::uint32_t>(a.bounds.size()));
     w.write_bytes(std::as_bytes(std::span(a.bounds)));
-    return a.element->encode_into(w);
+    return a.element->encode(w);
   }
-  EncodeResult operator()(const TypeIdentifier::PlainArrayLarge& a) const {
-    encode_collection_header(w, a.header);
+  CodecResult<void> operator()(const TypeIdentifier::PlainArrayLarge& a) const {
+    a.header.encode(w);
     w.write_u32(static_cast<std::uint32_t>(a.bounds.size()));
     for (std::uint32_t bound : a.bounds)
       w.write_u32(bound);
-    return a.element->encode_into(w);
+    return a.element->encode(w);
   }
-  EncodeResult operator()(const TypeIdentifier::PlainMapSmall& m) const {
-    encode_collection_header(w, m.header);
+  CodecResult<void> operator()(const TypeIdentifier::PlainMapSmall& m) const {
+    m.header.encode(w);
     w.write_u8(m.bound);
-    if (auto element = m.element->encode_into(w); !element) return element;
+    if (auto element = m.element->encode(w); !element) return element;
     w.write_u16(m.key_flags);
-    return m.key->encode_into(w);
+    return m.key->encode(w);
   }
-  EncodeResult operator()(const TypeIdentifier::PlainMapLarge& m) const {
-    encode_collection_header(w, m.header);
+  CodecResult<void> operator()(const TypeIdentifier::PlainMapLarge& m) const {
+    m.header.encode(w);
     w.write_u32(m.bound);
-    if (auto element = m.element->encode_into(w); !element) return element;
+    if (auto element = m.element->encode(w); !element) return element;
     w.write_u16(m.key_flags);
-    return m.key->encode_into(w);
+    return m.key->encode(w);
   }
-  EncodeResult operator()(const TypeIdentifier::StronglyConnectedComponent& scc) const {
+  CodecResult<void> operator()(const TypeIdentifier::StronglyConnectedComponent& scc) const {
     // The hash goes out bare, without the kind byte of its own.
     write_hash(w, scc.hash);
     w.write_i32(scc.scc_length);
     w.write_i32(scc.scc_index);
     return {};
   }
-  EncodeResult operator()(const TypeIdentifier::EquivalenceHashMinimal& h) const {
+  CodecResult<void> operator()(const TypeIdentifier::EquivalenceHashMinimal& h) const {
     write_hash(w, h.hash);
     return {};
   }
-  EncodeResult operator()(const TypeIdentifier::EquivalenceHashComplete& h) const {
+  CodecResult<void> operator()(const TypeIdentifier::EquivalenceHashComplete& h) const {
     write_hash(w, h.hash);
     return {};
   }
 };
 
-EncodeResult check_encodable(const TypeIdentifier::Value& value) {
+CodecResult<void> check_encodable(const TypeIdentifier::Value& value) {
   if (const auto* a = std::get_if<TypeIdentifier::PlainArraySmall>(&value)) {
     if (a->bounds.size() > std::numeric_limits<std::uint32_t>::max())
       return std::unexpected(array_dimensions_error);
@@ -209,14 +205,14 @@ EncodeResult check_encodable(const TypeIdentifier::Value& value) {
   return {};
 }
 
-DecodeResult<TypeIdentifier> decode_element(BufferReader& reader, unsigned depth) {
-  return TypeIdentifier::decode_with_depth(reader, depth + 1);
+CodecResult<TypeIdentifier> decode_element(BufferReader& reader, unsigned depth) {
+  return TypeIdentifier::decode(reader, depth + 1);
 }
 
 template <typename Seq, typename ReadBound>
-DecodeResult<TypeIdentifier> decode_sequence(BufferReader& reader, unsigned depth,
-                                             ReadBound read_bound) {
-  auto header = decode_collection_header(reader);
+CodecResult<TypeIdentifier> decode_sequence(BufferReader& reader, unsigned depth,
+                                            ReadBound read_bound) {
+  auto header = PlainCollectionHeader::decode(reader);
   if (!header) return fail(header);
   auto bound = read_bound();
   if (!bound) return fail(bound);
@@ -226,9 +222,8 @@ DecodeResult<TypeIdentifier> decode_sequence(BufferReader& reader, unsigned dept
 }
 
 template <typename Map, typename ReadBound>
-DecodeResult<TypeIdentifier> decode_map(BufferReader& reader, unsigned depth,
-                                        ReadBound read_bound) {
-  auto header = decode_collection_header(reader);
+CodecResult<TypeIdentifier> decode_map(BufferReader& reader, unsigned depth, ReadBound read_bound) {
+  auto header = PlainCollectionHeader::decode(reader);
   if (!header) return fail(header);
   auto bound = read_bound();
   if (!bound) return fail(bound);
@@ -245,8 +240,8 @@ DecodeResult<TypeIdentifier> decode_map(BufferReader& reader, unsigned depth,
                             .key = std::move(*key)}};
 }
 
-DecodeResult<TypeIdentifier> decode_array_small(BufferReader& reader, unsigned depth) {
-  auto header = decode_collection_header(reader);
+CodecResult<TypeIdentifier> decode_array_small(BufferReader& reader, unsigned depth) {
+  auto header = PlainCollectionHeader::decode(reader);
   if (!header) return fail(header);
   auto count = reader.read_u32();
   if (!count) return fail(count);
@@ -262,8 +257,8 @@ DecodeResult<TypeIdentifier> decode_array_small(BufferReader& reader, unsigned d
       .header = *header, .bounds = std::move(bounds), .element = std::move(*element)}};
 }
 
-DecodeResult<TypeIdentifier> decode_array_large(BufferReader& reader, unsigned depth) {
-  auto header = decode_collection_header(reader);
+CodecResult<TypeIdentifier> decode_array_large(BufferReader& reader, unsigned depth) {
+  auto header = PlainCollectionHeader::decode(reader);
   if (!header) return fail(header);
   auto count = reader.read_u32();
   if (!count) return fail(count);
@@ -281,7 +276,7 @@ DecodeResult<TypeIdentifier> decode_array_large(BufferReader& reader, unsigned d
       .header = *header, .bounds = std::move(bounds), .element = std::move(*element)}};
 }
 
-DecodeResult<TypeIdentifier> decode_scc(BufferReader& reader) {
+CodecResult<TypeIdentifier> decode_scc(BufferReader& reader) {
   auto hash = read_hash(reader);
   if (!hash) return fail(hash);
   auto length = reader.read_i32();
@@ -293,7 +288,7 @@ DecodeResult<TypeIdentifier> decode_scc(BufferReader& reader) {
 }
 
 template <typename Alternative>
-DecodeResult<TypeIdentifier> decode_hash(BufferReader& reader) {
+CodecResult<TypeIdentifier> decode_hash(BufferReader& reader) {
   auto hash = read_hash(reader);
   if (!hash) return fail(hash);
   return TypeIdentifier{Alternative{.hash = *hash}};
@@ -311,12 +306,12 @@ std::optional<PrimitiveKind> primitive_kind_from_wire(std::uint8_t code) {
   return static_cast<PrimitiveKind>(it - primitive_wire_codes.begin());
 }
 
-void encode_collection_header(BufferWriter& writer, const PlainCollectionHeader& header) {
-  writer.write_u8(header.equivalence_kind);
-  writer.write_u16(header.element_flags);
+void PlainCollectionHeader::encode(BufferWriter& writer) const {
+  writer.write_u8(equivalence_kind);
+  writer.write_u16(element_flags);
 }
 
-DecodeResult<PlainCollectionHeader> decode_collection_header(BufferReader& reader) {
+CodecResult<PlainCollectionHeader> PlainCollectionHeader::decode(BufferReader& reader) {
   auto kind = reader.read_u8();
   if (!kind) return fail(kind);
   auto flags = reader.read_u16();
@@ -328,18 +323,17 @@ std::uint8_t TypeIdentifier::discriminator() const {
   return std::visit(DiscriminatorOf{}, value);
 }
 
-EncodeResult TypeIdentifier::encode_into(BufferWriter& writer) const {
+CodecResult<void> TypeIdentifier::encode(BufferWriter& writer) const {
   if (auto ok = check_encodable(value); !ok) return ok;
   writer.write_u8(discriminator());
   return std::visit(PayloadEncoder{writer}, value);
 }
 
-DecodeResult<TypeIdentifier> TypeIdentifier::decode_with_depth(BufferReader& reader,
-                                                               unsigned depth) {
+CodecResult<TypeIdentifier> TypeIdentifier::decode(BufferReader& reader, unsigned depth) {
   if (depth >= type_identifier_depth_limit) {
-    return std::unexpected(CdrDecodeError{.kind = CdrDecodeError::Kind::DepthLimitExceeded,
-                                          .offset = reader.position(),
-                                          .limit = type_identifier_depth_limit});
+    return std::unexpected(CodecError{.kind = CodecError::Kind::DepthLimitExceeded,
+                                      .offset = reader.position(),
+                                      .limit = type_identifier_depth_limit});
   }
   auto code = reader.read_u8();
   if (!code) return fail(code);

@@ -55,6 +55,9 @@ struct PlainCollectionHeader {
   std::uint8_t equivalence_kind = 0;  // carried as read, never interpreted
   std::uint16_t element_flags = 0;
 
+  void encode(cdr::BufferWriter& writer) const;
+  static CodecResult<PlainCollectionHeader> decode(cdr::BufferReader& reader);
+
   friend bool operator==(const PlainCollectionHeader&, const PlainCollectionHeader&) = default;
 };
 
@@ -211,15 +214,11 @@ struct TypeIdentifier {
   // The byte that opens this identifier's wire form.
   std::uint8_t discriminator() const;
 
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
-  // Depth is that of the identifier about to be read; callers outside this codec pass 0.
-  static cdr::DecodeResult<TypeIdentifier> decode_with_depth(cdr::BufferReader& reader,
-                                                             unsigned depth);
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
+  // Depth is that of the identifier about to be read; callers outside this codec leave it at 0.
+  static CodecResult<TypeIdentifier> decode(cdr::BufferReader& reader, unsigned depth = 0);
 
   friend bool operator==(const TypeIdentifier&, const TypeIdentifier&) = default;
 };
-
-void encode_collection_header(cdr::BufferWriter& writer, const PlainCollectionHeader& header);
-cdr::DecodeResult<PlainCollectionHeader> decode_collection_header(cdr::BufferReader& reader);
 
 }  // namespace nimbrel::types

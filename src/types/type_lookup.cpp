@@ -6,24 +6,22 @@ namespace nimbrel::types {
 
 using cdr::BufferReader;
 using cdr::BufferWriter;
-using cdr::CdrDecodeError;
-using cdr::EncodeResult;
 
 namespace {
 
 // Request lists report a bad identifier as a bad element; `describe` names the failure.
 template <typename Describe>
-DecodeStatus decode_type_ids(BufferReader& r, std::vector<TypeIdentifier>& ids, Describe describe) {
+CodecResult<void> decode_type_ids(BufferReader& r, std::vector<TypeIdentifier>& ids,
+                                  Describe describe) {
   auto count = r.read_u32();
   if (!count) return std::unexpected(count.error());
   ids.reserve(std::min<std::size_t>({*count, r.remaining(), max_sequence_reservation}));
   for (std::uint32_t i = 0; i < *count; ++i) {
     const std::size_t at = r.position();
-    auto id = TypeIdentifier::decode_with_depth(r, 0);
+    auto id = TypeIdentifier::decode(r, 0);
     if (!id) {
-      return std::unexpected(CdrDecodeError{.kind = CdrDecodeError::Kind::InvalidElement,
-                                            .offset = at,
-                                            .message = describe(id.error())});
+      return std::unexpected(
+          CodecError::with_message(CodecError::Kind::InvalidElement, describe(id.error()), at));
     }
     ids.push_back(std::move(*id));
   }
@@ -31,7 +29,7 @@ DecodeStatus decode_type_ids(BufferReader& r, std::vector<TypeIdentifier>& ids, 
 }
 
 template <typename Message>
-cdr::DecodeResult<Message> decode_message(BufferReader& reader) {
+CodecResult<Message> decode_message(BufferReader& reader) {
   Message message;
   if (auto ok = decode_field(reader, message); !ok) return std::unexpected(ok.error());
   return message;
@@ -39,21 +37,20 @@ cdr::DecodeResult<Message> decode_message(BufferReader& reader) {
 
 }  // namespace
 
-EncodeResult ContinuationPoint::encode_into(BufferWriter& writer) const {
+CodecResult<void> ContinuationPoint::encode(BufferWriter& writer) const {
   const std::size_t length = std::min(bytes.size(), max_continuation_point_size);
   writer.write_u32(static_cast<std::uint32_t>(length));
   writer.write_bytes(std::as_bytes(std::span(bytes).first(length)));
   return {};
 }
 
-cdr::DecodeResult<ContinuationPoint> ContinuationPoint::decode_from(BufferReader& reader) {
+CodecResult<ContinuationPoint> ContinuationPoint::decode(BufferReader& reader) {
   if (auto aligned = reader.align(4); !aligned) return std::unexpected(aligned.error());
   const std::size_t at = reader.position();
   auto length = reader.read_u32();
   if (!length) return std::unexpected(length.error());
   if (*length > max_continuation_point_size) {
-    return std::unexpected(
-        CdrDecodeError{.kind = CdrDecodeError::Kind::InvalidValue, .offset = at, .value = *length});
+    return std::unexpected(CodecError::invalid_value(*length, at));
   }
   auto raw = reader.read_bytes(*length);
   if (!raw) return std::unexpected(raw.error());
@@ -61,58 +58,55 @@ cdr::DecodeResult<ContinuationPoint> ContinuationPoint::decode_from(BufferReader
   return ContinuationPoint{.bytes = {first, first + raw->size()}};
 }
 
-EncodeResult encode_field(BufferWriter& w, const ContinuationPoint& point) {
-  return point.encode_into(w);
+CodecResult<void> encode_field(BufferWriter& w, const ContinuationPoint& point) {
+  return point.encode(w);
 }
 
-DecodeStatus decode_field(BufferReader& r, ContinuationPoint& point) {
-  auto decoded = ContinuationPoint::decode_from(r);
+CodecResult<void> decode_field(BufferReader& r, ContinuationPoint& point) {
+  auto decoded = ContinuationPoint::decode(r);
   if (!decoded) return std::unexpected(decoded.error());
   point = std::move(*decoded);
   return {};
 }
 
-EncodeResult GetTypesRequest::encode_into(BufferWriter& writer) const {
+CodecResult<void> GetTypesRequest::encode(BufferWriter& writer) const {
   return encode_field(writer, *this);
 }
 
-cdr::DecodeResult<GetTypesRequest> GetTypesRequest::decode_from(BufferReader& reader) {
+CodecResult<GetTypesRequest> GetTypesRequest::decode(BufferReader& reader) {
   GetTypesRequest request;
-  auto ok = decode_type_ids(reader, request.type_ids, [](const CdrDecodeError& e) {
-    return e.kind == CdrDecodeError::Kind::UnexpectedEof ? "eof" : "decode";
+  auto ok = decode_type_ids(reader, request.type_ids, [](const CodecError& e) {
+    return e.kind == CodecError::Kind::UnexpectedEof ? "eof" : "decode";
   });
   if (!ok) return std::unexpected(ok.error());
   return request;
 }
 
-EncodeResult GetTypesReply::encode_into(BufferWriter& writer) const {
+CodecResult<void> GetTypesReply::encode(BufferWriter& writer) const {
   return encode_field(writer, *this);
 }
 
-cdr::DecodeResult<GetTypesReply> GetTypesReply::decode_from(BufferReader& reader) {
+CodecResult<GetTypesReply> GetTypesReply::decode(BufferReader& reader) {
   return decode_message<GetTypesReply>(reader);
 }
 
-EncodeResult GetTypeDependenciesRequest::encode_into(BufferWriter& writer) const {
+CodecResult<void> GetTypeDependenciesRequest::encode(BufferWriter& writer) const {
   return encode_field(writer, *this);
 }
 
-cdr::DecodeResult<GetTypeDependenciesRequest> GetTypeDependenciesRequest::decode_from(
-    BufferReader& reader) {
+CodecResult<GetTypeDependenciesRequest> GetTypeDependenciesRequest::decode(BufferReader& reader) {
   GetTypeDependenciesRequest request;
-  auto ok =
-      decode_type_ids(reader, request.type_ids, [](const CdrDecodeError&) { return "type_id"; });
+  auto ok = decode_type_ids(reader, request.type_ids, [](const CodecError&) { return "type_id"; });
   if (ok) ok = decode_field(reader, request.continuation_point);
   if (!ok) return std::unexpected(ok.error());
   return request;
 }
 
-EncodeResult GetTypeDependenciesReply::encode_into(BufferWriter& writer) const {
+CodecResult<void> GetTypeDependenciesReply::encode(BufferWriter& writer) const {
   return encode_field(writer, *this);
 }
 
-cdr::DecodeResult<GetTypeDependenciesReply> GetTypeDependenciesReply::decode_from(
-    BufferReader& reader) {
+CodecResult<GetTypeDependenciesReply> GetTypeDependenciesReply::decode(BufferReader& reader) {
   return decode_message<GetTypeDependenciesReply>(reader);
 }
 

@@ -20,13 +20,13 @@ struct ContinuationPoint {
   std::vector<std::uint8_t> bytes{};
 
   // Writes at most the first 32 bytes.
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
   // A length above 32 fails with InvalidValue carrying it.
-  static cdr::DecodeResult<ContinuationPoint> decode_from(cdr::BufferReader& reader);
+  static CodecResult<ContinuationPoint> decode(cdr::BufferReader& reader);
   friend bool operator==(const ContinuationPoint&, const ContinuationPoint&) = default;
 };
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const ContinuationPoint& point);
-DecodeStatus decode_field(cdr::BufferReader& r, ContinuationPoint& point);
+CodecResult<void> encode_field(cdr::BufferWriter& w, const ContinuationPoint& point);
+CodecResult<void> decode_field(cdr::BufferReader& r, ContinuationPoint& point);
 
 // Each body lists its fields for the shared codec; requests decode their identifiers themselves.
 
@@ -36,8 +36,8 @@ struct GetTypesRequest {
   std::vector<TypeIdentifier> type_ids{};
   static auto fields(auto& self) { return std::tie(self.type_ids); }
 
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
-  static cdr::DecodeResult<GetTypesRequest> decode_from(cdr::BufferReader& reader);
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
+  static CodecResult<GetTypesRequest> decode(cdr::BufferReader& reader);
   friend bool operator==(const GetTypesRequest&, const GetTypesRequest&) = default;
 };
 
@@ -45,8 +45,8 @@ struct GetTypesReply {
   std::vector<TypeObject> types{};
   static auto fields(auto& self) { return std::tie(self.types); }
 
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
-  static cdr::DecodeResult<GetTypesReply> decode_from(cdr::BufferReader& reader);
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
+  static CodecResult<GetTypesReply> decode(cdr::BufferReader& reader);
   friend bool operator==(const GetTypesReply&, const GetTypesReply&) = default;
 };
 
@@ -56,8 +56,8 @@ struct GetTypeDependenciesRequest {
   ContinuationPoint continuation_point{};
   static auto fields(auto& self) { return std::tie(self.type_ids, self.continuation_point); }
 
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
-  static cdr::DecodeResult<GetTypeDependenciesRequest> decode_from(cdr::BufferReader& reader);
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
+  static CodecResult<GetTypeDependenciesRequest> decode(cdr::BufferReader& reader);
   friend bool operator==(const GetTypeDependenciesRequest&,
                          const GetTypeDependenciesRequest&) = default;
 };
@@ -69,8 +69,8 @@ struct GetTypeDependenciesReply {
     return std::tie(self.dependent_typeids, self.continuation_point);
   }
 
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
-  static cdr::DecodeResult<GetTypeDependenciesReply> decode_from(cdr::BufferReader& reader);
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
+  static CodecResult<GetTypeDependenciesReply> decode(cdr::BufferReader& reader);
   friend bool operator==(const GetTypeDependenciesReply&,
                          const GetTypeDependenciesReply&) = default;
 };

@@ -5,7 +5,7 @@ namespace nimbrel::types {
 namespace {
 
 template <typename Object>
-cdr::DecodeResult<Object> decode_object(cdr::BufferReader& reader) {
+CodecResult<Object> decode_object(cdr::BufferReader& reader) {
   auto value = decode_type_kind<typename Object::Value>(reader);
   if (!value) return std::unexpected(value.error());
   return Object{std::move(*value)};
@@ -13,61 +13,54 @@ cdr::DecodeResult<Object> decode_object(cdr::BufferReader& reader) {
 
 }  // namespace
 
-cdr::EncodeResult MinimalTypeObject::encode_into(cdr::BufferWriter& writer) const {
+CodecResult<void> MinimalTypeObject::encode(cdr::BufferWriter& writer) const {
   return encode_type_kind(writer, value);
 }
 
-cdr::DecodeResult<MinimalTypeObject> MinimalTypeObject::decode_from(cdr::BufferReader& reader) {
+CodecResult<MinimalTypeObject> MinimalTypeObject::decode(cdr::BufferReader& reader) {
   return decode_object<MinimalTypeObject>(reader);
 }
 
-cdr::EncodeResult CompleteTypeObject::encode_into(cdr::BufferWriter& writer) const {
+CodecResult<void> CompleteTypeObject::encode(cdr::BufferWriter& writer) const {
   return encode_type_kind(writer, value);
 }
 
-cdr::DecodeResult<CompleteTypeObject> CompleteTypeObject::decode_from(cdr::BufferReader& reader) {
+CodecResult<CompleteTypeObject> CompleteTypeObject::decode(cdr::BufferReader& reader) {
   return decode_object<CompleteTypeObject>(reader);
 }
 
-cdr::EncodeResult TypeObject::encode_into(cdr::BufferWriter& writer) const {
+CodecResult<void> TypeObject::encode(cdr::BufferWriter& writer) const {
   if (const auto* minimal = std::get_if<MinimalTypeObject>(&value)) {
     writer.write_u8(ek_minimal);
-    return minimal->encode_into(writer);
+    return minimal->encode(writer);
   }
   writer.write_u8(ek_complete);
-  return std::get<CompleteTypeObject>(value).encode_into(writer);
+  return std::get<CompleteTypeObject>(value).encode(writer);
 }
 
-cdr::DecodeResult<TypeObject> TypeObject::decode_from(cdr::BufferReader& reader) {
+CodecResult<TypeObject> TypeObject::decode(cdr::BufferReader& reader) {
   const std::size_t at = reader.position();
   auto kind = reader.read_u8();
   if (!kind) return std::unexpected(kind.error());
   if (*kind == ek_minimal) {
-    auto minimal = MinimalTypeObject::decode_from(reader);
+    auto minimal = MinimalTypeObject::decode(reader);
     if (!minimal) return std::unexpected(minimal.error());
     return TypeObject{std::move(*minimal)};
   }
   if (*kind == ek_complete) {
-    auto complete = CompleteTypeObject::decode_from(reader);
+    auto complete = CompleteTypeObject::decode(reader);
     if (!complete) return std::unexpected(complete.error());
     return TypeObject{std::move(*complete)};
   }
-  return std::unexpected(cdr::CdrDecodeError{
-      .kind = cdr::CdrDecodeError::Kind::InvalidValue, .offset = at, .value = *kind});
+  return std::unexpected(CodecError::invalid_value(*kind, at));
 }
 
-std::expected<std::vector<std::byte>, cdr::CdrEncodeError> TypeObject::to_bytes_le() const {
-  cdr::BufferWriter writer(/*little_endian=*/true);
-  if (auto ok = encode_into(writer); !ok) return std::unexpected(ok.error());
-  return std::move(writer).take();
+CodecResult<void> encode_field(cdr::BufferWriter& w, const TypeObject& object) {
+  return object.encode(w);
 }
 
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const TypeObject& object) {
-  return object.encode_into(w);
-}
-
-DecodeStatus decode_field(cdr::BufferReader& r, TypeObject& object) {
-  auto decoded = TypeObject::decode_from(r);
+CodecResult<void> decode_field(cdr::BufferReader& r, TypeObject& object) {
+  auto decoded = TypeObject::decode(r);
   if (!decoded) return std::unexpected(decoded.error());
   object = std::move(*decoded);
   return {};

@@ -21,17 +21,15 @@ struct TypeObject {
   std::variant<MinimalTypeObject, CompleteTypeObject> value{};
 
   // The kind byte, then the object.
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
   // A kind byte other than 0xF1 or 0xF2 fails with InvalidValue carrying it.
-  static cdr::DecodeResult<TypeObject> decode_from(cdr::BufferReader& reader);
-  // The tagged form in a fresh little-endian buffer, without an encapsulation header.
-  std::expected<std::vector<std::byte>, cdr::CdrEncodeError> to_bytes_le() const;
+  static CodecResult<TypeObject> decode(cdr::BufferReader& reader);
 
   friend bool operator==(const TypeObject&, const TypeObject&) = default;
 };
 
 // Field codec overloads, so lists of type objects go through the shared sequence helpers.
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const TypeObject& object);
-DecodeStatus decode_field(cdr::BufferReader& r, TypeObject& object);
+CodecResult<void> encode_field(cdr::BufferWriter& w, const TypeObject& object);
+CodecResult<void> decode_field(cdr::BufferReader& r, TypeObject& object);
 
 }  // namespace nimbrel::types

@@ -53,29 +53,29 @@ TEST(BufferReader, ByteOrderFollowsConstruction) {
 TEST(BufferReader, EndOfInputReportsNeededAndOffset) {
   auto three = bytes({1, 2, 3});
   BufferReader r(three, true);
-  EXPECT_EQ(r.read_u32().error(), CdrDecodeError::eof(4, 0));
+  EXPECT_EQ(r.read_u32().error(), CodecError::eof(4, 0));
 
   // Padding that does not fit leaves the position where it was.
   BufferReader pad(three, true);
   ASSERT_TRUE(pad.read_u8());
-  EXPECT_EQ(pad.read_u32().error(), CdrDecodeError::eof(3, 1));
+  EXPECT_EQ(pad.read_u32().error(), CodecError::eof(3, 1));
   EXPECT_EQ(pad.position(), 1u);
 
   // Padding that fits stays skipped when the primitive does not.
   auto five = bytes({1, 2, 3, 4, 5});
   BufferReader skipped(five, true);
   ASSERT_TRUE(skipped.read_bytes(3));
-  EXPECT_EQ(skipped.read_u32().error(), CdrDecodeError::eof(4, 4));
+  EXPECT_EQ(skipped.read_u32().error(), CodecError::eof(4, 4));
   EXPECT_EQ(skipped.position(), 4u);
 
-  EXPECT_EQ(BufferReader(three, true).read_bytes(4).error(), CdrDecodeError::eof(4, 0));
+  EXPECT_EQ(BufferReader(three, true).read_bytes(4).error(), CodecError::eof(4, 0));
 }
 
 TEST(BufferReader, RejectsBadStrings) {
-  using K = CdrDecodeError::Kind;
+  using K = CodecError::Kind;
   struct Case {
     std::vector<std::byte> input;
-    CdrDecodeError expected;
+    CodecError expected;
   };
   const Case cases[] = {
       {bytes({0, 0, 0, 0}),
@@ -85,8 +85,8 @@ TEST(BufferReader, RejectsBadStrings) {
       {bytes({2, 0, 0, 0, 'a', 'b'}),
        {.kind = K::InvalidString, .offset = 0, .message = "missing null terminator"}},
       {bytes({3, 0, 0, 0, 0xC3, 0x28, 0}), {.kind = K::InvalidUtf8, .offset = 4}},
-      {bytes({9, 0, 0, 0, 'a', 0}), CdrDecodeError::eof(9, 4)},
-      {bytes({9, 0}), CdrDecodeError::eof(4, 0)},
+      {bytes({9, 0, 0, 0, 'a', 0}), CodecError::eof(9, 4)},
+      {bytes({9, 0}), CodecError::eof(4, 0)},
   };
   for (const auto& c : cases) {
     BufferReader r(c.input, true);
@@ -97,9 +97,9 @@ TEST(BufferReader, RejectsBadStrings) {
   BufferReader r(padded, true);
   ASSERT_TRUE(r.read_u8());
   EXPECT_EQ(r.read_string().error(),
-            (CdrDecodeError{.kind = K::InvalidString,
-                            .offset = 1,
-                            .message = "length must be > 0 (null terminator required)"}));
+            (CodecError{.kind = K::InvalidString,
+                        .offset = 1,
+                        .message = "length must be > 0 (null terminator required)"}));
 }
 
 TEST(Utf8, AcceptsWellFormedAndRejectsOverlongsAndSurrogates) {

@@ -13,8 +13,7 @@ namespace {
 
 using cdr::BufferReader;
 using cdr::BufferWriter;
-using cdr::CdrDecodeError;
-using Kind = CdrDecodeError::Kind;
+using Kind = CodecError::Kind;
 using TI = TypeIdentifier;
 using nimbrel::testing::bytes;
 using nimbrel::testing::Bytes;
@@ -40,15 +39,15 @@ constexpr PlainCollectionHeader header7f{.equivalence_kind = 0x7F, .element_flag
 
 Bytes encode(const TI& id, bool little_endian) {
   BufferWriter w(little_endian);
-  auto ok = id.encode_into(w);
-  EXPECT_TRUE(ok) << (ok ? "" : cdr::to_string(ok.error()));
+  auto ok = id.encode(w);
+  EXPECT_TRUE(ok) << (ok ? "" : to_string(ok.error()));
   return w.bytes();
 }
 
-cdr::DecodeResult<TI> decode(std::span<const std::byte> input, bool little_endian,
-                             std::size_t* consumed = nullptr) {
+CodecResult<TI> decode(std::span<const std::byte> input, bool little_endian,
+                       std::size_t* consumed = nullptr) {
   BufferReader r(input, little_endian);
-  auto result = TI::decode_with_depth(r, 0);
+  auto result = TI::decode(r, 0);
   if (consumed) *consumed = r.position();
   return result;
 }
@@ -190,7 +189,7 @@ TEST(Alignment, IsRelativeToTheBufferNotTheIdentifier) {
   const TI seq = TI::PlainSequenceSmall{header7f, 10, prim(PrimitiveKind::Int32)};
   BufferWriter w(/*little_endian=*/true);
   w.write_u8(0xEE);
-  ASSERT_TRUE(seq.encode_into(w));
+  ASSERT_TRUE(seq.encode(w));
   // clang-format off
   auto wire = bytes({
       0xEE,                        // something before, position 0
@@ -206,7 +205,7 @@ TEST(Alignment, IsRelativeToTheBufferNotTheIdentifier) {
   wire[3] = std::byte{0x5A};  // padding is skipped unchecked
   BufferReader r(wire, /*little_endian=*/true);
   ASSERT_TRUE(r.read_u8());
-  EXPECT_EQ(TI::decode_with_depth(r, 0), seq);
+  EXPECT_EQ(TI::decode(r, 0), seq);
   EXPECT_EQ(r.remaining(), 0u);
 }
 
@@ -214,25 +213,25 @@ TEST(DecodeErrors, ReportNeededBytesAndOffset) {
   struct Case {
     const char* name;
     Bytes input;
-    CdrDecodeError error;
+    CodecError error;
   };
   // clang-format off
   const Case cases[] = {
-      {"empty", {}, CdrDecodeError::eof(1, 0)},
-      {"short hash", bytes({0xF1, 0x01, 0x02, 0x03}), CdrDecodeError::eof(14, 1)},
-      {"string bound padding", bytes({0x71, 0x00}), CdrDecodeError::eof(3, 1)},
+      {"empty", {}, CodecError::eof(1, 0)},
+      {"short hash", bytes({0xF1, 0x01, 0x02, 0x03}), CodecError::eof(14, 1)},
+      {"string bound padding", bytes({0x71, 0x00}), CodecError::eof(3, 1)},
       {"small array count beyond input", bytes({
           0x90, 0x7F, 0x00, 0x00,  // TI_PLAIN_ARRAY_SMALL, header
           0xFF, 0xFF, 0xFF, 0xFF,  // count 4294967295
           0x01, 0x02}),            // two bounds only
-       CdrDecodeError::eof(0xFFFFFFFF, 8)},
+       CodecError::eof(0xFFFFFFFF, 8)},
       {"large array count of a million in 20 bytes", bytes({
           0x91, 0x7F, 0x00, 0x00,  // TI_PLAIN_ARRAY_LARGE, header
           0x40, 0x42, 0x0F, 0x00,  // count 1000000
           0x01, 0x00, 0x00, 0x00,  // bound
           0x02, 0x00, 0x00, 0x00,  // bound
           0x03, 0x00, 0x00, 0x00}),  // bound, then nothing
-       CdrDecodeError::eof(4, 20)},
+       CodecError::eof(4, 20)},
       {"inner map ends before the outer key flags", bytes({
           0xA0, 0x7F, 0x00, 0x00,  // outer map, header
           0x05,                    // bound
@@ -243,7 +242,7 @@ TEST(DecodeErrors, ReportNeededBytesAndOffset) {
           0x03,                    // inner bound
           0x04,                    // inner element: Int32
           0x00, 0x00}),            // inner key flags, inner key missing
-       CdrDecodeError::eof(1, 14)},
+       CodecError::eof(1, 14)},
   };
   // clang-format on
   for (const auto& c : cases)
@@ -267,19 +266,19 @@ TEST_P(Depth, FifteenNestedSequencesDecodeSixteenDoNot) {
   EXPECT_EQ(decode(encode(fifteen, le), le), fifteen);
   const auto sixteen = encode(nested_sequences(16), le);
   EXPECT_EQ(decode(sixteen, le).error(),
-            (CdrDecodeError{.kind = Kind::DepthLimitExceeded,
-                            .offset = sixteen.size() - 1,  // the innermost identifier
-                            .limit = 16}));
+            (CodecError{.kind = Kind::DepthLimitExceeded,
+                        .offset = sixteen.size() - 1,  // the innermost identifier
+                        .limit = 16}));
 
   const auto primitive = bytes({0x04});
   const auto map =
       encode(TI::PlainMapSmall{header7f, 1, TI::None{}, 0, prim(PrimitiveKind::Int32)}, le);
   BufferReader at15(primitive, le), at16(primitive, le), map_at14(map, le), map_at15(map, le);
-  EXPECT_EQ(TI::decode_with_depth(at15, 15), prim(PrimitiveKind::Int32));
-  EXPECT_EQ(TI::decode_with_depth(at16, 16).error().kind, Kind::DepthLimitExceeded);
+  EXPECT_EQ(TI::decode(at15, 15), prim(PrimitiveKind::Int32));
+  EXPECT_EQ(TI::decode(at16, 16).error().kind, Kind::DepthLimitExceeded);
   EXPECT_EQ(at16.position(), 0u);
-  EXPECT_TRUE(TI::decode_with_depth(map_at14, 14));
-  EXPECT_EQ(TI::decode_with_depth(map_at15, 15).error().kind, Kind::DepthLimitExceeded);
+  EXPECT_TRUE(TI::decode(map_at14, 14));
+  EXPECT_EQ(TI::decode(map_at15, 15).error().kind, Kind::DepthLimitExceeded);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrder, Depth, ::testing::Bool(),
@@ -294,10 +293,10 @@ TEST(StronglyConnectedComponent, EncoderNeedsIndexBelowLengthDecoderDoesNotCheck
                        Case{-1, 0, false}}) {
     const TI scc = TI::StronglyConnectedComponent{hash_from(0), c.length, c.index};
     BufferWriter w(true);
-    auto result = scc.encode_into(w);
+    auto result = scc.encode(w);
     EXPECT_EQ(result.has_value(), c.ok) << c.length << "/" << c.index;
     if (result) continue;
-    EXPECT_EQ(cdr::to_string(result.error()), "SCC scc_length/scc_index invalid");
+    EXPECT_EQ(to_string(result.error()), "SCC scc_length/scc_index invalid");
     EXPECT_EQ(w.size(), 0u) << "a refused identifier leaves nothing behind";
 
     // The same identifier as a peer might send it decodes unchanged.
@@ -311,7 +310,7 @@ TEST(StronglyConnectedComponent, EncoderNeedsIndexBelowLengthDecoderDoesNotCheck
 
   const TI nested = TI::PlainSequenceLarge{header7f, 4, TI::StronglyConnectedComponent{}};
   BufferWriter w(true);
-  EXPECT_FALSE(nested.encode_into(w));
+  EXPECT_FALSE(nested.encode(w));
 }
 
 TEST(ValueSemantics, CopiesAreDeepAndAPartCanReplaceTheWhole) {
@@ -359,7 +358,7 @@ TEST(CycloneCapture, TypeInformationCarriesHashIdentifiers) {
   for (const auto& [offset, expected, serialized_size] : cases) {
     BufferReader r(value, /*little_endian=*/true);  // the value is its own alignment origin
     ASSERT_TRUE(r.read_bytes(offset));
-    EXPECT_EQ(TI::decode_with_depth(r, 0), expected);
+    EXPECT_EQ(TI::decode(r, 0), expected);
     EXPECT_EQ(r.read_u32(), serialized_size);
     const auto wire = encode(expected, true);
     EXPECT_TRUE(std::ranges::equal(wire, value.subspan(offset, wire.size())));

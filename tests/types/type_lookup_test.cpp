@@ -7,13 +7,12 @@
 namespace nimbrel::types {
 namespace {
 
-using cdr::CdrDecodeError;
-using Kind = CdrDecodeError::Kind;
+using Kind = CodecError::Kind;
 using P = PrimitiveKind;
 using TI = TypeIdentifier;
 using namespace testing;
 
-CdrDecodeError invalid_element(std::size_t offset, const char* message) {
+CodecError invalid_element(std::size_t offset, const char* message) {
   return {.kind = Kind::InvalidElement, .offset = offset, .message = message};
 }
 
@@ -52,7 +51,7 @@ TEST(GetTypesRequest, EmptyListDecodesAndBadIdentifiersAreBadElements) {
     nested = TI::PlainSequenceSmall{{}, 1, std::move(nested)};
   cdr::BufferWriter w(true);
   w.write_u32(1);
-  ASSERT_TRUE(nested.encode_into(w));
+  ASSERT_TRUE(nested.encode(w));
   const Bytes sixteen_deep = w.bytes();
   EXPECT_EQ(decode<GetTypesRequest>(concat({le32(2), bytes({0x04, 0xF1, 1, 2})})).error(),
             invalid_element(5, "eof"));
@@ -63,7 +62,7 @@ TEST(GetTypesRequest, EmptyListDecodesAndBadIdentifiersAreBadElements) {
 
 TEST(GetTypesReply, KindByteMustNameAForm) {
   EXPECT_EQ(decode<GetTypesReply>(concat({le32(1), bytes({0x00, 0x30})})).error(),
-            (CdrDecodeError{.kind = Kind::InvalidValue, .offset = 4, .value = 0x00}));
+            (CodecError{.kind = Kind::InvalidValue, .offset = 4, .value = 0x00}));
   const GetTypesReply both{
       {TypeObject{alias_to_int32}, TypeObject{CompleteTypeObject{CompleteAliasType{}}}}};
   EXPECT_EQ(decode<GetTypesReply>(encode(both)), both);
@@ -75,9 +74,9 @@ TEST(ContinuationPoint, ThirtyTwoBytesAtMostOneMoreFailsAndTheEncoderCuts) {
   EXPECT_EQ(decode<ContinuationPoint>(at_limit),
             (ContinuationPoint{std::vector<std::uint8_t>(32, 0xAB)}));
   EXPECT_EQ(decode<ContinuationPoint>(concat({le32(33), Bytes(33, std::byte{0xAB})})).error(),
-            (CdrDecodeError{.kind = Kind::InvalidValue, .offset = 0, .value = 33}));
+            (CodecError{.kind = Kind::InvalidValue, .offset = 0, .value = 33}));
   EXPECT_EQ(decode<ContinuationPoint>(concat({le32(3), bytes({1, 2})})).error(),
-            CdrDecodeError::eof(3, 4));
+            CodecError::eof(3, 4));
   EXPECT_EQ(encode(ContinuationPoint{thirty_three}), at_limit);
   EXPECT_EQ(encode(GetTypeDependenciesReply{{}, {thirty_three}}), concat({le32(0), at_limit}));
 }

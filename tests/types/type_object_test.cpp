@@ -9,8 +9,7 @@
 namespace nimbrel::types {
 namespace {
 
-using cdr::CdrDecodeError;
-using Kind = CdrDecodeError::Kind;
+using Kind = CodecError::Kind;
 using P = PrimitiveKind;
 using namespace testing;
 
@@ -226,23 +225,23 @@ TEST_P(CompleteGolden, EncodesDecodesAndEveryCutIsUnexpectedEof) {
 INSTANTIATE_TEST_SUITE_P(TypeObject, CompleteGolden, ::testing::ValuesIn(complete_cases()),
                          [](const auto& param_info) { return param_info.param.name; });
 
-TEST(TypeObjectForms, ToBytesLeLeadsWithTheEquivalenceKind) {
+TEST(TypeObjectForms, EncodedLeadsWithTheEquivalenceKind) {
   const TypeObject minimal{minimal_cases()[0].value};
   const TypeObject complete{complete_cases()[0].value};
   // Alignment counts the kind byte: no pad before the alias flags.
-  EXPECT_EQ(minimal.to_bytes_le(), bytes({0xF1, 0x30, 0x00, 0x00, 0x01, 0x00, 0x04}));
-  const auto tagged = complete.to_bytes_le().value();
+  EXPECT_EQ(cdr::encode_bytes(minimal, true), bytes({0xF1, 0x30, 0x00, 0x00, 0x01, 0x00, 0x04}));
+  const auto tagged = cdr::encode_bytes(complete, true).value();
   EXPECT_EQ(Bytes(tagged.begin(), tagged.begin() + 2), bytes({0xF2, 0x30}));
   EXPECT_EQ(decode<TypeObject>(tagged), complete);
   EXPECT_EQ(decode<TypeObject>(bytes({0x00, 0x30})).error(),
-            (CdrDecodeError{.kind = Kind::InvalidValue, .offset = 0, .value = 0x00}));
+            (CodecError{.kind = Kind::InvalidValue, .offset = 0, .value = 0x00}));
 }
 
 TEST(TypeObjectDecode, RefusesForgedInput) {
   struct Case {
     const char* name;
     Bytes input;
-    CdrDecodeError error;
+    CodecError error;
   };
   // clang-format off
   const Case cases[] = {
@@ -253,10 +252,10 @@ TEST(TypeObjectDecode, RefusesForgedInput) {
           le32(0xFFFFFFFF),        // member count
           le32(1), le16(0), bytes({0x04}), bytes({1, 2, 3, 4}),  // one member
           zeros(17)}),             // then too little for the next
-       CdrDecodeError::eof(2, 40)},  // the third member's flags
+       CodecError::eof(2, 40)},  // the third member's flags
       {"array bound count past the input", concat({
           bytes({0x61, 0x00, 0x00, 0x00}), le32(0x40000000), le32(1)}),
-       CdrDecodeError::eof(4, 12)},
+       CodecError::eof(4, 12)},
   };
   // clang-format on
   for (const auto& c : cases)
@@ -270,11 +269,11 @@ TEST(OptionalPresence, StrictForMemberAnnotationsLenientForTheRest) {
   AppliedBuiltinMemberAnnotations member;
   cdr::BufferReader strict(unit_twice, true);
   EXPECT_EQ(decode_field(strict, member).error(),
-            (CdrDecodeError{.kind = Kind::InvalidOptional,
-                            .offset = 0,
-                            .limit = 1,
-                            .value = 2,
-                            .message = "presence count above 1"}));
+            (CodecError{.kind = Kind::InvalidOptional,
+                        .offset = 0,
+                        .limit = 1,
+                        .value = 2,
+                        .message = "presence count above 1"}));
 
   const Bytes two_sequences = concat({le32(2),  // presence count 2
                                       le32(0),  // first: empty
@@ -308,7 +307,7 @@ TEST(SequenceCount, FitsUpToU32MaxAndFailsOnePastWithoutWriting) {
   ASSERT_TRUE(encode_count(w, 0xFFFFFFFF));
   EXPECT_EQ(w.bytes(), concat({bytes({1}), zeros(3), le32(0xFFFFFFFF)}));
   cdr::BufferWriter refused(true);
-  EXPECT_EQ(cdr::to_string(encode_count(refused, std::size_t{1} << 32).error()),
+  EXPECT_EQ(to_string(encode_count(refused, std::size_t{1} << 32).error()),
             "sequence length exceeds u32::MAX");
   EXPECT_EQ(refused.size(), 0u);
 }

@@ -1,5 +1,5 @@
 // Pieces for type system golden vectors: little-endian numbers, CDR strings, hashes, and a
-// codec round trip for any value with encode_into and decode_from.
+// codec round trip for any value with encode and decode.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,15 +52,15 @@ inline TypeIdentifier prim(PrimitiveKind kind) {
 template <typename T>
 Bytes encode(const T& value, bool little_endian = true) {
   cdr::BufferWriter w(little_endian);
-  auto ok = value.encode_into(w);
-  EXPECT_TRUE(ok) << (ok ? "" : cdr::to_string(ok.error()));
+  auto ok = value.encode(w);
+  EXPECT_TRUE(ok) << (ok ? "" : to_string(ok.error()));
   return w.bytes();
 }
 
 template <typename T>
-cdr::DecodeResult<T> decode(std::span<const std::byte> input, bool little_endian = true) {
+CodecResult<T> decode(std::span<const std::byte> input, bool little_endian = true) {
   cdr::BufferReader r(input, little_endian);
-  return T::decode_from(r);
+  return T::decode(r);
 }
 
 // Encodes to `wire`, decodes from it completely, and every cut of it ends in UnexpectedEof (or,
@@ -69,14 +69,14 @@ template <typename T>
 void expect_golden(const T& value, const Bytes& wire, bool request = false) {
   EXPECT_EQ(encode(value), wire);
   cdr::BufferReader r(wire, /*little_endian=*/true);
-  EXPECT_EQ(T::decode_from(r), value);
+  EXPECT_EQ(T::decode(r), value);
   EXPECT_EQ(r.remaining(), 0u);
   for (std::size_t cut = 0; cut < wire.size(); ++cut) {
     const auto cut_short = decode<T>(std::span(wire).first(cut));
     ASSERT_FALSE(cut_short) << "cut at " << cut;
     const auto kind = cut_short.error().kind;
-    EXPECT_TRUE(kind == cdr::CdrDecodeError::Kind::UnexpectedEof ||
-                (request && kind == cdr::CdrDecodeError::Kind::InvalidElement))
+    EXPECT_TRUE(kind == CodecError::Kind::UnexpectedEof ||
+                (request && kind == CodecError::Kind::InvalidElement))
         << "cut at " << cut;
   }
   EXPECT_EQ(decode<T>(encode(value, false), false), value) << "big-endian round trip";

@@ -23,8 +23,6 @@
 
 namespace nimbrel::types {
 
-using DecodeStatus = std::expected<void, cdr::CdrDecodeError>;
-
 // Storage reserved for a sequence before its elements are read, whatever the count claims.
 inline constexpr std::size_t max_sequence_reservation = 4096;
 
@@ -154,69 +152,69 @@ concept WireRecord = requires(const T& t) {
   T::fields(t);
 };
 
-inline cdr::EncodeResult encode_field(cdr::BufferWriter& w, std::uint8_t v) {
+inline CodecResult<void> encode_field(cdr::BufferWriter& w, std::uint8_t v) {
   w.write_u8(v);
   return {};
 }
-inline cdr::EncodeResult encode_field(cdr::BufferWriter& w, std::uint16_t v) {
+inline CodecResult<void> encode_field(cdr::BufferWriter& w, std::uint16_t v) {
   w.write_u16(v);
   return {};
 }
-inline cdr::EncodeResult encode_field(cdr::BufferWriter& w, std::uint32_t v) {
+inline CodecResult<void> encode_field(cdr::BufferWriter& w, std::uint32_t v) {
   w.write_u32(v);
   return {};
 }
-inline cdr::EncodeResult encode_field(cdr::BufferWriter& w, std::int32_t v) {
+inline CodecResult<void> encode_field(cdr::BufferWriter& w, std::int32_t v) {
   w.write_i32(v);
   return {};
 }
-inline cdr::EncodeResult encode_field(cdr::BufferWriter& w, const std::string& s) {
+inline CodecResult<void> encode_field(cdr::BufferWriter& w, const std::string& s) {
   return w.write_string(s);
 }
-inline cdr::EncodeResult encode_field(cdr::BufferWriter& w, const TypeIdentifier& id) {
-  return id.encode_into(w);
+inline CodecResult<void> encode_field(cdr::BufferWriter& w, const TypeIdentifier& id) {
+  return id.encode(w);
 }
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const NameHash& hash);
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const UnionLabels& labels);
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const VerbatimPlacement& placement);
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const OptionalAppliedAnnotationSeq& seq);
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const AppliedBuiltinTypeAnnotations& a);
-cdr::EncodeResult encode_opaque(cdr::BufferWriter& w, const std::vector<std::uint8_t>& bytes,
+CodecResult<void> encode_field(cdr::BufferWriter& w, const NameHash& hash);
+CodecResult<void> encode_field(cdr::BufferWriter& w, const UnionLabels& labels);
+CodecResult<void> encode_field(cdr::BufferWriter& w, const VerbatimPlacement& placement);
+CodecResult<void> encode_field(cdr::BufferWriter& w, const OptionalAppliedAnnotationSeq& seq);
+CodecResult<void> encode_field(cdr::BufferWriter& w, const AppliedBuiltinTypeAnnotations& a);
+CodecResult<void> encode_opaque(cdr::BufferWriter& w, const std::vector<std::uint8_t>& bytes,
                                 const char* too_long);
 // Pads to 4 and writes the count, or fails with `too_long` before writing anything.
-cdr::EncodeResult encode_count(cdr::BufferWriter& w, std::size_t count,
+CodecResult<void> encode_count(cdr::BufferWriter& w, std::size_t count,
                                const char* too_long = "sequence length exceeds u32::MAX");
 
-DecodeStatus decode_field(cdr::BufferReader& r, std::uint8_t& v);
-DecodeStatus decode_field(cdr::BufferReader& r, std::uint16_t& v);
-DecodeStatus decode_field(cdr::BufferReader& r, std::uint32_t& v);
-DecodeStatus decode_field(cdr::BufferReader& r, std::int32_t& v);
-DecodeStatus decode_field(cdr::BufferReader& r, std::string& s);
-DecodeStatus decode_field(cdr::BufferReader& r, TypeIdentifier& id);
-DecodeStatus decode_field(cdr::BufferReader& r, NameHash& hash);
-DecodeStatus decode_field(cdr::BufferReader& r, UnionLabels& labels);
-DecodeStatus decode_field(cdr::BufferReader& r, VerbatimPlacement& placement);
-DecodeStatus decode_field(cdr::BufferReader& r, OptionalAppliedAnnotationSeq& seq);
-DecodeStatus decode_field(cdr::BufferReader& r, AppliedBuiltinTypeAnnotations& a);
-DecodeStatus decode_opaque(cdr::BufferReader& r, std::vector<std::uint8_t>& bytes);
+CodecResult<void> decode_field(cdr::BufferReader& r, std::uint8_t& v);
+CodecResult<void> decode_field(cdr::BufferReader& r, std::uint16_t& v);
+CodecResult<void> decode_field(cdr::BufferReader& r, std::uint32_t& v);
+CodecResult<void> decode_field(cdr::BufferReader& r, std::int32_t& v);
+CodecResult<void> decode_field(cdr::BufferReader& r, std::string& s);
+CodecResult<void> decode_field(cdr::BufferReader& r, TypeIdentifier& id);
+CodecResult<void> decode_field(cdr::BufferReader& r, NameHash& hash);
+CodecResult<void> decode_field(cdr::BufferReader& r, UnionLabels& labels);
+CodecResult<void> decode_field(cdr::BufferReader& r, VerbatimPlacement& placement);
+CodecResult<void> decode_field(cdr::BufferReader& r, OptionalAppliedAnnotationSeq& seq);
+CodecResult<void> decode_field(cdr::BufferReader& r, AppliedBuiltinTypeAnnotations& a);
+CodecResult<void> decode_opaque(cdr::BufferReader& r, std::vector<std::uint8_t>& bytes);
 
 template <typename Tag>
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const Opaque<Tag>& o) {
+CodecResult<void> encode_field(cdr::BufferWriter& w, const Opaque<Tag>& o) {
   return encode_opaque(w, o.bytes, Tag::too_long);
 }
 template <typename Tag>
-DecodeStatus decode_field(cdr::BufferReader& r, Opaque<Tag>& o) {
+CodecResult<void> decode_field(cdr::BufferReader& r, Opaque<Tag>& o) {
   return decode_opaque(r, o.bytes);
 }
 
 template <WireRecord T>
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const T& record);
+CodecResult<void> encode_field(cdr::BufferWriter& w, const T& record);
 template <WireRecord T>
-DecodeStatus decode_field(cdr::BufferReader& r, T& record);
+CodecResult<void> decode_field(cdr::BufferReader& r, T& record);
 
 // Decodes `count` values one after another, handing each to `keep`; stops at the first error.
 template <typename T, typename Keep>
-DecodeStatus decode_each(cdr::BufferReader& r, std::uint32_t count, Keep keep) {
+CodecResult<void> decode_each(cdr::BufferReader& r, std::uint32_t count, Keep keep) {
   for (std::uint32_t i = 0; i < count; ++i) {
     T value{};
     if (auto ok = decode_field(r, value); !ok) return ok;
@@ -226,7 +224,7 @@ DecodeStatus decode_each(cdr::BufferReader& r, std::uint32_t count, Keep keep) {
 }
 
 template <typename T>
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const std::vector<T>& seq) {
+CodecResult<void> encode_field(cdr::BufferWriter& w, const std::vector<T>& seq) {
   if (auto ok = encode_count(w, seq.size()); !ok) return ok;
   for (const T& element : seq)
     if (auto ok = encode_field(w, element); !ok) return ok;
@@ -234,7 +232,7 @@ cdr::EncodeResult encode_field(cdr::BufferWriter& w, const std::vector<T>& seq) 
 }
 
 template <typename T>
-DecodeStatus decode_field(cdr::BufferReader& r, std::vector<T>& seq) {
+CodecResult<void> decode_field(cdr::BufferReader& r, std::vector<T>& seq) {
   auto count = r.read_u32();
   if (!count) return std::unexpected(count.error());
   seq.clear();
@@ -244,16 +242,16 @@ DecodeStatus decode_field(cdr::BufferReader& r, std::vector<T>& seq) {
 }
 
 template <typename T>
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const std::optional<T>& value) {
+CodecResult<void> encode_field(cdr::BufferWriter& w, const std::optional<T>& value) {
   w.write_u32(value ? 1 : 0);
   if (!value) return {};
   return encode_field(w, *value);
 }
 
-DecodeStatus decode_presence_at_most_one(cdr::BufferReader& r, bool& present);
+CodecResult<void> decode_presence_at_most_one(cdr::BufferReader& r, bool& present);
 
 template <typename T>
-DecodeStatus decode_field(cdr::BufferReader& r, std::optional<T>& value) {
+CodecResult<void> decode_field(cdr::BufferReader& r, std::optional<T>& value) {
   bool present = false;
   if (auto ok = decode_presence_at_most_one(r, present); !ok) return ok;
   value.reset();
@@ -266,7 +264,7 @@ DecodeStatus decode_field(cdr::BufferReader& r, std::optional<T>& value) {
 
 // Any presence count is taken as it is: n values are read and the last one is kept.
 template <typename T>
-DecodeStatus decode_last_of(cdr::BufferReader& r, std::optional<T>& value) {
+CodecResult<void> decode_last_of(cdr::BufferReader& r, std::optional<T>& value) {
   auto count = r.read_u32();
   if (!count) return std::unexpected(count.error());
   value.reset();
@@ -275,16 +273,16 @@ DecodeStatus decode_last_of(cdr::BufferReader& r, std::optional<T>& value) {
 }
 
 template <WireRecord T>
-cdr::EncodeResult encode_field(cdr::BufferWriter& w, const T& record) {
-  cdr::EncodeResult result{};
+CodecResult<void> encode_field(cdr::BufferWriter& w, const T& record) {
+  CodecResult<void> result{};
   std::apply([&](const auto&... field) { (void)((result = encode_field(w, field)) && ...); },
              T::fields(record));
   return result;
 }
 
 template <WireRecord T>
-DecodeStatus decode_field(cdr::BufferReader& r, T& record) {
-  DecodeStatus result{};
+CodecResult<void> decode_field(cdr::BufferReader& r, T& record) {
+  CodecResult<void> result{};
   std::apply([&](auto&... field) { (void)((result = decode_field(r, field)) && ...); },
              T::fields(record));
   return result;
@@ -292,15 +290,15 @@ DecodeStatus decode_field(cdr::BufferReader& r, T& record) {
 
 // A type object union: the kind byte from `type_kind_codes`, then the alternative.
 template <typename Variant>
-cdr::EncodeResult encode_type_kind(cdr::BufferWriter& w, const Variant& value) {
+CodecResult<void> encode_type_kind(cdr::BufferWriter& w, const Variant& value) {
   w.write_u8(type_kind_codes[value.index()]);
   return std::visit([&](const auto& alternative) { return encode_field(w, alternative); }, value);
 }
 
 template <typename Variant, std::size_t... I>
-cdr::DecodeResult<Variant> decode_alternative(cdr::BufferReader& r, std::size_t index,
-                                              std::index_sequence<I...>) {
-  cdr::DecodeResult<Variant> out{};
+CodecResult<Variant> decode_alternative(cdr::BufferReader& r, std::size_t index,
+                                        std::index_sequence<I...>) {
+  CodecResult<Variant> out{};
   auto decode_as = [&]<std::size_t K>() {
     std::variant_alternative_t<K, Variant> alternative{};
     if (auto ok = decode_field(r, alternative); !ok) {
@@ -314,10 +312,10 @@ cdr::DecodeResult<Variant> decode_alternative(cdr::BufferReader& r, std::size_t 
 }
 
 // Fails with InvalidValue carrying the byte when it names no alternative.
-cdr::DecodeResult<std::size_t> decode_type_kind_index(cdr::BufferReader& r);
+CodecResult<std::size_t> decode_type_kind_index(cdr::BufferReader& r);
 
 template <typename Variant>
-cdr::DecodeResult<Variant> decode_type_kind(cdr::BufferReader& r) {
+CodecResult<Variant> decode_type_kind(cdr::BufferReader& r) {
   auto index = decode_type_kind_index(r);
   if (!index) return std::unexpected(index.error());
   return decode_alternative<Variant>(r, *index,

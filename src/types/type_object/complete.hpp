@@ -240,8 +240,8 @@ struct CompleteTypeObject {
                    CompleteEnumeratedType, CompleteBitmaskType>;
   Value value{};
 
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
-  static cdr::DecodeResult<CompleteTypeObject> decode_from(cdr::BufferReader& reader);
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
+  static CodecResult<CompleteTypeObject> decode(cdr::BufferReader& reader);
   friend bool operator==(const CompleteTypeObject&, const CompleteTypeObject&) = default;
 };
 

@@ -185,8 +185,8 @@ struct MinimalTypeObject {
                    MinimalEnumeratedType, MinimalBitmaskType>;
   Value value{};
 
-  cdr::EncodeResult encode_into(cdr::BufferWriter& writer) const;
-  static cdr::DecodeResult<MinimalTypeObject> decode_from(cdr::BufferReader& reader);
+  CodecResult<void> encode(cdr::BufferWriter& writer) const;
+  static CodecResult<MinimalTypeObject> decode(cdr::BufferReader& reader);
   friend bool operator==(const MinimalTypeObject&, const MinimalTypeObject&) = default;
 };
 
