@@ -69,7 +69,7 @@ class Link {
 
   void write(std::span<const std::byte> payload) {
     auto out = writer_.write(payload);
-    if (!out) fail("write: " + rtps::to_string(out.error()));
+    if (!out) fail("write: " + to_string(out.error()));
     to_reader(std::move(*out));
   }
 
@@ -77,13 +77,14 @@ class Link {
   void tick() {
     now_ = now_ + std::chrono::milliseconds(1);
     auto out = writer_.tick(now_);
-    if (!out) fail("writer tick: " + rtps::to_string(out.error()));
+    if (!out) fail("writer tick: " + to_string(out.error()));
     to_reader(std::move(*out));
     auto replies = reader_.tick_outbound(now_);
-    if (!replies) fail("reader tick: " + rtps::to_string(replies.error()));
+    if (!replies) fail("reader tick: " + to_string(replies.error()));
     for (auto& datagram : *replies) {
       if (lost()) continue;
-      auto parsed = rtps::decode_datagram(SharedBytes::adopt(std::move(datagram.bytes)));
+      auto parsed = rtps::decode_bytes<rtps::ParsedDatagram>(
+          SharedBytes::adopt(std::move(datagram.bytes)), true);
       if (!parsed) fail("undecodable reply");
       for (const auto& sub : parsed->submessages) {
         if (const auto* a = std::get_if<rtps::AckNackSubmessage>(&sub)) {
@@ -126,7 +127,8 @@ class Link {
     for (auto& datagram : datagrams) {
       ++to_reader_count_;
       if (lost()) continue;
-      auto parsed = rtps::decode_datagram(SharedBytes::adopt(std::move(datagram.bytes)));
+      auto parsed = rtps::decode_bytes<rtps::ParsedDatagram>(
+          SharedBytes::adopt(std::move(datagram.bytes)), true);
       if (!parsed) fail("undecodable datagram");
       const rtps::GuidPrefix& source = parsed->guid_prefix;
       for (const auto& sub : parsed->submessages) {
@@ -221,7 +223,7 @@ Rates measure(std::size_t size, std::size_t samples, std::size_t per_ms, std::si
       const auto start = std::chrono::steady_clock::now();
       for (std::size_t i = 0; i < samples; ++i) {
         auto out = writer.write(payload);
-        if (!out) fail("write: " + rtps::to_string(out.error()));
+        if (!out) fail("write: " + to_string(out.error()));
         sink = sink + out->size();
         if ((i + 1) % per_ms == 0) {
           now = now + std::chrono::milliseconds(1);

@@ -19,12 +19,13 @@ constexpr std::size_t heartbeat_frag_size = 24;
 
 }  // namespace
 
-EncodedBody HeartbeatSubmessage::write_body(bool little_endian) const {
-  EncodedBody out;
-  out.flags = static_cast<std::uint8_t>(
+std::uint8_t HeartbeatSubmessage::flags(bool little_endian) const {
+  return static_cast<std::uint8_t>(
       flag_if(little_endian, endianness_flag) | flag_if(final_flag, flag_final) |
       flag_if(liveliness_flag, flag_liveliness) | flag_if(group_info.has_value(), flag_group_info));
-  WireWriter w(out.bytes, little_endian);
+}
+
+void HeartbeatSubmessage::encode(WireWriter& w) const {
   w.write_entity_id(reader_id);
   w.write_entity_id(writer_id);
   w.write_sequence_number(first_sn);
@@ -40,15 +41,12 @@ EncodedBody HeartbeatSubmessage::write_body(bool little_endian) const {
     for (const auto& entry : group_info->writer_set)
       w.write_bytes(std::span(entry));
   }
-  return out;
 }
 
-WireResult<HeartbeatSubmessage> HeartbeatSubmessage::read_body(std::span<const std::byte> body,
-                                                               std::uint8_t flags) {
-  if (body.size() < heartbeat_fixed_size) {
-    return std::unexpected(WireError::eof(heartbeat_fixed_size, 0));
+CodecResult<HeartbeatSubmessage> HeartbeatSubmessage::decode(WireReader& r, std::uint8_t flags) {
+  if (!r.has(heartbeat_fixed_size)) {
+    return std::unexpected(CodecError::eof(heartbeat_fixed_size, r.position()));
   }
-  WireReader r(body, is_little_endian(flags));
   HeartbeatSubmessage hb;
   NIMBREL_READ_OR_RETURN(hb.reader_id, r.read_entity_id());
   NIMBREL_READ_OR_RETURN(hb.writer_id, r.read_entity_id());
@@ -59,8 +57,9 @@ WireResult<HeartbeatSubmessage> HeartbeatSubmessage::read_body(std::span<const s
   hb.liveliness_flag = (flags & flag_liveliness) != 0;
   if ((flags & flag_group_info) == 0) return hb;
 
-  if (body.size() < heartbeat_group_fixed_size) {
-    return std::unexpected(WireError::eof(heartbeat_fixed_size, heartbeat_fixed_size));
+  if (!r.has(heartbeat_group_fixed_size - heartbeat_fixed_size)) {
+    return std::unexpected(
+        CodecError::eof(heartbeat_group_fixed_size - heartbeat_fixed_size, r.position()));
   }
   HeartbeatGroupInfo group;
   NIMBREL_READ_OR_RETURN(group.current_gsn, r.read_sequence_number());
@@ -70,7 +69,7 @@ WireResult<HeartbeatSubmessage> HeartbeatSubmessage::read_body(std::span<const s
   NIMBREL_READ_OR_RETURN(entries, r.read_u32());
   if (entries > r.remaining() / writer_set_entry_size) {
     return std::unexpected(
-        WireError::malformed("HEARTBEAT.groupInfo.writerSet length exceeds body"));
+        CodecError::malformed("HEARTBEAT.groupInfo.writerSet length exceeds body", r.position()));
   }
   group.writer_set.resize(entries);
   for (auto& entry : group.writer_set)
@@ -79,12 +78,10 @@ WireResult<HeartbeatSubmessage> HeartbeatSubmessage::read_body(std::span<const s
   return hb;
 }
 
-WireResult<HeartbeatFragSubmessage> HeartbeatFragSubmessage::read_body(
-    std::span<const std::byte> body, std::uint8_t flags) {
-  if (body.size() < heartbeat_frag_size) {
-    return std::unexpected(WireError::eof(heartbeat_frag_size, 0));
+CodecResult<HeartbeatFragSubmessage> HeartbeatFragSubmessage::decode(WireReader& r, std::uint8_t) {
+  if (!r.has(heartbeat_frag_size)) {
+    return std::unexpected(CodecError::eof(heartbeat_frag_size, r.position()));
   }
-  WireReader r(body, is_little_endian(flags));
   HeartbeatFragSubmessage hb;
   NIMBREL_READ_OR_RETURN(hb.reader_id, r.read_entity_id());
   NIMBREL_READ_OR_RETURN(hb.writer_id, r.read_entity_id());
@@ -94,63 +91,59 @@ WireResult<HeartbeatFragSubmessage> HeartbeatFragSubmessage::read_body(
   return hb;
 }
 
-EncodedBody AckNackSubmessage::write_body(bool little_endian) const {
-  EncodedBody out;
-  out.flags = static_cast<std::uint8_t>(flag_if(little_endian, endianness_flag) |
-                                        flag_if(final_flag, flag_final));
-  WireWriter w(out.bytes, little_endian);
-  w.write_entity_id(reader_id);
-  w.write_entity_id(writer_id);
-  reader_sn_state.write_to(w);
-  w.write_u32(count);
-  return out;
+std::uint8_t AckNackSubmessage::flags(bool little_endian) const {
+  return static_cast<std::uint8_t>(flag_if(little_endian, endianness_flag) |
+                                   flag_if(final_flag, flag_final));
 }
 
-WireResult<AckNackSubmessage> AckNackSubmessage::read_body(std::span<const std::byte> body,
-                                                           std::uint8_t flags) {
-  if (body.size() < acknack_fixed_size) {
-    return std::unexpected(WireError::eof(acknack_fixed_size, 0));
+void AckNackSubmessage::encode(WireWriter& w) const {
+  w.write_entity_id(reader_id);
+  w.write_entity_id(writer_id);
+  reader_sn_state.encode(w);
+  w.write_u32(count);
+}
+
+CodecResult<AckNackSubmessage> AckNackSubmessage::decode(WireReader& r, std::uint8_t flags) {
+  if (!r.has(acknack_fixed_size)) {
+    return std::unexpected(CodecError::eof(acknack_fixed_size, r.position()));
   }
-  WireReader r(body, is_little_endian(flags));
   AckNackSubmessage ack;
   NIMBREL_READ_OR_RETURN(ack.reader_id, r.read_entity_id());
   NIMBREL_READ_OR_RETURN(ack.writer_id, r.read_entity_id());
-  NIMBREL_READ_OR_RETURN(ack.reader_sn_state, SequenceNumberSet::read_from(r));
+  NIMBREL_READ_OR_RETURN(ack.reader_sn_state, SequenceNumberSet::decode(r));
   NIMBREL_READ_OR_RETURN(ack.count, r.read_u32());
   ack.final_flag = (flags & flag_final) != 0;
   return ack;
 }
 
-EncodedBody GapSubmessage::write_body(bool little_endian) const {
-  EncodedBody out;
-  out.flags = static_cast<std::uint8_t>(flag_if(little_endian, endianness_flag) |
-                                        flag_if(group_info.has_value(), flag_group_info) |
-                                        flag_if(filtered_count.has_value(), flag_filtered_count));
-  WireWriter w(out.bytes, little_endian);
+std::uint8_t GapSubmessage::flags(bool little_endian) const {
+  return static_cast<std::uint8_t>(flag_if(little_endian, endianness_flag) |
+                                   flag_if(group_info.has_value(), flag_group_info) |
+                                   flag_if(filtered_count.has_value(), flag_filtered_count));
+}
+
+void GapSubmessage::encode(WireWriter& w) const {
   w.write_entity_id(reader_id);
   w.write_entity_id(writer_id);
   w.write_sequence_number(gap_start);
-  gap_list.write_to(w);
+  gap_list.encode(w);
   if (group_info) {
     w.write_sequence_number(group_info->gap_start_gsn);
     w.write_sequence_number(group_info->gap_end_gsn);
   }
   if (filtered_count) w.write_u32(*filtered_count);
-  return out;
 }
 
-WireResult<GapSubmessage> GapSubmessage::read_body(std::span<const std::byte> body,
-                                                   std::uint8_t flags) {
-  if (body.size() < gap_fixed_size) return std::unexpected(WireError::eof(gap_fixed_size, 0));
-  WireReader r(body, is_little_endian(flags));
+CodecResult<GapSubmessage> GapSubmessage::decode(WireReader& r, std::uint8_t flags) {
+  if (!r.has(gap_fixed_size)) return std::unexpected(CodecError::eof(gap_fixed_size, r.position()));
   GapSubmessage gap;
   NIMBREL_READ_OR_RETURN(gap.reader_id, r.read_entity_id());
   NIMBREL_READ_OR_RETURN(gap.writer_id, r.read_entity_id());
   NIMBREL_READ_OR_RETURN(gap.gap_start, r.read_sequence_number());
-  NIMBREL_READ_OR_RETURN(gap.gap_list, SequenceNumberSet::read_from(r));
+  NIMBREL_READ_OR_RETURN(gap.gap_list, SequenceNumberSet::decode(r));
   if ((flags & flag_group_info) != 0) {
     // Both group sequence numbers are reported missing together.
-    if (!r.has(16)) return std::unexpected(WireError::eof(16, r.position()));
+    if (!r.has(16)) return std::unexpected(CodecError::eof(16, r.position()));
     GapGroupInfo group;
     NIMBREL_READ_OR_RETURN(group.gap_start_gsn, r.read_sequence_number());
     NIMBREL_READ_OR_RETURN(group.gap_end_gsn, r.read_sequence_number());
@@ -162,29 +155,27 @@ WireResult<GapSubmessage> GapSubmessage::read_body(std::span<const std::byte> bo
   return gap;
 }
 
-EncodedBody NackFragSubmessage::write_body(bool little_endian) const {
-  EncodedBody out;
-  out.flags = flag_if(little_endian, endianness_flag);
-  WireWriter w(out.bytes, little_endian);
+std::uint8_t NackFragSubmessage::flags(bool little_endian) const {
+  return flag_if(little_endian, endianness_flag);
+}
+
+void NackFragSubmessage::encode(WireWriter& w) const {
   w.write_entity_id(reader_id);
   w.write_entity_id(writer_id);
   w.write_sequence_number(writer_sn);
-  fragment_number_state.write_to(w);
+  fragment_number_state.encode(w);
   w.write_u32(count);
-  return out;
 }
 
-WireResult<NackFragSubmessage> NackFragSubmessage::read_body(std::span<const std::byte> body,
-                                                             std::uint8_t flags) {
-  if (body.size() < nack_frag_min_size) {
-    return std::unexpected(WireError::eof(nack_frag_min_size, 0));
+CodecResult<NackFragSubmessage> NackFragSubmessage::decode(WireReader& r, std::uint8_t) {
+  if (!r.has(nack_frag_min_size)) {
+    return std::unexpected(CodecError::eof(nack_frag_min_size, r.position()));
   }
-  WireReader r(body, is_little_endian(flags));
   NackFragSubmessage nack;
   NIMBREL_READ_OR_RETURN(nack.reader_id, r.read_entity_id());
   NIMBREL_READ_OR_RETURN(nack.writer_id, r.read_entity_id());
   NIMBREL_READ_OR_RETURN(nack.writer_sn, r.read_sequence_number());
-  NIMBREL_READ_OR_RETURN(nack.fragment_number_state, FragmentNumberSet::read_from(r));
+  NIMBREL_READ_OR_RETURN(nack.fragment_number_state, FragmentNumberSet::decode(r));
   NIMBREL_READ_OR_RETURN(nack.count, r.read_u32());
   return nack;
 }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "rtps/wire_cursor.hpp"
-
 namespace nimbrel::rtps::data_representation {
 
 namespace {
@@ -31,22 +29,19 @@ Negotiation negotiate(std::span<const std::int16_t> writer_offered,
   return {false, offered.back()};
 }
 
-WireResult<std::vector<std::byte>> encode_list_le(std::span<const std::int16_t> ids) {
+CodecResult<void> write_list(WireWriter& w, std::span<const std::int16_t> ids) {
   if (ids.size() > std::numeric_limits<std::uint32_t>::max()) {
     return std::unexpected(
-        WireError::resource_limit("data_representation length exceeds u32::MAX"));
+        CodecError::resource_limit("data_representation length exceeds u32::MAX"));
   }
-  std::vector<std::byte> out;
-  out.reserve(4 + 2 * ids.size());
-  WireWriter w(out, /*little_endian=*/true);
+  w.reserve(4 + 2 * ids.size());
   w.write_u32(static_cast<std::uint32_t>(ids.size()));
   for (const auto id : ids)
     w.write_u16(static_cast<std::uint16_t>(id));
-  return out;
+  return {};
 }
 
-std::vector<std::int16_t> decode_list(std::span<const std::byte> value, bool little_endian) {
-  WireReader r(value, little_endian);
+std::vector<std::int16_t> read_list(WireReader& r) {
   auto count = r.read_u32();
   if (!count) return {};
   const std::size_t n = std::min<std::size_t>(*count, r.remaining() / 2);

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::rtps::data_representation {
@@ -28,9 +29,9 @@ Negotiation negotiate(std::span<const std::int16_t> writer_offered,
                       std::span<const std::int16_t> reader_accepted, bool search);
 
 // Count, then the ids unpadded (the parameter list pads the value).
-WireResult<std::vector<std::byte>> encode_list_le(std::span<const std::int16_t> ids);
+CodecResult<void> write_list(WireWriter& writer, std::span<const std::int16_t> ids);
 // Lenient: a value under 4 bytes is the empty list; ids are read while whole ones remain, at
 // most as many as the count claims.
-std::vector<std::int16_t> decode_list(std::span<const std::byte> value, bool little_endian);
+std::vector<std::int16_t> read_list(WireReader& reader);
 
 }  // namespace nimbrel::rtps::data_representation

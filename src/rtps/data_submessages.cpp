@@ -26,7 +26,7 @@ void write_fixed_head(WireWriter& w, const FixedHead& head) {
   w.write_sequence_number(head.writer_sn);
 }
 
-WireResult<FixedHead> read_fixed_head(WireReader& r) {
+CodecResult<FixedHead> read_fixed_head(WireReader& r) {
   FixedHead head;
   NIMBREL_READ_OR_RETURN(head.extra_flags, r.read_u16());
   NIMBREL_READ_OR_RETURN(head.octets_to_inline_qos, r.read_u16());
@@ -38,28 +38,27 @@ WireResult<FixedHead> read_fixed_head(WireReader& r) {
 
 }  // namespace
 
-WireResult<EncodedBody> DataSubmessage::write_body(bool little_endian) const {
-  EncodedBody out;
-  out.flags = static_cast<std::uint8_t>(
+std::uint8_t DataSubmessage::flags(bool little_endian) const {
+  return static_cast<std::uint8_t>(
       flag_if(little_endian, endianness_flag) | flag_if(inline_qos.has_value(), flag_inline_qos) |
       // A payload is either the data or the key, never both (DDSI-RTPS 2.5 section 9.4.5.3).
       flag_if(!key_flag, flag_data) | flag_if(key_flag, flag_key) |
       flag_if(non_standard_payload_flag, flag_non_standard_payload));
-  WireWriter w(out.bytes, little_endian);
+}
+
+CodecResult<void> DataSubmessage::encode(WireWriter& w) const {
   w.reserve(data_fixed_size + serialized_payload.size());
   write_fixed_head(w, {extra_flags, octets_to_inline_qos, reader_id, writer_id, writer_sn});
   if (inline_qos) {
-    if (auto written = inline_qos->write_to(w); !written) return std::unexpected(written.error());
+    if (auto written = inline_qos->encode(w); !written) return written;
   }
   w.write_bytes(serialized_payload.span());
-  return out;
+  return {};
 }
 
-WireResult<DataSubmessage> DataSubmessage::read_body_with_flags(const SharedBytes& body,
-                                                                std::uint8_t flags) {
-  if (body.size() < data_fixed_size) return std::unexpected(WireError::eof(data_fixed_size, 0));
-  const bool le = is_little_endian(flags);
-  WireReader r(body.span(), le);
+CodecResult<DataSubmessage> DataSubmessage::decode(WireReader& r, std::uint8_t flags) {
+  if (!r.has(data_fixed_size))
+    return std::unexpected(CodecError::eof(data_fixed_size, r.position()));
   FixedHead head;
   NIMBREL_READ_OR_RETURN(head, read_fixed_head(r));
   DataSubmessage data;
@@ -69,29 +68,29 @@ WireResult<DataSubmessage> DataSubmessage::read_body_with_flags(const SharedByte
   data.writer_id = head.writer_id;
   data.writer_sn = head.writer_sn;
 
-  std::size_t payload_start = data_fixed_size;
   if ((flags & flag_inline_qos) != 0) {
     // Offsets in the list's errors count from the list's start.
-    WireReader qos_reader(body.span().subspan(data_fixed_size), le);
-    NIMBREL_READ_OR_RETURN(data.inline_qos, ParameterList::read_from(qos_reader));
+    WireReader qos_reader = r.rest(r.little_endian());
+    NIMBREL_READ_OR_RETURN(data.inline_qos, ParameterList::decode(qos_reader));
     if (auto ok = data.inline_qos->validate_must_understand_in_data_pipeline(); !ok) {
       return std::unexpected(ok.error());
     }
-    payload_start += qos_reader.position();
+    r.seek(r.position() + qos_reader.position());
   }
-  data.serialized_payload = body.slice(payload_start);
+  NIMBREL_READ_OR_RETURN(data.serialized_payload, r.read_shared(r.remaining()));
   data.key_flag = (flags & flag_key) != 0;
   data.non_standard_payload_flag = (flags & flag_non_standard_payload) != 0;
   return data;
 }
 
-EncodedBody DataFragSubmessage::write_body(bool little_endian) const {
-  EncodedBody out;
-  out.flags = static_cast<std::uint8_t>(
+std::uint8_t DataFragSubmessage::flags(bool little_endian) const {
+  return static_cast<std::uint8_t>(
       flag_if(little_endian, endianness_flag) | flag_if(inline_qos_flag, flag_inline_qos) |
       flag_if(key_flag, flag_key) | flag_if(non_standard_payload_flag, flag_non_standard_payload) |
       flag_if(bit4_flag, flag_bit4));
-  WireWriter w(out.bytes, little_endian);
+}
+
+void DataFragSubmessage::encode(WireWriter& w) const {
   w.reserve(data_frag_fixed_size + fragments.size());
   write_fixed_head(w, {extra_flags, octets_to_inline_qos, reader_id, writer_id, writer_sn});
   w.write_u32(fragment_starting_num);
@@ -99,26 +98,24 @@ EncodedBody DataFragSubmessage::write_body(bool little_endian) const {
   w.write_u16(fragment_size);
   w.write_u32(sample_size);
   w.write_bytes(fragments.span());
-  return out;
 }
 
-WireResult<DataFragSubmessage> DataFragSubmessage::read_body(const SharedBytes& body,
-                                                             std::uint8_t flags) {
-  if (body.size() < data_frag_fixed_size) {
-    return std::unexpected(WireError::eof(data_frag_fixed_size, 0));
+CodecResult<DataFragSubmessage> DataFragSubmessage::decode(WireReader& r, std::uint8_t flags) {
+  if (!r.has(data_frag_fixed_size)) {
+    return std::unexpected(CodecError::eof(data_frag_fixed_size, r.position()));
   }
-  WireReader r(body.span(), is_little_endian(flags));
   FixedHead head;
   NIMBREL_READ_OR_RETURN(head, read_fixed_head(r));
   DataFragSubmessage frag;
   frag.inline_qos_flag = (flags & flag_inline_qos) != 0;
   frag.extra_flags = head.extra_flags;
   if (!frag.inline_qos_flag && head.octets_to_inline_qos != octets_to_inline_qos) {
-    return std::unexpected(
-        WireError::malformed("DATA_FRAG.octetsToInlineQos must equal 28 when Q=false"));
+    return std::unexpected(CodecError::malformed(
+        "DATA_FRAG.octetsToInlineQos must equal 28 when Q=false", r.position()));
   }
-  if (frag.inline_qos_flag)
-    return std::unexpected(WireError::unsupported("DATA_FRAG with inline_qos"));
+  if (frag.inline_qos_flag) {
+    return std::unexpected(CodecError::unsupported("DATA_FRAG with inline_qos", r.position()));
+  }
   frag.reader_id = head.reader_id;
   frag.writer_id = head.writer_id;
   frag.writer_sn = head.writer_sn;
@@ -126,7 +123,7 @@ WireResult<DataFragSubmessage> DataFragSubmessage::read_body(const SharedBytes& 
   NIMBREL_READ_OR_RETURN(frag.fragments_in_submessage, r.read_u16());
   NIMBREL_READ_OR_RETURN(frag.fragment_size, r.read_u16());
   NIMBREL_READ_OR_RETURN(frag.sample_size, r.read_u32());
-  frag.fragments = body.slice(data_frag_fixed_size);
+  NIMBREL_READ_OR_RETURN(frag.fragments, r.read_shared(r.remaining()));
   frag.key_flag = (flags & flag_key) != 0;
   frag.non_standard_payload_flag = (flags & flag_non_standard_payload) != 0;
   frag.bit4_flag = (flags & flag_bit4) != 0;

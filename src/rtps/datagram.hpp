@@ -1,7 +1,7 @@
-// RTPS message framing (DDSI-RTPS 2.5 sections 8.3.3 and 9.4.1): `decode_datagram` splits a
-// received datagram into typed submessages, all or nothing; `decode_datagram_prefix` keeps what
-// precedes a submessage that fails, as a receiver must; the encoders build whole datagrams
-// without an MTU (one or more DATA, or a reply addressed with INFO_DST). MTU-bound packing is
+// RTPS message framing (DDSI-RTPS 2.5 sections 8.3.3 and 9.4.1): `ParsedDatagram::decode` splits
+// a received datagram into typed submessages, all or nothing; `DatagramPrefix::decode` keeps what
+// precedes a submessage that fails, as a receiver must; the builders make whole datagrams without
+// an MTU (one or more DATA, or a reply addressed with INFO_DST). MTU-bound packing is
 // `MessageBuilder`'s job.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include "foundation/shared_bytes.hpp"
 #include "rtps/header_extension.hpp"
 #include "rtps/submessages.hpp"
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::rtps {
@@ -35,36 +36,39 @@ struct ParsedDatagram {
   GuidPrefix guid_prefix{};
   std::vector<ParsedSubmessage> submessages{};  // in arrival order
 
+  // From the reader's position to its end, whatever its byte order. Payloads and fragments are
+  // views of the reader's buffer when it was made over a SharedBytes.
+  static CodecResult<ParsedDatagram> decode(WireReader& reader);
+
   friend bool operator==(const ParsedDatagram&, const ParsedDatagram&) = default;
 };
-
-// Payloads and fragments in the result share `datagram`'s buffer.
-WireResult<ParsedDatagram> decode_datagram(const SharedBytes& datagram);
 
 // The submessages before the first one that does not decode, and that one's error. Only a bad
 // RTPS header fails the whole datagram.
 struct DatagramPrefix {
   ParsedDatagram datagram;
-  std::optional<WireError> stopped_by{};
+  std::optional<CodecError> stopped_by{};
+
+  // As `ParsedDatagram::decode`.
+  static CodecResult<DatagramPrefix> decode(WireReader& reader);
 };
-WireResult<DatagramPrefix> decode_datagram_prefix(const SharedBytes& datagram);
 
 // "RTPS", version, vendor id, prefix.
 void write_rtps_header(std::vector<std::byte>& out, ProtocolVersion version, VendorId vendor_id,
                        const GuidPrefix& prefix);
 // Submessage header and body; octetsToNextHeader follows the E bit of `flags`. A body over
 // 65,535 bytes fails with `too_long_message`.
-WireResult<void> write_submessage(std::vector<std::byte>& out, std::uint8_t id, std::uint8_t flags,
-                                  std::span<const std::byte> body, const char* too_long_message);
+CodecResult<void> write_submessage(std::vector<std::byte>& out, std::uint8_t id, std::uint8_t flags,
+                                   std::span<const std::byte> body, const char* too_long_message);
 
 // The header and one little-endian DATA per entry.
-WireResult<std::vector<std::byte>> encode_data_datagram(const GuidPrefix& prefix,
+CodecResult<std::vector<std::byte>> build_data_datagram(const GuidPrefix& prefix,
                                                         ProtocolVersion version, VendorId vendor_id,
                                                         std::span<const DataSubmessage> data);
 
 // A reader's reply to one remote writer: header (version 2.5, the reader's vendor id and prefix),
 // INFO_DST naming the writer's prefix, then the submessage with the given flags.
-WireResult<std::vector<std::byte>> encode_reply_datagram(const GuidPrefix& reader_prefix,
+CodecResult<std::vector<std::byte>> build_reply_datagram(const GuidPrefix& reader_prefix,
                                                          VendorId vendor_id,
                                                          const GuidPrefix& writer_prefix,
                                                          std::uint8_t id, std::uint8_t flags,

@@ -4,6 +4,7 @@
 
 #include "cdr/buffer.hpp"
 #include "rtps/data_representation.hpp"
+#include "rtps/participant_data.hpp"
 
 namespace nimbrel::rtps {
 namespace {
@@ -22,22 +23,14 @@ void push_kind_and_duration(ParameterList& list, std::uint16_t id, std::uint32_t
 
 }  // namespace
 
-WireResult<void> push_encoded(ParameterList& list, std::uint16_t id,
-                              WireResult<std::vector<std::byte>> value) {
-  if (!value) return std::unexpected(value.error());
-  list.push(Parameter{id, std::move(*value)});
-  return {};
-}
-
-WireResult<void> push_endpoint_qos(ParameterList& list, const EndpointBuiltinTopicData& e) {
+CodecResult<void> push_endpoint_qos(ParameterList& list, const EndpointBuiltinTopicData& e) {
   list.push_guid(pid::participant_guid, e.participant_guid);
   list.push_guid(pid::endpoint_guid, e.endpoint_guid);
-  if (auto ok = push_encoded(list, pid::topic_name, encode_cdr_string_le(e.topic_name)); !ok) {
-    return ok;
-  }
-  if (auto ok = push_encoded(list, pid::type_name, encode_cdr_string_le(e.type_name)); !ok) {
-    return ok;
-  }
+  const auto padded_string = [](const std::string& text) {
+    return [&text](WireWriter& w) { return write_padded_string(w, text); };
+  };
+  if (auto ok = push_encoded(list, pid::topic_name, padded_string(e.topic_name)); !ok) return ok;
+  if (auto ok = push_encoded(list, pid::type_name, padded_string(e.type_name)); !ok) return ok;
   list.push_u32(pid::durability, static_cast<std::uint32_t>(e.durability), le);
   push_kind_and_duration(list, pid::reliability, static_cast<std::uint32_t>(e.reliability.kind),
                          e.reliability.max_blocking_time);
@@ -46,9 +39,9 @@ WireResult<void> push_endpoint_qos(ParameterList& list, const EndpointBuiltinTop
                          e.liveliness.lease_duration);
   list.push_duration(pid::deadline, e.deadline, le);
   if (!e.partition.empty()) {
-    if (auto ok = push_encoded(list, pid::partition, encode_partition_le(e.partition)); !ok) {
-      return ok;
-    }
+    auto ok = push_encoded(list, pid::partition,
+                           [&](WireWriter& w) { return write_string_seq(w, e.partition); });
+    if (!ok) return ok;
   }
   const std::pair<std::uint16_t, const std::vector<std::byte>*> octets[] = {
       {pid::user_data, &e.user_data},
@@ -57,13 +50,14 @@ WireResult<void> push_endpoint_qos(ParameterList& list, const EndpointBuiltinTop
   };
   for (const auto& [id, bytes] : octets) {
     if (bytes->empty()) continue;
-    if (auto ok = push_encoded(list, id, encode_octet_seq_le(*bytes)); !ok) return ok;
+    auto ok = push_encoded(list, id, [&](WireWriter& w) { return write_octet_seq(w, *bytes); });
+    if (!ok) return ok;
   }
   if (e.type_information) list.push(pid::type_information, *e.type_information);
   return {};
 }
 
-WireResult<void> push_endpoint_extensions(ParameterList& list, const EndpointBuiltinTopicData& e) {
+CodecResult<void> push_endpoint_extensions(ParameterList& list, const EndpointBuiltinTopicData& e) {
   if (e.endpoint_security_info) {
     Parameter p{pid::endpoint_security_info, {}};
     WireWriter w(p.value, le);
@@ -72,35 +66,36 @@ WireResult<void> push_endpoint_extensions(ParameterList& list, const EndpointBui
     list.push(std::move(p));
   }
   if (e.service_instance_name) {
-    auto name = encode_cdr_string_le(*e.service_instance_name);
-    if (auto ok = push_encoded(list, pid::service_instance_name, std::move(name)); !ok) return ok;
+    auto ok = push_encoded(list, pid::service_instance_name, [&](WireWriter& w) {
+      return write_padded_string(w, *e.service_instance_name);
+    });
+    if (!ok) return ok;
   }
   if (e.related_entity_guid) list.push_guid(pid::related_entity_guid, *e.related_entity_guid);
   if (e.topic_aliases) {
-    if (auto ok = push_encoded(list, pid::topic_aliases, encode_partition_le(*e.topic_aliases));
-        !ok) {
-      return ok;
-    }
+    auto ok = push_encoded(list, pid::topic_aliases,
+                           [&](WireWriter& w) { return write_string_seq(w, *e.topic_aliases); });
+    if (!ok) return ok;
   }
   if (e.type_identifier) {
-    cdr::BufferWriter writer(/*little_endian=*/true);
-    if (!e.type_identifier->encode_into(writer)) {
-      return std::unexpected(WireError::malformed("type_identifier encoding failed"));
-    }
-    list.push(Parameter{pid::type_identifier, std::move(writer).take()});
+    auto id = cdr::encode_bytes(*e.type_identifier, /*little_endian=*/true);
+    if (!id) return std::unexpected(CodecError::malformed("type_identifier encoding failed"));
+    list.push(Parameter{pid::type_identifier, std::move(*id)});
   }
   if (!e.data_representation.empty()) {
-    auto ids = data_representation::encode_list_le(e.data_representation);
-    if (auto ok = push_encoded(list, pid::data_representation, std::move(ids)); !ok) return ok;
+    auto ok = push_encoded(list, pid::data_representation, [&](WireWriter& w) {
+      return data_representation::write_list(w, e.data_representation);
+    });
+    if (!ok) return ok;
   }
   return {};
 }
 
-WireResult<std::vector<std::byte>> to_pl_cdr_le_payload(const ParameterList& list) {
-  std::vector<std::byte> out{std::byte{0x00}, std::byte{0x03}, std::byte{0x00}, std::byte{0x00}};
-  WireWriter w(out, le);
-  if (auto ok = list.write_to(w); !ok) return std::unexpected(ok.error());
-  return out;
+CodecResult<void> encode_pl_cdr_le(WireWriter& writer, const ParameterList& list) {
+  WireWriter w = writer.with_byte_order(le);
+  w.write_bytes(std::span(encapsulation::pl_cdr_le));
+  w.write_u16(0);
+  return list.encode(w);
 }
 
 }  // namespace nimbrel::rtps

@@ -4,27 +4,37 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "rtps/parameter_list.hpp"
 #include "rtps/publication_data.hpp"
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::rtps {
 
 // GUIDs, names, durability, reliability, ownership, liveliness, deadline, partition, user, topic
 // and group data, type information.
-WireResult<void> push_endpoint_qos(ParameterList& list, const EndpointBuiltinTopicData& e);
+CodecResult<void> push_endpoint_qos(ParameterList& list, const EndpointBuiltinTopicData& e);
 
 // Security info, service instance name, related entity, topic aliases, type identifier, data
 // representations.
-WireResult<void> push_endpoint_extensions(ParameterList& list, const EndpointBuiltinTopicData& e);
+CodecResult<void> push_endpoint_extensions(ParameterList& list, const EndpointBuiltinTopicData& e);
 
-// Appends an encoded value, passing an encoder's error on.
-WireResult<void> push_encoded(ParameterList& list, std::uint16_t id,
-                              WireResult<std::vector<std::byte>> value);
+// Appends a parameter whose value `encode(WireWriter&)` writes little-endian, passing its error on.
+template <typename Encode>
+CodecResult<void> push_encoded(ParameterList& list, std::uint16_t id, Encode encode) {
+  Parameter parameter{id, {}};
+  WireWriter writer(parameter.value, /*little_endian=*/true);
+  if (auto ok = encode(writer); !ok) return ok;
+  list.push(std::move(parameter));
+  return {};
+}
 
-// The encapsulation PL_CDR_LE, the parameters and the sentinel.
-WireResult<std::vector<std::byte>> to_pl_cdr_le_payload(const ParameterList& list);
+// The encapsulation PL_CDR_LE, the parameters and the sentinel, little-endian whatever the
+// writer's byte order.
+CodecResult<void> encode_pl_cdr_le(WireWriter& writer, const ParameterList& list);
 
 }  // namespace nimbrel::rtps

@@ -49,9 +49,11 @@ struct HeaderExtension {
 
   ChecksumKind checksum_kind() const { return static_cast<ChecksumKind>(checksum.index()); }
 
-  // In the record's own byte order; fails past `max_he_length` or for an unframeable parameter.
-  WireResult<EncodedBody> write_body() const;
-  static WireResult<HeaderExtension> read_body(std::span<const std::byte> body, std::uint8_t flags);
+  // The byte order is the writer's; `encode_body(he, he.little_endian)` keeps the record's own.
+  // Fails past `max_he_length` or for an unframeable parameter.
+  std::uint8_t flags(bool le) const;
+  CodecResult<void> encode(WireWriter& writer) const;
+  static CodecResult<HeaderExtension> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const HeaderExtension&, const HeaderExtension&) = default;
 };

@@ -13,26 +13,26 @@ constexpr std::size_t info_dst_size = 12;
 
 }  // namespace
 
-WireResult<std::vector<Locator>> read_locator_list(WireReader& r) {
+CodecResult<std::vector<Locator>> read_locator_list(WireReader& r) {
   std::uint32_t count = 0;
   NIMBREL_READ_OR_RETURN(count, r.read_u32());
   if (count > r.remaining() / locator_size) {
-    return std::unexpected(WireError::malformed("InfoReply.locatorList length exceeds body"));
+    return std::unexpected(
+        CodecError::malformed("InfoReply.locatorList length exceeds body", r.position()));
   }
   std::vector<Locator> locators(count);
   for (auto& locator : locators) {
+    const std::size_t at = r.position();
     NIMBREL_READ_OR_RETURN(locator, r.read_locator());
     if (!is_accepted_locator_kind(locator.kind)) {
-      return std::unexpected(
-          WireError{.kind = WireError::Kind::InvalidLocatorKind, .locator_kind = locator.kind});
+      return std::unexpected(CodecError{
+          .kind = CodecError::Kind::InvalidLocatorKind, .offset = at, .value = locator.kind});
     }
   }
   return locators;
 }
 
-WireResult<InfoReplySubmessage> InfoReplySubmessage::read_body(std::span<const std::byte> body,
-                                                               std::uint8_t flags) {
-  WireReader r(body, is_little_endian(flags));
+CodecResult<InfoReplySubmessage> InfoReplySubmessage::decode(WireReader& r, std::uint8_t flags) {
   InfoReplySubmessage reply;
   NIMBREL_READ_OR_RETURN(reply.unicast_locators, read_locator_list(r));
   if ((flags & flag_multicast) != 0) {
@@ -41,10 +41,8 @@ WireResult<InfoReplySubmessage> InfoReplySubmessage::read_body(std::span<const s
   return reply;
 }
 
-WireResult<InfoSourceSubmessage> InfoSourceSubmessage::read_body(std::span<const std::byte> body,
-                                                                 std::uint8_t flags) {
-  if (body.size() < info_src_size) return std::unexpected(WireError::eof(info_src_size, 0));
-  WireReader r(body, is_little_endian(flags));
+CodecResult<InfoSourceSubmessage> InfoSourceSubmessage::decode(WireReader& r, std::uint8_t) {
+  if (!r.has(info_src_size)) return std::unexpected(CodecError::eof(info_src_size, r.position()));
   InfoSourceSubmessage src;
   std::array<std::uint8_t, 2> version{};
   NIMBREL_READ_OR_RETURN(src.unused, r.read_u32());
@@ -55,27 +53,27 @@ WireResult<InfoSourceSubmessage> InfoSourceSubmessage::read_body(std::span<const
   return src;
 }
 
-EncodedBody InfoDestinationSubmessage::write_body(bool little_endian) const {
-  EncodedBody body{.flags = little_endian ? endianness_flag : std::uint8_t{0}};
-  WireWriter(body.bytes, little_endian).write_bytes(std::span(guid_prefix));
-  return body;
+std::uint8_t InfoDestinationSubmessage::flags(bool little_endian) const {
+  return flag_if(little_endian, endianness_flag);
 }
 
-WireResult<InfoDestinationSubmessage> InfoDestinationSubmessage::read_body(
-    std::span<const std::byte> body, std::uint8_t flags) {
-  if (body.size() < info_dst_size) return std::unexpected(WireError::eof(info_dst_size, 0));
-  WireReader r(body, is_little_endian(flags));
+void InfoDestinationSubmessage::encode(WireWriter& w) const {
+  w.write_bytes(std::span(guid_prefix));
+}
+
+CodecResult<InfoDestinationSubmessage> InfoDestinationSubmessage::decode(WireReader& r,
+                                                                         std::uint8_t) {
+  if (!r.has(info_dst_size)) return std::unexpected(CodecError::eof(info_dst_size, r.position()));
   InfoDestinationSubmessage dst;
   NIMBREL_READ_OR_RETURN(dst.guid_prefix, r.read_guid_prefix());
   return dst;
 }
 
-WireResult<InfoTimestampSubmessage> InfoTimestampSubmessage::read_body(
-    std::span<const std::byte> body, std::uint8_t flags) {
+CodecResult<InfoTimestampSubmessage> InfoTimestampSubmessage::decode(WireReader& r,
+                                                                     std::uint8_t flags) {
   InfoTimestampSubmessage ts;
   if ((flags & flag_invalidate) != 0) return ts;
-  if (body.size() < info_ts_size) return std::unexpected(WireError::eof(info_ts_size, 0));
-  WireReader r(body, is_little_endian(flags));
+  if (!r.has(info_ts_size)) return std::unexpected(CodecError::eof(info_ts_size, r.position()));
   Time time;
   NIMBREL_READ_OR_RETURN(time.seconds, r.read_i32());
   NIMBREL_READ_OR_RETURN(time.fraction, r.read_u32());

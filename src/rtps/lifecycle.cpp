@@ -61,7 +61,7 @@ DataSubmessage builtin_goodbye(std::uint16_t key_pid, const Guid& instance) {
   std::vector<std::byte> payload{std::byte{0}, pl_cdr_le, std::byte{0}, std::byte{0}};
   WireWriter writer(payload, /*little_endian=*/true);
   // A 16-byte value always fits its parameter.
-  static_cast<void>(key.write_to(writer));
+  static_cast<void>(key.encode(writer));
   return DataSubmessage{.inline_qos = lifecycle_qos(instance.to_bytes(),
                                                     change_kind::not_alive_disposed_unregistered),
                         .serialized_payload = SharedBytes::adopt(std::move(payload)),
@@ -74,7 +74,7 @@ std::optional<Guid> builtin_instance(const std::optional<KeyHash>& key_hash,
   const auto bytes = payload.span();
   if (bytes.size() < encapsulation_size || bytes[0] != std::byte{0}) return std::nullopt;
   if (bytes[1] != pl_cdr_le && bytes[1] != pl_cdr_be) return std::nullopt;
-  auto list = ParameterList::from_bytes(bytes.subspan(encapsulation_size), bytes[1] == pl_cdr_le);
+  auto list = decode_bytes<ParameterList>(bytes.subspan(encapsulation_size), bytes[1] == pl_cdr_le);
   if (!list) return std::nullopt;
   const Parameter* guid = list->find(key_pid);
   return guid ? guid->read_guid() : std::nullopt;

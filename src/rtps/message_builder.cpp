@@ -38,18 +38,18 @@ void MessageBuilder::open_fresh() {
   submessages_ = 0;
 }
 
-WireResult<void> MessageBuilder::append(std::uint8_t id, std::uint8_t flags,
-                                        std::span<const std::byte> body,
-                                        std::vector<OutboundDatagram>& closed, BodyLabel label) {
+CodecResult<void> MessageBuilder::append(std::uint8_t id, std::uint8_t flags,
+                                         std::span<const std::byte> body,
+                                         std::vector<OutboundDatagram>& closed, BodyLabel label) {
   if (body.size() > max_submessage_body) {
-    return std::unexpected(WireError::resource_limit(too_long_message(label)));
+    return std::unexpected(CodecError::resource_limit(too_long_message(label)));
   }
   if (buffer_.size() + submessage_header_size + body.size() > mtu_) {
     if (submessages_ > 0) closed.push_back({std::move(buffer_), destinations_});
     buffer_ = {};
     open_fresh();
     if (rtps_header_size + submessage_header_size + body.size() > mtu_) {
-      return std::unexpected(WireError::malformed("submessage does not fit into fresh datagram"));
+      return std::unexpected(CodecError::malformed("submessage does not fit into fresh datagram"));
     }
   }
   (void)write_submessage(buffer_, id, static_cast<std::uint8_t>(flags | endianness_flag), body,

@@ -27,9 +27,9 @@ class MessageBuilder {
 
   // Writes the submessage with the E flag forced on. On failure the datagrams already moved to
   // `closed` stay there.
-  WireResult<void> append(std::uint8_t id, std::uint8_t flags, std::span<const std::byte> body,
-                          std::vector<OutboundDatagram>& closed,
-                          BodyLabel label = BodyLabel::Other);
+  CodecResult<void> append(std::uint8_t id, std::uint8_t flags, std::span<const std::byte> body,
+                           std::vector<OutboundDatagram>& closed,
+                           BodyLabel label = BodyLabel::Other);
   // The datagram under construction if it holds a submessage; the builder starts afresh.
   std::optional<OutboundDatagram> finish();
 

@@ -86,7 +86,7 @@ std::vector<N> NumberSet<N>::members() const {
 }
 
 template <typename N>
-void NumberSet<N>::write_to(WireWriter& writer) const {
+void NumberSet<N>::encode(WireWriter& writer) const {
   if constexpr (is_sequence_number<N>) {
     writer.write_sequence_number(base);
   } else {
@@ -98,7 +98,7 @@ void NumberSet<N>::write_to(WireWriter& writer) const {
 }
 
 template <typename N>
-WireResult<NumberSet<N>> NumberSet<N>::read_from(WireReader& r) {
+CodecResult<NumberSet<N>> NumberSet<N>::decode(WireReader& r) {
   NumberSet set;
   if constexpr (is_sequence_number<N>) {
     NIMBREL_READ_OR_RETURN(set.base, r.read_sequence_number());
@@ -107,13 +107,14 @@ WireResult<NumberSet<N>> NumberSet<N>::read_from(WireReader& r) {
   }
   NIMBREL_READ_OR_RETURN(set.num_bits, r.read_u32());
   if (set.num_bits > rtps_bitmap_max_bits) {
-    return std::unexpected(WireError::malformed(
+    return std::unexpected(CodecError::malformed(
         is_sequence_number<N> ? "SequenceNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"
-                              : "FragmentNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"));
+                              : "FragmentNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)",
+        r.position() - 4));
   }
   // The whole bitmap is reported missing, not its first absent word.
   const std::size_t words = words_for(set.num_bits);
-  if (!r.has(4 * words)) return std::unexpected(WireError::eof(4 * words, r.position()));
+  if (!r.has(4 * words)) return std::unexpected(CodecError::eof(4 * words, r.position()));
   set.bitmap.resize(words);
   for (auto& word : set.bitmap)
     NIMBREL_READ_OR_RETURN(word, r.read_u32());

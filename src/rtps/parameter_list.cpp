@@ -89,19 +89,12 @@ const Parameter* ParameterList::find(std::uint16_t id) const {
   return it == parameters.end() ? nullptr : &*it;
 }
 
-WireResult<std::vector<std::byte>> ParameterList::to_bytes(bool little_endian) const {
-  std::vector<std::byte> out;
-  WireWriter w(out, little_endian);
-  if (auto written = write_to(w); !written) return std::unexpected(written.error());
-  return out;
-}
-
-WireResult<void> ParameterList::write_to(WireWriter& w) const {
+CodecResult<void> ParameterList::encode(WireWriter& w) const {
   std::size_t total = 4;
   for (const auto& p : parameters) {
     // Silently truncating the 16-bit length would desynchronise every later parameter.
     if (p.value.size() > max_value_length) {
-      return std::unexpected(WireError::resource_limit("ParameterList value exceeds u16::MAX"));
+      return std::unexpected(CodecError::resource_limit("ParameterList value exceeds u16::MAX"));
     }
     total += 4 + padded4(p.value.size());
   }
@@ -117,49 +110,37 @@ WireResult<void> ParameterList::write_to(WireWriter& w) const {
   return {};
 }
 
-WireResult<ParameterList> ParameterList::from_bytes(std::span<const std::byte> bytes,
-                                                    bool little_endian) {
-  WireReader r(bytes, little_endian);
-  return read_from(r);
-}
-
-WireResult<Decoded<ParameterList>> ParameterList::from_bytes_with_end(
-    std::span<const std::byte> bytes, bool little_endian) {
-  WireReader r(bytes, little_endian);
-  auto list = read_from(r);
-  if (!list) return std::unexpected(list.error());
-  return Decoded<ParameterList>{std::move(*list), r.position()};
-}
-
-WireResult<ParameterList> ParameterList::read_from(WireReader& r) {
+CodecResult<ParameterList> ParameterList::decode(WireReader& r) {
   ParameterList list;
   for (;;) {
     // The parameter header is reported missing as a whole.
-    if (!r.has(4)) return std::unexpected(WireError::eof(4, r.position()));
+    if (!r.has(4)) return std::unexpected(CodecError::eof(4, r.position()));
     std::uint16_t id = 0;
     std::uint16_t length = 0;
     NIMBREL_READ_OR_RETURN(id, r.read_u16());
     NIMBREL_READ_OR_RETURN(length, r.read_u16());
     if (id == pid::sentinel) return list;
     if (length % 4 != 0) {
-      return std::unexpected(WireError::malformed("ParameterList length not 4-byte aligned"));
+      return std::unexpected(
+          CodecError::malformed("ParameterList length not 4-byte aligned", r.position() - 2));
     }
     std::span<const std::byte> value;
     NIMBREL_READ_OR_RETURN(value, r.read_bytes(length));
     if (id == pid::ignore) continue;
     if (list.parameters.size() >= max_parameters) {
-      return std::unexpected(WireError::resource_limit("ParameterList exceeds MAX_PARAMETERS cap"));
+      return std::unexpected(
+          CodecError::resource_limit("ParameterList exceeds MAX_PARAMETERS cap", r.position()));
     }
     list.parameters.push_back({id, std::vector<std::byte>(value.begin(), value.end())});
   }
 }
 
-WireResult<void> ParameterList::validate_must_understand_in_data_pipeline() const {
+CodecResult<void> ParameterList::validate_must_understand_in_data_pipeline() const {
   for (const auto& p : parameters) {
     if ((p.id & must_understand_bit) == 0 || (p.id & vendor_specific_bit) != 0) continue;
     if (find_pid_info(static_cast<std::uint16_t>(p.id & 0x3FFF)) == nullptr) {
       return std::unexpected(
-          WireError::malformed("ParameterList contains unknown must-understand PID"));
+          CodecError::malformed("ParameterList contains unknown must-understand PID"));
     }
   }
   return {};

@@ -195,21 +195,14 @@ struct ParameterList {
   auto end() const { return parameters.end(); }
 
   // Framed parameters and the sentinel; fails for a value longer than `max_value_length`.
-  WireResult<std::vector<std::byte>> to_bytes(bool little_endian) const;
-  WireResult<void> write_to(WireWriter& writer) const;
-
+  CodecResult<void> encode(WireWriter& writer) const;
   // Parses up to and including the sentinel, leaving the reader just past it. Offsets in errors
-  // are the reader's, so a list nested in a larger body gets a reader of its own.
-  static WireResult<ParameterList> read_from(WireReader& reader);
-  // As `read_from`; bytes after the sentinel are ignored.
-  static WireResult<ParameterList> from_bytes(std::span<const std::byte> bytes, bool little_endian);
-  // As `from_bytes`, also giving the offset just past the sentinel.
-  static WireResult<Decoded<ParameterList>> from_bytes_with_end(std::span<const std::byte> bytes,
-                                                                bool little_endian);
+  // are the reader's, so a list nested in a larger body gets a reader of its own (`rest`).
+  static CodecResult<ParameterList> decode(WireReader& reader);
 
   // DDSI-RTPS 2.5 section 9.6.2.2.1: a receiver must drop a message carrying a must-understand
   // parameter (bit 14 set, bit 15 clear) it does not know.
-  WireResult<void> validate_must_understand_in_data_pipeline() const;
+  CodecResult<void> validate_must_understand_in_data_pipeline() const;
 
   friend bool operator==(const ParameterList&, const ParameterList&) = default;
 };

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "rtps/endpoint_parameters.hpp"
 #include "rtps/publication_data.hpp"
 
 namespace nimbrel::rtps {
@@ -55,20 +56,24 @@ std::optional<Locator> le_locator(const Parameter* p, bool le) {
 
 }  // namespace
 
-WireResult<PlCdrPayload> parse_pl_cdr_payload(std::span<const std::byte> payload) {
-  if (payload.size() < 4) return std::unexpected(WireError::eof(4, 0));
-  const std::array<std::uint8_t, 2> id{std::to_integer<std::uint8_t>(payload[0]),
-                                       std::to_integer<std::uint8_t>(payload[1])};
+CodecResult<PlCdrPayload> PlCdrPayload::decode(WireReader& r) {
+  const std::size_t start = r.position();
+  if (!r.has(4)) return std::unexpected(CodecError::eof(4, start));
+  std::array<std::uint8_t, 2> id{};
+  NIMBREL_READ_OR_RETURN(id, r.read_array<2>());
   if (id != encapsulation::pl_cdr_le && id != encapsulation::pl_cdr_be) {
-    return std::unexpected(unsupported_encapsulation(id));
+    return std::unexpected(unsupported_encapsulation(id, start));
   }
+  r.seek(start + 4);
   const bool le = id == encapsulation::pl_cdr_le;
-  auto list = ParameterList::from_bytes(payload.subspan(4), le);
+  WireReader list_reader = r.rest(le);
+  auto list = ParameterList::decode(list_reader);
   if (!list) return std::unexpected(list.error());
+  r.seek(r.position() + list_reader.position());
   return PlCdrPayload{std::move(*list), le};
 }
 
-std::vector<std::byte> ParticipantBuiltinTopicData::to_pl_cdr_le() const {
+void ParticipantBuiltinTopicData::encode(WireWriter& writer) const {
   ParameterList list;
   const std::uint8_t version[] = {protocol_version.major, protocol_version.minor, 0, 0};
   list.push(pid::protocol_version, std::as_bytes(std::span(version)));
@@ -88,9 +93,9 @@ std::vector<std::byte> ParticipantBuiltinTopicData::to_pl_cdr_le() const {
   list.push_u32(pid::builtin_endpoint_set, builtin_endpoint_set, /*little_endian=*/true);
   list.push_duration(pid::participant_lease_duration, lease_duration, /*little_endian=*/true);
   if (!user_data.empty()) {
-    if (auto encoded = encode_octet_seq_le(user_data)) {
-      push_if_fits(list, pid::user_data, std::move(*encoded));
-    }
+    std::vector<std::byte> encoded;
+    WireWriter w(encoded, /*little_endian=*/true);
+    if (write_octet_seq(w, user_data)) push_if_fits(list, pid::user_data, std::move(encoded));
   }
   const std::pair<std::uint16_t, const std::optional<std::vector<std::byte>>*> tokens[] = {
       {pid::identity_token, &identity_token},
@@ -113,21 +118,16 @@ std::vector<std::byte> ParticipantBuiltinTopicData::to_pl_cdr_le() const {
                    *symmetric_cipher_algorithm_info);
   }
   if (!properties.properties.empty()) {
-    if (auto encoded = properties.encode(/*little_endian=*/true)) {
+    if (auto encoded = encode_bytes(properties, /*little_endian=*/true)) {
       push_if_fits(list, pid::property_list, std::move(*encoded));
     }
   }
-
-  std::vector<std::byte> out{std::byte{0x00}, std::byte{0x03}, std::byte{0x00}, std::byte{0x00}};
   // Every value was checked against the 16-bit length above, so framing cannot fail.
-  WireWriter w(out, /*little_endian=*/true);
-  (void)list.write_to(w);
-  return out;
+  (void)encode_pl_cdr_le(writer, list);
 }
 
-WireResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::from_pl_cdr_le(
-    std::span<const std::byte> payload) {
-  auto parsed = parse_pl_cdr_payload(payload);
+CodecResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::decode(WireReader& reader) {
+  auto parsed = PlCdrPayload::decode(reader);
   if (!parsed) return std::unexpected(parsed.error());
   const ParameterList& list = parsed->parameters;
   const bool le = parsed->little_endian;
@@ -135,7 +135,7 @@ WireResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::from_pl_cdr
   const Parameter* guid_parameter = list.find(pid::participant_guid);
   const auto guid = guid_parameter != nullptr ? guid_parameter->read_guid() : std::nullopt;
   if (!guid) {
-    return std::unexpected(WireError::malformed("PARTICIPANT_GUID missing or wrong length"));
+    return std::unexpected(CodecError::malformed("PARTICIPANT_GUID missing or wrong length"));
   }
   ParticipantBuiltinTopicData data;
   data.participant_guid = *guid;
@@ -159,13 +159,16 @@ WireResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::from_pl_cdr
     if (const auto lease = p->read_duration(le)) data.lease_duration = *lease;
   }
   if (const auto* p = list.find(pid::user_data)) {
-    data.user_data = decode_octet_seq(p->value, le).value_or(std::vector<std::byte>{});
+    auto r = p->reader(le);
+    data.user_data = read_octet_seq(r).value_or(std::vector<std::byte>{});
   }
   if (const auto* p = list.find(pid::entity_name)) {
-    if (auto name = decode_cdr_string(p->value, le)) data.entity_name = std::move(name->value);
+    auto r = p->reader(le);
+    if (auto name = r.read_cdr_string()) data.entity_name = std::move(*name);
   }
   if (const auto* p = list.find(pid::property_list)) {
-    data.properties = WirePropertyList::decode(p->value, le).value_or(WirePropertyList{});
+    auto r = p->reader(le);
+    data.properties = WirePropertyList::decode(r).value_or(WirePropertyList{});
   }
   data.identity_token = raw_value(list.find(pid::identity_token));
   data.permissions_token = raw_value(list.find(pid::permissions_token));

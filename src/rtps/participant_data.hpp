@@ -1,7 +1,7 @@
 // The SPDP payload (DDSI-RTPS 2.5 section 8.5.3.2): who a participant is, where it can be reached
-// and which builtin endpoints it runs. `to_pl_cdr_le` never fails, it leaves out what it cannot
-// frame; `from_pl_cdr_le` rejects only a payload without a usable participant GUID and falls back
-// to the defaults below for every other absent or unusable parameter.
+// and which builtin endpoints it runs. `encode` never fails, it leaves out what it cannot frame;
+// `decode` rejects only a payload without a usable participant GUID and falls back to the
+// defaults below for every other absent or unusable parameter.
 #pragma once
 
 #include <array>
@@ -14,6 +14,7 @@
 
 #include "rtps/parameter_list.hpp"
 #include "rtps/property_list.hpp"
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::rtps {
@@ -28,16 +29,20 @@ inline constexpr std::array<std::uint8_t, 2> cdr2_be{0x00, 0x06};
 inline constexpr std::array<std::uint8_t, 2> cdr2_le{0x00, 0x07};
 }  // namespace encapsulation
 
-inline WireError unsupported_encapsulation(std::array<std::uint8_t, 2> id) {
-  return {.kind = WireError::Kind::UnsupportedEncapsulation, .encapsulation = id};
+inline CodecError unsupported_encapsulation(std::array<std::uint8_t, 2> id, std::size_t offset) {
+  return {
+      .kind = CodecError::Kind::UnsupportedEncapsulation, .offset = offset, .encapsulation = id};
 }
 
-// The parameter list of a PL_CDR_LE or PL_CDR_BE payload, shared by the discovery records.
+// The parameter list of a PL_CDR_LE or PL_CDR_BE payload, shared by the discovery records. The
+// encapsulation header names the byte order, whatever the reader's; offsets in the list's errors
+// count from the list's start.
 struct PlCdrPayload {
   ParameterList parameters;
   bool little_endian = true;
+
+  static CodecResult<PlCdrPayload> decode(WireReader& reader);
 };
-WireResult<PlCdrPayload> parse_pl_cdr_payload(std::span<const std::byte> payload);
 
 // Security algorithm parameters (DDS-Security 1.2 section 7.4.1.6), kept as received.
 using DigitalSignatureAlgorithmInfo = std::array<std::uint32_t, 4>;
@@ -67,9 +72,10 @@ struct ParticipantBuiltinTopicData {
   std::optional<KeyEstablishmentAlgorithmInfo> key_establishment_algorithm_info{};
   std::optional<SymmetricCipherAlgorithmInfo> symmetric_cipher_algorithm_info{};
 
-  std::vector<std::byte> to_pl_cdr_le() const;
+  // PL_CDR_LE whatever the writer's byte order.
+  void encode(WireWriter& writer) const;
   // Locators are taken from PL_CDR_LE payloads only.
-  static WireResult<ParticipantBuiltinTopicData> from_pl_cdr_le(std::span<const std::byte> payload);
+  static CodecResult<ParticipantBuiltinTopicData> decode(WireReader& reader);
 
   friend bool operator==(const ParticipantBuiltinTopicData&,
                          const ParticipantBuiltinTopicData&) = default;

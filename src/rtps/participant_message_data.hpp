@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::rtps {
@@ -19,10 +20,10 @@ struct ParticipantMessageData {
   std::uint32_t kind = 0;
   std::vector<std::byte> data{};
 
-  // CDR_LE or CDR_BE encapsulation; 28 bytes plus the data, unpadded.
-  WireResult<std::vector<std::byte>> to_cdr(bool little_endian) const;
-  // Accepts CDR and XCDR2 in either byte order.
-  static WireResult<ParticipantMessageData> from_cdr(std::span<const std::byte> payload);
+  // CDR_LE or CDR_BE encapsulation, as the writer's byte order; 28 bytes plus the data, unpadded.
+  CodecResult<void> encode(WireWriter& writer) const;
+  // Accepts CDR and XCDR2 in either byte order, whatever the reader's.
+  static CodecResult<ParticipantMessageData> decode(WireReader& reader);
 
   friend bool operator==(const ParticipantMessageData&, const ParticipantMessageData&) = default;
 };

@@ -29,17 +29,16 @@ struct WirePropertyList {
 
   std::vector<WireProperty> properties;
 
-  // Alignment counts from the start of the returned bytes (the parameter value).
-  WireResult<std::vector<std::byte>> encode(bool little_endian) const;
-  static WireResult<WirePropertyList> decode(std::span<const std::byte> bytes, bool little_endian);
+  // Alignment counts from where the writer stands, the start of the parameter value.
+  CodecResult<void> encode(WireWriter& writer) const;
+  // Alignment counts from the reader's start: a reader over the parameter value.
+  static CodecResult<WirePropertyList> decode(WireReader& reader);
 
   friend bool operator==(const WirePropertyList&, const WirePropertyList&) = default;
 };
 
-// CDR string at the writer's position, unaligned: length (text + 1), the text, a NUL.
-WireResult<void> write_cdr_string(WireWriter& writer, std::string_view text);
 // A property's CDR string, its length field bounded by `max_property_string_len`; the reader is
 // left just past the NUL (the caller aligns).
-WireResult<std::string> read_property_string(WireReader& reader);
+CodecResult<std::string> read_property_string(WireReader& reader);
 
 }  // namespace nimbrel::rtps

@@ -22,34 +22,62 @@ std::size_t align4(std::size_t n) {
 }
 
 // Padding cut off after a string makes the next read name the offset where it was due.
-WireResult<std::string> read_aligned_string(WireReader& r) {
+CodecResult<std::string> read_aligned_string(WireReader& r) {
   auto text = r.read_cdr_string();
   if (text) r.align_due(4);
   return text;
 }
 
-// Alignment counts from the start of `out`, which is the start of the parameter value.
-WireResult<void> append_string(std::vector<std::byte>& out, std::string_view text) {
-  WireWriter w(out, /*little_endian=*/true);
-  if (auto ok = write_cdr_string(w, text); !ok) return ok;
+std::optional<std::string> optional_string(const Parameter* p, bool le) {
+  if (p == nullptr) return std::nullopt;
+  auto r = p->reader(le);
+  auto text = r.read_cdr_string();
+  if (!text) return std::nullopt;
+  return std::move(*text);
+}
+
+std::vector<std::byte> octets_or_empty(const Parameter* p, bool le) {
+  if (p == nullptr) return {};
+  auto r = p->reader(le);
+  return read_octet_seq(r).value_or(std::vector<std::byte>{});
+}
+
+// Whatever the payload's byte order: the identifier is an XCDR value of its own.
+std::optional<types::TypeIdentifier> type_identifier_of(const Parameter* p) {
+  if (p == nullptr) return std::nullopt;
+  auto id = cdr::decode_bytes<types::TypeIdentifier>(p->value, /*little_endian=*/true);
+  if (!id) return std::nullopt;
+  return std::move(*id);
+}
+
+CodecResult<std::string> required_string(const ParameterList& list, std::uint16_t id, bool le,
+                                         const char* missing) {
+  const Parameter* p = list.find(id);
+  if (p == nullptr) return std::unexpected(CodecError::malformed(missing));
+  auto r = p->reader(le);
+  return r.read_cdr_string();
+}
+
+}  // namespace
+
+CodecResult<void> write_padded_string(WireWriter& w, std::string_view text) {
+  if (auto ok = w.write_cdr_string(text); !ok) return ok;
   w.pad_to(4);
   return {};
 }
 
-WireResult<void> append_string_list(std::vector<std::byte>& out,
-                                    std::span<const std::string> names) {
+CodecResult<void> write_string_seq(WireWriter& w, std::span<const std::string> names) {
   if (names.size() > u32_max) {
-    return std::unexpected(WireError::resource_limit("partition count exceeds u32::MAX"));
+    return std::unexpected(CodecError::resource_limit("partition count exceeds u32::MAX"));
   }
-  WireWriter(out, /*little_endian=*/true).write_u32(static_cast<std::uint32_t>(names.size()));
+  w.write_u32(static_cast<std::uint32_t>(names.size()));
   for (const auto& name : names) {
-    if (auto ok = append_string(out, name); !ok) return ok;
+    if (auto ok = write_padded_string(w, name); !ok) return ok;
   }
   return {};
 }
 
-// Each string starts at a multiple of 4 from the reader's start.
-WireResult<std::vector<std::string>> read_string_list(WireReader& r) {
+CodecResult<std::vector<std::string>> read_string_seq(WireReader& r) {
   std::uint32_t count = 0;
   NIMBREL_READ_OR_RETURN(count, r.read_u32());
   std::vector<std::string> names;
@@ -60,119 +88,49 @@ WireResult<std::vector<std::string>> read_string_list(WireReader& r) {
   return names;
 }
 
-std::optional<std::string> optional_string(const Parameter* p, bool le) {
-  if (p == nullptr) return std::nullopt;
-  auto text = decode_cdr_string(p->value, le);
-  if (!text) return std::nullopt;
-  return std::move(text->value);
-}
-
-std::vector<std::byte> octets_or_empty(const Parameter* p, bool le) {
-  if (p == nullptr) return {};
-  return decode_octet_seq(p->value, le).value_or(std::vector<std::byte>{});
-}
-
-// Whatever the payload's byte order: the identifier is an XCDR value of its own.
-std::optional<types::TypeIdentifier> type_identifier_of(const Parameter* p) {
-  if (p == nullptr) return std::nullopt;
-  cdr::BufferReader reader(p->value, /*little_endian=*/true);
-  auto id = types::TypeIdentifier::decode_with_depth(reader, /*depth=*/0);
-  if (!id) return std::nullopt;
-  return std::move(*id);
-}
-
-WireResult<std::string> required_string(const ParameterList& list, std::uint16_t id, bool le,
-                                        const char* missing) {
-  const Parameter* p = list.find(id);
-  if (p == nullptr) return std::unexpected(WireError::malformed(missing));
-  auto text = decode_cdr_string(p->value, le);
-  if (!text) return std::unexpected(text.error());
-  return std::move(text->value);
-}
-
-}  // namespace
-
-WireResult<std::vector<std::byte>> encode_cdr_string_le(std::string_view text) {
-  std::vector<std::byte> out;
-  if (auto ok = append_string(out, text); !ok) return std::unexpected(ok.error());
-  return out;
-}
-
-WireResult<Decoded<std::string>> decode_cdr_string(std::span<const std::byte> bytes,
-                                                   bool little_endian, std::size_t offset) {
-  WireReader r(bytes, little_endian);
-  r.seek(offset);
-  auto text = r.read_cdr_string();
-  if (!text) return std::unexpected(text.error());
-  return Decoded<std::string>{std::move(*text), r.position()};
-}
-
-WireResult<std::vector<std::byte>> encode_partition_le(std::span<const std::string> names) {
-  std::vector<std::byte> out;
-  if (auto ok = append_string_list(out, names); !ok) return std::unexpected(ok.error());
-  return out;
-}
-
-WireResult<std::vector<std::string>> decode_partition(std::span<const std::byte> value,
-                                                      bool little_endian) {
-  WireReader r(value, little_endian);
-  return read_string_list(r);
-}
-
-WireResult<std::vector<std::byte>> encode_octet_seq_le(std::span<const std::byte> bytes) {
+CodecResult<void> write_octet_seq(WireWriter& w, std::span<const std::byte> bytes) {
   if (bytes.size() > u32_max) {
-    return std::unexpected(WireError::resource_limit("octet sequence length exceeds u32::MAX"));
+    return std::unexpected(CodecError::resource_limit("octet sequence length exceeds u32::MAX"));
   }
-  std::vector<std::byte> out;
-  out.reserve(4 + align4(bytes.size()));
-  WireWriter w(out, /*little_endian=*/true);
+  w.reserve(4 + align4(bytes.size()));
   w.write_u32(static_cast<std::uint32_t>(bytes.size()));
   w.write_bytes(bytes);
   w.pad_to(4);
-  return out;
+  return {};
 }
 
-WireResult<std::vector<std::byte>> decode_octet_seq(std::span<const std::byte> value,
-                                                    bool little_endian) {
-  WireReader r(value, little_endian);
-  auto length = r.read_u32();
-  if (!length) return std::unexpected(length.error());
-  auto bytes = r.read_bytes(*length);
-  if (!bytes) return std::unexpected(bytes.error());
-  return std::vector<std::byte>(bytes->begin(), bytes->end());
+CodecResult<std::vector<std::byte>> read_octet_seq(WireReader& r) {
+  std::uint32_t length = 0;
+  NIMBREL_READ_OR_RETURN(length, r.read_u32());
+  std::span<const std::byte> bytes;
+  NIMBREL_READ_OR_RETURN(bytes, r.read_bytes(length));
+  return std::vector<std::byte>(bytes.begin(), bytes.end());
 }
 
-WireResult<std::vector<std::byte>> encode_content_filter_property_le(
-    const ContentFilterProperty& filter) {
-  std::vector<std::byte> out;
-  for (const auto* text : {&filter.content_filtered_topic_name, &filter.related_topic_name,
-                           &filter.filter_class_name, &filter.filter_expression}) {
-    if (auto ok = append_string(out, *text); !ok) return std::unexpected(ok.error());
+CodecResult<void> ContentFilterProperty::encode(WireWriter& w) const {
+  for (const auto* text : {&content_filtered_topic_name, &related_topic_name, &filter_class_name,
+                           &filter_expression}) {
+    if (auto ok = write_padded_string(w, *text); !ok) return ok;
   }
-  if (auto ok = append_string_list(out, filter.expression_parameters); !ok) {
-    return std::unexpected(ok.error());
-  }
-  return out;
+  return write_string_seq(w, expression_parameters);
 }
 
-WireResult<ContentFilterProperty> decode_content_filter_property(std::span<const std::byte> value,
-                                                                 bool little_endian) {
+CodecResult<ContentFilterProperty> ContentFilterProperty::decode(WireReader& r) {
   ContentFilterProperty filter;
-  WireReader r(value, little_endian);
   for (auto* text : {&filter.content_filtered_topic_name, &filter.related_topic_name,
                      &filter.filter_class_name, &filter.filter_expression}) {
     NIMBREL_READ_OR_RETURN(*text, read_aligned_string(r));
   }
-  NIMBREL_READ_OR_RETURN(filter.expression_parameters, read_string_list(r));
+  NIMBREL_READ_OR_RETURN(filter.expression_parameters, read_string_seq(r));
   return filter;
 }
 
-WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList& list, bool le,
-                                                            VendorId sender_vendor) {
+CodecResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList& list, bool le,
+                                                             VendorId sender_vendor) {
   const Parameter* endpoint = list.find(pid::endpoint_guid);
   const auto endpoint_guid = endpoint != nullptr ? endpoint->read_guid() : std::nullopt;
   if (!endpoint_guid) {
-    return std::unexpected(WireError::malformed("ENDPOINT_GUID missing or wrong length"));
+    return std::unexpected(CodecError::malformed("ENDPOINT_GUID missing or wrong length"));
   }
   EndpointBuiltinTopicData d;
   d.endpoint_guid = *endpoint_guid;
@@ -217,7 +175,8 @@ WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList&
     if (const auto period = p->read_duration(le)) d.deadline = *period;
   }
   if (const auto* p = list.find(pid::partition)) {
-    d.partition = decode_partition(p->value, le).value_or(std::vector<std::string>{});
+    auto r = p->reader(le);
+    d.partition = read_string_seq(r).value_or(std::vector<std::string>{});
   }
   d.user_data = octets_or_empty(list.find(pid::user_data), le);
   d.topic_data = octets_or_empty(list.find(pid::topic_data), le);
@@ -234,7 +193,8 @@ WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList&
   d.service_instance_name = optional_string(list.find(pid::service_instance_name), le);
   if (const auto* p = list.find(pid::related_entity_guid)) d.related_entity_guid = p->read_guid();
   if (const auto* p = list.find(pid::topic_aliases)) {
-    if (auto aliases = decode_partition(p->value, le)) d.topic_aliases = std::move(*aliases);
+    auto r = p->reader(le);
+    if (auto aliases = read_string_seq(r)) d.topic_aliases = std::move(*aliases);
   }
   if (sender_vendor == nimbrel_vendor_id) {
     d.type_identifier = type_identifier_of(list.find(pid::type_identifier));
@@ -242,14 +202,15 @@ WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList&
     d.foreign_pid_8002 = p->value;
   }
   if (const auto* p = list.find(pid::data_representation)) {
-    d.data_representation = data_representation::decode_list(p->value, le);
+    auto r = p->reader(le);
+    d.data_representation = data_representation::read_list(r);
   }
   return d;
 }
 
-WireResult<PublicationBuiltinTopicData> PublicationBuiltinTopicData::from_pl_cdr_le(
-    std::span<const std::byte> payload, VendorId sender_vendor) {
-  auto parsed = parse_pl_cdr_payload(payload);
+CodecResult<PublicationBuiltinTopicData> PublicationBuiltinTopicData::decode(
+    WireReader& reader, VendorId sender_vendor) {
+  auto parsed = PlCdrPayload::decode(reader);
   if (!parsed) return std::unexpected(parsed.error());
   const bool le = parsed->little_endian;
   auto common = decode_endpoint_fields(parsed->parameters, le, sender_vendor);

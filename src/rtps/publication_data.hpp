@@ -55,32 +55,30 @@ struct EndpointSecurityInfo {
   friend bool operator==(const EndpointSecurityInfo&, const EndpointSecurityInfo&) = default;
 };
 
+// Values of parameters, which have no record of their own: writers write over a parameter value
+// and pad to a multiple of 4 counted from its start; readers read from a reader over the value
+// (`Parameter::reader`) in the payload's byte order. Strings need no codec here beyond the
+// cursors' `read_cdr_string` and `write_cdr_string`.
+CodecResult<void> write_padded_string(WireWriter& writer, std::string_view text);
+// A string sequence: partitions, topic aliases, filter expression parameters.
+CodecResult<void> write_string_seq(WireWriter& writer, std::span<const std::string> names);
+CodecResult<std::vector<std::string>> read_string_seq(WireReader& reader);
+CodecResult<void> write_octet_seq(WireWriter& writer, std::span<const std::byte> bytes);
+CodecResult<std::vector<std::byte>> read_octet_seq(WireReader& reader);
+
 struct ContentFilterProperty {
   std::string content_filtered_topic_name;
   std::string related_topic_name;
   std::string filter_class_name;
   std::string filter_expression;
   std::vector<std::string> expression_parameters;
+
+  // As the parameter values above.
+  CodecResult<void> encode(WireWriter& writer) const;
+  static CodecResult<ContentFilterProperty> decode(WireReader& reader);
+
   friend bool operator==(const ContentFilterProperty&, const ContentFilterProperty&) = default;
 };
-
-// Value codecs. Encoders write little-endian and pad to a multiple of 4; decoders read from the
-// start of a parameter value in the payload's byte order.
-WireResult<std::vector<std::byte>> encode_cdr_string_le(std::string_view text);
-// Reads a string at `offset`; `end` is just past its NUL. No cap beyond the bytes given.
-WireResult<Decoded<std::string>> decode_cdr_string(std::span<const std::byte> bytes,
-                                                   bool little_endian, std::size_t offset = 0);
-// A string sequence: partitions, topic aliases, filter expression parameters.
-WireResult<std::vector<std::byte>> encode_partition_le(std::span<const std::string> names);
-WireResult<std::vector<std::string>> decode_partition(std::span<const std::byte> value,
-                                                      bool little_endian);
-WireResult<std::vector<std::byte>> encode_octet_seq_le(std::span<const std::byte> bytes);
-WireResult<std::vector<std::byte>> decode_octet_seq(std::span<const std::byte> value,
-                                                    bool little_endian);
-WireResult<std::vector<std::byte>> encode_content_filter_property_le(
-    const ContentFilterProperty& filter);
-WireResult<ContentFilterProperty> decode_content_filter_property(std::span<const std::byte> value,
-                                                                 bool little_endian);
 
 struct EndpointBuiltinTopicData {
   // Absent on the wire: the endpoint GUID's prefix with the participant entity id.
@@ -115,19 +113,19 @@ struct EndpointBuiltinTopicData {
 
 // The shared fields of a decoded SEDP parameter list; fails only for a missing endpoint GUID,
 // topic name or type name. `sender_vendor` comes from the RTPS header of the datagram.
-WireResult<EndpointBuiltinTopicData> decode_endpoint_fields(
+CodecResult<EndpointBuiltinTopicData> decode_endpoint_fields(
     const ParameterList& list, bool little_endian, VendorId sender_vendor = nimbrel_vendor_id);
 
 struct PublicationBuiltinTopicData : EndpointBuiltinTopicData {
   std::int32_t ownership_strength = 0;
   RtpsDuration lifespan = duration_infinite;
 
-  // PL_CDR_LE, the subscription's layout with the strength and lifespan after the type
-  // information; fails when a value cannot be encoded or framed.
-  WireResult<std::vector<std::byte>> to_pl_cdr_le() const;
+  // PL_CDR_LE whatever the writer's byte order, the subscription's layout with the strength and
+  // lifespan after the type information; fails when a value cannot be encoded or framed.
+  CodecResult<void> encode(WireWriter& writer) const;
   // Accepts PL_CDR_LE and PL_CDR_BE.
-  static WireResult<PublicationBuiltinTopicData> from_pl_cdr_le(
-      std::span<const std::byte> payload, VendorId sender_vendor = nimbrel_vendor_id);
+  static CodecResult<PublicationBuiltinTopicData> decode(
+      WireReader& reader, VendorId sender_vendor = nimbrel_vendor_id);
 
   friend bool operator==(const PublicationBuiltinTopicData&,
                          const PublicationBuiltinTopicData&) = default;

@@ -3,14 +3,14 @@
 
 namespace nimbrel::rtps {
 
-WireResult<std::vector<std::byte>> PublicationBuiltinTopicData::to_pl_cdr_le() const {
+CodecResult<void> PublicationBuiltinTopicData::encode(WireWriter& writer) const {
   ParameterList list;
-  if (auto ok = push_endpoint_qos(list, *this); !ok) return std::unexpected(ok.error());
+  if (auto ok = push_endpoint_qos(list, *this); !ok) return ok;
   list.push_u32(pid::ownership_strength, static_cast<std::uint32_t>(ownership_strength),
                 /*little_endian=*/true);
   list.push_duration(pid::lifespan, lifespan, /*little_endian=*/true);
-  if (auto ok = push_endpoint_extensions(list, *this); !ok) return std::unexpected(ok.error());
-  return to_pl_cdr_le_payload(list);
+  if (auto ok = push_endpoint_extensions(list, *this); !ok) return ok;
+  return encode_pl_cdr_le(writer, list);
 }
 
 }  // namespace nimbrel::rtps

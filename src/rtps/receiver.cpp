@@ -63,7 +63,8 @@ Consumer consumer_of(const ParsedSubmessage& submessage) {
 
 ReceivedDatagram Receiver::receive(const SharedBytes& datagram) {
   ReceivedDatagram received;
-  auto decoded = decode_datagram_prefix(datagram);
+  WireReader reader(datagram, /*little_endian=*/true);
+  auto decoded = DatagramPrefix::decode(reader);
   if (!decoded || decoded->datagram.version.major != supported_major_version) {
     saturating_increment(counters_.malformed_datagrams);
     return received;

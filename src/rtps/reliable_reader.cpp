@@ -237,7 +237,7 @@ std::vector<DeliveredSample> ReliableReader::collect_in_order_for(WriterProxySta
   return delivered;
 }
 
-WireResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed now) {
+CodecResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed now) {
   std::vector<OutboundDatagram> out;
   for (WriterProxyState& state : states_) {
     if (!state.response_pending_since) continue;
@@ -247,9 +247,9 @@ WireResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed 
 
     const WriterProxy& proxy = state.proxy;
     auto destinations = std::make_shared<const std::vector<Locator>>(proxy.unicast_locators);
-    auto send = [&](std::uint8_t id, const EncodedBody& body) -> WireResult<void> {
-      auto bytes = encode_reply_datagram(guid_.prefix, vendor_id_, proxy.remote_writer_guid.prefix,
-                                         id, body.flags, body.bytes);
+    auto send = [&](std::uint8_t id, const EncodedBody& body) -> CodecResult<void> {
+      auto bytes = build_reply_datagram(guid_.prefix, vendor_id_, proxy.remote_writer_guid.prefix,
+                                        id, body.flags, body.bytes);
       if (!bytes) return std::unexpected(bytes.error());
       out.push_back(OutboundDatagram{.bytes = std::move(*bytes), .destinations = destinations});
       return {};
@@ -262,7 +262,7 @@ WireResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed 
                                     .writer_sn = sn,
                                     .fragment_number_state = state.assembler.missing_fragments(sn),
                                     .count = ++nackfrag_count_};
-      if (auto sent = send(submessage_id::nack_frag, nack.write_body(/*little_endian=*/true));
+      if (auto sent = send(submessage_id::nack_frag, encode_body(nack, /*little_endian=*/true));
           !sent) {
         return std::unexpected(sent.error());
       }
@@ -280,7 +280,7 @@ WireResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed 
         .reader_sn_state = SequenceNumberSet::from_members(base, missing),
         .count = ++acknack_count_,
         .final_flag = nothing_missing && proxy.last_available > 0};
-    if (auto sent = send(submessage_id::acknack, acknack.write_body(/*little_endian=*/true));
+    if (auto sent = send(submessage_id::acknack, encode_body(acknack, /*little_endian=*/true));
         !sent) {
       return std::unexpected(sent.error());
     }

@@ -73,7 +73,7 @@ class ReliableReader {
 
   // NACK_FRAGs for the incomplete samples HEARTBEATs announced, and one ACKNACK per writer whose
   // response is due, each addressed with INFO_DST.
-  WireResult<std::vector<OutboundDatagram>> tick_outbound(Elapsed now);
+  CodecResult<std::vector<OutboundDatagram>> tick_outbound(Elapsed now);
 
   static std::vector<DeliveredSample> collect_in_order_for(WriterProxyState& state);
 

@@ -19,8 +19,8 @@ constexpr SequenceNumber sn_max = std::numeric_limits<SequenceNumber>::max();
 // Room a lone submessage needs besides its body: RTPS header plus submessage header.
 constexpr std::size_t framing_size = rtps_header_size + submessage_header_size;
 
-std::unexpected<WireError> fail(const char* message) {
-  return std::unexpected(WireError::malformed(message));
+std::unexpected<CodecError> fail(const char* message) {
+  return std::unexpected(CodecError::malformed(message));
 }
 
 SequenceNumber saturating_next(SequenceNumber sn) {
@@ -129,14 +129,14 @@ Destinations ReliableWriter::targets_for(std::size_t proxy_index) const {
       proxy.multicast_locators.empty() ? proxy.unicast_locators : proxy.multicast_locators);
 }
 
-WireResult<Datagrams> ReliableWriter::write(std::span<const std::byte> payload) {
+CodecResult<Datagrams> ReliableWriter::write(std::span<const std::byte> payload) {
   if (last_sn_ == sn_max) return fail("sequence number overflow");
   const SequenceNumber sn = ++last_sn_;
   CacheChange change{.sequence_number = sn, .payload = SharedBytes::copy_of(payload)};
   const SharedBytes stored = change.payload;
   if (history_.insert(std::move(change)) != InsertOutcome::Inserted) {
     // Not a fault of the sample: the caller may try again once readers have caught up.
-    return std::unexpected(WireError::backpressure("history cache full or duplicate"));
+    return std::unexpected(CodecError::backpressure("history cache full or duplicate"));
   }
   Datagrams out;
   for (std::size_t i = 0; i < proxies_.size(); ++i) {
@@ -144,19 +144,19 @@ WireResult<Datagrams> ReliableWriter::write(std::span<const std::byte> payload) 
     if (proxy.highest_sent < sn) ++proxy.highest_sent;
     // A reader that is behind learns of the sample from the next HEARTBEAT and asks for repair.
     if (proxy.highest_sent != sn) continue;
-    auto built = encode_sample(sn, stored, proxy.remote_reader_guid.entity_id, targets_for(i),
-                               encapsulation_rewrite(proxy, stored));
+    auto built = frame_sample(sn, stored, proxy.remote_reader_guid.entity_id, targets_for(i),
+                              encapsulation_rewrite(proxy, stored));
     if (!built) return std::unexpected(built.error());
     push_all(out, std::move(*built));
   }
   return out;
 }
 
-WireResult<Datagrams> ReliableWriter::write_last(DataSubmessage data) {
+CodecResult<Datagrams> ReliableWriter::write_last(DataSubmessage data) {
   if (last_sn_ == sn_max) return fail("sequence number overflow");
   data.writer_id = guid_.entity_id;
   data.writer_sn = ++last_sn_;
-  auto body = data.write_body(/*little_endian=*/true);
+  auto body = encode_body(data, /*little_endian=*/true);
   if (!body) return std::unexpected(body.error());
   Datagrams out;
   for (std::size_t i = 0; i < proxies_.size(); ++i) {
@@ -171,13 +171,13 @@ WireResult<Datagrams> ReliableWriter::write_last(DataSubmessage data) {
   return out;
 }
 
-WireResult<Datagrams> ReliableWriter::build_sample_datagrams(
+CodecResult<Datagrams> ReliableWriter::build_sample_datagrams(
     SequenceNumber sn, const SharedBytes& payload, const EntityId& reader_id,
     const Destinations& destinations) const {
-  return encode_sample(sn, payload, reader_id, destinations, std::nullopt);
+  return frame_sample(sn, payload, reader_id, destinations, std::nullopt);
 }
 
-WireResult<Datagrams> ReliableWriter::encode_sample(SequenceNumber sn, const SharedBytes& payload,
+CodecResult<Datagrams> ReliableWriter::frame_sample(SequenceNumber sn, const SharedBytes& payload,
                                                     const EntityId& reader_id,
                                                     const Destinations& destinations,
                                                     std::optional<std::byte> second_byte) const {
@@ -185,7 +185,7 @@ WireResult<Datagrams> ReliableWriter::encode_sample(SequenceNumber sn, const Sha
   if (payload.size() <= fragment_size_) {
     const DataSubmessage fixed{
         .reader_id = reader_id, .writer_id = guid_.entity_id, .writer_sn = sn};
-    auto head = fixed.write_body(/*little_endian=*/true);
+    auto head = encode_body(fixed, /*little_endian=*/true);
     if (!head) return std::unexpected(head.error());
     const std::size_t body_size = head->bytes.size() + payload.size();
     if (body_size > u16_max || body_size + framing_size > mtu_) {
@@ -202,20 +202,20 @@ WireResult<Datagrams> ReliableWriter::encode_sample(SequenceNumber sn, const Sha
     if (fragment == std::numeric_limits<FragmentNumber>::max()) {
       return fail("fragment number overflow");
     }
-    auto datagram = encode_data_frag(sn, payload, fragment, reader_id, destinations, second_byte);
+    auto datagram = frame_data_frag(sn, payload, fragment, reader_id, destinations, second_byte);
     if (!datagram) return std::unexpected(datagram.error());
     out.push_back(std::move(*datagram));
   }
   return out;
 }
 
-WireResult<OutboundDatagram> ReliableWriter::build_data_frag_submessage_datagram(
+CodecResult<OutboundDatagram> ReliableWriter::build_data_frag_submessage_datagram(
     SequenceNumber sn, const SharedBytes& payload, FragmentNumber fragment,
     const EntityId& reader_id, const Destinations& destinations) const {
-  return encode_data_frag(sn, payload, fragment, reader_id, destinations, std::nullopt);
+  return frame_data_frag(sn, payload, fragment, reader_id, destinations, std::nullopt);
 }
 
-WireResult<OutboundDatagram> ReliableWriter::encode_data_frag(
+CodecResult<OutboundDatagram> ReliableWriter::frame_data_frag(
     SequenceNumber sn, const SharedBytes& payload, FragmentNumber fragment,
     const EntityId& reader_id, const Destinations& destinations,
     std::optional<std::byte> second_byte) const {
@@ -233,7 +233,7 @@ WireResult<OutboundDatagram> ReliableWriter::encode_data_frag(
                                  .fragments_in_submessage = 1,
                                  .fragment_size = static_cast<std::uint16_t>(fragment_size_),
                                  .sample_size = static_cast<std::uint32_t>(payload.size())};
-  const EncodedBody head = fixed.write_body(/*little_endian=*/true);
+  const EncodedBody head = encode_body(fixed, /*little_endian=*/true);
   const std::size_t body_size = head.bytes.size() + length;
   if (body_size > u16_max || body_size + framing_size > mtu_) {
     return fail("DATA_FRAG submessage does not fit into MTU");
@@ -245,13 +245,13 @@ WireResult<OutboundDatagram> ReliableWriter::encode_data_frag(
                       destinations);
 }
 
-WireResult<OutboundDatagram> ReliableWriter::build_gap_datagram(
+CodecResult<OutboundDatagram> ReliableWriter::build_gap_datagram(
     SequenceNumber sn, const EntityId& reader_id, const Destinations& destinations) const {
   const GapSubmessage gap{.reader_id = reader_id,
                           .writer_id = guid_.entity_id,
                           .gap_start = sn,
                           .gap_list = SequenceNumberSet::empty_range(saturating_next(sn), 0)};
-  const EncodedBody body = gap.write_body(/*little_endian=*/true);
+  const EncodedBody body = encode_body(gap, /*little_endian=*/true);
   if (body.bytes.size() + framing_size > mtu_) return fail("GAP submessage does not fit into MTU");
   MessageBuilder builder(guid_.prefix, vendor_id_, destinations, mtu_);
   Datagrams closed;
@@ -281,7 +281,7 @@ bool ReliableWriter::heartbeat_due(const ReaderProxy& proxy, Elapsed now) const 
   return std::max(now - *proxy.last_heartbeat, Duration::zero()) >= period;
 }
 
-WireResult<Datagrams> ReliableWriter::tick(Elapsed now) {
+CodecResult<Datagrams> ReliableWriter::tick(Elapsed now) {
   Datagrams out;
   const std::size_t n = proxies_.size();
   std::size_t heartbeats = 0;
@@ -310,8 +310,8 @@ WireResult<Datagrams> ReliableWriter::tick(Elapsed now) {
   return out;
 }
 
-WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
-                                            bool heartbeat_due, Datagrams& out) {
+CodecResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
+                                             bool heartbeat_due, Datagrams& out) {
   const EntityId reader_id = proxy.remote_reader_guid.entity_id;
 
   while (auto request = proxy.next_requested_fragment()) {
@@ -320,7 +320,7 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
     // A request for a fragment the sample does not have is the reader's error; failing the tick
     // for it would stall the repairs of every other reader.
     if (change && !has_fragment(change->payload.size(), fragment)) continue;
-    WireResult<OutboundDatagram> datagram =
+    CodecResult<OutboundDatagram> datagram =
         change ? build_data_frag_submessage_datagram(sn, change->payload, fragment, reader_id,
                                                      destinations)
                : build_gap_datagram(sn, reader_id, destinations);
@@ -343,13 +343,13 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
       push_all(out, std::move(*fragments));
       continue;
     }
-    WireResult<void> appended;
+    CodecResult<void> appended;
     if (change) {
       const DataSubmessage data{.reader_id = reader_id,
                                 .writer_id = guid_.entity_id,
                                 .writer_sn = *sn,
                                 .serialized_payload = change->payload};
-      auto body = data.write_body(/*little_endian=*/true);
+      auto body = encode_body(data, /*little_endian=*/true);
       if (!body) return std::unexpected(body.error());
       appended =
           builder.append(submessage_id::data, body->flags, body->bytes, out, BodyLabel::Data);
@@ -358,7 +358,7 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
                               .writer_id = guid_.entity_id,
                               .gap_start = *sn,
                               .gap_list = SequenceNumberSet::empty_range(saturating_next(*sn), 0)};
-      const EncodedBody body = gap.write_body(/*little_endian=*/true);
+      const EncodedBody body = encode_body(gap, /*little_endian=*/true);
       appended = builder.append(submessage_id::gap, body.flags, body.bytes, out, BodyLabel::Gap);
     }
     if (!appended) return std::unexpected(appended.error());
@@ -372,7 +372,7 @@ WireResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinatio
                                         .first_sn = first,
                                         .last_sn = *history_.max_sn(),
                                         .count = heartbeat_count_};
-    const EncodedBody body = heartbeat.write_body(/*little_endian=*/true);
+    const EncodedBody body = encode_body(heartbeat, /*little_endian=*/true);
     if (auto ok = builder.append(submessage_id::heartbeat, body.flags, body.bytes, out,
                                  BodyLabel::Heartbeat);
         !ok) {

@@ -64,11 +64,11 @@ class ReliableWriter {
 
   // Stores the sample (one copy of `payload`) and gives the datagrams for the in-step readers.
   // On failure after storing, the change stays and is served by repair.
-  WireResult<Datagrams> write(std::span<const std::byte> payload);
+  CodecResult<Datagrams> write(std::span<const std::byte> payload);
   // The last words of a writer about to go: `data` (numbered here, after everything written) is
   // sent once to every matched reader and not kept for repair.
-  WireResult<Datagrams> write_last(DataSubmessage data);
-  WireResult<Datagrams> tick(Elapsed now);
+  CodecResult<Datagrams> write_last(DataSubmessage data);
+  CodecResult<Datagrams> tick(Elapsed now);
 
   void handle_acknack(const Guid& reader_guid, SequenceNumber base,
                       std::span<const SequenceNumber> requested);
@@ -89,16 +89,16 @@ class ReliableWriter {
 
   // One datagram with a DATA, or one per fragment with a DATA_FRAG when the payload is larger
   // than the fragment size.
-  WireResult<Datagrams> build_sample_datagrams(SequenceNumber sn, const SharedBytes& payload,
-                                               const EntityId& reader_id,
-                                               const Destinations& destinations) const;
+  CodecResult<Datagrams> build_sample_datagrams(SequenceNumber sn, const SharedBytes& payload,
+                                                const EntityId& reader_id,
+                                                const Destinations& destinations) const;
   // One DATA_FRAG carrying fragment `fragment` of the sample.
-  WireResult<OutboundDatagram> build_data_frag_submessage_datagram(
+  CodecResult<OutboundDatagram> build_data_frag_submessage_datagram(
       SequenceNumber sn, const SharedBytes& payload, FragmentNumber fragment,
       const EntityId& reader_id, const Destinations& destinations) const;
   // One GAP declaring exactly `sn` irrelevant.
-  WireResult<OutboundDatagram> build_gap_datagram(SequenceNumber sn, const EntityId& reader_id,
-                                                  const Destinations& destinations) const;
+  CodecResult<OutboundDatagram> build_gap_datagram(SequenceNumber sn, const EntityId& reader_id,
+                                                   const Destinations& destinations) const;
 
   const Guid& guid() const { return guid_; }
   const HistoryCache& history() const { return history_; }
@@ -111,16 +111,16 @@ class ReliableWriter {
 
  private:
   // `second_byte` replaces byte 1 of the payload on the wire (the encapsulation rewrite).
-  WireResult<Datagrams> encode_sample(SequenceNumber sn, const SharedBytes& payload,
+  CodecResult<Datagrams> frame_sample(SequenceNumber sn, const SharedBytes& payload,
                                       const EntityId& reader_id, const Destinations& destinations,
                                       std::optional<std::byte> second_byte) const;
-  WireResult<OutboundDatagram> encode_data_frag(SequenceNumber sn, const SharedBytes& payload,
+  CodecResult<OutboundDatagram> frame_data_frag(SequenceNumber sn, const SharedBytes& payload,
                                                 FragmentNumber fragment, const EntityId& reader_id,
                                                 const Destinations& destinations,
                                                 std::optional<std::byte> second_byte) const;
   bool has_fragment(std::size_t sample_size, FragmentNumber fragment) const;
-  WireResult<void> tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
-                              bool heartbeat_due, Datagrams& out);
+  CodecResult<void> tick_proxy(ReaderProxy& proxy, const Destinations& destinations,
+                               bool heartbeat_due, Datagrams& out);
   bool heartbeat_due(const ReaderProxy& proxy, Elapsed now) const;
   ReaderProxy* find_proxy(const Guid& reader_guid);
 

@@ -1,7 +1,8 @@
-// Bodies of the RTPS submessages (DDSI-RTPS 2.5 section 9.4.5): one plain record per kind, an
-// encoder `write_body` giving the body and the flags byte for its header, and a decoder `read_body`
-// taking the body and the header's flags. Header framing lives in `datagram` and
-// `message_builder`; received payloads and fragments stay views into the datagram's buffer.
+// Bodies of the RTPS submessages (DDSI-RTPS 2.5 section 9.4.5): one plain record per kind with
+// `encode(WireWriter&)` for the body, `flags(little_endian)` for the flags byte of its header and
+// `decode(WireReader&, flags)` reading a body in the byte order its flags name; `encode_body`
+// gives body and flags at once. Header framing lives in `datagram` and `message_builder`;
+// received payloads and fragments stay views into the datagram's buffer.
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "foundation/shared_bytes.hpp"
@@ -52,6 +54,27 @@ struct EncodedBody {
   std::uint8_t flags = 0;
 };
 
+// A submessage's body in the given byte order and the flags byte for its header: an EncodedBody,
+// or a CodecResult of one when encoding can fail.
+template <typename Submessage>
+requires requires(const Submessage& s, WireWriter& w) {
+  s.flags(true);
+  s.encode(w);
+}
+auto encode_body(const Submessage& submessage, bool little_endian) {
+  EncodedBody out{.flags = submessage.flags(little_endian)};
+  WireWriter writer(out.bytes, little_endian);
+  if constexpr (std::is_void_v<decltype(submessage.encode(writer))>) {
+    submessage.encode(writer);
+    return out;
+  } else {
+    if (auto ok = submessage.encode(writer); !ok) {
+      return CodecResult<EncodedBody>(std::unexpected(ok.error()));
+    }
+    return CodecResult<EncodedBody>(std::move(out));
+  }
+}
+
 inline constexpr std::uint32_t rtps_bitmap_max_bits = 256;
 
 // Bit k stands for base + k and sits in word k / 32 at bit 31 - k % 32. SequenceNumberSet and
@@ -72,8 +95,8 @@ struct NumberSet {
   std::vector<N> members() const;
 
   // Writes as many words as the record holds.
-  void write_to(WireWriter& writer) const;
-  static WireResult<NumberSet> read_from(WireReader& reader);
+  void encode(WireWriter& writer) const;
+  static CodecResult<NumberSet> decode(WireReader& reader);
 
   friend bool operator==(const NumberSet&, const NumberSet&) = default;
 };
@@ -99,11 +122,11 @@ struct DataSubmessage {
   bool key_flag = false;
   bool non_standard_payload_flag = false;
 
+  std::uint8_t flags(bool little_endian) const;
   // Fails only when an inline QoS value is too long to frame.
-  WireResult<EncodedBody> write_body(bool little_endian) const;
-  // The payload is a view into `body`. Inline QoS must pass the must-understand check.
-  static WireResult<DataSubmessage> read_body_with_flags(const SharedBytes& body,
-                                                         std::uint8_t flags);
+  CodecResult<void> encode(WireWriter& writer) const;
+  // The payload is a view of the reader's buffer. Inline QoS must pass the must-understand check.
+  static CodecResult<DataSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const DataSubmessage&, const DataSubmessage&) = default;
 };
@@ -130,8 +153,10 @@ struct DataFragSubmessage {
   bool non_standard_payload_flag = false;
   bool bit4_flag = false;  // meaning unassigned; kept and written back
 
-  EncodedBody write_body(bool little_endian) const;
-  static WireResult<DataFragSubmessage> read_body(const SharedBytes& body, std::uint8_t flags);
+  std::uint8_t flags(bool little_endian) const;
+  void encode(WireWriter& writer) const;
+  // The fragments are a view of the reader's buffer.
+  static CodecResult<DataFragSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const DataFragSubmessage&, const DataFragSubmessage&) = default;
 };
@@ -159,9 +184,9 @@ struct HeartbeatSubmessage {
   bool liveliness_flag = false;
   std::optional<HeartbeatGroupInfo> group_info{};
 
-  EncodedBody write_body(bool little_endian) const;
-  static WireResult<HeartbeatSubmessage> read_body(std::span<const std::byte> body,
-                                                   std::uint8_t flags);
+  std::uint8_t flags(bool little_endian) const;
+  void encode(WireWriter& writer) const;
+  static CodecResult<HeartbeatSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const HeartbeatSubmessage&, const HeartbeatSubmessage&) = default;
 };
@@ -175,9 +200,9 @@ struct AckNackSubmessage {
   std::uint32_t count = 0;
   bool final_flag = false;
 
-  EncodedBody write_body(bool little_endian) const;
-  static WireResult<AckNackSubmessage> read_body(std::span<const std::byte> body,
-                                                 std::uint8_t flags);
+  std::uint8_t flags(bool little_endian) const;
+  void encode(WireWriter& writer) const;
+  static CodecResult<AckNackSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const AckNackSubmessage&, const AckNackSubmessage&) = default;
 };
@@ -199,8 +224,9 @@ struct GapSubmessage {
   std::optional<GapGroupInfo> group_info{};
   std::optional<std::uint32_t> filtered_count{};
 
-  EncodedBody write_body(bool little_endian) const;
-  static WireResult<GapSubmessage> read_body(std::span<const std::byte> body, std::uint8_t flags);
+  std::uint8_t flags(bool little_endian) const;
+  void encode(WireWriter& writer) const;
+  static CodecResult<GapSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const GapSubmessage&, const GapSubmessage&) = default;
 };
@@ -212,9 +238,9 @@ struct NackFragSubmessage {
   FragmentNumberSet fragment_number_state{};
   std::uint32_t count = 0;
 
-  EncodedBody write_body(bool little_endian) const;
-  static WireResult<NackFragSubmessage> read_body(std::span<const std::byte> body,
-                                                  std::uint8_t flags);
+  std::uint8_t flags(bool little_endian) const;
+  void encode(WireWriter& writer) const;
+  static CodecResult<NackFragSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const NackFragSubmessage&, const NackFragSubmessage&) = default;
 };
@@ -226,8 +252,7 @@ struct HeartbeatFragSubmessage {
   FragmentNumber last_fragment_num = 0;
   std::uint32_t count = 0;
 
-  static WireResult<HeartbeatFragSubmessage> read_body(std::span<const std::byte> body,
-                                                       std::uint8_t flags);
+  static CodecResult<HeartbeatFragSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const HeartbeatFragSubmessage&, const HeartbeatFragSubmessage&) = default;
 };
@@ -238,14 +263,13 @@ struct InfoReplySubmessage {
   std::vector<Locator> unicast_locators{};
   std::optional<std::vector<Locator>> multicast_locators{};
 
-  static WireResult<InfoReplySubmessage> read_body(std::span<const std::byte> body,
-                                                   std::uint8_t flags);
+  static CodecResult<InfoReplySubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const InfoReplySubmessage&, const InfoReplySubmessage&) = default;
 };
 
 // Count, then 24-byte locators whose kinds must be ones accepted from discovery data.
-WireResult<std::vector<Locator>> read_locator_list(WireReader& reader);
+CodecResult<std::vector<Locator>> read_locator_list(WireReader& reader);
 
 struct InfoSourceSubmessage {
   std::uint32_t unused = 0;
@@ -253,8 +277,7 @@ struct InfoSourceSubmessage {
   VendorId vendor_id{};
   GuidPrefix guid_prefix{};
 
-  static WireResult<InfoSourceSubmessage> read_body(std::span<const std::byte> body,
-                                                    std::uint8_t flags);
+  static CodecResult<InfoSourceSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const InfoSourceSubmessage&, const InfoSourceSubmessage&) = default;
 };
@@ -263,9 +286,9 @@ struct InfoSourceSubmessage {
 struct InfoDestinationSubmessage {
   GuidPrefix guid_prefix{};
 
-  EncodedBody write_body(bool little_endian) const;
-  static WireResult<InfoDestinationSubmessage> read_body(std::span<const std::byte> body,
-                                                         std::uint8_t flags);
+  std::uint8_t flags(bool little_endian) const;
+  void encode(WireWriter& writer) const;
+  static CodecResult<InfoDestinationSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const InfoDestinationSubmessage&,
                          const InfoDestinationSubmessage&) = default;
@@ -276,8 +299,7 @@ struct InfoTimestampSubmessage {
 
   std::optional<Time> timestamp{};  // absent when the sender invalidated it
 
-  static WireResult<InfoTimestampSubmessage> read_body(std::span<const std::byte> body,
-                                                       std::uint8_t flags);
+  static CodecResult<InfoTimestampSubmessage> decode(WireReader& reader, std::uint8_t flags);
 
   friend bool operator==(const InfoTimestampSubmessage&, const InfoTimestampSubmessage&) = default;
 };

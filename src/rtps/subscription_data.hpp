@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rtps/publication_data.hpp"
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::rtps {
@@ -16,11 +17,11 @@ namespace nimbrel::rtps {
 struct SubscriptionBuiltinTopicData : EndpointBuiltinTopicData {
   std::optional<ContentFilterProperty> content_filter{};
 
-  // PL_CDR_LE; fails when a value cannot be encoded or framed.
-  WireResult<std::vector<std::byte>> to_pl_cdr_le() const;
+  // PL_CDR_LE whatever the writer's byte order; fails when a value cannot be encoded or framed.
+  CodecResult<void> encode(WireWriter& writer) const;
   // Accepts PL_CDR_LE and PL_CDR_BE.
-  static WireResult<SubscriptionBuiltinTopicData> from_pl_cdr_le(
-      std::span<const std::byte> payload, VendorId sender_vendor = nimbrel_vendor_id);
+  static CodecResult<SubscriptionBuiltinTopicData> decode(
+      WireReader& reader, VendorId sender_vendor = nimbrel_vendor_id);
 
   friend bool operator==(const SubscriptionBuiltinTopicData&,
                          const SubscriptionBuiltinTopicData&) = default;

@@ -4,39 +4,54 @@
 
 namespace nimbrel::rtps {
 
-WireResult<std::span<const std::byte>> WireReader::read_bytes(std::size_t n) {
-  if (!has(n)) return std::unexpected(WireError::eof(n, pos_));
+WireReader WireReader::window(std::size_t n, bool little_endian) const {
+  const std::size_t start = std::min(pos_, input_.size());
+  WireReader out(input_.subspan(start, std::min(n, input_.size() - start)), little_endian);
+  out.owner_ = owner_;
+  return out;
+}
+
+CodecResult<SharedBytes> WireReader::read_shared(std::size_t n) {
+  if (!has(n)) return std::unexpected(CodecError::eof(n, pos_));
+  const std::byte* first = input_.data() + pos_;
+  pos_ += n;
+  if (owner_ == nullptr) return SharedBytes::copy_of({first, n});
+  return owner_->slice(static_cast<std::size_t>(first - owner_->data()), n);
+}
+
+CodecResult<std::span<const std::byte>> WireReader::read_bytes(std::size_t n) {
+  if (!has(n)) return std::unexpected(CodecError::eof(n, pos_));
   const auto out = input_.subspan(pos_, n);
   pos_ += n;
   return out;
 }
 
-WireResult<std::int32_t> WireReader::read_i32() {
+CodecResult<std::int32_t> WireReader::read_i32() {
   auto v = read_u32();
   if (!v) return std::unexpected(v.error());
   return static_cast<std::int32_t>(*v);
 }
 
-WireResult<EntityId> WireReader::read_entity_id() {
+CodecResult<EntityId> WireReader::read_entity_id() {
   auto raw = read_array<4>();
   if (!raw) return std::unexpected(raw.error());
   return EntityId::from_bytes(*raw);
 }
 
-WireResult<GuidPrefix> WireReader::read_guid_prefix() {
+CodecResult<GuidPrefix> WireReader::read_guid_prefix() {
   return read_array<12>();
 }
 
-WireResult<SequenceNumber> WireReader::read_sequence_number() {
-  if (!has(8)) return std::unexpected(WireError::eof(8, pos_));
+CodecResult<SequenceNumber> WireReader::read_sequence_number() {
+  if (!has(8)) return std::unexpected(CodecError::eof(8, pos_));
   // high * 2^32 + low with a signed high half is exactly the 64-bit two's complement pattern.
   const std::uint64_t high = load<std::uint32_t>();
   const std::uint64_t low = load<std::uint32_t>();
   return static_cast<SequenceNumber>((high << 32) | low);
 }
 
-WireResult<Locator> WireReader::read_locator() {
-  if (!has(24)) return std::unexpected(WireError::eof(24, pos_));
+CodecResult<Locator> WireReader::read_locator() {
+  if (!has(24)) return std::unexpected(CodecError::eof(24, pos_));
   Locator locator;
   locator.kind = static_cast<std::int32_t>(load<std::uint32_t>());
   locator.port = load<std::uint32_t>();
@@ -44,22 +59,26 @@ WireResult<Locator> WireReader::read_locator() {
   return locator;
 }
 
-WireResult<std::string> WireReader::read_cdr_string(std::size_t max_length,
-                                                    const char* too_long_message) {
+CodecResult<std::string> WireReader::read_cdr_string(std::size_t max_length,
+                                                     const char* too_long_message) {
+  const std::size_t start = pos_;
   std::uint32_t length = 0;
   NIMBREL_READ_OR_RETURN(length, read_u32());
   if (length == 0) {
-    return std::unexpected(WireError::malformed("CDR string length 0 (missing null terminator)"));
+    return std::unexpected(
+        CodecError::malformed("CDR string length 0 (missing null terminator)", start));
   }
-  if (length > max_length) return std::unexpected(WireError::resource_limit(too_long_message));
+  if (length > max_length) {
+    return std::unexpected(CodecError::resource_limit(too_long_message, start));
+  }
   std::span<const std::byte> raw;
   NIMBREL_READ_OR_RETURN(raw, read_bytes(length));
   if (raw.back() != std::byte{0}) {
-    return std::unexpected(WireError::malformed("CDR string missing null terminator"));
+    return std::unexpected(CodecError::malformed("CDR string missing null terminator", start));
   }
   const auto text = raw.first(length - 1);
   if (!cdr::is_valid_utf8(text)) {
-    return std::unexpected(WireError::malformed("CDR string is not valid UTF-8"));
+    return std::unexpected(CodecError::malformed("CDR string is not valid UTF-8", start));
   }
   return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
@@ -86,9 +105,9 @@ void WireWriter::write_locator(const Locator& locator) {
   write_bytes(std::span(locator.address));
 }
 
-WireResult<void> WireWriter::write_cdr_string(std::string_view text) {
+CodecResult<void> WireWriter::write_cdr_string(std::string_view text) {
   if (text.size() >= std::numeric_limits<std::uint32_t>::max()) {
-    return std::unexpected(WireError::resource_limit("CDR string length exceeds u32::MAX"));
+    return std::unexpected(CodecError::resource_limit("CDR string length exceeds u32::MAX"));
   }
   write_u32(static_cast<std::uint32_t>(text.size() + 1));
   write_bytes(text_bytes(text));

@@ -2,10 +2,12 @@
 // vector, both in one byte order fixed at construction. RTPS submessage fields are packed by their
 // layouts, so neither cursor aligns on its own; `align` is relative to the cursor's start.
 //
-// The codec contract: a decoder reads from one `WireReader` and hands the same cursor to the
-// decoders of its nested values (`T::read_from(WireReader&)`); an encoder writes into one
-// `WireWriter` (`write_to(WireWriter&)`). Every read result is checked, through
-// NIMBREL_READ_OR_RETURN, so a changed layout gives an error instead of a bad dereference.
+// The codec contract of this family: `static CodecResult<T> T::decode(WireReader&, context...)`
+// reads from one cursor and hands it on to the decoders of nested values; `void
+// T::encode(WireWriter&) const`, or `CodecResult<void>` where encoding can fail, writes into one.
+// `decode_bytes` and `encode_bytes` below do the same for a whole buffer. Every read result is
+// checked, through NIMBREL_READ_OR_RETURN, so a changed layout gives an error instead of a bad
+// dereference.
 #pragma once
 
 #include <algorithm>
@@ -20,9 +22,11 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/codec_error.hpp"
+#include "foundation/shared_bytes.hpp"
 #include "rtps/wire_types.hpp"
 
-// Assigns the value of `expr` (a WireResult) to `target`, or returns its error from the enclosing
+// Assigns the value of `expr` (a CodecResult) to `target`, or returns its error from the enclosing
 // function.
 #define NIMBREL_READ_OR_RETURN(target, expr)                                      \
   do {                                                                            \
@@ -33,17 +37,15 @@
 
 namespace nimbrel::rtps {
 
-// A decoded value and the offset just past it.
-template <typename T>
-struct Decoded {
-  T value;
-  std::size_t end = 0;
-};
-
 class WireReader {
  public:
   WireReader(std::span<const std::byte> input, bool little_endian)
       : input_(input), little_endian_(little_endian) {}
+  // Over a shared buffer, so that `read_shared` hands out views of it instead of copies. The
+  // buffer must outlive the reader, as a span's bytes must.
+  WireReader(const SharedBytes& input, bool little_endian)
+      : input_(input.span()), owner_(&input), little_endian_(little_endian) {}
+  WireReader(SharedBytes&&, bool) = delete;
 
   bool little_endian() const { return little_endian_; }
   std::size_t position() const { return pos_; }
@@ -59,29 +61,44 @@ class WireReader {
   // the offset where its field was due (padding between CDR sequence elements).
   void align_due(std::size_t n) { pos_ = round_up(pos_, n); }
 
-  WireResult<std::span<const std::byte>> read_bytes(std::size_t n);
+  // A reader over the next `n` bytes (fewer if fewer remain) in `little_endian` order, its offsets
+  // counted from here; this reader stays where it is. For a nested list whose errors count from
+  // its own start, or a payload whose encapsulation header names its byte order.
+  WireReader window(std::size_t n, bool little_endian) const;
+  WireReader rest(bool little_endian) const { return window(remaining(), little_endian); }
+  // The same bytes and position in another byte order.
+  WireReader with_byte_order(bool little_endian) const {
+    WireReader out = *this;
+    out.little_endian_ = little_endian;
+    return out;
+  }
+
+  CodecResult<std::span<const std::byte>> read_bytes(std::size_t n);
+  // As `read_bytes`, as a view sharing the buffer the reader was made over (a copy when it was
+  // made over a plain span).
+  CodecResult<SharedBytes> read_shared(std::size_t n);
   template <std::size_t N>
-  WireResult<std::array<std::uint8_t, N>> read_array() {
-    if (!has(N)) return std::unexpected(WireError::eof(N, pos_));
+  CodecResult<std::array<std::uint8_t, N>> read_array() {
+    if (!has(N)) return std::unexpected(CodecError::eof(N, pos_));
     std::array<std::uint8_t, N> out{};
     for (std::size_t i = 0; i < N; ++i)
       out[i] = std::to_integer<std::uint8_t>(input_[pos_ + i]);
     pos_ += N;
     return out;
   }
-  WireResult<std::uint8_t> read_u8() { return read_unsigned<std::uint8_t>(); }
-  WireResult<std::uint16_t> read_u16() { return read_unsigned<std::uint16_t>(); }
-  WireResult<std::uint32_t> read_u32() { return read_unsigned<std::uint32_t>(); }
-  WireResult<std::uint64_t> read_u64() { return read_unsigned<std::uint64_t>(); }
-  WireResult<std::int32_t> read_i32();
-  WireResult<EntityId> read_entity_id();
-  WireResult<GuidPrefix> read_guid_prefix();
+  CodecResult<std::uint8_t> read_u8() { return read_unsigned<std::uint8_t>(); }
+  CodecResult<std::uint16_t> read_u16() { return read_unsigned<std::uint16_t>(); }
+  CodecResult<std::uint32_t> read_u32() { return read_unsigned<std::uint32_t>(); }
+  CodecResult<std::uint64_t> read_u64() { return read_unsigned<std::uint64_t>(); }
+  CodecResult<std::int32_t> read_i32();
+  CodecResult<EntityId> read_entity_id();
+  CodecResult<GuidPrefix> read_guid_prefix();
   // High half signed, low half unsigned (DDSI-RTPS 2.5 section 9.3.2).
-  WireResult<SequenceNumber> read_sequence_number();
-  WireResult<Locator> read_locator();
+  CodecResult<SequenceNumber> read_sequence_number();
+  CodecResult<Locator> read_locator();
   // CDR string, unaligned: length (text + 1), the text, a NUL; the text must be UTF-8. A length
   // field over `max_length` fails with `too_long_message`.
-  WireResult<std::string> read_cdr_string(
+  CodecResult<std::string> read_cdr_string(
       std::size_t max_length = std::numeric_limits<std::uint32_t>::max(),
       const char* too_long_message = "");
 
@@ -89,8 +106,8 @@ class WireReader {
   static std::size_t round_up(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
   template <typename T>
-  WireResult<T> read_unsigned() {
-    if (!has(sizeof(T))) return std::unexpected(WireError::eof(sizeof(T), pos_));
+  CodecResult<T> read_unsigned() {
+    if (!has(sizeof(T))) return std::unexpected(CodecError::eof(sizeof(T), pos_));
     return load<T>();
   }
   // Only after `has` has vouched for the bytes.
@@ -107,6 +124,7 @@ class WireReader {
   }
 
   std::span<const std::byte> input_;
+  const SharedBytes* owner_ = nullptr;  // holds input_ when set
   std::size_t pos_ = 0;
   bool little_endian_;
 };
@@ -118,6 +136,8 @@ class WireWriter {
 
   bool little_endian() const { return little_endian_; }
   std::size_t size() const { return out_.size(); }
+  // Appends to the same bytes in another byte order.
+  WireWriter with_byte_order(bool little_endian) const { return WireWriter(out_, little_endian); }
   // Room for `n` more bytes.
   void reserve(std::size_t n) { out_.reserve(out_.size() + n); }
 
@@ -134,7 +154,7 @@ class WireWriter {
   void write_sequence_number(SequenceNumber sn);
   void write_locator(const Locator& locator);
   // CDR string, unaligned: length (text + 1), the text, a NUL.
-  WireResult<void> write_cdr_string(std::string_view text);
+  CodecResult<void> write_cdr_string(std::string_view text);
   void write_zeros(std::size_t n) { out_.insert(out_.end(), n, std::byte{0}); }
   // Zero padding to a multiple of n counted from `origin`.
   void pad_to(std::size_t n, std::size_t origin = 0);
@@ -153,6 +173,35 @@ class WireWriter {
   std::vector<std::byte>& out_;
   bool little_endian_;
 };
+
+// A value decoded from the start of `bytes`; what follows it is the decoder's business.
+template <typename T, typename... Context>
+CodecResult<T> decode_bytes(std::span<const std::byte> bytes, bool little_endian,
+                            Context&&... context) {
+  WireReader reader(bytes, little_endian);
+  return T::decode(reader, std::forward<Context>(context)...);
+}
+// As above; decoded payloads and fragments are views of `bytes`.
+template <typename T, typename... Context>
+CodecResult<T> decode_bytes(const SharedBytes& bytes, bool little_endian, Context&&... context) {
+  WireReader reader(bytes, little_endian);
+  return T::decode(reader, std::forward<Context>(context)...);
+}
+
+// A value encoded into a fresh buffer: the bytes, or a CodecResult of them when encoding can fail.
+template <typename T>
+auto encode_bytes(const T& value, bool little_endian) {
+  std::vector<std::byte> out;
+  WireWriter writer(out, little_endian);
+  if constexpr (std::is_void_v<decltype(value.encode(writer))>) {
+    value.encode(writer);
+    return out;
+  } else {
+    using Result = CodecResult<std::vector<std::byte>>;
+    if (auto ok = value.encode(writer); !ok) return Result(std::unexpected(ok.error()));
+    return Result(std::move(out));
+  }
+}
 
 // Text as the byte span the codecs work on.
 inline std::span<const std::byte> text_bytes(std::string_view text) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string_view>
 
 namespace nimbrel::rtps {
 
@@ -127,51 +126,6 @@ std::string to_string(const Locator& locator) {
   }
   return "locator(kind=" + std::to_string(locator.kind) + ", port=" + std::to_string(locator.port) +
          ", address=" + hex(locator.address) + ")";
-}
-
-bool operator==(const WireError& a, const WireError& b) {
-  using K = WireError::Kind;
-  if (a.kind != b.kind) return false;
-  switch (a.kind) {
-    case K::UnexpectedEof:
-      return a.needed == b.needed && a.offset == b.offset;
-    case K::BadMagic:
-      return a.magic == b.magic;
-    case K::Malformed:
-    case K::Unsupported:
-    case K::ResourceLimit:
-    case K::Backpressure:
-      return std::string_view(a.message) == b.message;
-    case K::UnsupportedEncapsulation:
-      return a.encapsulation == b.encapsulation;
-    case K::InvalidLocatorKind:
-      return a.locator_kind == b.locator_kind;
-  }
-  return false;
-}
-
-std::string to_string(const WireError& error) {
-  using K = WireError::Kind;
-  switch (error.kind) {
-    case K::UnexpectedEof:
-      return "unexpected end of input: needed " + std::to_string(error.needed) +
-             " bytes at offset " + std::to_string(error.offset);
-    case K::BadMagic:
-      return "bad magic: " + hex(error.magic);
-    case K::Malformed:
-      return std::string("malformed: ") + error.message;
-    case K::UnsupportedEncapsulation:
-      return "unsupported encapsulation: " + hex(error.encapsulation);
-    case K::InvalidLocatorKind:
-      return "invalid locator kind: " + std::to_string(error.locator_kind);
-    case K::Unsupported:
-      return std::string("unsupported: ") + error.message;
-    case K::ResourceLimit:
-      return std::string("resource limit: ") + error.message;
-    case K::Backpressure:
-      return std::string("backpressure: ") + error.message;
-  }
-  return "wire error";
 }
 
 }  // namespace nimbrel::rtps

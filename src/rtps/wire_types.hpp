@@ -1,6 +1,6 @@
-// Identifiers and small value types of the RTPS protocol (DDSI-RTPS 2.5 section 9.3) and
-// `WireError`, the error of all RTPS decoding and encoding. Guids and entity ids order by their
-// wire bytes and serve as keys of ordered maps throughout.
+// Identifiers and small value types of the RTPS protocol (DDSI-RTPS 2.5 section 9.3). Guids and
+// entity ids order by their wire bytes and serve as keys of ordered maps throughout. RTPS codecs
+// fail with `CodecError`.
 #pragma once
 
 #include <array>
@@ -9,12 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <expected>
 #include <memory>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "foundation/codec_error.hpp"
 
 namespace nimbrel::rtps {
 
@@ -185,47 +186,6 @@ inline constexpr ProtocolVersion protocol_version_2_5{2, 5};
 
 using VendorId = std::array<std::uint8_t, 2>;
 inline constexpr VendorId nimbrel_vendor_id{0x01, 0xF0};
-
-struct WireError {
-  enum class Kind {
-    UnexpectedEof,             // needed, offset
-    BadMagic,                  // magic
-    Malformed,                 // message
-    UnsupportedEncapsulation,  // encapsulation
-    InvalidLocatorKind,        // locator_kind
-    Unsupported,               // message
-    ResourceLimit,             // message: a cap of ours or of the format, not a broken peer
-    Backpressure,              // message: try again once the other side has caught up
-  };
-  Kind kind = Kind::Malformed;
-  std::size_t needed = 0;
-  std::size_t offset = 0;
-  std::array<std::uint8_t, 4> magic{};
-  std::array<std::uint8_t, 2> encapsulation{};
-  std::int32_t locator_kind = 0;
-  const char* message = "";
-
-  static WireError eof(std::size_t needed, std::size_t offset) {
-    return {.kind = Kind::UnexpectedEof, .needed = needed, .offset = offset};
-  }
-  static WireError malformed(const char* message) {
-    return {.kind = Kind::Malformed, .message = message};
-  }
-  static WireError unsupported(const char* message) {
-    return {.kind = Kind::Unsupported, .message = message};
-  }
-  static WireError resource_limit(const char* message) {
-    return {.kind = Kind::ResourceLimit, .message = message};
-  }
-  static WireError backpressure(const char* message) {
-    return {.kind = Kind::Backpressure, .message = message};
-  }
-  friend bool operator==(const WireError& a, const WireError& b);
-};
-std::string to_string(const WireError& error);
-
-template <typename T>
-using WireResult = std::expected<T, WireError>;
 
 // Encoded bytes of one datagram and the shared list of its destinations. Senders send it to each
 // UDPv4 destination and skip the others.

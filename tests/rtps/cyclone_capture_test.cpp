@@ -43,7 +43,7 @@ TEST_P(CycloneSpdp, DecodesTheParticipant) {
   const auto& c = GetParam();
   const auto payloads = payloads_from(c.file, entity_ids::spdp_writer);
   ASSERT_EQ(payloads.size(), 1u);
-  auto d = ParticipantBuiltinTopicData::from_pl_cdr_le(payloads[0]);
+  auto d = decode_bytes<ParticipantBuiltinTopicData>(payloads[0], true);
   ASSERT_TRUE(d) << to_string(d.error());
 
   EXPECT_EQ(d->participant_guid, (Guid{c.prefix, entity_ids::participant}));
@@ -63,7 +63,7 @@ TEST_P(CycloneSpdp, DecodesTheParticipant) {
   EXPECT_FALSE(d->identity_token.has_value());
 
   // What this system would announce about it reads back the same.
-  EXPECT_EQ(ParticipantBuiltinTopicData::from_pl_cdr_le(d->to_pl_cdr_le()), *d);
+  EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(encode_bytes(*d, true), true), *d);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -98,7 +98,7 @@ template <typename Record>
 std::vector<Record> decode_all(const std::vector<SharedBytes>& payloads) {
   std::vector<Record> out;
   for (const auto& payload : payloads) {
-    auto record = Record::from_pl_cdr_le(payload);
+    auto record = decode_bytes<Record>(payload, true);
     EXPECT_TRUE(record) << to_string(record.error());
     if (record) out.push_back(std::move(*record));
   }
@@ -133,9 +133,9 @@ TEST(CycloneSedp, DecodesTheKeyedSeqWriterAndReader) {
             (data_representation::Negotiation{true, data_representation::xcdr1}));
 
   for (const auto& sub : subs) {
-    auto encoded = sub.to_pl_cdr_le();
+    auto encoded = encode_bytes(sub, true);
     ASSERT_TRUE(encoded) << sub.topic_name;
-    EXPECT_EQ(SubscriptionBuiltinTopicData::from_pl_cdr_le(*encoded), sub);
+    EXPECT_EQ(decode_bytes<SubscriptionBuiltinTopicData>(*encoded, true), sub);
   }
 }
 
@@ -146,7 +146,7 @@ TEST(CycloneWlp, LivelinessMessageNamesTheParticipant) {
   const auto payloads =
       payloads_from("sedp_sub_subscription.bin", entity_ids::participant_message_writer);
   ASSERT_EQ(payloads.size(), 1u);
-  auto message = ParticipantMessageData::from_cdr(payloads[0]);
+  auto message = decode_bytes<ParticipantMessageData>(payloads[0], true);
   ASSERT_TRUE(message) << to_string(message.error());
   EXPECT_EQ(message->participant_guid.prefix, sub_prefix);
 }

@@ -42,6 +42,18 @@ INSTANTIATE_TEST_SUITE_P(
         NegotiateCase{"empty_reader_and_xcdr1_writer", {0, 2}, {}, false, {true, 0}}),
     [](const auto& test) { return std::string(test.param.name); });
 
+std::vector<std::byte> written(std::span<const std::int16_t> ids) {
+  std::vector<std::byte> out;
+  WireWriter w(out, /*little_endian=*/true);
+  EXPECT_TRUE(data_representation::write_list(w, ids));
+  return out;
+}
+
+Ids read(std::span<const std::byte> value, bool little_endian) {
+  WireReader r(value, little_endian);
+  return data_representation::read_list(r);
+}
+
 TEST(DataRepresentationList, GoldenLittleEndian) {
   // clang-format off
   const auto golden = bytes({
@@ -49,9 +61,9 @@ TEST(DataRepresentationList, GoldenLittleEndian) {
       0x00, 0x00,              // XCDR1
       0x02, 0x00});            // XCDR2
   // clang-format on
-  EXPECT_EQ(data_representation::encode_list_le(Ids{0, 2}), golden);
-  EXPECT_EQ(data_representation::decode_list(golden, true), (Ids{0, 2}));
-  EXPECT_EQ(data_representation::encode_list_le(Ids{}), bytes({0, 0, 0, 0}));
+  EXPECT_EQ(written(Ids{0, 2}), golden);
+  EXPECT_EQ(read(golden, true), (Ids{0, 2}));
+  EXPECT_EQ(written(Ids{}), bytes({0, 0, 0, 0}));
 }
 
 TEST(DataRepresentationList, DecodesLeniently) {
@@ -66,8 +78,7 @@ TEST(DataRepresentationList, DecodesLeniently) {
       {bytes({0x00, 0x00, 0x00, 0x00, 0x00, 0x02}), {}},
   };
   for (const auto& [value, ids] : cases) {
-    EXPECT_EQ(data_representation::decode_list(value, /*little_endian=*/false), ids)
-        << ::testing::PrintToString(value);
+    EXPECT_EQ(read(value, /*little_endian=*/false), ids) << ::testing::PrintToString(value);
   }
 }
 

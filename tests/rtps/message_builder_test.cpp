@@ -50,7 +50,7 @@ TEST_F(MessageBuilderTest, ClosesTheDatagramWhenTheNextSubmessageWouldOverflow) 
   EXPECT_EQ(builder.submessage_count(), 1u);
 
   EXPECT_EQ(builder.append(0x44, 0x01, filled(105, 0xCC), closed_).error(),
-            WireError::malformed("submessage does not fit into fresh datagram"));
+            CodecError::malformed("submessage does not fit into fresh datagram"));
   ASSERT_EQ(closed_.size(), 2u);  // what was closed on the way stays closed
   EXPECT_EQ(closed_[1].bytes,
             concat({golden_header(), testing::submessage(0x43, 0x01, filled(100, 0xBB))}));
@@ -66,7 +66,7 @@ TEST_F(MessageBuilderTest, AnExactFitStaysInTheDatagramAndAnMtuOf24HoldsAnEmptyB
   EXPECT_EQ(closed_.size(), 1u);
   EXPECT_TRUE(open(24).append(0x42, 0x01, {}, closed_));
   EXPECT_EQ(open(20).append(0x42, 0x01, {}, closed_).error(),
-            WireError::malformed("submessage does not fit into fresh datagram"));
+            CodecError::malformed("submessage does not fit into fresh datagram"));
 }
 
 TEST_F(MessageBuilderTest, FinishWithoutSubmessagesGivesNothingAndFinishStartsAfresh) {
@@ -89,7 +89,7 @@ TEST_P(OversizedBody, NamesTheSubmessage) {
   auto builder = open(200000);
   EXPECT_TRUE(builder.append(0x42, 0x01, filled(65535, 0), closed_, GetParam().label));
   EXPECT_EQ(builder.append(0x42, 0x01, filled(65536, 0), closed_, GetParam().label).error(),
-            WireError::resource_limit(GetParam().message));
+            CodecError::resource_limit(GetParam().message));
   EXPECT_EQ(builder.submessage_count(), 1u);
 }
 

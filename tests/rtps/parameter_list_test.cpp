@@ -46,17 +46,17 @@ class ParameterListGolden : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(ParameterListGolden, EncodesAndDecodes) {
-  EXPECT_EQ(golden_list(le()).to_bytes(le()), golden());
-  EXPECT_EQ(ParameterList::from_bytes(golden(), le()), golden_list(le()));
+  EXPECT_EQ(encode_bytes(golden_list(le()), le()), golden());
+  EXPECT_EQ(decode_bytes<ParameterList>(golden(), le()), golden_list(le()));
 }
 
 TEST_P(ParameterListGolden, EveryTruncationGivesItsError) {
   // Parameter headers at 0, 12, 20, sentinel at 24.
-  const testing::Cuts cuts = {{0, WireError::eof(4, 0)},   {4, WireError::eof(8, 4)},
-                              {12, WireError::eof(4, 12)}, {16, WireError::eof(4, 16)},
-                              {20, WireError::eof(4, 20)}, {24, WireError::eof(4, 24)}};
+  const testing::Cuts cuts = {{0, CodecError::eof(4, 0)},   {4, CodecError::eof(8, 4)},
+                              {12, CodecError::eof(4, 12)}, {16, CodecError::eof(4, 16)},
+                              {20, CodecError::eof(4, 20)}, {24, CodecError::eof(4, 24)}};
   testing::expect_every_cut_fails(
-      golden(), [&](auto cut) { return ParameterList::from_bytes(cut, le()); },
+      golden(), [&](auto cut) { return decode_bytes<ParameterList>(cut, le()); },
       [&](std::size_t length) { return testing::cut_at(cuts, length); });
 }
 
@@ -70,29 +70,31 @@ TEST(ParameterList, PadsValuesWithZerosAndKeepsThePaddingOnDecode) {
                                1, 2, 3, 4, 5, 0, 0, 0,      // value, three zero bytes
                                0x01, 0x00, 0x00, 0x00});    // PID_SENTINEL
   // clang-format on
-  EXPECT_EQ(list.to_bytes(true), expected);
-  auto decoded = ParameterList::from_bytes(expected, true);
+  EXPECT_EQ(encode_bytes(list, true), expected);
+  auto decoded = decode_bytes<ParameterList>(expected, true);
   ASSERT_TRUE(decoded);
   EXPECT_EQ(decoded->parameters[0].value, bytes({1, 2, 3, 4, 5, 0, 0, 0}));
 }
 
 TEST(ParameterList, EmptyListIsTheSentinelAloneWhoseLengthAndTrailingBytesAreIgnored) {
-  EXPECT_EQ(ParameterList{}.to_bytes(true), bytes({0x01, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(ParameterList{}.to_bytes(false), bytes({0x00, 0x01, 0x00, 0x00}));
-  auto decoded = ParameterList::from_bytes_with_end(bytes({0x01, 0x00, 0x07, 0x00, 0xDE}), true);
+  EXPECT_EQ(encode_bytes(ParameterList{}, true), bytes({0x01, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(encode_bytes(ParameterList{}, false), bytes({0x00, 0x01, 0x00, 0x00}));
+  const auto sentinel_and_more = bytes({0x01, 0x00, 0x07, 0x00, 0xDE});
+  WireReader r(sentinel_and_more, true);
+  auto decoded = ParameterList::decode(r);
   ASSERT_TRUE(decoded);
-  EXPECT_TRUE(decoded->value.empty());
-  EXPECT_EQ(decoded->end, 4u);
+  EXPECT_TRUE(decoded->empty());
+  EXPECT_EQ(r.position(), 4u);
   const auto unaligned = bytes({0x05, 0x00, 0x06, 0x00, 1, 2, 3, 4, 5, 6, 0, 0, 0x01, 0, 0, 0});
-  EXPECT_EQ(ParameterList::from_bytes(unaligned, true).error(),
-            WireError::malformed("ParameterList length not 4-byte aligned"));
+  EXPECT_EQ(decode_bytes<ParameterList>(unaligned, true).error(),
+            CodecError::malformed("ParameterList length not 4-byte aligned"));
 }
 
 TEST(ParameterList, SkipsIgnoredParameters) {
   const auto input = bytes({0x03, 0x3F, 0x04, 0x00, 9, 9,  9, 9,  // PID 0x3F03
                             0x16, 0x00, 0x04, 0x00, 1, 15, 0, 0,  // PID_VENDORID
                             0x01, 0x00, 0x00, 0x00});
-  auto decoded = ParameterList::from_bytes(input, true);
+  auto decoded = decode_bytes<ParameterList>(input, true);
   ASSERT_TRUE(decoded);
   ASSERT_EQ(decoded->size(), 1u);
   EXPECT_EQ(decoded->parameters[0].id, pid::vendor_id);
@@ -116,12 +118,12 @@ std::vector<std::byte> list_of(std::size_t ordinary, std::size_t ignored) {
 }
 
 TEST(ParameterList, CapsStoredParametersAt4096) {
-  auto at_cap = ParameterList::from_bytes(list_of(4096, 0), true);
+  auto at_cap = decode_bytes<ParameterList>(list_of(4096, 0), true);
   ASSERT_TRUE(at_cap);
   EXPECT_EQ(at_cap->size(), 4096u);
-  EXPECT_EQ(ParameterList::from_bytes(list_of(4097, 0), true).error(),
-            WireError::resource_limit("ParameterList exceeds MAX_PARAMETERS cap"));
-  auto ignored_do_not_count = ParameterList::from_bytes(list_of(4096, 100), true);
+  EXPECT_EQ(decode_bytes<ParameterList>(list_of(4097, 0), true).error(),
+            CodecError::resource_limit("ParameterList exceeds MAX_PARAMETERS cap"));
+  auto ignored_do_not_count = decode_bytes<ParameterList>(list_of(4096, 100), true);
   ASSERT_TRUE(ignored_do_not_count);
   EXPECT_EQ(ignored_do_not_count->size(), 4096u);
 }
@@ -129,13 +131,13 @@ TEST(ParameterList, CapsStoredParametersAt4096) {
 TEST(ParameterList, ValuesBeyondTheLengthFieldDoNotEncode) {
   ParameterList list;
   list.push(pid::user_data, filled(65532, 1));
-  auto fits = list.to_bytes(true);
+  auto fits = encode_bytes(list, true);
   ASSERT_TRUE(fits);
   EXPECT_EQ((*fits)[2], std::byte{0xFC});
   EXPECT_EQ((*fits)[3], std::byte{0xFF});
   list.parameters[0].value.push_back(std::byte{1});
-  EXPECT_EQ(list.to_bytes(true).error(),
-            WireError::resource_limit("ParameterList value exceeds u16::MAX"));
+  EXPECT_EQ(encode_bytes(list, true).error(),
+            CodecError::resource_limit("ParameterList value exceeds u16::MAX"));
 }
 
 TEST(ParameterList, OnlyKnownIdsMayCarryTheMustUnderstandBit) {
@@ -147,8 +149,8 @@ TEST(ParameterList, OnlyKnownIdsMayCarryTheMustUnderstandBit) {
     ParameterList list;
     list.push(pid::topic_name, bytes({}));
     list.push(id, bytes({}));
-    const auto expected = passes ? WireResult<void>{}
-                                 : std::unexpected(WireError::malformed(
+    const auto expected = passes ? CodecResult<void>{}
+                                 : std::unexpected(CodecError::malformed(
                                        "ParameterList contains unknown must-understand PID"));
     EXPECT_EQ(list.validate_must_understand_in_data_pipeline(), expected) << std::hex << id;
   }

@@ -122,10 +122,10 @@ ParticipantBuiltinTopicData golden_record() {
 }
 
 TEST(ParticipantGolden, EncodesAndDecodesLittleEndian) {
-  EXPECT_EQ(golden_record().to_pl_cdr_le(), golden_le);
-  EXPECT_EQ(ParticipantBuiltinTopicData::from_pl_cdr_le(golden_le), golden_record());
-  EXPECT_EQ(guid_only().to_pl_cdr_le(), minimal_le);
-  EXPECT_EQ(ParticipantBuiltinTopicData::from_pl_cdr_le(minimal_le), guid_only());
+  EXPECT_EQ(encode_bytes(golden_record(), true), golden_le);
+  EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(golden_le, true), golden_record());
+  EXPECT_EQ(encode_bytes(guid_only(), true), minimal_le);
+  EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(minimal_le, true), guid_only());
 }
 
 TEST(ParticipantGolden, BigEndianNumbersAndNoLocators) {
@@ -136,12 +136,12 @@ TEST(ParticipantGolden, BigEndianNumbersAndNoLocators) {
   expected.user_data = testing::text("abc");
   expected.key_establishment_algorithm_info = {{5, 6}};
   expected.properties = {{{"a", "b"}}};
-  EXPECT_EQ(ParticipantBuiltinTopicData::from_pl_cdr_le(golden_be), expected);
+  EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(golden_be, true), expected);
 }
 
 TEST(ParticipantGolden, EveryTruncationFailsWithTheListError) {
   testing::expect_every_cut_fails(
-      golden_le, [](auto cut) { return ParticipantBuiltinTopicData::from_pl_cdr_le(cut); },
+      golden_le, [](auto cut) { return decode_bytes<ParticipantBuiltinTopicData>(cut, true); },
       [](std::size_t length) { return testing::cut_error(golden_le_values, length); });
 }
 
@@ -163,7 +163,7 @@ TEST_P(ParticipantLenient, DecodesToDefaultsOrTheFirstUsableValue) {
       {bytes({0x00, 0x03, 0x00, 0x00}), guid_param, c.params, bytes({0x01, 0x00, 0x00, 0x00})});
   ParticipantBuiltinTopicData expected = guid_only();
   c.expect(expected);
-  EXPECT_EQ(ParticipantBuiltinTopicData::from_pl_cdr_le(payload), expected);
+  EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(payload, true), expected);
 }
 
 const auto nothing = [](ParticipantBuiltinTopicData&) {};
@@ -220,18 +220,18 @@ INSTANTIATE_TEST_SUITE_P(Fields, ParticipantLenient, ::testing::Values(
 
 TEST(ParticipantDecode, RejectsWhatCannotBeAParticipant) {
   const auto unsupported = [](std::uint8_t a, std::uint8_t b) {
-    return WireError{.kind = WireError::Kind::UnsupportedEncapsulation, .encapsulation = {a, b}};
+    return CodecError{.kind = CodecError::Kind::UnsupportedEncapsulation, .encapsulation = {a, b}};
   };
-  const auto no_guid = WireError::malformed("PARTICIPANT_GUID missing or wrong length");
+  const auto no_guid = CodecError::malformed("PARTICIPANT_GUID missing or wrong length");
   // clang-format off
-  const std::vector<std::pair<std::vector<std::byte>, WireError>> cases = {
-      {{}, WireError::eof(4, 0)},
-      {bytes({0x00, 0x03, 0x00}), WireError::eof(4, 0)},
+  const std::vector<std::pair<std::vector<std::byte>, CodecError>> cases = {
+      {{}, CodecError::eof(4, 0)},
+      {bytes({0x00, 0x03, 0x00}), CodecError::eof(4, 0)},
       {bytes({0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}), unsupported(0x00, 0x01)},
       {bytes({0x01, 0x03, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}), unsupported(0x01, 0x03)},
-      {bytes({0x00, 0x03, 0x00, 0x00}), WireError::eof(4, 0)},
+      {bytes({0x00, 0x03, 0x00, 0x00}), CodecError::eof(4, 0)},
       {bytes({0x00, 0x03, 0x00, 0x00, 0x50, 0x00, 0x06, 0x00}),
-       WireError::malformed("ParameterList length not 4-byte aligned")},
+       CodecError::malformed("ParameterList length not 4-byte aligned")},
       {pl_cdr(true, {}), no_guid},
       {pl_cdr(true, {p(0x0050, testing::filled(12, 1))}), no_guid},
       {pl_cdr(true, {p(0x0050, testing::filled(20, 1))}), no_guid},
@@ -239,15 +239,15 @@ TEST(ParticipantDecode, RejectsWhatCannotBeAParticipant) {
       {pl_cdr(true, {p(0x0050, testing::filled(12, 1)), guid_param}), no_guid}};
   // clang-format on
   for (const auto& [payload, error] : cases) {
-    EXPECT_EQ(ParticipantBuiltinTopicData::from_pl_cdr_le(payload), std::unexpected(error))
+    EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(payload, true), std::unexpected(error))
         << ::testing::PrintToString(payload);
   }
 }
 
 TEST(ParticipantEncode, LeavesOutWhatCannotBeFramed) {
   const auto encoded_ids = [](const ParticipantBuiltinTopicData& d) {
-    const auto payload = d.to_pl_cdr_le();
-    auto list = ParameterList::from_bytes(std::span(payload).subspan(4), true);
+    const auto payload = encode_bytes(d, true);
+    auto list = decode_bytes<ParameterList>(std::span(payload).subspan(4), true);
     std::vector<std::uint16_t> ids;
     for (const auto& p : *list)
       ids.push_back(p.id);
@@ -267,7 +267,7 @@ TEST(ParticipantEncode, LeavesOutWhatCannotBeFramed) {
   d.user_data = testing::filled(ParameterList::max_value_length - 4, 1);
   EXPECT_EQ(encoded_ids(d), (std::vector<std::uint16_t>{0x0015, 0x0016, 0x0050, 0x0058, 0x0002,
                                                         0x002C, 0x1001, 0x0059}));
-  EXPECT_EQ(ParticipantBuiltinTopicData::from_pl_cdr_le(d.to_pl_cdr_le()), d);
+  EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(encode_bytes(d, true), true), d);
 }
 
 }  // namespace

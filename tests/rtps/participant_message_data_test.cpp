@@ -43,22 +43,22 @@ class ParticipantMessageGolden : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(ParticipantMessageGolden, EncodesAndDecodes) {
-  EXPECT_EQ(golden_message.to_cdr(le()), golden());
-  EXPECT_EQ(ParticipantMessageData::from_cdr(golden()), golden_message);
+  EXPECT_EQ(encode_bytes(golden_message, le()), golden());
+  EXPECT_EQ(decode_bytes<ParticipantMessageData>(golden(), true), golden_message);
 }
 
 TEST_P(ParticipantMessageGolden, XcdrTwoIdentifiersReadTheSameBody) {
   auto payload = golden();
   payload[1] = std::byte{le() ? std::uint8_t{0x07} : std::uint8_t{0x06}};
-  EXPECT_EQ(ParticipantMessageData::from_cdr(payload), golden_message);
+  EXPECT_EQ(decode_bytes<ParticipantMessageData>(payload, true), golden_message);
 }
 
 TEST_P(ParticipantMessageGolden, EveryTruncation) {
   // A long form cut below 24 body bytes reads as the short form: its entity id becomes the kind
   // and its kind the data length (2), so cuts at 26 and 27 bytes decode.
-  const auto data_length_2 = WireError::eof(2, 24);
+  const auto data_length_2 = CodecError::eof(2, 24);
   for (std::size_t length = 0; length < golden().size(); ++length) {
-    auto message = ParticipantMessageData::from_cdr(std::span(golden()).first(length));
+    auto message = decode_bytes<ParticipantMessageData>(std::span(golden()).first(length), true);
     if (length == 26 || length == 27) {
       ASSERT_TRUE(message) << "length " << length;
       EXPECT_EQ(message->participant_guid, golden_guid);
@@ -67,10 +67,10 @@ TEST_P(ParticipantMessageGolden, EveryTruncation) {
       continue;
     }
     ASSERT_FALSE(message) << "length " << length;
-    const WireError expected = length < 4    ? WireError::eof(4, 0)
-                               : length < 24 ? WireError::eof(20, 4)
-                               : length < 28 ? data_length_2
-                                             : WireError::eof(3, 28);
+    const CodecError expected = length < 4    ? CodecError::eof(4, 0)
+                                : length < 24 ? CodecError::eof(20, 4)
+                                : length < 28 ? data_length_2
+                                              : CodecError::eof(3, 28);
     EXPECT_EQ(message.error(), expected) << "length " << length;
   }
 }
@@ -81,40 +81,41 @@ INSTANTIATE_TEST_SUITE_P(BothByteOrders, ParticipantMessageGolden, ::testing::Bo
 // form takes the participant entity id.
 TEST(ParticipantMessageData, LongFormKeepsTheEntityIdAndShortFormTakesTheParticipants) {
   const ParticipantMessageData empty{golden_guid, 0, {}};
-  EXPECT_EQ(empty.to_cdr(true).value().size(), 28u);
+  EXPECT_EQ(encode_bytes(empty, true).value().size(), 28u);
   const ParticipantMessageData writer{
       {testing::golden_prefix, entity_ids::participant_message_writer}, 7, {}};
   for (const auto& message : {empty, writer})
-    EXPECT_EQ(ParticipantMessageData::from_cdr(message.to_cdr(false).value()), message);
-  EXPECT_EQ(ParticipantMessageData::from_cdr(short_form),
+    EXPECT_EQ(decode_bytes<ParticipantMessageData>(encode_bytes(message, false).value(), true),
+              message);
+  EXPECT_EQ(decode_bytes<ParticipantMessageData>(short_form, true),
             (ParticipantMessageData{golden_guid, 1, bytes({0xAA, 0xBB})}));
 }
 
 TEST(ParticipantMessageData, DataIsCappedAt4096Bytes) {
   const auto too_long =
-      WireError::resource_limit("ParticipantMessageData.data exceeds MAX_DATA_LEN");
+      CodecError::resource_limit("ParticipantMessageData.data exceeds MAX_DATA_LEN");
   ParticipantMessageData message{golden_guid, 0, testing::filled(4096, 0x5A)};
-  auto at_cap = message.to_cdr(true);
+  auto at_cap = encode_bytes(message, true);
   ASSERT_TRUE(at_cap);
-  EXPECT_EQ(ParticipantMessageData::from_cdr(*at_cap), message);
+  EXPECT_EQ(decode_bytes<ParticipantMessageData>(*at_cap, true), message);
 
   message.data.push_back(std::byte{0});
-  EXPECT_EQ(message.to_cdr(true).error(), too_long);
+  EXPECT_EQ(encode_bytes(message, true).error(), too_long);
   // A forged length is refused before the data is looked for.
   auto forged = *at_cap;
   forged[24] = std::byte{0x01};  // length 4097
   forged.push_back(std::byte{0});
-  EXPECT_EQ(ParticipantMessageData::from_cdr(forged).error(), too_long);
+  EXPECT_EQ(decode_bytes<ParticipantMessageData>(forged, true).error(), too_long);
 }
 
 TEST(ParticipantMessageData, RejectsOtherEncapsulations) {
   for (const auto& id :
        {bytes({0x00, 0x02}), bytes({0x00, 0x03}), bytes({0x01, 0x01}), bytes({0x00, 0x08})}) {
     auto payload = concat({id, std::vector(golden_le.begin() + 2, golden_le.end())});
-    WireError expected{.kind = WireError::Kind::UnsupportedEncapsulation,
-                       .encapsulation = {std::to_integer<std::uint8_t>(id[0]),
-                                         std::to_integer<std::uint8_t>(id[1])}};
-    EXPECT_EQ(ParticipantMessageData::from_cdr(payload).error(), expected);
+    CodecError expected{.kind = CodecError::Kind::UnsupportedEncapsulation,
+                        .encapsulation = {std::to_integer<std::uint8_t>(id[0]),
+                                          std::to_integer<std::uint8_t>(id[1])}};
+    EXPECT_EQ(decode_bytes<ParticipantMessageData>(payload, true).error(), expected);
   }
 }
 

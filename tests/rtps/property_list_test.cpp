@@ -37,18 +37,18 @@ class PropertyListGolden : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(PropertyListGolden, EncodesAndDecodes) {
-  EXPECT_EQ(golden_list.encode(le()), golden());
-  EXPECT_EQ(WirePropertyList::decode(golden(), le()), golden_list);
+  EXPECT_EQ(encode_bytes(golden_list, le()), golden());
+  EXPECT_EQ(decode_bytes<WirePropertyList>(golden(), le()), golden_list);
 }
 
 TEST_P(PropertyListGolden, EveryTruncationGivesItsError) {
   // A cut into padding reports the next field where it was due.
-  const testing::Cuts cuts = {{0, WireError::eof(4, 0)},   {4, WireError::eof(4, 4)},
-                              {8, WireError::eof(2, 8)},   {10, WireError::eof(4, 12)},
-                              {12, WireError::eof(4, 12)}, {16, WireError::eof(2, 16)},
-                              {18, WireError::eof(4, 20)}};
+  const testing::Cuts cuts = {{0, CodecError::eof(4, 0)},   {4, CodecError::eof(4, 4)},
+                              {8, CodecError::eof(2, 8)},   {10, CodecError::eof(4, 12)},
+                              {12, CodecError::eof(4, 12)}, {16, CodecError::eof(2, 16)},
+                              {18, CodecError::eof(4, 20)}};
   testing::expect_every_cut_fails(
-      golden(), [&](auto cut) { return WirePropertyList::decode(cut, le()); },
+      golden(), [&](auto cut) { return decode_bytes<WirePropertyList>(cut, le()); },
       [&](std::size_t length) { return testing::cut_at(cuts, length); });
 }
 
@@ -66,7 +66,7 @@ TEST(WirePropertyList, BinaryPropertiesAreCheckedAndDropped) {
       0x02, 0x00, 0x00, 0x00, 'c', 0x00, 0x00, 0x00,   // name "c", padding
       0x00, 0x00, 0x00, 0x00});                        // empty value
   // clang-format on
-  EXPECT_EQ(WirePropertyList::decode(input, true), (WirePropertyList{{{"k1", ""}}}));
+  EXPECT_EQ(decode_bytes<WirePropertyList>(input, true), (WirePropertyList{{{"k1", ""}}}));
   // The last binary value may end without its padding; a short value may not.
   // clang-format off
   const auto unpadded = bytes({0x00, 0x00, 0x00, 0x00,                          // no strings
@@ -74,9 +74,9 @@ TEST(WirePropertyList, BinaryPropertiesAreCheckedAndDropped) {
                                0x02, 0x00, 0x00, 0x00, 'b', 0x00, 0x00, 0x00,   // name "b"
                                0x03, 0x00, 0x00, 0x00, 0xAA, 0xBB, 0xCC});      // length 3, bytes
   // clang-format on
-  EXPECT_EQ(WirePropertyList::decode(unpadded, true), WirePropertyList{});
-  EXPECT_EQ(WirePropertyList::decode(std::span(input).first(38), true).error(),
-            WireError::eof(3, 36));
+  EXPECT_EQ(decode_bytes<WirePropertyList>(unpadded, true), WirePropertyList{});
+  EXPECT_EQ(decode_bytes<WirePropertyList>(std::span(input).first(38), true).error(),
+            CodecError::eof(3, 36));
 }
 
 std::vector<std::byte> counts(std::uint32_t strings, std::uint32_t binaries) {
@@ -99,23 +99,23 @@ std::vector<std::byte> counts(std::uint32_t strings, std::uint32_t binaries) {
 }
 
 TEST(WirePropertyList, CountsAreCappedAt1024) {
-  auto at_cap = WirePropertyList::decode(counts(1024, 1024), true);
+  auto at_cap = decode_bytes<WirePropertyList>(counts(1024, 1024), true);
   ASSERT_TRUE(at_cap);
   EXPECT_EQ(at_cap->properties.size(), 1024u);
-  EXPECT_EQ(WirePropertyList::decode(counts(1025, 0), true).error(),
-            WireError::resource_limit("PropertyList: count exceeds MAX_PROPERTIES"));
-  EXPECT_EQ(WirePropertyList::decode(counts(0, 1025), true).error(),
-            WireError::resource_limit("PropertyList: binary count exceeds MAX_PROPERTIES"));
+  EXPECT_EQ(decode_bytes<WirePropertyList>(counts(1025, 0), true).error(),
+            CodecError::resource_limit("PropertyList: count exceeds MAX_PROPERTIES"));
+  EXPECT_EQ(decode_bytes<WirePropertyList>(counts(0, 1025), true).error(),
+            CodecError::resource_limit("PropertyList: binary count exceeds MAX_PROPERTIES"));
   // A hostile count with nothing behind it fails on the first missing string.
-  EXPECT_EQ(WirePropertyList::decode(bytes({0x00, 0x04, 0, 0}), true).error(),
-            WireError::eof(4, 4));
+  EXPECT_EQ(decode_bytes<WirePropertyList>(bytes({0x00, 0x04, 0, 0}), true).error(),
+            CodecError::eof(4, 4));
 
   WirePropertyList list;
   list.properties.resize(1024);
-  EXPECT_TRUE(list.encode(true));
+  EXPECT_TRUE(encode_bytes(list, true));
   list.properties.resize(1025);
-  EXPECT_EQ(list.encode(true).error(),
-            WireError::resource_limit("PropertyList: exceeds MAX_PROPERTIES"));
+  EXPECT_EQ(encode_bytes(list, true).error(),
+            CodecError::resource_limit("PropertyList: exceeds MAX_PROPERTIES"));
 }
 
 TEST(WirePropertyList, BinaryValuesAreCappedAt65536) {
@@ -127,39 +127,45 @@ TEST(WirePropertyList, BinaryValuesAreCappedAt65536) {
     w.write_zeros(length);
     return input;
   };
-  EXPECT_EQ(WirePropertyList::decode(binary_of(65536), true), WirePropertyList{});
-  EXPECT_EQ(WirePropertyList::decode(binary_of(65537), true).error(),
-            WireError::resource_limit("PropertyList: binary value exceeds cap"));
+  EXPECT_EQ(decode_bytes<WirePropertyList>(binary_of(65536), true), WirePropertyList{});
+  EXPECT_EQ(decode_bytes<WirePropertyList>(binary_of(65537), true).error(),
+            CodecError::resource_limit("PropertyList: binary value exceeds cap"));
 }
 
 TEST(WirePropertyList, StringLengthCapsDifferByOneBetweenEncoderAndDecoder) {
   const WirePropertyList longest_decodable{{{"n", std::string(65535, 'x')}}};
-  auto encoded = longest_decodable.encode(true);
+  auto encoded = encode_bytes(longest_decodable, true);
   ASSERT_TRUE(encoded);
-  EXPECT_EQ(WirePropertyList::decode(*encoded, true), longest_decodable);
+  EXPECT_EQ(decode_bytes<WirePropertyList>(*encoded, true), longest_decodable);
 
   const WirePropertyList encodable_only{{{std::string(65536, 'x'), "v"}}};
-  encoded = encodable_only.encode(true);
+  encoded = encode_bytes(encodable_only, true);
   ASSERT_TRUE(encoded);
-  EXPECT_EQ(WirePropertyList::decode(*encoded, true).error(),
-            WireError::resource_limit("CDR string exceeds MAX_PROPERTY_STRING_LEN"));
+  EXPECT_EQ(decode_bytes<WirePropertyList>(*encoded, true).error(),
+            CodecError::resource_limit("CDR string exceeds MAX_PROPERTY_STRING_LEN"));
 
   const WirePropertyList too_long{{{"n", std::string(65537, 'x')}}};
-  EXPECT_EQ(too_long.encode(true).error(),
-            WireError::resource_limit("PropertyList: string exceeds MAX_PROPERTY_STRING_LEN"));
+  EXPECT_EQ(encode_bytes(too_long, true).error(),
+            CodecError::resource_limit("PropertyList: string exceeds MAX_PROPERTY_STRING_LEN"));
 }
 
 TEST(WirePropertyList, InnerNulIsRejectedBeforeAnythingOfThePropertyIsWritten) {
   const WirePropertyList list{{{"ok", "fine"}, {"a", std::string("b\0c", 3)}}};
-  EXPECT_EQ(list.encode(true).error(),
-            WireError::malformed("PropertyList: string contains inner null byte"));
+  EXPECT_EQ(encode_bytes(list, true).error(),
+            CodecError::malformed("PropertyList: string contains inner null byte"));
 }
+
+// The text read and the offset just past its NUL.
+struct StringRead {
+  std::string value;
+  std::size_t end = 0;
+};
 
 struct StringCase {
   std::string name;
   std::vector<std::byte> input;
   std::size_t offset;
-  WireResult<Decoded<std::string>> expected;
+  CodecResult<StringRead> expected;
 };
 
 void PrintTo(const StringCase& c, std::ostream* os) {
@@ -182,33 +188,32 @@ TEST_P(CdrString, DecodesOrFailsAsExpected) {
   }
 }
 
-WireResult<Decoded<std::string>> fails(WireError e) {
+CodecResult<StringRead> fails(CodecError e) {
   return std::unexpected(e);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CdrString,
     ::testing::Values(
-        StringCase{"Plain", bytes({9, 3, 0, 0, 0, 'h', 'i', 0}), 1, Decoded<std::string>{"hi", 8}},
-        StringCase{"Utf8", bytes({3, 0, 0, 0, 0xC3, 0xA9, 0}), 0,
-                   Decoded<std::string>{"\xC3\xA9", 7}},
-        StringCase{"ShortLength", bytes({9, 3, 0, 0}), 1, fails(WireError::eof(4, 1))},
-        StringCase{"OffsetPastEnd", bytes({1}), 8, fails(WireError::eof(4, 8))},
+        StringCase{"Plain", bytes({9, 3, 0, 0, 0, 'h', 'i', 0}), 1, StringRead{"hi", 8}},
+        StringCase{"Utf8", bytes({3, 0, 0, 0, 0xC3, 0xA9, 0}), 0, StringRead{"\xC3\xA9", 7}},
+        StringCase{"ShortLength", bytes({9, 3, 0, 0}), 1, fails(CodecError::eof(4, 1))},
+        StringCase{"OffsetPastEnd", bytes({1}), 8, fails(CodecError::eof(4, 8))},
         StringCase{"ZeroLength", bytes({0, 0, 0, 0}), 0,
-                   fails(WireError::malformed("CDR string length 0 (missing null terminator)"))},
+                   fails(CodecError::malformed("CDR string length 0 (missing null terminator)"))},
         StringCase{"OverCap", bytes({0x01, 0x00, 0x01, 0x00}), 0,
-                   fails(WireError::resource_limit("CDR string exceeds MAX_PROPERTY_STRING_LEN"))},
-        StringCase{"ShortText", bytes({9, 4, 0, 0, 0, 'h', 'i'}), 1, fails(WireError::eof(4, 5))},
+                   fails(CodecError::resource_limit("CDR string exceeds MAX_PROPERTY_STRING_LEN"))},
+        StringCase{"ShortText", bytes({9, 4, 0, 0, 0, 'h', 'i'}), 1, fails(CodecError::eof(4, 5))},
         StringCase{"NoTerminator", bytes({2, 0, 0, 0, 'h', 'i'}), 0,
-                   fails(WireError::malformed("CDR string missing null terminator"))},
+                   fails(CodecError::malformed("CDR string missing null terminator"))},
         StringCase{"NotUtf8", bytes({3, 0, 0, 0, 0xC3, 0x28, 0}), 0,
-                   fails(WireError::malformed("CDR string is not valid UTF-8"))}),
+                   fails(CodecError::malformed("CDR string is not valid UTF-8"))}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(CdrString, WritesLengthTextAndNulWithoutAlignment) {
   std::vector<std::byte> out = bytes({0xAA});
   WireWriter w(out, /*little_endian=*/false);
-  ASSERT_TRUE(write_cdr_string(w, "ab"));
+  ASSERT_TRUE(w.write_cdr_string("ab"));
   EXPECT_EQ(out, bytes({0xAA, 0, 0, 0, 3, 'a', 'b', 0}));
 }
 

@@ -11,8 +11,8 @@ namespace nimbrel::rtps {
 namespace {
 
 using namespace testing;
-using Cases = std::vector<std::pair<std::vector<std::byte>, WireError>>;
-const auto zero_length = WireError::malformed("CDR string length 0 (missing null terminator)");
+using Cases = std::vector<std::pair<std::vector<std::byte>, CodecError>>;
+const auto zero_length = CodecError::malformed("CDR string length 0 (missing null terminator)");
 
 using Strings = std::vector<std::string>;
 
@@ -35,36 +35,63 @@ const auto filter_golden = bytes({
 // clang-format on
 const ContentFilterProperty golden_filter{"cf", "T", "DDSSQL", "x > %0", {"1"}};
 
+// A parameter value as `write` writes it little-endian.
+template <typename Write>
+std::vector<std::byte> written(Write write) {
+  std::vector<std::byte> out;
+  WireWriter w(out, /*little_endian=*/true);
+  EXPECT_TRUE(write(w));
+  return out;
+}
+
+std::vector<std::byte> padded_string(const std::string& text) {
+  return written([&](WireWriter& w) { return write_padded_string(w, text); });
+}
+std::vector<std::byte> string_seq(const Strings& names) {
+  return written([&](WireWriter& w) { return write_string_seq(w, names); });
+}
+CodecResult<std::string> text_at(std::span<const std::byte> value, std::size_t at = 0) {
+  WireReader r(value, /*little_endian=*/true);
+  r.seek(at);
+  return r.read_cdr_string();
+}
+CodecResult<Strings> strings(std::span<const std::byte> value) {
+  WireReader r(value, /*little_endian=*/true);
+  return read_string_seq(r);
+}
+
 // Strings in records end just past their NUL (padding is the caller's) and, unlike property
 // strings, have no cap beyond the value's size.
 TEST(ValueCodecs, StringsAndTheirErrors) {
-  EXPECT_EQ(encode_cdr_string_le("ab"), string_ab);
-  EXPECT_EQ(decode_cdr_string(string_ab, true)->end, 7u);
+  EXPECT_EQ(padded_string("ab"), string_ab);
+  WireReader ab(string_ab, /*little_endian=*/true);
+  EXPECT_EQ(ab.read_cdr_string(), "ab");
+  EXPECT_EQ(ab.position(), 7u);
   const std::string big(70000, 'x');
-  EXPECT_EQ(decode_cdr_string(*encode_cdr_string_le(big), true)->value, big);
+  EXPECT_EQ(text_at(padded_string(big)), big);
   // clang-format off
   const Cases cases = {
-      {{}, WireError::eof(4, 0)},
-      {bytes({0x02, 0x00, 0x00}), WireError::eof(4, 0)},
+      {{}, CodecError::eof(4, 0)},
+      {bytes({0x02, 0x00, 0x00}), CodecError::eof(4, 0)},
       {bytes({0x00, 0x00, 0x00, 0x00, 0x00}), zero_length},
-      {bytes({0x05, 0x00, 0x00, 0x00, 'a', 'b', 0x00}), WireError::eof(5, 4)},
-      {bytes({0xFF, 0xFF, 0xFF, 0xFF, 'a', 'b', 0x00}), WireError::eof(0xFFFFFFFF, 4)},
+      {bytes({0x05, 0x00, 0x00, 0x00, 'a', 'b', 0x00}), CodecError::eof(5, 4)},
+      {bytes({0xFF, 0xFF, 0xFF, 0xFF, 'a', 'b', 0x00}), CodecError::eof(0xFFFFFFFF, 4)},
       {bytes({0x02, 0x00, 0x00, 0x00, 'a', 'b'}),
-       WireError::malformed("CDR string missing null terminator")},
+       CodecError::malformed("CDR string missing null terminator")},
       {bytes({0x03, 0x00, 0x00, 0x00, 0xC3, 0x28, 0x00}),
-       WireError::malformed("CDR string is not valid UTF-8")}};
+       CodecError::malformed("CDR string is not valid UTF-8")}};
   // clang-format on
   for (const auto& [value, error] : cases)
-    EXPECT_EQ(decode_cdr_string(value, true).error(), error) << ::testing::PrintToString(value);
-  EXPECT_EQ(decode_cdr_string(string_ab, true, 9).error(), WireError::eof(4, 9));
+    EXPECT_EQ(text_at(value).error(), error) << ::testing::PrintToString(value);
+  EXPECT_EQ(text_at(string_ab, 9).error(), CodecError::eof(4, 9));
 }
 
 TEST(ValueCodecs, StringListsAlignEachString) {
   const Strings names{"ab", "", "xyz"};
-  EXPECT_EQ(encode_partition_le(names), partition_golden);
-  EXPECT_EQ(decode_partition(partition_golden, true), names);
-  EXPECT_EQ(decode_partition(w(0), true), Strings{});
-  EXPECT_EQ(encode_partition_le(Strings{}), w(0));
+  EXPECT_EQ(string_seq(names), partition_golden);
+  EXPECT_EQ(strings(partition_golden), names);
+  EXPECT_EQ(strings(w(0)), Strings{});
+  EXPECT_EQ(string_seq(Strings{}), w(0));
 }
 
 TEST(ValueCodecs, StringListErrors) {
@@ -72,22 +99,22 @@ TEST(ValueCodecs, StringListErrors) {
   // on the first missing string.
   // clang-format off
   const Cases cases = {
-      {bytes({0x01, 0x00, 0x00}), WireError::eof(4, 0)},
-      {concat({w(2), string_ab}), WireError::eof(4, 12)},
-      {concat({w(2), string_ab, w(9), bytes({'a', 0})}), WireError::eof(9, 16)},
-      {w(0xFFFFFFFF), WireError::eof(4, 4)},
+      {bytes({0x01, 0x00, 0x00}), CodecError::eof(4, 0)},
+      {concat({w(2), string_ab}), CodecError::eof(4, 12)},
+      {concat({w(2), string_ab, w(9), bytes({'a', 0})}), CodecError::eof(9, 16)},
+      {w(0xFFFFFFFF), CodecError::eof(4, 4)},
       {concat({w(1), bytes({0, 0, 0, 0})}), zero_length}};
   // clang-format on
   for (const auto& [value, error] : cases)
-    EXPECT_EQ(decode_partition(value, true).error(), error) << ::testing::PrintToString(value);
+    EXPECT_EQ(strings(value).error(), error) << ::testing::PrintToString(value);
 }
 
 TEST(ValueCodecs, ContentFilterProperty) {
-  EXPECT_EQ(encode_content_filter_property_le(golden_filter), filter_golden);
-  EXPECT_EQ(decode_content_filter_property(filter_golden, true), golden_filter);
+  EXPECT_EQ(encode_bytes(golden_filter, true), filter_golden);
+  EXPECT_EQ(decode_bytes<ContentFilterProperty>(filter_golden, true), golden_filter);
   // Any missing piece fails the whole property; only the last string's padding may be cut.
   for (std::size_t length = 0; length < filter_golden.size(); ++length) {
-    auto filter = decode_content_filter_property(std::span(filter_golden).first(length), true);
+    auto filter = decode_bytes<ContentFilterProperty>(std::span(filter_golden).first(length), true);
     EXPECT_EQ(filter.has_value(), length >= 50) << "length " << length;
   }
 }
@@ -148,7 +175,7 @@ TEST(PublicationGolden, BigEndian) {
   expected.data_representation = {2, 0};
   expected.type_identifier = types::TypeIdentifier::String8Large{1000};
   expected.endpoint_security_info = EndpointSecurityInfo{1, 2};
-  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(golden_be), expected);
+  EXPECT_EQ(decode_bytes<PublicationBuiltinTopicData>(golden_be, true), expected);
 }
 
 // What a user writer announces, in its order: the shared QoS part, then the strength and the
@@ -193,12 +220,13 @@ TEST(PublicationGolden, EncodesWhatAUserWriterAnnouncesAndReadsItBack) {
   announced.ownership_strength = 7;
   announced.lifespan = {2, 0};
   announced.data_representation = {0, 2};
-  EXPECT_EQ(announced.to_pl_cdr_le(), announced_le);
-  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(announced_le), announced);
+  EXPECT_EQ(encode_bytes(announced, true), announced_le);
+  EXPECT_EQ(decode_bytes<PublicationBuiltinTopicData>(announced_le, true), announced);
 
   // The big-endian golden carries every field this encoder writes: a round trip keeps them all.
-  const auto full = PublicationBuiltinTopicData::from_pl_cdr_le(golden_be).value();
-  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(full.to_pl_cdr_le().value()), full);
+  const auto full = decode_bytes<PublicationBuiltinTopicData>(golden_be, true).value();
+  EXPECT_EQ(decode_bytes<PublicationBuiltinTopicData>(encode_bytes(full, true).value(), true),
+            full);
 }
 
 const auto endpoint =
@@ -227,9 +255,9 @@ TEST_P(PublicationLenient, DecodesToDefaultsOrTheFirstUsableValue) {
   const auto& c = GetParam();
   PublicationBuiltinTopicData expected = defaults();
   c.expect(expected);
-  EXPECT_EQ(
-      PublicationBuiltinTopicData::from_pl_cdr_le(pl_cdr(true, {endpoint, topic, type, c.params})),
-      expected);
+  EXPECT_EQ(decode_bytes<PublicationBuiltinTopicData>(
+                pl_cdr(true, {endpoint, topic, type, c.params}), true),
+            expected);
 }
 
 const auto nothing = [](PublicationBuiltinTopicData&) {};
@@ -292,40 +320,40 @@ TEST(PublicationDecode, Pid8002IsATypeIdentifierOnlyFromThisSystem) {
   const auto persistence_guid =
       concat({bytes({0x01, 0x0F, 0x45, 0x23}), filled(8, 7), bytes({0x00, 0x00, 0x01, 0x03})});
   const auto payload = pl_cdr(true, {endpoint, topic, type, p(0x8002, persistence_guid)});
-  const auto fast_dds = PublicationBuiltinTopicData::from_pl_cdr_le(payload, {0x01, 0x0F});
+  const auto fast_dds = decode_bytes<PublicationBuiltinTopicData>(payload, true, VendorId{0x01, 0x0F});
   EXPECT_EQ(fast_dds->type_identifier, std::nullopt);
   EXPECT_EQ(fast_dds->foreign_pid_8002, persistence_guid);
-  const auto own = PublicationBuiltinTopicData::from_pl_cdr_le(payload, nimbrel_vendor_id);
+  const auto own = decode_bytes<PublicationBuiltinTopicData>(payload, true, nimbrel_vendor_id);
   EXPECT_EQ(own->type_identifier, types::TypeIdentifier::Primitive{types::PrimitiveKind::Boolean});
   EXPECT_EQ(own->foreign_pid_8002, std::nullopt);
   const auto int32 = pl_cdr(true, {endpoint, topic, type, p(0x8002, bytes({0x04}))});
-  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(int32)->type_identifier,
+  EXPECT_EQ(decode_bytes<PublicationBuiltinTopicData>(int32, true)->type_identifier,
             types::TypeIdentifier::Primitive{types::PrimitiveKind::Int32});
 }
 
 TEST(PublicationDecode, RejectsOnlyMissingIdentity) {
   const auto any_endpoint = p(0x005A, testing::filled(16, 1));
-  const auto no_endpoint = WireError::malformed("ENDPOINT_GUID missing or wrong length");
+  const auto no_endpoint = CodecError::malformed("ENDPOINT_GUID missing or wrong length");
   // clang-format off
   const Cases cases = {
-      {bytes({0x00, 0x03, 0x00}), WireError::eof(4, 0)},
+      {bytes({0x00, 0x03, 0x00}), CodecError::eof(4, 0)},
       {bytes({0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}),
-       WireError{.kind = WireError::Kind::UnsupportedEncapsulation, .encapsulation = {0, 1}}},
-      {bytes({0x00, 0x03, 0x00, 0x00, 0x05, 0x00, 0x08, 0x00}), WireError::eof(8, 4)},
+       CodecError{.kind = CodecError::Kind::UnsupportedEncapsulation, .encapsulation = {0, 1}}},
+      {bytes({0x00, 0x03, 0x00, 0x00, 0x05, 0x00, 0x08, 0x00}), CodecError::eof(8, 4)},
       {pl_cdr(true, {topic, type}), no_endpoint},
       {pl_cdr(true, {p(0x005A, testing::filled(12, 1)), topic, type}), no_endpoint},
       {pl_cdr(true, {}), no_endpoint},
-      {pl_cdr(true, {any_endpoint, type}), WireError::malformed("TOPIC_NAME missing")},
-      {pl_cdr(true, {any_endpoint, topic}), WireError::malformed("TYPE_NAME missing")},
+      {pl_cdr(true, {any_endpoint, type}), CodecError::malformed("TOPIC_NAME missing")},
+      {pl_cdr(true, {any_endpoint, topic}), CodecError::malformed("TYPE_NAME missing")},
       {pl_cdr(true, {any_endpoint, p(0x0005, w(0)), type}),
-       WireError::malformed("CDR string length 0 (missing null terminator)")},
+       CodecError::malformed("CDR string length 0 (missing null terminator)")},
       {pl_cdr(true, {any_endpoint, topic, p(0x0007, bytes({2, 0, 0, 0, 0xFF, 0}))}),
-       WireError::malformed("CDR string is not valid UTF-8")},
+       CodecError::malformed("CDR string is not valid UTF-8")},
       {pl_cdr(true, {any_endpoint, p(0x0005, bytes({9, 0, 0, 0, 'T', 0})), type}),
-       WireError::eof(9, 4)}};
+       CodecError::eof(9, 4)}};
   // clang-format on
   for (const auto& [payload, error] : cases) {
-    EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(payload), std::unexpected(error))
+    EXPECT_EQ(decode_bytes<PublicationBuiltinTopicData>(payload, true), std::unexpected(error))
         << ::testing::PrintToString(payload);
   }
 }

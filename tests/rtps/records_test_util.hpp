@@ -65,16 +65,16 @@ inline std::vector<std::byte> pl_cdr(bool le,
 
 // What a payload of framed parameters with these value lengths, cut to `length` bytes, fails
 // with: the parameter list reports offsets from its own start, after the encapsulation header.
-inline WireError cut_error(std::span<const std::size_t> value_lengths, std::size_t length) {
-  if (length < 4) return WireError::eof(4, 0);
+inline CodecError cut_error(std::span<const std::size_t> value_lengths, std::size_t length) {
+  if (length < 4) return CodecError::eof(4, 0);
   const std::size_t list = length - 4;
   std::size_t at = 0;
   for (const std::size_t n : value_lengths) {
-    if (list - at < 4) return WireError::eof(4, at);
-    if (list - at < 4 + n) return WireError::eof(n, at + 4);
+    if (list - at < 4) return CodecError::eof(4, at);
+    if (list - at < 4 + n) return CodecError::eof(n, at + 4);
     at += 4 + n;
   }
-  return WireError::eof(4, at);  // the sentinel
+  return CodecError::eof(4, at);  // the sentinel
 }
 
 }  // namespace nimbrel::rtps::testing

@@ -124,7 +124,7 @@ TEST(ReliableWriterBuilders, SampleSizesAtAndPastEachLimit) {
         {.writer_guid = writer_guid, .mtu = c.mtu, .fragment_size = c.fragment_size});
     const auto out = w.build_sample_datagrams(7, SharedBytes::copy_of(sample(c.payload)),
                                               reader_guid('a').entity_id, to);
-    const auto expected = c.error ? std::optional(WireError::malformed(c.error)) : std::nullopt;
+    const auto expected = c.error ? std::optional(CodecError::malformed(c.error)) : std::nullopt;
     EXPECT_EQ(error_of(out), expected);
   }
 }
@@ -135,9 +135,9 @@ TEST(ReliableWriterBuilders, SingleFragmentsAndGaps) {
   const auto to = std::make_shared<const std::vector<Locator>>();
   const EntityId a = reader_guid('a').entity_id;
   EXPECT_EQ(error_of(w.build_data_frag_submessage_datagram(1, payload, 0, a, to)),
-            WireError::malformed("fragment number must be >= 1"));
+            CodecError::malformed("fragment number must be >= 1"));
   EXPECT_EQ(error_of(w.build_data_frag_submessage_datagram(1, payload, 2, a, to)),
-            WireError::malformed("fragment number beyond sample"));
+            CodecError::malformed("fragment number beyond sample"));
 
   const auto gap = w.build_gap_datagram(9, a, to);
   ASSERT_TRUE(gap.has_value());
@@ -146,7 +146,7 @@ TEST(ReliableWriterBuilders, SingleFragmentsAndGaps) {
   EXPECT_EQ(decoded.gap_list, SequenceNumberSet::empty_range(10, 0));
   const ReliableWriter too_small({.writer_guid = writer_guid, .mtu = 51});
   EXPECT_EQ(error_of(too_small.build_gap_datagram(9, a, to)),
-            WireError::malformed("GAP submessage does not fit into MTU"));
+            CodecError::malformed("GAP submessage does not fit into MTU"));
 }
 
 // --- write --------------------------------------------------------------------------------------
@@ -201,12 +201,12 @@ TEST_F(WriterTimeline, FailedWritesKeepTheirNumberAndStoredChanges) {
   start("", {.history = HistoryPolicy::keep_all(), .max_samples = 1});
   write(16);
   EXPECT_EQ(error_of(writer().write(sample(16))),
-            WireError::backpressure("history cache full or duplicate"));
+            CodecError::backpressure("history cache full or duplicate"));
   EXPECT_EQ(writer().last_sequence_number(), 2);
 
   start("a", {.mtu = 200});  // 300 bytes is below the fragment size but too big for one DATA
   EXPECT_EQ(error_of(writer().write(sample(300))),
-            WireError::malformed("DATA submessage does not fit into MTU"));
+            CodecError::malformed("DATA submessage does not fit into MTU"));
   EXPECT_NE(writer().history().find(1), nullptr);
 }
 

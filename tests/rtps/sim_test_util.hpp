@@ -167,14 +167,14 @@ class ReliableSim {
   }
 
   void deliver_to_reader(const SharedBytes& datagram) {
-    auto parsed = decode_datagram(datagram);
+    auto parsed = decode_bytes<ParsedDatagram>(datagram, true);
     ASSERT_TRUE(parsed.has_value()) << to_string(parsed.error());
     for (const DeliveredSample& sample : feed(reader_, *parsed, now_))
       on_delivery_(sample);
   }
 
   void deliver_to_writer(const SharedBytes& datagram) {
-    auto parsed = decode_datagram(datagram);
+    auto parsed = decode_bytes<ParsedDatagram>(datagram, true);
     ASSERT_TRUE(parsed.has_value()) << to_string(parsed.error());
     auto writer = std::ranges::find(writers_, info_dst_of(datagram.span()),
                                     [](const ReliableWriter& w) { return w.guid().prefix; });

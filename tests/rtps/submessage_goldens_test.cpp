@@ -27,11 +27,11 @@ std::optional<EncodedBody> encode(const ParsedSubmessage& submessage, bool littl
         if constexpr (std::is_same_v<std::decay_t<decltype(s)>, HeaderExtension>) {
           auto he = s;
           he.little_endian = little_endian;
-          return he.write_body().value();
-        } else if constexpr (requires { s.write_body(little_endian).value(); }) {
-          return s.write_body(little_endian).value();
-        } else if constexpr (requires { s.write_body(little_endian); }) {
-          return s.write_body(little_endian);
+          return encode_body(he, he.little_endian).value();
+        } else if constexpr (requires { encode_body(s, little_endian).value(); }) {
+          return encode_body(s, little_endian).value();
+        } else if constexpr (requires { encode_body(s, little_endian); }) {
+          return encode_body(s, little_endian);
         } else {
           return std::nullopt;
         }
@@ -42,7 +42,7 @@ std::optional<EncodedBody> encode(const ParsedSubmessage& submessage, bool littl
 // A body cut to a length from `from` on (up to the next entry) gives `error`; nullopt decodes.
 struct Cut {
   std::size_t from;
-  std::optional<WireError> error;
+  std::optional<CodecError> error;
 };
 
 struct Golden {
@@ -60,11 +60,11 @@ void PrintTo(const Golden& golden, std::ostream* os) {
   *os << golden.name;
 }
 
-WireError eof(std::size_t needed, std::size_t offset) {
-  return WireError::eof(needed, offset);
+CodecError eof(std::size_t needed, std::size_t offset) {
+  return CodecError::eof(needed, offset);
 }
-WireError malformed(const char* text) {
-  return WireError::malformed(text);
+CodecError malformed(const char* text) {
+  return CodecError::malformed(text);
 }
 
 HeaderExtension header_extension(HeChecksum checksum = {}) {
@@ -339,8 +339,8 @@ class SubmessageGolden : public ::testing::TestWithParam<std::tuple<Golden, bool
 };
 
 TEST_P(SubmessageGolden, DecodesToTheExpectedRecord) {
-  auto parsed = decode_datagram(
-      shared(concat({golden_header(), testing::submessage(golden().id, flags(), body())})));
+  auto parsed = decode_bytes<ParsedDatagram>(
+      shared(concat({golden_header(), testing::submessage(golden().id, flags(), body())})), true);
   ASSERT_TRUE(parsed) << to_string(parsed.error());
   ASSERT_EQ(parsed->submessages.size(), 1u);
   EXPECT_EQ(parsed->submessages[0], expected());
@@ -364,7 +364,7 @@ TEST_P(SubmessageGolden, EveryTruncationGivesItsError) {
     std::size_t i = 0;
     while (i + 1 < cuts.size() && cuts[i + 1].from <= length)
       ++i;
-    auto parsed = decode_datagram(shared(datagram_with_body_length(length)));
+    auto parsed = decode_bytes<ParsedDatagram>(shared(datagram_with_body_length(length)), true);
     if (cuts[i].error) {
       ASSERT_FALSE(parsed) << "body length " << length;
       EXPECT_EQ(parsed.error(), *cuts[i].error) << "body length " << length;

@@ -15,10 +15,10 @@
 
 namespace nimbrel::rtps::testing {
 
-// Any submessage with a `write_body`, with its header.
+// Any submessage with an `encode`, with its header.
 template <typename Submessage>
 std::vector<std::byte> framed(std::uint8_t id, const Submessage& s) {
-  const auto encoded = s.write_body(/*little_endian=*/true);
+  const auto encoded = encode_body(s, /*little_endian=*/true);
   if constexpr (requires { encoded.value(); }) {
     return submessage(id, encoded.value().flags, encoded.value().bytes);
   } else {

@@ -37,7 +37,7 @@ TEST(SequenceNumberSet, MembersNearTheTopDoNotWrap) {
 struct WidthCase {
   std::uint32_t num_bits;
   std::size_t words;
-  std::optional<WireError> error;
+  std::optional<CodecError> error;
 };
 
 class SetWidth : public ::testing::TestWithParam<WidthCase> {};
@@ -58,8 +58,8 @@ TEST_P(SetWidth, BothSetsCheckCapAndWordCount) {
   }
   WireReader sn_reader(sn_body, /*little_endian=*/true), frag_reader(frag_body, false);
   sn_reader.seek(4);
-  auto sns = SequenceNumberSet::read_from(sn_reader);
-  auto frags = FragmentNumberSet::read_from(frag_reader);
+  auto sns = SequenceNumberSet::decode(sn_reader);
+  auto frags = FragmentNumberSet::decode(frag_reader);
   if (!c.error) {
     ASSERT_TRUE(sns && frags);
     EXPECT_EQ(*sns, (SequenceNumberSet{-5, c.num_bits, std::vector(c.words, 0x80000000u)}));
@@ -67,14 +67,14 @@ TEST_P(SetWidth, BothSetsCheckCapAndWordCount) {
               (FragmentNumberSet{0xDEADBEEFu, c.num_bits, std::vector(c.words, 0x80000000u)}));
     EXPECT_EQ(sn_reader.position(), sn_body.size());
     EXPECT_EQ(frag_reader.position(), frag_body.size());
-  } else if (c.error->kind == WireError::Kind::Malformed) {
-    EXPECT_EQ(sns.error(),
-              WireError::malformed("SequenceNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"));
-    EXPECT_EQ(frags.error(),
-              WireError::malformed("FragmentNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"));
+  } else if (c.error->kind == CodecError::Kind::Malformed) {
+    EXPECT_EQ(sns.error(), CodecError::malformed(
+                               "SequenceNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"));
+    EXPECT_EQ(frags.error(), CodecError::malformed(
+                                 "FragmentNumberSet.numBits exceeds RTPS_BITMAP_MAX_BITS (256)"));
   } else {
     EXPECT_EQ(sns.error(), *c.error);
-    EXPECT_EQ(frags.error(), WireError::eof(c.error->needed, c.error->offset - 8));
+    EXPECT_EQ(frags.error(), CodecError::eof(c.error->needed, c.error->offset - 8));
   }
 }
 
@@ -82,22 +82,22 @@ INSTANTIATE_TEST_SUITE_P(
     Widths, SetWidth,
     ::testing::Values(WidthCase{0, 0, std::nullopt}, WidthCase{1, 1, std::nullopt},
                       WidthCase{32, 1, std::nullopt}, WidthCase{33, 2, std::nullopt},
-                      WidthCase{33, 1, WireError::eof(8, 16)}, WidthCase{256, 8, std::nullopt},
-                      WidthCase{256, 7, WireError::eof(32, 16)},
-                      WidthCase{257, 9, WireError::malformed("")},
-                      WidthCase{0xFFFFFFFFu, 0, WireError::malformed("")}));
+                      WidthCase{33, 1, CodecError::eof(8, 16)}, WidthCase{256, 8, std::nullopt},
+                      WidthCase{256, 7, CodecError::eof(32, 16)},
+                      WidthCase{257, 9, CodecError::malformed("")},
+                      WidthCase{0xFFFFFFFFu, 0, CodecError::malformed("")}));
 
 TEST(SequenceNumberSet, ReportsMissingBaseAndWidthWhereTheyStart) {
   const auto body = bytes({0, 0, 0, 0, 0, 0, 0, 1, 0, 0});
   const auto read_at = [&]<typename Set>(std::size_t offset) {
     WireReader r(body, /*little_endian=*/true);
     r.seek(offset);
-    return Set::read_from(r);
+    return Set::decode(r);
   };
-  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(4).error(), WireError::eof(8, 4));
-  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(0).error(), WireError::eof(4, 8));
-  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(99).error(), WireError::eof(8, 99));
-  EXPECT_EQ(read_at.operator()<FragmentNumberSet>(8).error(), WireError::eof(4, 8));
+  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(4).error(), CodecError::eof(8, 4));
+  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(0).error(), CodecError::eof(4, 8));
+  EXPECT_EQ(read_at.operator()<SequenceNumberSet>(99).error(), CodecError::eof(8, 99));
+  EXPECT_EQ(read_at.operator()<FragmentNumberSet>(8).error(), CodecError::eof(4, 8));
 }
 
 // --- DATA and DATA_FRAG specifics ---
@@ -126,7 +126,7 @@ class DataPayload : public ::testing::TestWithParam<PayloadCase> {};
 TEST_P(DataPayload, IsAViewOfTheBodyAfterTheInlineQos) {
   const auto& c = GetParam();
   auto body = shared(concat({data_fixed_part(c.octets_to_inline_qos), c.rest}));
-  auto data = DataSubmessage::read_body_with_flags(body, c.flags);
+  auto data = decode_bytes<DataSubmessage>(body, is_little_endian(c.flags), c.flags);
   ASSERT_TRUE(data);
   EXPECT_EQ(data->writer_sn, 5);
   EXPECT_EQ(data->inline_qos, c.inline_qos ? std::optional(ParameterList{}) : std::nullopt);
@@ -147,19 +147,21 @@ TEST(DataSubmessage, InlineQosMustBeUnderstood) {
   const auto qos = bytes({0x04, 0x40, 0x04, 0x00, 1, 2, 3, 4,    // PID 0x4004, unknown
                           0x01, 0x00, 0x00, 0x00});              // PID_SENTINEL
   // clang-format on
-  auto data = DataSubmessage::read_body_with_flags(shared(concat({data_fixed_part(), qos})), 0x07);
+  auto data = decode_bytes<DataSubmessage>(shared(concat({data_fixed_part(), qos})), true,
+                                           std::uint8_t{0x07});
   ASSERT_FALSE(data);
   EXPECT_EQ(data.error(),
-            WireError::malformed("ParameterList contains unknown must-understand PID"));
+            CodecError::malformed("ParameterList contains unknown must-understand PID"));
   // Without the Q flag the same bytes are payload.
-  EXPECT_TRUE(DataSubmessage::read_body_with_flags(shared(concat({data_fixed_part(), qos})), 0x05));
+  EXPECT_TRUE(decode_bytes<DataSubmessage>(shared(concat({data_fixed_part(), qos})), true,
+                                           std::uint8_t{0x05}));
 }
 
 TEST(DataSubmessage, OversizedInlineQosValueFailsToEncode) {
   DataSubmessage data;
   data.inline_qos.emplace().push(pid::topic_data, testing::filled(65533, 0));
-  EXPECT_EQ(data.write_body(true).error(),
-            WireError::resource_limit("ParameterList value exceeds u16::MAX"));
+  EXPECT_EQ(encode_body(data, true).error(),
+            CodecError::resource_limit("ParameterList value exceeds u16::MAX"));
 }
 
 std::vector<std::byte> data_frag_body(int octets_to_inline_qos) {
@@ -178,15 +180,18 @@ std::vector<std::byte> data_frag_body(int octets_to_inline_qos) {
 
 TEST(DataFragSubmessage, FragmentIsAViewButInlineQosAndAWrongOffsetAreRejected) {
   auto body = shared(data_frag_body(28));
-  auto frag = DataFragSubmessage::read_body(body, 0x01);
+  auto frag = decode_bytes<DataFragSubmessage>(body, true, std::uint8_t{0x01});
   ASSERT_TRUE(frag);
   EXPECT_EQ(frag->fragments.data(), body.data() + 32);
   EXPECT_EQ(frag->fragments.size(), 2u);
-  EXPECT_EQ(DataFragSubmessage::read_body(shared(data_frag_body(24)), 0x01).error(),
-            WireError::malformed("DATA_FRAG.octetsToInlineQos must equal 28 when Q=false"));
+  EXPECT_EQ(decode_bytes<DataFragSubmessage>(shared(data_frag_body(24)), true, std::uint8_t{0x01})
+                .error(),
+            CodecError::malformed("DATA_FRAG.octetsToInlineQos must equal 28 when Q=false"));
   for (int octets : {24, 28}) {
-    EXPECT_EQ(DataFragSubmessage::read_body(shared(data_frag_body(octets)), 0x03).error(),
-              WireError::unsupported("DATA_FRAG with inline_qos"));
+    EXPECT_EQ(
+        decode_bytes<DataFragSubmessage>(shared(data_frag_body(octets)), true, std::uint8_t{0x03})
+            .error(),
+        CodecError::unsupported("DATA_FRAG with inline_qos"));
   }
 }
 
@@ -199,14 +204,16 @@ TEST(InfoReplySubmessage, RejectsAnUnacceptedLocatorKindAndAHugeCount) {
                            0x00, 0x00, 0x00, 0x00,             // port
                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
   // clang-format on
-  EXPECT_EQ(InfoReplySubmessage::read_body(body, 0x01).error(),
-            (WireError{.kind = WireError::Kind::InvalidLocatorKind, .locator_kind = 3}));
-  EXPECT_EQ(InfoReplySubmessage::read_body(bytes({0xFF, 0xFF, 0xFF, 0xFF}), 0x01).error(),
-            WireError::malformed("InfoReply.locatorList length exceeds body"));
+  EXPECT_EQ(decode_bytes<InfoReplySubmessage>(body, true, std::uint8_t{0x01}).error(),
+            (CodecError{.kind = CodecError::Kind::InvalidLocatorKind, .value = 3}));
+  EXPECT_EQ(
+      decode_bytes<InfoReplySubmessage>(bytes({0xFF, 0xFF, 0xFF, 0xFF}), true, std::uint8_t{0x01})
+          .error(),
+      CodecError::malformed("InfoReply.locatorList length exceeds body"));
 }
 
 TEST(InfoTimestampSubmessage, InvalidateFlagMeansNoTimestamp) {
-  auto ts = InfoTimestampSubmessage::read_body({}, 0x03);
+  auto ts = decode_bytes<InfoTimestampSubmessage>(std::span<const std::byte>{}, true, std::uint8_t{0x03});
   ASSERT_TRUE(ts);
   EXPECT_FALSE(ts->timestamp);
 }

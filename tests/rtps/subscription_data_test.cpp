@@ -127,21 +127,21 @@ SubscriptionBuiltinTopicData golden_record() {
 
 // The minimal record leaves out empty lists and absent options.
 TEST(SubscriptionGolden, EncodesAndDecodes) {
-  EXPECT_EQ(golden_record().to_pl_cdr_le(), golden_le);
-  EXPECT_EQ(SubscriptionBuiltinTopicData::from_pl_cdr_le(golden_le), golden_record());
-  EXPECT_EQ(minimal_record().to_pl_cdr_le(), minimal_le);
-  EXPECT_EQ(SubscriptionBuiltinTopicData::from_pl_cdr_le(minimal_le), minimal_record());
+  EXPECT_EQ(encode_bytes(golden_record(), true), golden_le);
+  EXPECT_EQ(decode_bytes<SubscriptionBuiltinTopicData>(golden_le, true), golden_record());
+  EXPECT_EQ(encode_bytes(minimal_record(), true), minimal_le);
+  EXPECT_EQ(decode_bytes<SubscriptionBuiltinTopicData>(minimal_le, true), minimal_record());
 }
 
 TEST(SubscriptionGolden, ReadsAsAPublicationWithoutTheFilter) {
   PublicationBuiltinTopicData expected;
   static_cast<EndpointBuiltinTopicData&>(expected) = golden_record();
-  EXPECT_EQ(PublicationBuiltinTopicData::from_pl_cdr_le(golden_le), expected);
+  EXPECT_EQ(decode_bytes<PublicationBuiltinTopicData>(golden_le, true), expected);
 }
 
 TEST(SubscriptionGolden, EveryTruncationFailsWithTheListError) {
   testing::expect_every_cut_fails(
-      golden_le, [](auto cut) { return SubscriptionBuiltinTopicData::from_pl_cdr_le(cut); },
+      golden_le, [](auto cut) { return decode_bytes<SubscriptionBuiltinTopicData>(cut, true); },
       [](std::size_t length) { return testing::cut_error(golden_values, length); });
 }
 
@@ -151,7 +151,7 @@ TEST(SubscriptionDecode, ContentFilterInEitherByteOrderOrAbsentWhenUnusable) {
     const auto payload = pl_cdr(
         le, {param(le, 0x005A, testing::filled(16, 1)), param(le, 0x0005, cdr_string(le, "T")),
              param(le, 0x0007, cdr_string(le, "Y")), param(le, 0x0035, filter)});
-    auto s = SubscriptionBuiltinTopicData::from_pl_cdr_le(payload);
+    auto s = decode_bytes<SubscriptionBuiltinTopicData>(payload, true);
     EXPECT_TRUE(s);
     return s ? s->content_filter : std::nullopt;
   };
@@ -173,14 +173,15 @@ TEST(SubscriptionDecode, ContentFilterInEitherByteOrderOrAbsentWhenUnusable) {
 TEST(SubscriptionEncode, FailsForWhatCannotBeWritten) {
   SubscriptionBuiltinTopicData s = minimal_record();
   s.type_identifier = types::TypeIdentifier::StronglyConnectedComponent{{}, 0, 0};
-  EXPECT_EQ(s.to_pl_cdr_le().error(), WireError::malformed("type_identifier encoding failed"));
+  EXPECT_EQ(encode_bytes(s, true).error(),
+            CodecError::malformed("type_identifier encoding failed"));
 
   s = minimal_record();
   s.type_information = testing::filled(ParameterList::max_value_length, 1);
-  EXPECT_TRUE(s.to_pl_cdr_le());
+  EXPECT_TRUE(encode_bytes(s, true));
   s.type_information->push_back(std::byte{1});
-  EXPECT_EQ(s.to_pl_cdr_le().error(),
-            WireError::resource_limit("ParameterList value exceeds u16::MAX"));
+  EXPECT_EQ(encode_bytes(s, true).error(),
+            CodecError::resource_limit("ParameterList value exceeds u16::MAX"));
 }
 
 }  // namespace

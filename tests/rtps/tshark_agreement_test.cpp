@@ -53,8 +53,8 @@ std::vector<std::byte> data_datagram(EntityId reader, EntityId writer,
                             .writer_id = writer,
                             .writer_sn = 1,
                             .serialized_payload = SharedBytes::adopt(std::move(payload))};
-  return encode_data_datagram(own_prefix, protocol_version_2_5, nimbrel_vendor_id,
-                              std::span(&data, 1))
+  return build_data_datagram(own_prefix, protocol_version_2_5, nimbrel_vendor_id,
+                             std::span(&data, 1))
       .value();
 }
 
@@ -80,7 +80,7 @@ std::vector<std::byte> spdp_announcement() {
   participant.builtin_endpoint_set = 0x00003C3F;
   participant.lease_duration = {100, 0};
   return data_datagram(entity_ids::spdp_reader, entity_ids::spdp_writer,
-                       participant.to_pl_cdr_le());
+                       encode_bytes(participant, true));
 }
 
 // Subscription DATA, then a GAP and a HEARTBEAT.
@@ -96,21 +96,21 @@ std::vector<std::byte> sedp_subscription_repair() {
       .reader_id = sedp_reader,
       .writer_id = sedp_writer,
       .writer_sn = 1,
-      .serialized_payload = SharedBytes::adopt(subscription.to_pl_cdr_le().value())};
+      .serialized_payload = SharedBytes::adopt(encode_bytes(subscription, true).value())};
   const GapSubmessage gap{.reader_id = sedp_reader,
                           .writer_id = sedp_writer,
                           .gap_start = 2,
                           .gap_list = SequenceNumberSet::empty_range(3, 0)};
   const HeartbeatSubmessage heartbeat{
       .reader_id = sedp_reader, .writer_id = sedp_writer, .first_sn = 1, .last_sn = 3, .count = 7};
-  return build_one({{submessage_id::data, data.write_body(/*little_endian=*/true).value()},
-                    {submessage_id::gap, gap.write_body(/*little_endian=*/true)},
-                    {submessage_id::heartbeat, heartbeat.write_body(/*little_endian=*/true)}});
+  return build_one({{submessage_id::data, encode_body(data, /*little_endian=*/true).value()},
+                    {submessage_id::gap, encode_body(gap, /*little_endian=*/true)},
+                    {submessage_id::heartbeat, encode_body(heartbeat, /*little_endian=*/true)}});
 }
 
 std::vector<std::byte> reply(std::uint8_t id, const EncodedBody& body) {
-  return encode_reply_datagram(own_prefix, nimbrel_vendor_id, remote_prefix, id, body.flags,
-                               body.bytes)
+  return build_reply_datagram(own_prefix, nimbrel_vendor_id, remote_prefix, id, body.flags,
+                              body.bytes)
       .value();
 }
 
@@ -121,7 +121,7 @@ std::vector<std::byte> acknack_reply(SequenceNumber base, std::vector<SequenceNu
                                   .reader_sn_state = SequenceNumberSet::from_members(base, missing),
                                   .count = count,
                                   .final_flag = final_flag};
-  return reply(submessage_id::acknack, acknack.write_body(/*little_endian=*/true));
+  return reply(submessage_id::acknack, encode_body(acknack, /*little_endian=*/true));
 }
 
 std::vector<std::byte> nackfrag_reply() {
@@ -132,7 +132,7 @@ std::vector<std::byte> nackfrag_reply() {
       .writer_sn = 42,
       .fragment_number_state = FragmentNumberSet::from_members(2, missing),
       .count = 1};
-  return reply(submessage_id::nack_frag, nackfrag.write_body(/*little_endian=*/true));
+  return reply(submessage_id::nack_frag, encode_body(nackfrag, /*little_endian=*/true));
 }
 
 // Fragment `number` of a CDR_LE sample that does not divide into whole fragments.
@@ -151,14 +151,14 @@ std::vector<std::byte> data_frag(FragmentNumber number) {
       .fragment_size = fragment_size,
       .sample_size = fragmented_sample_size,
       .fragments = SharedBytes::copy_of(std::span(sample).subspan(start, length))};
-  return build_one({{submessage_id::data_frag, frag.write_body(/*little_endian=*/true)}});
+  return build_one({{submessage_id::data_frag, encode_body(frag, /*little_endian=*/true)}});
 }
 
 std::vector<std::byte> wlp_pulse() {
   const ParticipantMessageData message{{own_prefix, entity_ids::participant}, 0, {}};
   return data_datagram(entity_ids::participant_message_reader,
                        entity_ids::participant_message_writer,
-                       message.to_cdr(/*little_endian=*/true).value());
+                       encode_bytes(message, /*little_endian=*/true).value());
 }
 
 // Not sent by this system: a HEARTBEAT cut short, proving that the checks below do see a
@@ -167,7 +167,7 @@ std::vector<std::byte> truncated_control() {
   const HeartbeatSubmessage heartbeat{
       .reader_id = sedp_reader, .writer_id = sedp_writer, .first_sn = 1, .last_sn = 1};
   auto datagram =
-      build_one({{submessage_id::heartbeat, heartbeat.write_body(/*little_endian=*/true)}});
+      build_one({{submessage_id::heartbeat, encode_body(heartbeat, /*little_endian=*/true)}});
   datagram.resize(datagram.size() - 20);
   return datagram;
 }

@@ -15,8 +15,8 @@ TEST(WireReader, FailedReadConsumesNothing) {
   const auto input = bytes({1, 2, 3, 4, 5, 6, 7});
   WireReader r(input, /*little_endian=*/true);
   ASSERT_EQ(r.read_u16(), 0x0201u);
-  EXPECT_EQ(r.read_sequence_number().error(), WireError::eof(8, 2));
-  EXPECT_EQ(r.read_locator().error(), WireError::eof(24, 2));
+  EXPECT_EQ(r.read_sequence_number().error(), CodecError::eof(8, 2));
+  EXPECT_EQ(r.read_locator().error(), CodecError::eof(24, 2));
   EXPECT_EQ(r.position(), 2u);
   EXPECT_EQ(r.read_u32(), 0x06050403u);
 }
@@ -42,7 +42,7 @@ TEST(WireReader, AlignStopsAtTheEnd) {
   r.seek(5);
   r.align(4);
   EXPECT_EQ(r.position(), 6u);
-  EXPECT_EQ(r.read_u8().error(), WireError::eof(1, 6));
+  EXPECT_EQ(r.read_u8().error(), CodecError::eof(1, 6));
   r.seek(1);
   r.align(4);
   EXPECT_EQ(r.read_u16(), 0x0506u);

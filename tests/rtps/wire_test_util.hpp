@@ -23,7 +23,7 @@
 
 namespace nimbrel::rtps {
 
-inline void PrintTo(const WireError& error, std::ostream* os) {
+inline void PrintTo(const CodecError& error, std::ostream* os) {
   *os << to_string(error);
 }
 
@@ -99,9 +99,9 @@ inline std::vector<std::byte> contents(const SharedBytes& b) {
 }
 
 // (cut length from which it applies, error): what a golden cut short fails with.
-using Cuts = std::vector<std::pair<std::size_t, WireError>>;
+using Cuts = std::vector<std::pair<std::size_t, CodecError>>;
 
-inline WireError cut_at(const Cuts& cuts, std::size_t length) {
+inline CodecError cut_at(const Cuts& cuts, std::size_t length) {
   std::size_t i = 0;
   while (i + 1 < cuts.size() && cuts[i + 1].first <= length)
     ++i;
@@ -120,7 +120,7 @@ void expect_every_cut_fails(std::span<const std::byte> golden, Decode decode, Ex
 
 // Decodes a datagram this system sent and checks the header all of them share.
 inline ParsedDatagram decode_sent(std::span<const std::byte> bytes, const GuidPrefix& sender) {
-  auto parsed = decode_datagram(SharedBytes::copy_of(bytes));
+  auto parsed = decode_bytes<ParsedDatagram>(SharedBytes::copy_of(bytes), true);
   EXPECT_TRUE(parsed.has_value()) << "sent an undecodable datagram";
   if (!parsed) return {};
   EXPECT_EQ(parsed->version, protocol_version_2_5);
@@ -134,7 +134,8 @@ inline ParsedDatagram decode_sent(std::span<const std::byte> bytes, const GuidPr
 inline ParsedDatagram cyclone_datagram(const std::string& name) {
   std::ifstream in(std::string(NIMBREL_TEST_DATA_DIR) + "/cyclone/" + name, std::ios::binary);
   std::vector<char> raw{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  auto parsed = decode_datagram(SharedBytes::copy_of(std::as_bytes(std::span(raw))));
+  auto parsed =
+      decode_bytes<ParsedDatagram>(SharedBytes::copy_of(std::as_bytes(std::span(raw))), true);
   EXPECT_TRUE(parsed) << name;
   return parsed ? std::move(*parsed) : ParsedDatagram{};
 }

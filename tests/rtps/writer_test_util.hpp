@@ -124,7 +124,7 @@ std::vector<T> all_of(const Datagrams& datagrams) {
 }
 
 template <typename T>
-std::optional<WireError> error_of(const WireResult<T>& result) {
+std::optional<CodecError> error_of(const CodecResult<T>& result) {
   if (result) return std::nullopt;
   return result.error();
 }
