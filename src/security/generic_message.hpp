@@ -1,17 +1,17 @@
-// DDS-Security participant generic messages (DDS-Security 1.2 section 7.2.6), the body of what
-// the stateless and volatile secure builtin endpoints carry. `from_cdr_le` reads the body after
-// the encapsulation header; each message data entry is an octet sequence holding one token.
+// DDS-Security participant generic messages (DDS-Security 1.2 section 7.2.6), the payload of what
+// the stateless and volatile secure builtin endpoints carry: a 4-byte encapsulation header, CDR_LE
+// only, then the body; each message data entry is an octet sequence holding one token.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "foundation/codec_error.hpp"
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
-#include "security/security_error.hpp"
 #include "security/token.hpp"
 
 namespace nimbrel::security {
@@ -36,17 +36,13 @@ struct ParticipantGenericMessage {
   std::string message_class_id{};
   std::vector<DataHolder> message_data{};
 
-  // Little-endian, alignment counted from the body's first byte; a token that fails gives its
-  // own error.
-  static std::expected<ParticipantGenericMessage, SecurityError> from_cdr_le(
-      std::span<const std::byte> body);
+  // The payload, whatever the reader's byte order; the body is little-endian with alignment
+  // counted from its first byte. Errors are Rejected, with texts of their own; a token that fails
+  // gives its own error.
+  static CodecResult<ParticipantGenericMessage> decode(rtps::WireReader& reader);
 
   friend bool operator==(const ParticipantGenericMessage&,
                          const ParticipantGenericMessage&) = default;
 };
-
-// A serialized payload: a 4-byte encapsulation header, CDR_LE only, then the body.
-std::expected<ParticipantGenericMessage, SecurityError> decode_generic_message_payload(
-    std::span<const std::byte> payload);
 
 }  // namespace nimbrel::security

@@ -5,32 +5,32 @@
 #include "cdr/buffer.hpp"
 #include "rtps/wire_cursor.hpp"
 
-namespace nimbrel::security::token {
+namespace nimbrel::security {
 namespace {
 
 using Reader = rtps::WireReader;
 
-std::unexpected<SecurityError> fail(const char* text) {
-  return std::unexpected(SecurityError{text});
+std::unexpected<CodecError> fail(const char* text, const Reader& in) {
+  return std::unexpected(CodecError::rejected(text, in.position()));
 }
 
-std::expected<std::uint32_t, SecurityError> read_u32(Reader& in) {
+CodecResult<std::uint32_t> read_u32(Reader& in) {
   in.align(4);
   auto value = in.read_u32();
-  if (!value) return fail("token: truncated u32");
+  if (!value) return fail("token: truncated u32", in);
   return *value;
 }
 
-std::expected<std::string, SecurityError> read_string(Reader& in) {
+CodecResult<std::string> read_string(Reader& in) {
   const auto length = read_u32(in);
   if (!length) return std::unexpected(length.error());
-  if (*length > max_string_length) return fail("token: string exceeds cap");
+  if (*length > token::max_string_length) return fail("token: string exceeds cap", in);
   if (*length == 0) return std::string();
   const auto raw = in.read_bytes(*length);
-  if (!raw) return fail("token: truncated string");
-  if (raw->back() != std::byte{0}) return fail("token: string missing trailing NUL");
+  if (!raw) return fail("token: truncated string", in);
+  if (raw->back() != std::byte{0}) return fail("token: string missing trailing NUL", in);
   const auto text = raw->first(*length - 1);
-  if (!cdr::is_valid_utf8(text)) return fail("token: string not UTF-8");
+  if (!cdr::is_valid_utf8(text)) return fail("token: string not UTF-8", in);
   return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
@@ -43,15 +43,14 @@ void reserve_for(std::vector<T>& list, std::uint32_t count, const Reader& in,
 
 }  // namespace
 
-std::expected<DataHolder, SecurityError> decode(std::span<const std::byte> bytes) {
-  if (bytes.size() > max_token_bytes) return fail("token: payload exceeds DoS cap");
-  Reader in(bytes, /*little_endian=*/true);
+CodecResult<DataHolder> DataHolder::decode(Reader& in) {
+  if (in.remaining() > token::max_token_bytes) return fail("token: payload exceeds DoS cap", in);
   DataHolder holder;
   NIMBREL_READ_OR_RETURN(holder.class_id, read_string(in));
 
   std::uint32_t count = 0;
   NIMBREL_READ_OR_RETURN(count, read_u32(in));
-  if (count > max_properties) return fail("token: property count exceeds cap");
+  if (count > token::max_properties) return fail("token: property count exceeds cap", in);
   reserve_for(holder.properties, count, in, /*min_size=*/8);  // two string lengths
   for (std::uint32_t i = 0; i < count; ++i) {
     Property property;
@@ -61,20 +60,21 @@ std::expected<DataHolder, SecurityError> decode(std::span<const std::byte> bytes
   }
 
   NIMBREL_READ_OR_RETURN(count, read_u32(in));
-  if (count > max_binary_properties) return fail("token: binary_property count exceeds cap");
+  if (count > token::max_binary_properties)
+    return fail("token: binary_property count exceeds cap", in);
   reserve_for(holder.binary_properties, count, in, /*min_size=*/8);
   for (std::uint32_t i = 0; i < count; ++i) {
     BinaryProperty property;
     NIMBREL_READ_OR_RETURN(property.name, read_string(in));
     std::uint32_t length = 0;
     NIMBREL_READ_OR_RETURN(length, read_u32(in));
-    if (length > max_binary_value) return fail("token: binary value exceeds cap");
+    if (length > token::max_binary_value) return fail("token: binary value exceeds cap", in);
     const auto value = in.read_bytes(length);
-    if (!value) return fail("token: truncated binary");
+    if (!value) return fail("token: truncated binary", in);
     property.value.assign(value->begin(), value->end());
     holder.binary_properties.push_back(std::move(property));
   }
   return holder;
 }
 
-}  // namespace nimbrel::security::token
+}  // namespace nimbrel::security

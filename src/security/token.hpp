@@ -5,12 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "security/security_error.hpp"
+#include "foundation/codec_error.hpp"
+#include "rtps/wire_cursor.hpp"
 
 namespace nimbrel::security {
 
@@ -30,6 +30,12 @@ struct DataHolder {
   std::string class_id;
   std::vector<Property> properties;
   std::vector<BinaryProperty> binary_properties;
+
+  // Little-endian CDR, alignment counted from the reader's start: a reader over the token alone.
+  // A string length of 0 is the empty text; bytes after the last binary property are not looked
+  // at. Errors are Rejected, with texts of their own.
+  static CodecResult<DataHolder> decode(rtps::WireReader& reader);
+
   friend bool operator==(const DataHolder&, const DataHolder&) = default;
 };
 
@@ -40,10 +46,6 @@ inline constexpr std::size_t max_properties = 256;
 inline constexpr std::size_t max_binary_properties = 256;
 inline constexpr std::size_t max_string_length = 8'192;  // NUL included
 inline constexpr std::size_t max_binary_value = 8'192;
-
-// Little-endian CDR, alignment counted from the token's first byte. A string length of 0 is the
-// empty text; bytes after the last binary property are not looked at.
-std::expected<DataHolder, SecurityError> decode(std::span<const std::byte> bytes);
 
 }  // namespace token
 }  // namespace nimbrel::security

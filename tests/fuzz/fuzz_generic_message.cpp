@@ -8,8 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using nimbrel::security::ParticipantGenericMessage;
-  const auto message =
-      nimbrel::security::decode_generic_message_payload(std::as_bytes(std::span(data, size)));
+  const auto message = nimbrel::rtps::decode_bytes<ParticipantGenericMessage>(
+      std::as_bytes(std::span(data, size)), /*little_endian=*/true);
   if (!message) return 0;
   if (message->message_data.size() > ParticipantGenericMessage::max_message_data ||
       message->message_class_id.size() >= ParticipantGenericMessage::max_class_id_length) {

@@ -7,7 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   namespace token = nimbrel::security::token;
-  const auto holder = token::decode(std::as_bytes(std::span(data, size)));
+  const auto holder = nimbrel::rtps::decode_bytes<nimbrel::security::DataHolder>(
+      std::as_bytes(std::span(data, size)), /*little_endian=*/true);
   if (!holder) return 0;
   if (holder->properties.size() > token::max_properties ||
       holder->binary_properties.size() > token::max_binary_properties ||

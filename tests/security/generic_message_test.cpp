@@ -51,13 +51,20 @@ std::vector<std::byte> golden() {
   return head().str("dds.sec.auth").u32(2).octets(empty_token).octets(empty_token).bytes();
 }
 
+// The body behind a CDR_LE encapsulation header.
+CodecResult<Message> decode_body(std::span<const std::byte> body) {
+  std::vector<std::byte> payload{std::byte{0}, std::byte{1}, std::byte{0}, std::byte{0}};
+  payload.insert(payload.end(), body.begin(), body.end());
+  return rtps::decode_bytes<Message>(payload, /*little_endian=*/true);
+}
+
 std::string error_of(const std::vector<std::byte>& body) {
-  const auto decoded = Message::from_cdr_le(body);
+  const auto decoded = decode_body(body);
   return decoded ? "ok" : to_string(decoded.error());
 }
 
 TEST(GenericMessage, DecodesTheGolden) {
-  const auto message = Message::from_cdr_le(golden());
+  const auto message = decode_body(golden());
   ASSERT_TRUE(message) << to_string(message.error());
   EXPECT_EQ(*message, (Message{.message_identity = {guid(0x11, 0xC1), 5},
                                .related_message_identity = {guid(0x22, 0xC1), -1},
@@ -93,7 +100,7 @@ TEST(GenericMessage, MessageDataCaps) {
   at_cap.u32(Message::max_message_data);
   for (std::size_t i = 0; i < Message::max_message_data; ++i)
     at_cap.octets(empty_token);
-  const auto message = Message::from_cdr_le(at_cap.bytes());
+  const auto message = decode_body(at_cap.bytes());
   ASSERT_TRUE(message);
   EXPECT_EQ(message->message_data.size(), Message::max_message_data);
   EXPECT_EQ(error_of(head().str("c").u32(Message::max_message_data + 1).bytes()),
@@ -125,11 +132,14 @@ TEST(GenericMessagePayload, EncapsulationHeader) {
                      .raw({std::byte{0}, std::byte{1}, std::byte{0}, std::byte{0}})
                      .raw(golden())
                      .bytes();
-  EXPECT_TRUE(decode_generic_message_payload(payload));
+  const auto decode = [](std::span<const std::byte> bytes) {
+    return rtps::decode_bytes<Message>(bytes, /*little_endian=*/true);
+  };
+  EXPECT_TRUE(decode(payload));
   payload[1] = std::byte{0};  // CDR big-endian
-  EXPECT_EQ(to_string(decode_generic_message_payload(payload).error()),
+  EXPECT_EQ(to_string(decode(payload).error()),
             "generic_message: only CDR_LE encapsulation supported");
-  EXPECT_EQ(to_string(decode_generic_message_payload(std::span(payload).first(3)).error()),
+  EXPECT_EQ(to_string(decode(std::span(payload).first(3)).error()),
             "generic_message: encapsulation-header truncated");
 }
 

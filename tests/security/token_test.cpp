@@ -12,7 +12,10 @@ namespace nimbrel::security {
 namespace {
 
 using testing::CdrBuilder;
-using token::decode;
+
+CodecResult<DataHolder> decode(std::span<const std::byte> bytes) {
+  return rtps::decode_bytes<DataHolder>(bytes, /*little_endian=*/true);
+}
 
 std::vector<std::byte> b(std::initializer_list<int> values) {
   std::vector<std::byte> out;
