@@ -67,38 +67,38 @@ rtps::ParticipantBuiltinTopicData local_participant_data(const LocalParticipant&
   return data;
 }
 
-rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize() {
+CodecResult<std::vector<std::byte>> SpdpBeacon::serialize() {
   saturating_increment(announcements);
-  auto payload = data.to_pl_cdr_le();
+  auto payload = rtps::encode_bytes(data, true);
   if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow"));
+    return std::unexpected(CodecError::malformed("spdp beacon sequence overflow"));
   }
   rtps::DataSubmessage announcement;
   announcement.reader_id = rtps::entity_ids::spdp_reader;
   announcement.writer_id = rtps::entity_ids::spdp_writer;
   announcement.writer_sn = next_sequence++;
   announcement.serialized_payload = SharedBytes::adopt(std::move(payload));
-  return rtps::encode_data_datagram(data.participant_guid.prefix, rtps::protocol_version_2_5,
-                                    vendor_id, std::span(&announcement, 1));
+  return rtps::build_data_datagram(data.participant_guid.prefix, rtps::protocol_version_2_5,
+                                   vendor_id, std::span(&announcement, 1));
 }
 
-rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize_goodbye() {
+CodecResult<std::vector<std::byte>> SpdpBeacon::serialize_goodbye() {
   if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow"));
+    return std::unexpected(CodecError::malformed("spdp beacon sequence overflow"));
   }
   const rtps::Guid& guid = data.participant_guid;
   rtps::DataSubmessage goodbye = rtps::builtin_goodbye(rtps::pid::participant_guid, guid);
   goodbye.reader_id = rtps::entity_ids::spdp_reader;
   goodbye.writer_id = rtps::entity_ids::spdp_writer;
   goodbye.writer_sn = next_sequence++;
-  return rtps::encode_data_datagram(guid.prefix, rtps::protocol_version_2_5, vendor_id,
-                                    std::span(&goodbye, 1));
+  return rtps::build_data_datagram(guid.prefix, rtps::protocol_version_2_5, vendor_id,
+                                   std::span(&goodbye, 1));
 }
 
 std::string to_string(const SpdpError& error) {
   switch (error.kind) {
     case SpdpError::Kind::Wire:
-      return rtps::to_string(error.wire);
+      return nimbrel::to_string(error.wire);
     case SpdpError::Kind::NoParticipantData:
       break;
   }
@@ -110,7 +110,8 @@ std::expected<DiscoveredParticipant, SpdpError> SpdpReader::parse(
   if (data.writer_id != rtps::entity_ids::spdp_writer) {
     return std::unexpected(SpdpError::no_participant_data());
   }
-  auto participant = rtps::ParticipantBuiltinTopicData::from_pl_cdr_le(data.serialized_payload);
+  auto participant =
+      rtps::decode_bytes<rtps::ParticipantBuiltinTopicData>(data.serialized_payload, true);
   if (!participant) return std::unexpected(SpdpError::from(participant.error()));
   return DiscoveredParticipant{std::move(*participant), state.source_prefix,
                                state.source_vendor_id};

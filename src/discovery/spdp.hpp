@@ -66,10 +66,10 @@ struct SpdpBeacon {
 
   // One datagram with a single DATA from the SPDP writer. Counts an announcement even when it
   // fails, so the counter tracks attempts.
-  rtps::WireResult<std::vector<std::byte>> serialize();
+  CodecResult<std::vector<std::byte>> serialize();
   // The goodbye: one DATA that disposes and unregisters this participant, so that peers let go
   // of it (and of every writer's state kept for its readers) at once rather than after the lease.
-  rtps::WireResult<std::vector<std::byte>> serialize_goodbye();
+  CodecResult<std::vector<std::byte>> serialize_goodbye();
 };
 
 struct DiscoveredParticipant {
@@ -86,9 +86,9 @@ struct SpdpError {
     NoParticipantData,  // a valid datagram without a usable SPDP DATA
   };
   Kind kind = Kind::NoParticipantData;
-  rtps::WireError wire{};
+  CodecError wire{};
 
-  static SpdpError from(rtps::WireError error) { return {Kind::Wire, error}; }
+  static SpdpError from(CodecError error) { return {Kind::Wire, error}; }
   static SpdpError no_participant_data() { return {}; }
 
   friend bool operator==(const SpdpError&, const SpdpError&) = default;

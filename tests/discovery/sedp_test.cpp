@@ -51,7 +51,7 @@ rtps::SubscriptionBuiltinTopicData record(std::uint8_t key, const GuidPrefix& pr
 }
 // Its parameters make a valid publication record as well.
 std::vector<std::byte> payload(std::uint8_t key) {
-  return record(key, remote_prefix).to_pl_cdr_le().value();
+  return encode_bytes(record(key, remote_prefix), true).value();
 }
 
 std::vector<std::byte> heartbeat(EntityId writer, SequenceNumber first, SequenceNumber last) {
@@ -76,7 +76,8 @@ template <typename T>
 std::vector<T> all_of(const std::vector<rtps::OutboundDatagram>& datagrams) {
   std::vector<T> out;
   for (const auto& d : datagrams) {
-    const auto parsed = rtps::decode_datagram(SharedBytes::copy_of(d.bytes)).value();
+    const auto parsed =
+        rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(d.bytes), true).value();
     for (const auto& s : parsed.submessages)
       if (const auto* t = std::get_if<T>(&s)) out.push_back(*t);
   }
@@ -198,8 +199,8 @@ TEST_F(SedpStackTest, BadRecordIsSkippedAndKeyOnlyDisposesRemove) {
             .writer_id = writer,
             .writer_sn = sn,
             .inline_qos = qos,
-            .serialized_payload = shared(
-                concat({bytes({0, 3, 0, 0}), key_only.to_bytes(/*little_endian=*/true).value()})),
+            .serialized_payload = shared(concat(
+                {bytes({0, 3, 0, 0}), encode_bytes(key_only, /*little_endian=*/true).value()})),
             .key_flag = true});
   };
   const auto removed = receive({dispose(1, 4, /*with_key_hash=*/true), dispose(3, 5, false)});
@@ -218,13 +219,15 @@ TEST_F(SedpStackTest, AnnouncedSubscriptionsReachTheRemoteDetectorAndAreRepaired
   const auto datagrams = stack.announce_subscription(record(1, local_prefix)).value();
   ASSERT_EQ(datagrams.size(), 1u);
   EXPECT_EQ(*datagrams[0].destinations, std::vector<Locator>{meta});
-  EXPECT_EQ(rtps::decode_datagram(SharedBytes::copy_of(datagrams[0].bytes))->guid_prefix,
+  EXPECT_EQ(rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(datagrams[0].bytes), true)
+                ->guid_prefix,
             local_prefix);
   const auto sent = all_of<rtps::DataSubmessage>(datagrams);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].reader_id, ids::sedp_subscriptions_reader);
   EXPECT_EQ(sent[0].writer_id, ids::sedp_subscriptions_writer);
-  EXPECT_EQ(rtps::SubscriptionBuiltinTopicData::from_pl_cdr_le(sent[0].serialized_payload.span()),
+  EXPECT_EQ(rtps::decode_bytes<rtps::SubscriptionBuiltinTopicData>(
+                sent[0].serialized_payload.span(), true),
             record(1, local_prefix));
 
   for (std::uint8_t key = 2; key <= 7; ++key)

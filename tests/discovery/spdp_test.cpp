@@ -100,8 +100,9 @@ TEST_F(SpdpBeaconTest, AnnouncesOneDataFromTheSpdpWriter) {
   const auto before = announcements();
   for (rtps::SequenceNumber expected = 1; expected <= 3; ++expected) {
     const auto announced = beacon.serialize();
-    ASSERT_TRUE(announced) << rtps::to_string(announced.error());
-    const auto datagram = rtps::decode_datagram(SharedBytes::copy_of(*announced));
+    ASSERT_TRUE(announced) << to_string(announced.error());
+    const auto datagram =
+        rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(*announced), true);
     ASSERT_TRUE(datagram);
     EXPECT_EQ(datagram->version, (rtps::ProtocolVersion{2, 5}));
     EXPECT_EQ(datagram->vendor_id, (rtps::VendorId{0x01, 0xF0}));
@@ -127,7 +128,7 @@ TEST_F(SpdpBeaconTest, SequenceOverflowFailsButIsCounted) {
   ASSERT_TRUE(beacon.serialize());
   const auto before = announcements();
   EXPECT_EQ(beacon.serialize(),
-            std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow")));
+            std::unexpected(CodecError::malformed("spdp beacon sequence overflow")));
   EXPECT_FALSE(beacon.serialize());
   EXPECT_EQ(beacon.next_sequence, last);
   EXPECT_EQ(announcements(), before + 2);
@@ -136,7 +137,7 @@ TEST_F(SpdpBeaconTest, SequenceOverflowFailsButIsCounted) {
 // --- Reader ------------------------------------------------------------------------------------
 
 std::vector<std::byte> spdp_data(const GuidPrefix& prefix) {
-  return data_submessage(ids::spdp_writer, participant(prefix).to_pl_cdr_le());
+  return data_submessage(ids::spdp_writer, rtps::encode_bytes(participant(prefix), true));
 }
 
 // clang-format off
@@ -162,8 +163,8 @@ TEST(SpdpReader, TakesEveryUsableSpdpData) {
   const auto unsupported = data_submessage(ids::spdp_writer, bytes({0, 1, 0, 0, 1, 0}));
   // PL_CDR_LE holding only PID_SENTINEL: no participant GUID.
   const auto guidless = data_submessage(ids::spdp_writer, bytes({0, 3, 0, 0, 1, 0, 0, 0}));
-  const auto sedp =
-      data_submessage(ids::sedp_publications_writer, participant(local_prefix).to_pl_cdr_le());
+  const auto sedp = data_submessage(ids::sedp_publications_writer,
+                                    rtps::encode_bytes(participant(local_prefix), true));
   const std::tuple<SharedBytes, std::vector<DiscoveredParticipant>, std::uint64_t> cases[] = {
       {datagram({info_ts, spdp_data(remote_prefix)}), {remote}, 0},
       {datagram({unsupported, spdp_data(remote_prefix)}), {remote}, 1},
@@ -266,7 +267,9 @@ TEST(SpdpReader, ReadsAGoodbye) {
   EXPECT_EQ(undecodable, 0u);
 
   auto data = std::get<rtps::DataSubmessage>(
-      rtps::decode_datagram(SharedBytes::copy_of(goodbye)).value().submessages.at(0));
+      rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(goodbye), true)
+          .value()
+          .submessages.at(0));
   data.inline_qos->parameters.erase(data.inline_qos->parameters.begin());  // the key hash
   EXPECT_EQ(departed_participant(data), local_prefix);
   data.key_flag = false;  // a DATA without its key is no goodbye

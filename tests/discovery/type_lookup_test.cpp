@@ -46,7 +46,7 @@ rtps::DataSubmessage request_data(const Request& request, rtps::SequenceNumber s
 
 // The last DATA of a datagram.
 rtps::DataSubmessage only_data(const std::vector<std::byte>& datagram) {
-  auto parsed = rtps::decode_datagram(SharedBytes::copy_of(datagram));
+  auto parsed = rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(datagram), true);
   EXPECT_TRUE(parsed);
   return std::get<rtps::DataSubmessage>(parsed->submessages.back());
 }
@@ -92,7 +92,7 @@ TEST_F(TypeLookupServerTest, OversizedReplyKeepsWhatFits) {
   EXPECT_LE(reply->size(), transport::max_udp_payload);
   const auto data = only_data(*reply);
   cdr::BufferReader r(data.serialized_payload.span().subspan(4), true);
-  const auto decoded = GetTypesReply::decode_from(r).value();
+  const auto decoded = GetTypesReply::decode(r).value();
   ASSERT_EQ(decoded.types.size(), 2u);
   EXPECT_EQ(decoded.types[0], big_struct(2800));
   EXPECT_EQ(server_.counters().types_left_out, 1u);
@@ -158,7 +158,7 @@ TEST_F(TypeLookupServerTest, EncapsulationsAndMalformedBodies) {
     if (!reply) return std::size_t{99};
     const auto answer = only_data(*reply);
     cdr::BufferReader r(answer.serialized_payload.span().subspan(4), true);
-    return GetTypesReply::decode_from(r).value().types.size();
+    return GetTypesReply::decode(r).value().types.size();
   };
   EXPECT_EQ(one_type(request_data(payload_of(bytes({0, 0, 0, 0}), encode(request, false)))), 1u)
       << "big-endian";

@@ -115,7 +115,7 @@ void SecurityBuiltinStack::handle(const rtps::ReceivedSubmessage& received, Elap
       received.body);
 }
 
-rtps::WireResult<std::vector<rtps::OutboundDatagram>> SecurityBuiltinStack::poll(Elapsed now) {
+CodecResult<std::vector<rtps::OutboundDatagram>> SecurityBuiltinStack::poll(Elapsed now) {
   auto out = volatile_writer_.tick(now);
   if (!out) return std::unexpected(out.error());
   auto acks = volatile_reader_.tick_outbound(now);

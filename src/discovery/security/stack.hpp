@@ -48,7 +48,7 @@ class SecurityBuiltinStack {
   SecureMessages handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now);
 
   // The volatile secure writer's output first, then the reader's.
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> poll(Elapsed now);
+  CodecResult<std::vector<rtps::OutboundDatagram>> poll(Elapsed now);
 
   const StatelessMessageWriter& stateless_writer() const { return stateless_writer_; }
   const StatelessMessageReader& stateless_reader() const { return stateless_reader_; }

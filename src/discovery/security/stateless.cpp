@@ -52,9 +52,10 @@ std::size_t StatelessMessageReader::remove_writer_proxies_if(
   return remove_if(proxies_, gone, writer_of);
 }
 
-std::expected<security::ParticipantGenericMessage, security::SecurityError>
-StatelessMessageReader::handle_data(const rtps::DataSubmessage& data) {
-  auto message = security::decode_generic_message_payload(data.serialized_payload.span());
+CodecResult<security::ParticipantGenericMessage> StatelessMessageReader::handle_data(
+    const rtps::DataSubmessage& data) {
+  auto message =
+      rtps::decode_bytes<security::ParticipantGenericMessage>(data.serialized_payload.span(), true);
   saturating_increment(message ? decoded_ : undecodable_);
   return message;
 }

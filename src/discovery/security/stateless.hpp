@@ -41,8 +41,7 @@ class StatelessMessageReader {
   std::size_t remove_writer_proxies_if(const std::function<bool(const rtps::Guid&)>& gone);
 
   // The message a DATA carries; a failure is counted and returned.
-  std::expected<security::ParticipantGenericMessage, security::SecurityError> handle_data(
-      const rtps::DataSubmessage& data);
+  CodecResult<security::ParticipantGenericMessage> handle_data(const rtps::DataSubmessage& data);
 
   const rtps::Guid& guid() const { return guid_; }
   const std::vector<rtps::WriterProxy>& writer_proxies() const { return proxies_; }

@@ -18,7 +18,8 @@ GenericMessages VolatileSecureMessageReader::decode(
   GenericMessages messages;
   for (const auto& sample : samples) {
     if (sample.kind != rtps::change_kind::alive) continue;  // no message to decode
-    auto message = security::decode_generic_message_payload(sample.payload.span());
+    auto message =
+        rtps::decode_bytes<security::ParticipantGenericMessage>(sample.payload.span(), true);
     if (!message) {
       saturating_increment(undecodable_);
       continue;

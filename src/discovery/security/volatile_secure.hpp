@@ -44,7 +44,7 @@ class VolatileSecureMessageReader {
   GenericMessages handle_heartbeat(const rtps::GuidPrefix& source,
                                    const rtps::HeartbeatSubmessage& heartbeat, Elapsed now);
 
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick_outbound(Elapsed now) {
+  CodecResult<std::vector<rtps::OutboundDatagram>> tick_outbound(Elapsed now) {
     return reader_.tick_outbound(now);
   }
 

@@ -34,7 +34,7 @@ SedpDelivery<Record> SedpDetector<Record>::decode(const std::vector<rtps::Delive
       }
       continue;
     }
-    auto record = Record::from_pl_cdr_le(sample.payload.span(), vendor);
+    auto record = rtps::decode_bytes<Record>(sample.payload.span(), true, vendor);
     if (!record) {
       saturating_increment(undecodable_records_);
       continue;

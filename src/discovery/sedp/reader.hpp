@@ -50,7 +50,7 @@ class SedpDetector {
   SedpDelivery<Record> handle_heartbeat(const rtps::ReceiverState& from,
                                         const rtps::HeartbeatSubmessage& heartbeat, Elapsed now);
 
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick_outbound(Elapsed now) {
+  CodecResult<std::vector<rtps::OutboundDatagram>> tick_outbound(Elapsed now) {
     return reader_.tick_outbound(now);
   }
 

@@ -17,7 +17,7 @@ void append(std::vector<T>& to, std::vector<T>&& from) {
   to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
 }
 
-rtps::WireResult<std::vector<rtps::OutboundDatagram>> goodbyes(
+CodecResult<std::vector<rtps::OutboundDatagram>> goodbyes(
     rtps::ReliableWriter& writer, const std::vector<rtps::Guid>& endpoints) {
   std::vector<rtps::OutboundDatagram> out;
   for (const auto& endpoint : endpoints) {
@@ -174,7 +174,7 @@ void SedpStack::handle(const rtps::ReceiverState& from, const rtps::NackFragSubm
     writer->handle_nackfrag(nackfrag, from.source_prefix);
 }
 
-rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed now) {
+CodecResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed now) {
   std::vector<rtps::OutboundDatagram> out;
   for (auto* writer : {&publications_writer_, &subscriptions_writer_}) {
     auto datagrams = writer->tick(now);
@@ -190,22 +190,22 @@ rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed no
   return out;
 }
 
-rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscriptions_gone(
+CodecResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscriptions_gone(
     const std::vector<rtps::Guid>& subscriptions) {
   return goodbyes(subscriptions_writer_, subscriptions);
 }
 
-rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_publications_gone(
+CodecResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_publications_gone(
     const std::vector<rtps::Guid>& publications) {
   return goodbyes(publications_writer_, publications);
 }
 
-rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscription(
+CodecResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscription(
     const rtps::SubscriptionBuiltinTopicData& subscription) {
   return write_subscription(subscriptions_writer_, subscription);
 }
 
-rtps::WireResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_publication(
+CodecResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_publication(
     const rtps::PublicationBuiltinTopicData& publication) {
   return write_publication(publications_writer_, publication);
 }

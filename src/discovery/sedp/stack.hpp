@@ -58,22 +58,22 @@ class SedpStack {
   SedpEvents handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now);
 
   // Heartbeats and repairs of both announcers, then the acknowledgements of both detectors.
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> tick(Elapsed now);
+  CodecResult<std::vector<rtps::OutboundDatagram>> tick(Elapsed now);
 
   // The goodbye of local subscriptions, for the moment this participant leaves.
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_subscriptions_gone(
+  CodecResult<std::vector<rtps::OutboundDatagram>> announce_subscriptions_gone(
       const std::vector<rtps::Guid>& subscriptions);
 
   // Encodes the subscription as PL_CDR_LE and writes it to the subscriptions announcer; the caller
   // sends the datagrams.
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_subscription(
+  CodecResult<std::vector<rtps::OutboundDatagram>> announce_subscription(
       const rtps::SubscriptionBuiltinTopicData& subscription);
 
   // The same for a local writer's publication, through the publications announcer.
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_publication(
+  CodecResult<std::vector<rtps::OutboundDatagram>> announce_publication(
       const rtps::PublicationBuiltinTopicData& publication);
   // The goodbye of local publications, for the moment this participant leaves.
-  rtps::WireResult<std::vector<rtps::OutboundDatagram>> announce_publications_gone(
+  CodecResult<std::vector<rtps::OutboundDatagram>> announce_publications_gone(
       const std::vector<rtps::Guid>& publications);
 
   const DiscoveredEndpointsCache& cache() const { return cache_; }

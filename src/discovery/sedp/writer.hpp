@@ -16,14 +16,14 @@ namespace nimbrel::discovery {
 rtps::ReliableWriter make_sedp_writer(const rtps::Guid& guid, rtps::VendorId vendor_id);
 
 // Disposes and unregisters the local endpoint, once, for the writer's last words.
-rtps::WireResult<rtps::Datagrams> write_endpoint_goodbye(rtps::ReliableWriter& writer,
-                                                         const rtps::Guid& endpoint);
+CodecResult<rtps::Datagrams> write_endpoint_goodbye(rtps::ReliableWriter& writer,
+                                                    const rtps::Guid& endpoint);
 
 // Stores the record as PL_CDR_LE; the datagrams reach the readers already in step.
-rtps::WireResult<rtps::Datagrams> write_subscription(
+CodecResult<rtps::Datagrams> write_subscription(
     rtps::ReliableWriter& writer, const rtps::SubscriptionBuiltinTopicData& subscription);
 
-rtps::WireResult<rtps::Datagrams> write_publication(
+CodecResult<rtps::Datagrams> write_publication(
     rtps::ReliableWriter& writer, const rtps::PublicationBuiltinTopicData& publication);
 
 }  // namespace nimbrel::discovery

@@ -10,7 +10,7 @@ namespace {
 template <typename Reply>
 std::optional<TypeLookupReply> decode_reply(const LookupBody& body) {
   cdr::BufferReader reader(body.bytes, body.little_endian);
-  auto reply = Reply::decode_from(reader);
+  auto reply = Reply::decode(reader);
   if (!reply) return std::nullopt;
   return TypeLookupReply{std::move(*reply)};
 }
@@ -22,13 +22,13 @@ TypeLookupClient::TypeLookupClient(const rtps::GuidPrefix& own, TypeLookupClient
   settings_.max_pending = std::max<std::size_t>(settings_.max_pending, 1);
 }
 
-rtps::WireResult<TypeLookupClient::Sent> TypeLookupClient::request(const rtps::GuidPrefix& replier,
-                                                                   const TypeLookupRequest& request,
-                                                                   TypeLookupCallback callback,
-                                                                   Elapsed now) {
+CodecResult<TypeLookupClient::Sent> TypeLookupClient::request(const rtps::GuidPrefix& replier,
+                                                              const TypeLookupRequest& request,
+                                                              TypeLookupCallback callback,
+                                                              Elapsed now) {
   const RequestId id = next_id_;
   auto datagram =
-      encode_type_lookup_request(own_, replier, request, static_cast<rtps::SequenceNumber>(id));
+      build_type_lookup_request(own_, replier, request, static_cast<rtps::SequenceNumber>(id));
   if (!datagram) return std::unexpected(datagram.error());
   ++next_id_;
   Sent sent{.id = id, .datagram = std::move(*datagram), .evicted = std::nullopt};

@@ -65,8 +65,8 @@ class TypeLookupClient {
   explicit TypeLookupClient(const rtps::GuidPrefix& own, TypeLookupClientSettings settings = {});
 
   // Registers the request as the next number and encodes it for `replier`'s request reader.
-  rtps::WireResult<Sent> request(const rtps::GuidPrefix& replier, const TypeLookupRequest& request,
-                                 TypeLookupCallback callback, Elapsed now);
+  CodecResult<Sent> request(const rtps::GuidPrefix& replier, const TypeLookupRequest& request,
+                            TypeLookupCallback callback, Elapsed now);
 
   // A DATA addressed to our reply reader, from `source`'s participant. It completes a request
   // only if it comes from the reply writer of the participant asked and carries the request's

@@ -11,14 +11,14 @@ constexpr std::size_t encapsulation_size = 4;
 
 // One DATA carrying the body behind a CDR_LE encapsulation.
 template <typename Body>
-rtps::WireResult<rtps::DataSubmessage> lookup_data(const rtps::EntityId& reader,
-                                                   const rtps::EntityId& writer,
-                                                   rtps::SequenceNumber sn, const Body& body) {
+CodecResult<rtps::DataSubmessage> lookup_data(const rtps::EntityId& reader,
+                                              const rtps::EntityId& writer, rtps::SequenceNumber sn,
+                                              const Body& body) {
   // The body's alignment counts from its own start, after the encapsulation.
   cdr::BufferWriter writer_cursor(/*little_endian=*/true);
   const bool encoded = std::visit(
-      [&](const auto& message) { return message.encode_into(writer_cursor).has_value(); }, body);
-  if (!encoded) return std::unexpected(rtps::WireError::resource_limit("type lookup body"));
+      [&](const auto& message) { return message.encode(writer_cursor).has_value(); }, body);
+  if (!encoded) return std::unexpected(CodecError::resource_limit("type lookup body"));
   std::vector<std::byte> payload(encapsulation_size + writer_cursor.size());
   payload[1] = cdr_le;  // options 0
   std::ranges::copy(writer_cursor.bytes(), payload.begin() + encapsulation_size);
@@ -42,26 +42,27 @@ std::optional<LookupBody> lookup_body(const SharedBytes& payload) {
                     .little_endian = bytes[1] == cdr_le};
 }
 
-rtps::WireResult<std::vector<std::byte>> encode_type_lookup_reply(const rtps::GuidPrefix& own,
-                                                                  const TypeLookupReply& reply,
-                                                                  rtps::SequenceNumber request_sn) {
+CodecResult<std::vector<std::byte>> build_type_lookup_reply(const rtps::GuidPrefix& own,
+                                                            const TypeLookupReply& reply,
+                                                            rtps::SequenceNumber request_sn) {
   auto data = lookup_data(rtps::entity_ids::type_lookup_reply_reader,
                           rtps::entity_ids::type_lookup_reply_writer, request_sn, reply);
   if (!data) return std::unexpected(data.error());
-  return rtps::encode_data_datagram(own, rtps::protocol_version_2_5, rtps::nimbrel_vendor_id,
-                                    std::span(&*data, 1));
+  return rtps::build_data_datagram(own, rtps::protocol_version_2_5, rtps::nimbrel_vendor_id,
+                                   std::span(&*data, 1));
 }
 
-rtps::WireResult<std::vector<std::byte>> encode_type_lookup_request(
-    const rtps::GuidPrefix& own, const rtps::GuidPrefix& replier, const TypeLookupRequest& request,
-    rtps::SequenceNumber sn) {
+CodecResult<std::vector<std::byte>> build_type_lookup_request(const rtps::GuidPrefix& own,
+                                                              const rtps::GuidPrefix& replier,
+                                                              const TypeLookupRequest& request,
+                                                              rtps::SequenceNumber sn) {
   auto data = lookup_data(rtps::entity_ids::type_lookup_request_reader,
                           rtps::entity_ids::type_lookup_request_writer, sn, request);
   if (!data) return std::unexpected(data.error());
-  auto body = data->write_body(/*little_endian=*/true);
+  auto body = rtps::encode_body(*data, /*little_endian=*/true);
   if (!body) return std::unexpected(body.error());
-  return rtps::encode_reply_datagram(own, rtps::nimbrel_vendor_id, replier,
-                                     rtps::submessage_id::data, body->flags, body->bytes);
+  return rtps::build_reply_datagram(own, rtps::nimbrel_vendor_id, replier,
+                                    rtps::submessage_id::data, body->flags, body->bytes);
 }
 
 }  // namespace nimbrel::discovery

@@ -35,13 +35,14 @@ struct LookupBody {
 std::optional<LookupBody> lookup_body(const SharedBytes& payload);
 
 // One DATA from our reply writer to the requester's reply reader, numbered as the request.
-rtps::WireResult<std::vector<std::byte>> encode_type_lookup_reply(const rtps::GuidPrefix& own,
-                                                                  const TypeLookupReply& reply,
-                                                                  rtps::SequenceNumber request_sn);
+CodecResult<std::vector<std::byte>> build_type_lookup_reply(const rtps::GuidPrefix& own,
+                                                            const TypeLookupReply& reply,
+                                                            rtps::SequenceNumber request_sn);
 
 // INFO_DST naming the replier, then one DATA from our request writer to its request reader.
-rtps::WireResult<std::vector<std::byte>> encode_type_lookup_request(
-    const rtps::GuidPrefix& own, const rtps::GuidPrefix& replier, const TypeLookupRequest& request,
-    rtps::SequenceNumber sn);
+CodecResult<std::vector<std::byte>> build_type_lookup_request(const rtps::GuidPrefix& own,
+                                                              const rtps::GuidPrefix& replier,
+                                                              const TypeLookupRequest& request,
+                                                              rtps::SequenceNumber sn);
 
 }  // namespace nimbrel::discovery

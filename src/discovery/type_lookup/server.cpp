@@ -61,7 +61,7 @@ types::ContinuationPoint continuation_at(std::uint64_t index) {
 template <typename Request>
 std::optional<Request> decode_whole(const LookupBody& body, bool must_consume_all) {
   cdr::BufferReader reader(body.bytes, body.little_endian);
-  auto request = Request::decode_from(reader);
+  auto request = Request::decode(reader);
   if (!request || (must_consume_all && reader.remaining() != 0)) return std::nullopt;
   return std::move(*request);
 }
@@ -73,9 +73,9 @@ TypeLookupServer::TypeLookupServer(const rtps::GuidPrefix& own, std::size_t page
   if (page_size_ == 0) fatal("type lookup page size of 0");
 }
 
-std::expected<void, cdr::CdrEncodeError> TypeLookupServer::add_type(const EquivalenceHash& hash,
-                                                                    types::TypeObject object) {
-  auto bytes = object.to_bytes_le();
+CodecResult<void> TypeLookupServer::add_type(const EquivalenceHash& hash,
+                                             types::TypeObject object) {
+  auto bytes = cdr::encode_bytes(object, /*little_endian=*/true);
   if (!bytes) return std::unexpected(bytes.error());
   const auto size = static_cast<std::uint32_t>(
       std::min<std::size_t>(bytes->size(), std::numeric_limits<std::uint32_t>::max()));
@@ -172,7 +172,7 @@ std::optional<std::vector<std::byte>> TypeLookupServer::handle_request(
     return std::nullopt;
   }
   ++counters_.requests;
-  auto datagram = encode_type_lookup_reply(own_, *reply, request.writer_sn);
+  auto datagram = build_type_lookup_reply(own_, *reply, request.writer_sn);
   if (!datagram) return std::nullopt;
   return std::move(*datagram);
 }

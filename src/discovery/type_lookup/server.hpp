@@ -38,8 +38,7 @@ class TypeLookupServer {
 
   // The caller names the hash: this system never computes one. An object that cannot be encoded
   // could never be served and is refused.
-  std::expected<void, cdr::CdrEncodeError> add_type(const types::EquivalenceHash& hash,
-                                                    types::TypeObject object);
+  CodecResult<void> add_type(const types::EquivalenceHash& hash, types::TypeObject object);
   const types::TypeRegistry& registry() const { return registry_; }
 
   // Known types in request order, each distinct identifier once, as many as fit one datagram.
