@@ -30,9 +30,9 @@ std::optional<std::int32_t> Parameter::read_i32(bool little_endian) const {
 
 std::optional<Guid> Parameter::read_guid() const {
   if (value.size() != 16) return std::nullopt;
-  auto bytes = reader(/*little_endian=*/true).read_array<16>();
-  if (!bytes) return std::nullopt;
-  return Guid::from_bytes(*bytes);
+  auto guid = reader(/*little_endian=*/true).read_guid();
+  if (!guid) return std::nullopt;
+  return *guid;
 }
 
 std::optional<Locator> Parameter::read_locator(bool little_endian) const {
@@ -65,8 +65,7 @@ void ParameterList::push_u32(std::uint16_t id, std::uint32_t value, bool little_
 
 void ParameterList::push_guid(std::uint16_t id, const Guid& guid) {
   Parameter p{id, {}};
-  const auto bytes = guid.to_bytes();
-  WireWriter(p.value, /*little_endian=*/true).write_bytes(std::span<const std::uint8_t>(bytes));
+  WireWriter(p.value, /*little_endian=*/true).write_guid(guid);
   push(std::move(p));
 }
 

@@ -25,8 +25,7 @@ CodecResult<void> ParticipantMessageData::encode(WireWriter& w) const {
   const auto id = w.little_endian() ? encapsulation::cdr_le : encapsulation::cdr_be;
   w.write_bytes(std::span<const std::uint8_t>(id));
   w.write_u16(0);
-  const auto guid = participant_guid.to_bytes();
-  w.write_bytes(std::span<const std::uint8_t>(guid));
+  w.write_guid(participant_guid);
   w.write_u32(kind);
   w.write_u32(static_cast<std::uint32_t>(data.size()));
   w.write_bytes(std::span<const std::byte>(data));

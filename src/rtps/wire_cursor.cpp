@@ -42,6 +42,12 @@ CodecResult<GuidPrefix> WireReader::read_guid_prefix() {
   return read_array<12>();
 }
 
+CodecResult<Guid> WireReader::read_guid() {
+  auto raw = read_array<16>();
+  if (!raw) return std::unexpected(raw.error());
+  return Guid::from_bytes(*raw);
+}
+
 CodecResult<SequenceNumber> WireReader::read_sequence_number() {
   if (!has(8)) return std::unexpected(CodecError::eof(8, pos_));
   // high * 2^32 + low with a signed high half is exactly the 64-bit two's complement pattern.
@@ -90,6 +96,11 @@ void WireWriter::write_bytes(std::span<const std::uint8_t> bytes) {
 
 void WireWriter::write_entity_id(const EntityId& id) {
   const auto bytes = id.to_bytes();
+  write_bytes(std::span<const std::uint8_t>(bytes));
+}
+
+void WireWriter::write_guid(const Guid& guid) {
+  const auto bytes = guid.to_bytes();
   write_bytes(std::span<const std::uint8_t>(bytes));
 }
 

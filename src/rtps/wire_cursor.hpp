@@ -93,6 +93,8 @@ class WireReader {
   CodecResult<std::int32_t> read_i32();
   CodecResult<EntityId> read_entity_id();
   CodecResult<GuidPrefix> read_guid_prefix();
+  // The sixteen bytes as they are, whatever the byte order.
+  CodecResult<Guid> read_guid();
   // High half signed, low half unsigned (DDSI-RTPS 2.5 section 9.3.2).
   CodecResult<SequenceNumber> read_sequence_number();
   CodecResult<Locator> read_locator();
@@ -151,6 +153,7 @@ class WireWriter {
   void write_u64(std::uint64_t v) { write_unsigned(v); }
   void write_i32(std::int32_t v) { write_unsigned(static_cast<std::uint32_t>(v)); }
   void write_entity_id(const EntityId& id);
+  void write_guid(const Guid& guid);
   void write_sequence_number(SequenceNumber sn);
   void write_locator(const Locator& locator);
   // CDR string, unaligned: length (text + 1), the text, a NUL.

@@ -18,9 +18,9 @@ std::unexpected<CodecError> fail(const char* text, const Reader& in) {
 constexpr const char* truncated = "generic_message: truncated";
 
 CodecResult<rtps::Guid> read_guid(Reader& in) {
-  auto raw = in.read_array<16>();
-  if (!raw) return fail(truncated, in);
-  return rtps::Guid::from_bytes(*raw);
+  auto guid = in.read_guid();
+  if (!guid) return fail(truncated, in);
+  return *guid;
 }
 
 CodecResult<std::uint32_t> read_u32(Reader& in) {
