@@ -9,11 +9,9 @@ namespace {
 
 template <typename Record>
 PushResult encode_and_push(BuiltinSink& sink, const rtps::Guid& key, const Record& record) {
-  std::vector<std::byte> sample;
-  if (auto encoded = record.encode(sample); !encoded) {
-    return std::unexpected("encode error: " + encoded.error());
-  }
-  return sink.push(key.to_bytes(), std::move(sample));
+  auto sample = rtps::encode_bytes(record, /*little_endian=*/true);
+  if (!sample) return std::unexpected("encode error: " + to_string(sample.error()));
+  return sink.push(key.to_bytes(), std::move(*sample));
 }
 
 }  // namespace

@@ -20,26 +20,22 @@ std::uint64_t fnv1a(std::uint64_t hash, std::string_view text) {
   return hash;
 }
 
-void write_guid(rtps::WireWriter& out, const rtps::Guid& guid) {
-  const auto bytes = guid.to_bytes();
-  out.write_bytes(std::span<const std::uint8_t>(bytes));
-}
-
-BuiltinResult write_bytes(rtps::WireWriter& out, std::span<const std::byte> bytes,
-                          const char* too_long) {
-  if (bytes.size() > max_u32) return std::unexpected(std::string(too_long));
+CodecResult<void> write_bytes(rtps::WireWriter& out, std::span<const std::byte> bytes,
+                              const char* too_long) {
+  if (bytes.size() > max_u32) return std::unexpected(CodecError::out_of_range(too_long));
   out.write_u32(static_cast<std::uint32_t>(bytes.size()));
   out.write_bytes(bytes);
   return {};
 }
 
-BuiltinResult write_string(rtps::WireWriter& out, std::string_view text) {
+CodecResult<void> write_string(rtps::WireWriter& out, std::string_view text) {
   return write_bytes(out, rtps::text_bytes(text), "builtin-topic string > 4 GiB");
 }
 
-BuiltinResult write_strings(rtps::WireWriter& out, std::span<const std::string> strings) {
-  if (strings.size() > max_u32)
-    return std::unexpected(std::string("builtin-topic seq len > 4 GiB"));
+CodecResult<void> write_strings(rtps::WireWriter& out, std::span<const std::string> strings) {
+  if (strings.size() > max_u32) {
+    return std::unexpected(CodecError::out_of_range("builtin-topic seq len > 4 GiB"));
+  }
   out.write_u32(static_cast<std::uint32_t>(strings.size()));
   for (const auto& text : strings) {
     if (auto written = write_string(out, text); !written) return written;
@@ -54,83 +50,68 @@ void write_kinds(rtps::WireWriter& out, const EndpointSampleFields& fields) {
   out.write_u8(static_cast<std::uint8_t>(fields.ownership));
 }
 
-BuiltinResult write_head(rtps::WireWriter& out, const EndpointSampleFields& fields) {
-  write_guid(out, fields.key);
-  write_guid(out, fields.participant_key);
+CodecResult<void> write_head(rtps::WireWriter& out, const EndpointSampleFields& fields) {
+  out.write_guid(fields.key);
+  out.write_guid(fields.participant_key);
   if (auto written = write_string(out, fields.topic_name); !written) return written;
   if (auto written = write_string(out, fields.type_name); !written) return written;
   write_kinds(out, fields);
   return {};
 }
 
-// Reading back: the sinks hold only what `encode` wrote, so any shortfall is one error.
-class SampleReader {
- public:
-  explicit SampleReader(std::span<const std::byte> bytes) : in_(bytes, /*little_endian=*/true) {}
+CodecResult<std::span<const std::byte>> read_sized(rtps::WireReader& in) {
+  std::uint32_t length = 0;
+  NIMBREL_READ_OR_RETURN(length, in.read_u32());
+  return in.read_bytes(length);
+}
 
-  bool ok() const { return ok_; }
-  bool at_end() const { return ok_ && in_.remaining() == 0; }
+CodecResult<std::string> read_text(rtps::WireReader& in) {
+  std::span<const std::byte> raw;
+  NIMBREL_READ_OR_RETURN(raw, read_sized(in));
+  return std::string(reinterpret_cast<const char*>(raw.data()), raw.size());
+}
 
-  rtps::Guid guid() {
-    auto raw = in_.read_array<16>();
-    if (!raw) return fail(rtps::Guid{});
-    return rtps::Guid::from_bytes(*raw);
-  }
-  std::uint8_t u8() {
-    auto v = in_.read_u8();
-    return v ? *v : fail(std::uint8_t{0});
-  }
-  std::int32_t i32() {
-    auto v = in_.read_i32();
-    return v ? *v : fail(std::int32_t{0});
-  }
-  std::span<const std::byte> bytes() {
-    auto length = in_.read_u32();
-    if (!length) return fail(std::span<const std::byte>{});
-    auto raw = in_.read_bytes(*length);
-    return raw ? *raw : fail(std::span<const std::byte>{});
-  }
-  std::string text() {
-    const auto raw = bytes();
-    return std::string(reinterpret_cast<const char*>(raw.data()), raw.size());
-  }
-  std::vector<std::string> texts() {
-    auto count = in_.read_u32();
-    if (!count) return fail(std::vector<std::string>{});
-    std::vector<std::string> out;
-    // Each string takes at least its 4-byte length.
-    if (*count > in_.remaining() / 4) return fail(std::move(out));
-    out.reserve(*count);
-    for (std::uint32_t i = 0; i < *count && ok_; ++i)
-      out.push_back(text());
-    return out;
-  }
-  void head(EndpointSampleFields& fields) {
-    fields.key = guid();
-    fields.participant_key = guid();
-    fields.topic_name = text();
-    fields.type_name = text();
-    fields.durability = static_cast<rtps::DurabilityKind>(u8());
-    fields.reliability = static_cast<rtps::ReliabilityKind>(u8());
-    fields.ownership = static_cast<rtps::OwnershipKind>(u8());
-  }
+CodecResult<std::vector<std::string>> read_texts(rtps::WireReader& in) {
+  std::uint32_t count = 0;
+  NIMBREL_READ_OR_RETURN(count, in.read_u32());
+  // Each string takes at least its 4-byte length.
+  if (count > in.remaining() / 4) return std::unexpected(CodecError::eof(4 * count, in.position()));
+  std::vector<std::string> out;
+  out.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i)
+    NIMBREL_READ_OR_RETURN(out.emplace_back(), read_text(in));
+  return out;
+}
 
-  template <typename T>
-  BuiltinDecoded<T> finish(T value) const {
-    if (!at_end()) return std::unexpected(std::string("builtin-topic sample malformed"));
-    return value;
-  }
+template <typename Kind>
+CodecResult<Kind> read_kind(rtps::WireReader& in) {
+  std::uint8_t kind = 0;
+  NIMBREL_READ_OR_RETURN(kind, in.read_u8());
+  return static_cast<Kind>(kind);
+}
 
- private:
-  template <typename T>
-  T fail(T value) {
-    ok_ = false;
-    return value;
-  }
+CodecResult<void> read_head(rtps::WireReader& in, EndpointSampleFields& fields) {
+  NIMBREL_READ_OR_RETURN(fields.key, in.read_guid());
+  NIMBREL_READ_OR_RETURN(fields.participant_key, in.read_guid());
+  NIMBREL_READ_OR_RETURN(fields.topic_name, read_text(in));
+  NIMBREL_READ_OR_RETURN(fields.type_name, read_text(in));
+  NIMBREL_READ_OR_RETURN(fields.durability, read_kind<rtps::DurabilityKind>(in));
+  NIMBREL_READ_OR_RETURN(fields.reliability, read_kind<rtps::ReliabilityKind>(in));
+  NIMBREL_READ_OR_RETURN(fields.ownership, read_kind<rtps::OwnershipKind>(in));
+  return {};
+}
 
-  rtps::WireReader in_;
-  bool ok_ = true;
-};
+// The sinks hold only what `encode` wrote, so any shortfall, and any byte left over, is one error.
+template <typename Record, typename Read>
+CodecResult<Record> read_sample(rtps::WireReader& reader, Read read) {
+  rtps::WireReader in = reader.with_byte_order(/*little_endian=*/true);
+  CodecResult<Record> record = read(in);
+  if (!record || in.remaining() != 0) {
+    return std::unexpected(CodecError::rejected("builtin-topic sample malformed", in.position()));
+  }
+  reader.seek(in.position());
+  return record;
+}
 
 EndpointSampleFields fields_from(const rtps::EndpointBuiltinTopicData& record) {
   return {
@@ -149,31 +130,28 @@ EndpointSampleFields fields_from(const rtps::EndpointBuiltinTopicData& record) {
 
 }  // namespace
 
-BuiltinResult encode_string_seq_le(std::span<const std::string> strings,
-                                   std::vector<std::byte>& out) {
-  rtps::WireWriter writer(out, /*little_endian=*/true);
-  return write_strings(writer, strings);
-}
-
 ParticipantBuiltinTopicData ParticipantBuiltinTopicData::from_wire(
     const rtps::ParticipantBuiltinTopicData& data) {
   return {.key = data.participant_guid, .user_data = data.user_data};
 }
 
-BuiltinResult ParticipantBuiltinTopicData::encode(std::vector<std::byte>& out) const {
-  rtps::WireWriter writer(out, /*little_endian=*/true);
-  write_guid(writer, key);
+CodecResult<void> ParticipantBuiltinTopicData::encode(rtps::WireWriter& out) const {
+  rtps::WireWriter writer = out.with_byte_order(/*little_endian=*/true);
+  writer.write_guid(key);
   return write_bytes(writer, user_data, "builtin-topic bytes > 4 GiB");
 }
 
-BuiltinDecoded<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::decode(
-    std::span<const std::byte> bytes) {
-  SampleReader in(bytes);
-  ParticipantBuiltinTopicData out;
-  out.key = in.guid();
-  const auto data = in.bytes();
-  out.user_data.assign(data.begin(), data.end());
-  return in.finish(std::move(out));
+CodecResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::decode(
+    rtps::WireReader& reader) {
+  using Record = ParticipantBuiltinTopicData;
+  return read_sample<Record>(reader, [](rtps::WireReader& in) -> CodecResult<Record> {
+    Record out;
+    NIMBREL_READ_OR_RETURN(out.key, in.read_guid());
+    std::span<const std::byte> data;
+    NIMBREL_READ_OR_RETURN(data, read_sized(in));
+    out.user_data.assign(data.begin(), data.end());
+    return out;
+  });
 }
 
 rtps::Guid TopicBuiltinTopicData::key_of(std::string_view name, std::string_view type_name) {
@@ -205,9 +183,9 @@ TopicBuiltinTopicData TopicBuiltinTopicData::from_subscription(
           .durability = record.durability};
 }
 
-BuiltinResult TopicBuiltinTopicData::encode(std::vector<std::byte>& out) const {
-  rtps::WireWriter writer(out, /*little_endian=*/true);
-  write_guid(writer, key);
+CodecResult<void> TopicBuiltinTopicData::encode(rtps::WireWriter& out) const {
+  rtps::WireWriter writer = out.with_byte_order(/*little_endian=*/true);
+  writer.write_guid(key);
   if (auto written = write_string(writer, name); !written) return written;
   if (auto written = write_string(writer, type_name); !written) return written;
   writer.write_u8(static_cast<std::uint8_t>(durability));
@@ -215,16 +193,17 @@ BuiltinResult TopicBuiltinTopicData::encode(std::vector<std::byte>& out) const {
   return {};
 }
 
-BuiltinDecoded<TopicBuiltinTopicData> TopicBuiltinTopicData::decode(
-    std::span<const std::byte> bytes) {
-  SampleReader in(bytes);
-  TopicBuiltinTopicData out;
-  out.key = in.guid();
-  out.name = in.text();
-  out.type_name = in.text();
-  out.durability = static_cast<rtps::DurabilityKind>(in.u8());
-  out.reliability = static_cast<rtps::ReliabilityKind>(in.u8());
-  return in.finish(std::move(out));
+CodecResult<TopicBuiltinTopicData> TopicBuiltinTopicData::decode(rtps::WireReader& reader) {
+  using Record = TopicBuiltinTopicData;
+  return read_sample<Record>(reader, [](rtps::WireReader& in) -> CodecResult<Record> {
+    Record out;
+    NIMBREL_READ_OR_RETURN(out.key, in.read_guid());
+    NIMBREL_READ_OR_RETURN(out.name, read_text(in));
+    NIMBREL_READ_OR_RETURN(out.type_name, read_text(in));
+    NIMBREL_READ_OR_RETURN(out.durability, read_kind<rtps::DurabilityKind>(in));
+    NIMBREL_READ_OR_RETURN(out.reliability, read_kind<rtps::ReliabilityKind>(in));
+    return out;
+  });
 }
 
 PublicationBuiltinTopicData PublicationBuiltinTopicData::from_wire(
@@ -236,8 +215,8 @@ PublicationBuiltinTopicData PublicationBuiltinTopicData::from_wire(
   return out;
 }
 
-BuiltinResult PublicationBuiltinTopicData::encode(std::vector<std::byte>& out) const {
-  rtps::WireWriter writer(out, /*little_endian=*/true);
+CodecResult<void> PublicationBuiltinTopicData::encode(rtps::WireWriter& out) const {
+  rtps::WireWriter writer = out.with_byte_order(/*little_endian=*/true);
   if (auto written = write_head(writer, *this); !written) return written;
   writer.write_i32(ownership_strength);
   writer.write_i32(liveliness_lease_seconds);
@@ -246,17 +225,19 @@ BuiltinResult PublicationBuiltinTopicData::encode(std::vector<std::byte>& out) c
   return write_strings(writer, partitions);
 }
 
-BuiltinDecoded<PublicationBuiltinTopicData> PublicationBuiltinTopicData::decode(
-    std::span<const std::byte> bytes) {
-  SampleReader in(bytes);
-  PublicationBuiltinTopicData out;
-  in.head(out);
-  out.ownership_strength = in.i32();
-  out.liveliness_lease_seconds = in.i32();
-  out.deadline_seconds = in.i32();
-  out.lifespan_seconds = in.i32();
-  out.partitions = in.texts();
-  return in.finish(std::move(out));
+CodecResult<PublicationBuiltinTopicData> PublicationBuiltinTopicData::decode(
+    rtps::WireReader& reader) {
+  using Record = PublicationBuiltinTopicData;
+  return read_sample<Record>(reader, [](rtps::WireReader& in) -> CodecResult<Record> {
+    Record out;
+    if (auto head = read_head(in, out); !head) return std::unexpected(head.error());
+    NIMBREL_READ_OR_RETURN(out.ownership_strength, in.read_i32());
+    NIMBREL_READ_OR_RETURN(out.liveliness_lease_seconds, in.read_i32());
+    NIMBREL_READ_OR_RETURN(out.deadline_seconds, in.read_i32());
+    NIMBREL_READ_OR_RETURN(out.lifespan_seconds, in.read_i32());
+    NIMBREL_READ_OR_RETURN(out.partitions, read_texts(in));
+    return out;
+  });
 }
 
 SubscriptionBuiltinTopicData SubscriptionBuiltinTopicData::from_wire(
@@ -266,23 +247,25 @@ SubscriptionBuiltinTopicData SubscriptionBuiltinTopicData::from_wire(
   return out;
 }
 
-BuiltinResult SubscriptionBuiltinTopicData::encode(std::vector<std::byte>& out) const {
-  rtps::WireWriter writer(out, /*little_endian=*/true);
+CodecResult<void> SubscriptionBuiltinTopicData::encode(rtps::WireWriter& out) const {
+  rtps::WireWriter writer = out.with_byte_order(/*little_endian=*/true);
   if (auto written = write_head(writer, *this); !written) return written;
   writer.write_i32(liveliness_lease_seconds);
   writer.write_i32(deadline_seconds);
   return write_strings(writer, partitions);
 }
 
-BuiltinDecoded<SubscriptionBuiltinTopicData> SubscriptionBuiltinTopicData::decode(
-    std::span<const std::byte> bytes) {
-  SampleReader in(bytes);
-  SubscriptionBuiltinTopicData out;
-  in.head(out);
-  out.liveliness_lease_seconds = in.i32();
-  out.deadline_seconds = in.i32();
-  out.partitions = in.texts();
-  return in.finish(std::move(out));
+CodecResult<SubscriptionBuiltinTopicData> SubscriptionBuiltinTopicData::decode(
+    rtps::WireReader& reader) {
+  using Record = SubscriptionBuiltinTopicData;
+  return read_sample<Record>(reader, [](rtps::WireReader& in) -> CodecResult<Record> {
+    Record out;
+    if (auto head = read_head(in, out); !head) return std::unexpected(head.error());
+    NIMBREL_READ_OR_RETURN(out.liveliness_lease_seconds, in.read_i32());
+    NIMBREL_READ_OR_RETURN(out.deadline_seconds, in.read_i32());
+    NIMBREL_READ_OR_RETURN(out.partitions, read_texts(in));
+    return out;
+  });
 }
 
 }  // namespace nimbrel::dcps

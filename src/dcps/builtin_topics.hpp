@@ -1,12 +1,13 @@
 // The DCPS builtin-topic records (participants, topics, publications, subscriptions) made from
-// discovery results, and their sample encoding: little-endian, unpadded, no encapsulation header.
-// `decode` reads back what `encode` wrote, for the readers of the builtin sinks.
+// discovery results, and their sample encoding: little-endian whatever the cursor's byte order,
+// unpadded, no encapsulation header. `decode` reads back what `encode` wrote, for the readers of
+// the builtin sinks: a sample fills its reader, so bytes left over make it malformed. Decoding
+// fails with Rejected "builtin-topic sample malformed"; encoding with ValueOutOfRange.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,25 +15,20 @@
 #include "rtps/participant_data.hpp"
 #include "rtps/publication_data.hpp"
 #include "rtps/subscription_data.hpp"
+#include "rtps/wire_cursor.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::dcps {
 
-using BuiltinResult = std::expected<void, std::string>;
-template <typename T>
-using BuiltinDecoded = std::expected<T, std::string>;
-
 // Strings and byte sequences: a u32 length, then the bytes (no NUL).
-BuiltinResult encode_string_seq_le(std::span<const std::string> strings,
-                                   std::vector<std::byte>& out);
 
 struct ParticipantBuiltinTopicData {
   rtps::Guid key{};
   std::vector<std::byte> user_data{};
 
   static ParticipantBuiltinTopicData from_wire(const rtps::ParticipantBuiltinTopicData& data);
-  BuiltinResult encode(std::vector<std::byte>& out) const;
-  static BuiltinDecoded<ParticipantBuiltinTopicData> decode(std::span<const std::byte> bytes);
+  CodecResult<void> encode(rtps::WireWriter& writer) const;
+  static CodecResult<ParticipantBuiltinTopicData> decode(rtps::WireReader& reader);
   friend bool operator==(const ParticipantBuiltinTopicData&,
                          const ParticipantBuiltinTopicData&) = default;
 };
@@ -47,8 +43,8 @@ struct TopicBuiltinTopicData {
   static rtps::Guid key_of(std::string_view name, std::string_view type_name);
   static TopicBuiltinTopicData from_publication(const rtps::PublicationBuiltinTopicData& record);
   static TopicBuiltinTopicData from_subscription(const rtps::SubscriptionBuiltinTopicData& record);
-  BuiltinResult encode(std::vector<std::byte>& out) const;
-  static BuiltinDecoded<TopicBuiltinTopicData> decode(std::span<const std::byte> bytes);
+  CodecResult<void> encode(rtps::WireWriter& writer) const;
+  static CodecResult<TopicBuiltinTopicData> decode(rtps::WireReader& reader);
   friend bool operator==(const TopicBuiltinTopicData&, const TopicBuiltinTopicData&) = default;
 };
 
@@ -74,16 +70,16 @@ struct PublicationBuiltinTopicData : EndpointSampleFields {
   std::int32_t lifespan_seconds = 0;
 
   static PublicationBuiltinTopicData from_wire(const rtps::PublicationBuiltinTopicData& record);
-  BuiltinResult encode(std::vector<std::byte>& out) const;
-  static BuiltinDecoded<PublicationBuiltinTopicData> decode(std::span<const std::byte> bytes);
+  CodecResult<void> encode(rtps::WireWriter& writer) const;
+  static CodecResult<PublicationBuiltinTopicData> decode(rtps::WireReader& reader);
   friend bool operator==(const PublicationBuiltinTopicData&,
                          const PublicationBuiltinTopicData&) = default;
 };
 
 struct SubscriptionBuiltinTopicData : EndpointSampleFields {
   static SubscriptionBuiltinTopicData from_wire(const rtps::SubscriptionBuiltinTopicData& record);
-  BuiltinResult encode(std::vector<std::byte>& out) const;
-  static BuiltinDecoded<SubscriptionBuiltinTopicData> decode(std::span<const std::byte> bytes);
+  CodecResult<void> encode(rtps::WireWriter& writer) const;
+  static CodecResult<SubscriptionBuiltinTopicData> decode(rtps::WireReader& reader);
   friend bool operator==(const SubscriptionBuiltinTopicData&,
                          const SubscriptionBuiltinTopicData&) = default;
 };

@@ -132,7 +132,7 @@ std::expected<void, WriterError> write_user_sample(RuntimeState& state,
     if (written) {
       datagrams = std::move(*written);
     } else if (local.writer.history().find(sn) == nullptr) {
-      return std::unexpected(written.error().kind == rtps::WireError::Kind::Backpressure
+      return std::unexpected(written.error().kind == CodecError::Kind::Backpressure
                                  ? WriterError::HistoryFull
                                  : WriterError::Encoding);
     }

@@ -37,7 +37,7 @@ WlpEndpoint::WlpEndpoint(rtps::GuidPrefix own_prefix, Duration pulse_period,
       own_prefix_(own_prefix),
       vendor_id_(vendor_id) {}
 
-rtps::WireResult<std::optional<std::vector<std::byte>>> WlpEndpoint::tick(Elapsed now) {
+CodecResult<std::optional<std::vector<std::byte>>> WlpEndpoint::tick(Elapsed now) {
   if (!pending_.empty()) {
     const WlpPulse pulse = std::move(pending_.front());
     pending_.pop_front();
@@ -52,24 +52,24 @@ rtps::WireResult<std::optional<std::vector<std::byte>>> WlpEndpoint::tick(Elapse
   return std::move(*datagram);
 }
 
-rtps::WireResult<std::vector<std::byte>> WlpEndpoint::encode_pulse(const WlpPulse& pulse) {
+CodecResult<std::vector<std::byte>> WlpEndpoint::encode_pulse(const WlpPulse& pulse) {
   const rtps::ParticipantMessageData message{
       .participant_guid = {own_prefix_, rtps::entity_ids::participant},
       .kind = pulse.kind,
       .data = pulse.data,
   };
-  auto payload = message.to_cdr(/*little_endian=*/true);
+  auto payload = rtps::encode_bytes(message, /*little_endian=*/true);
   if (!payload) return std::unexpected(payload.error());
   if (next_sequence_ == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(rtps::WireError::malformed("wlp sequence overflow"));
+    return std::unexpected(CodecError::malformed("wlp sequence overflow"));
   }
   rtps::DataSubmessage submessage;
   submessage.reader_id = rtps::entity_ids::participant_message_reader;
   submessage.writer_id = rtps::entity_ids::participant_message_writer;
   submessage.writer_sn = next_sequence_++;
   submessage.serialized_payload = SharedBytes::adopt(std::move(*payload));
-  return rtps::encode_data_datagram(own_prefix_, rtps::protocol_version_2_5, vendor_id_,
-                                    std::span(&submessage, 1));
+  return rtps::build_data_datagram(own_prefix_, rtps::protocol_version_2_5, vendor_id_,
+                                   std::span(&submessage, 1));
 }
 
 bool WlpEndpoint::handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now) {
@@ -80,7 +80,7 @@ bool WlpEndpoint::handle_datagram(const rtps::ReceivedDatagram& datagram, Elapse
     if (data == nullptr || data->writer_id != rtps::entity_ids::participant_message_writer) {
       continue;
     }
-    auto message = rtps::ParticipantMessageData::from_cdr(data->serialized_payload);
+    auto message = rtps::decode_bytes<rtps::ParticipantMessageData>(data->serialized_payload, true);
     if (!message) {
       saturating_increment(undecodable_pulses_);
       continue;

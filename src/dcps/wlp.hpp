@@ -48,10 +48,10 @@ class WlpEndpoint {
 
   // At most one datagram: a pending pulse first, else the periodic pulse once it is due. The
   // first periodic pulse is due at once. A failed periodic pulse stays due.
-  rtps::WireResult<std::optional<std::vector<std::byte>>> tick(Elapsed now);
+  CodecResult<std::optional<std::vector<std::byte>>> tick(Elapsed now);
 
   // One datagram with a single DATA from the participant message writer.
-  rtps::WireResult<std::vector<std::byte>> encode_pulse(const WlpPulse& pulse);
+  CodecResult<std::vector<std::byte>> encode_pulse(const WlpPulse& pulse);
 
   // The pulses of a received datagram; true when one set or added an entry of the liveliness
   // table. Pulses that do not decode are counted and passed over.

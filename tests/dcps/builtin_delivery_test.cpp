@@ -43,7 +43,8 @@ TEST_F(BuiltinDeliveryTest, RepeatedAnnouncementsGiveOneParticipantSample) {
   testing::deliver(*state_, testing::spdp_announcement(changed));
   const auto samples = sinks_->participant->take();
   ASSERT_EQ(samples.size(), 2u);
-  EXPECT_EQ(ParticipantBuiltinTopicData::decode(samples[1])->user_data, changed.user_data);
+  EXPECT_EQ(rtps::decode_bytes<ParticipantBuiltinTopicData>(samples[1], true)->user_data,
+            changed.user_data);
   // Our own announcement, looped back, is no sample.
   testing::deliver(*state_, testing::spdp_announcement(state_->local_participant));
   EXPECT_EQ(count(*sinks_->participant), 0u);
@@ -55,7 +56,7 @@ TEST_F(BuiltinDeliveryTest, EndpointEventsGiveEndpointAndTopicSamplesOnce) {
   EXPECT_EQ(count(*sinks_->publication), 1u);
   const auto topics = sinks_->topic->take();
   ASSERT_EQ(topics.size(), 1u);
-  EXPECT_EQ(TopicBuiltinTopicData::decode(topics[0])->name, "Topic");
+  EXPECT_EQ(rtps::decode_bytes<TopicBuiltinTopicData>(topics[0], true)->name, "Topic");
   auto subscription =
       testing::publication(testing::remote_prefix, "Topic", "Type",
                            rtps::make_entity_id(0, 0, 2, rtps::EntityKind::UserReaderWithKey));
@@ -85,7 +86,7 @@ TEST_F(BuiltinDeliveryTest, IgnoredTopicStillGivesThePublication) {
   EXPECT_EQ(count(*sinks_->publication), 2u);
   const auto topics = sinks_->topic->take();
   ASSERT_EQ(topics.size(), 1u);
-  EXPECT_EQ(TopicBuiltinTopicData::decode(topics[0])->name, "Other");
+  EXPECT_EQ(rtps::decode_bytes<TopicBuiltinTopicData>(topics[0], true)->name, "Other");
 }
 
 TEST_F(BuiltinDeliveryTest, LateSinksGetWhatIsAlreadyKnown) {

@@ -28,10 +28,10 @@ const std::vector<std::byte> writer_key = bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 
 
 template <typename Record>
 std::vector<std::byte> encoded(const Record& record) {
-  std::vector<std::byte> out;
-  EXPECT_TRUE(record.encode(out).has_value());
-  EXPECT_EQ(Record::decode(out), record);  // what the sinks' readers get back
-  return out;
+  auto out = rtps::encode_bytes(record, /*little_endian=*/true);
+  EXPECT_TRUE(out.has_value());
+  EXPECT_EQ(rtps::decode_bytes<Record>(*out, true), record);  // what the sinks' readers get back
+  return out.value_or(std::vector<std::byte>{});
 }
 
 PublicationBuiltinTopicData publication() {
@@ -117,15 +117,16 @@ TEST(BuiltinSampleEncoding, Subscription) {
 TEST(BuiltinSampleEncoding, DecodeRefusesCutAndTrailingBytes) {
   const auto whole = encoded(publication());
   for (std::size_t cut = 0; cut < whole.size(); ++cut) {
-    EXPECT_FALSE(PublicationBuiltinTopicData::decode(std::span(whole).first(cut))) << cut;
+    EXPECT_FALSE(rtps::decode_bytes<PublicationBuiltinTopicData>(std::span(whole).first(cut), true))
+        << cut;
   }
   auto longer = whole;
   longer.push_back(std::byte{0});
-  EXPECT_FALSE(PublicationBuiltinTopicData::decode(longer));
+  EXPECT_FALSE(rtps::decode_bytes<PublicationBuiltinTopicData>(longer, true));
   // A partition count that the remaining bytes cannot hold is refused before allocating.
   auto huge = std::vector<std::byte>(whole.begin(), whole.end() - 4);
   huge.insert(huge.end(), {std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}});
-  EXPECT_FALSE(PublicationBuiltinTopicData::decode(huge));
+  EXPECT_FALSE(rtps::decode_bytes<PublicationBuiltinTopicData>(huge, true));
 }
 
 TEST(TopicKey, DependsOnExactlyBothNames) {
@@ -151,7 +152,7 @@ TEST(BuiltinSink, RepeatsOfAnUnchangedSampleAreNotAppended) {
   EXPECT_EQ(sinks.push_participant(changed), PushOutcome::Appended);
   const auto taken = sinks.participant->take();
   ASSERT_EQ(taken.size(), 2u);
-  EXPECT_EQ(ParticipantBuiltinTopicData::decode(taken[1]), changed);
+  EXPECT_EQ(rtps::decode_bytes<ParticipantBuiltinTopicData>(taken[1], true), changed);
   EXPECT_TRUE(sinks.topic->take().empty());
 }
 

@@ -141,20 +141,22 @@ TEST_F(ReceivePathTest, InfoSourceAndDestinationApplyToEveryConsumer) {
   auto registered = reader();
   const auto participant = testing::participant_data(writer_a, testing::remote_user);
   const auto pulse =
-      rtps::ParticipantMessageData{{rtps::GuidPrefix{}, rtps::entity_ids::participant}, 0, {}}
-          .to_cdr(/*little_endian=*/true)
+      rtps::encode_bytes(
+          rtps::ParticipantMessageData{{rtps::GuidPrefix{}, rtps::entity_ids::participant}, 0, {}},
+          /*little_endian=*/true)
           .value();
   namespace ids = rtps::entity_ids;
   using rtps::testing::data_submessage;
-  receive(testing::datagram_from(
-              relay, {testing::info_source(writer_a),
-                      data_submessage(ids::spdp_writer, participant.to_pl_cdr_le()),
-                      data_submessage(ids::sedp_publications_writer,
-                                      testing::publication(writer_a).to_pl_cdr_le().value(),
-                                      ids::sedp_publications_reader, 1),
-                      data_submessage(ids::participant_message_writer, pulse), testing::data(1),
-                      rtps::testing::info_destination(relay), testing::data(2)}),
-          Elapsed::from_secs(2));
+  receive(
+      testing::datagram_from(
+          relay, {testing::info_source(writer_a),
+                  data_submessage(ids::spdp_writer, rtps::encode_bytes(participant, true)),
+                  data_submessage(ids::sedp_publications_writer,
+                                  rtps::encode_bytes(testing::publication(writer_a), true).value(),
+                                  ids::sedp_publications_reader, 1),
+                  data_submessage(ids::participant_message_writer, pulse), testing::data(1),
+                  rtps::testing::info_destination(relay), testing::data(2)}),
+      Elapsed::from_secs(2));
   EXPECT_EQ((*state_->participants.lock())->find(writer_a)->sender_prefix, writer_a);
   EXPECT_EQ((*state_->sedp.lock())->cache().publications().size(), 1u);
   EXPECT_TRUE((*state_->wlp.lock())->liveliness().contains(writer_a));

@@ -133,7 +133,7 @@ inline void give_sedp_a_subscription(RuntimeState& state) {
 
 // "spdp", "wlp" or "sedp" by the builtin writer or reader named in the datagram.
 inline std::string sender_of(const std::vector<std::byte>& bytes) {
-  auto parsed = rtps::decode_datagram(SharedBytes::copy_of(bytes));
+  auto parsed = rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(bytes), true);
   if (!parsed) return "undecodable";
   for (const auto& submessage : parsed->submessages) {
     std::string kind;
@@ -203,12 +203,12 @@ class UserTrafficTest : public ::testing::Test {
   void announce(const rtps::SubscriptionBuiltinTopicData& publication) {
     const auto& prefix = publication.endpoint_guid.prefix;
     deliver(*state_,
-            datagram_from(
-                prefix,
-                {rtps::testing::data_submessage(
-                    rtps::entity_ids::sedp_publications_writer, publication.to_pl_cdr_le().value(),
-                    rtps::entity_ids::sedp_publications_reader, ++sedp_sn_[prefix])},
-                rtps::nimbrel_vendor_id),
+            datagram_from(prefix,
+                          {rtps::testing::data_submessage(
+                              rtps::entity_ids::sedp_publications_writer,
+                              rtps::encode_bytes(publication, true).value(),
+                              rtps::entity_ids::sedp_publications_reader, ++sedp_sn_[prefix])},
+                          rtps::nimbrel_vendor_id),
             Elapsed{});
   }
   // The participant is heard, then its writer 00 00 0b 02 of `topic`.

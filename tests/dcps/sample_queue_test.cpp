@@ -28,7 +28,8 @@ class SampleQueueTest : public testing::UserTrafficTest {
   // The highest sequence number that any ACKNACK sent so far acknowledged (its base minus one).
   rtps::SequenceNumber acknowledged() {
     for (const auto& sent : user_->take()) {
-      const auto reply = rtps::decode_datagram(SharedBytes::copy_of(sent.bytes));
+      const auto reply =
+          rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(sent.bytes), true);
       if (!reply) continue;
       for (const auto& submessage : reply->submessages) {
         if (const auto* ack = std::get_if<rtps::AckNackSubmessage>(&submessage))
@@ -60,7 +61,8 @@ TEST_F(SampleQueueTest, AFullQueueLeavesDataUnacknowledgedUntilThereIsRoom) {
   receive(datagram_from(writer_a, {heartbeat(1, 6, 2)}));
   const auto sent = user_->take();
   ASSERT_EQ(sent.size(), 1u);
-  const auto reply = rtps::decode_datagram(SharedBytes::copy_of(sent[0].bytes)).value();
+  const auto reply =
+      rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(sent[0].bytes), true).value();
   const auto& acknack = std::get<rtps::AckNackSubmessage>(reply.submessages.back());
   EXPECT_EQ(acknack.reader_sn_state.members(), (std::vector<rtps::SequenceNumber>{4, 5, 6}));
 

@@ -129,7 +129,8 @@ TEST_F(UserReaderTickTest, AcknowledgementsLeaveThroughTheUserSocketOnTheTick) {
   std::vector<std::size_t> kinds;  // of each datagram's last submessage
   for (const auto& sent : user_->take()) {
     EXPECT_EQ(sent.destination, testing::remote_user);
-    const auto reply = rtps::decode_datagram(SharedBytes::copy_of(sent.bytes)).value();
+    const auto reply =
+        rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(sent.bytes), true).value();
     kinds.push_back(reply.submessages.back().index());
   }
   const rtps::ParsedSubmessage nack_frag{rtps::NackFragSubmessage{}};

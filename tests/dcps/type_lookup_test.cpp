@@ -19,7 +19,7 @@ using types::testing::minimal_ref;
 
 std::vector<std::byte> get_types_request(rtps::SequenceNumber sn) {
   cdr::BufferWriter body(true);
-  EXPECT_TRUE(types::GetTypesRequest{{minimal_ref(color)}}.encode_into(body));
+  EXPECT_TRUE(types::GetTypesRequest{{minimal_ref(color)}}.encode(body));
   std::vector<std::byte> payload{std::byte{0}, std::byte{1}, std::byte{0}, std::byte{0}};
   payload.insert(payload.end(), body.bytes().begin(), body.bytes().end());
   return rtps::testing::data_submessage(rtps::entity_ids::type_lookup_request_writer,
@@ -45,7 +45,7 @@ class TypeLookupDispatchTest : public UserTrafficTest {
   }
   void reply_from_remote(rtps::SequenceNumber sn) {
     receive(SharedBytes::adopt(
-        discovery::encode_type_lookup_reply(remote_prefix, types::GetTypesReply{}, sn).value()));
+        discovery::build_type_lookup_reply(remote_prefix, types::GetTypesReply{}, sn).value()));
   }
 
   std::vector<TypeLookupOutcome> outcomes_;
@@ -65,7 +65,8 @@ TEST_F(TypeLookupDispatchTest, RequestBesideUserDataTakesOnlyItsOwnSubmessage) {
   const auto sent = user_->take();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].destination, remote_user);
-  const auto reply = rtps::decode_datagram(SharedBytes::copy_of(sent[0].bytes)).value();
+  const auto reply =
+      rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(sent[0].bytes), true).value();
   const auto& answer = std::get<rtps::DataSubmessage>(reply.submessages.at(0));
   EXPECT_EQ(answer.writer_sn, 3);
   EXPECT_EQ(answer.reader_id, rtps::entity_ids::type_lookup_reply_reader);

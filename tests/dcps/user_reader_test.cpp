@@ -78,7 +78,8 @@ TEST_F(UserReaderTest, HeartbeatIsAcknowledgedAtOnceThroughTheUserSocket) {
   const auto sent = user_->take();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].destination, testing::remote_user);
-  const auto reply = rtps::decode_datagram(SharedBytes::copy_of(sent[0].bytes)).value();
+  const auto reply =
+      rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(sent[0].bytes), true).value();
   const auto& acknack = std::get<rtps::AckNackSubmessage>(reply.submessages.back());
   EXPECT_EQ(acknack.reader_sn_state.members(), (std::vector<rtps::SequenceNumber>{2}));
 }

@@ -32,7 +32,9 @@ std::vector<std::byte> sample(std::uint8_t fill) {
 std::vector<rtps::SequenceNumber> data_sns(const std::vector<testing::SentDatagram>& sent) {
   std::vector<rtps::SequenceNumber> out;
   for (const auto& datagram : sent) {
-    const auto parsed = rtps::decode_datagram(SharedBytes::copy_of(datagram.bytes)).value();
+    const auto parsed =
+        rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(datagram.bytes), true)
+            .value();
     for (const auto& s : parsed.submessages) {
       if (const auto* data = std::get_if<rtps::DataSubmessage>(&s)) out.push_back(data->writer_sn);
     }
@@ -49,7 +51,7 @@ class UserWriterTest : public testing::UserTrafficTest {
     receive(datagram_from(
         prefix,
         {rtps::testing::data_submessage(
-            rtps::entity_ids::sedp_subscriptions_writer, reader.to_pl_cdr_le().value(),
+            rtps::entity_ids::sedp_subscriptions_writer, rtps::encode_bytes(reader, true).value(),
             rtps::entity_ids::sedp_subscriptions_reader, ++sedp_sn_[prefix])},
         rtps::nimbrel_vendor_id));
   }
@@ -91,7 +93,8 @@ TEST_F(UserWriterTest, WritersAreNumberedWithTheirKeyednessAndAnnounced) {
   const auto& history = (*sedp)->publications_writer().history();
   ASSERT_EQ(history.size(), 2u);
   const auto announced =
-      rtps::PublicationBuiltinTopicData::from_pl_cdr_le(history.find(2)->payload.span()).value();
+      rtps::decode_bytes<rtps::PublicationBuiltinTopicData>(history.find(2)->payload.span(), true)
+          .value();
   EXPECT_EQ(announced.endpoint_guid, (rtps::Guid{testing::own_prefix, keyless}));
   EXPECT_EQ(announced.topic_name, "Other");
   EXPECT_EQ(announced.reliability.kind, rtps::ReliabilityKind::Reliable);
@@ -284,7 +287,9 @@ TEST_F(UserWriterTest, NackFragsReachTheWriterWhichResendsTheFragment) {
                                               .count = 1})}));
   std::vector<rtps::FragmentNumber> resent;
   for (const auto& datagram : user_->take()) {
-    const auto parsed = rtps::decode_datagram(SharedBytes::copy_of(datagram.bytes)).value();
+    const auto parsed =
+        rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(datagram.bytes), true)
+            .value();
     for (const auto& s : parsed.submessages) {
       if (const auto* frag = std::get_if<rtps::DataFragSubmessage>(&s)) {
         resent.push_back(frag->fragment_starting_num);
@@ -382,7 +387,8 @@ TEST_F(UserWriterTest, TheTickHeartbeatsMatchedReadersAtTheirLocators) {
   const auto sent = user_->take();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].destination, testing::remote_user);
-  const auto parsed = rtps::decode_datagram(SharedBytes::copy_of(sent[0].bytes)).value();
+  const auto parsed =
+      rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(sent[0].bytes), true).value();
   EXPECT_TRUE(std::holds_alternative<rtps::HeartbeatSubmessage>(parsed.submessages.back()));
 }
 

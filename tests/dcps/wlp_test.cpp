@@ -16,7 +16,6 @@ using namespace rtps::testing;
 using rtps::GuidPrefix;
 using rtps::ParticipantMessageData;
 using rtps::SequenceNumber;
-using rtps::WireError;
 namespace ids = rtps::entity_ids;
 
 constexpr GuidPrefix remote_a{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5,
@@ -35,14 +34,15 @@ struct SentPulse {
 };
 
 SentPulse sent(const std::vector<std::byte>& bytes) {
-  const auto parsed = rtps::decode_datagram(SharedBytes::copy_of(bytes));
+  const auto parsed = rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(bytes), true);
   if (!parsed || parsed->submessages.size() != 1) {
     ADD_FAILURE() << "expected one submessage";
     return {};
   }
   const auto& data = std::get<rtps::DataSubmessage>(parsed->submessages[0]);
   EXPECT_EQ(data.writer_id, ids::participant_message_writer);
-  return {data.writer_sn, ParticipantMessageData::from_cdr(data.serialized_payload).value()};
+  return {data.writer_sn,
+          rtps::decode_bytes<ParticipantMessageData>(data.serialized_payload, true).value()};
 }
 
 // --- Sending -----------------------------------------------------------------------------------
@@ -68,7 +68,7 @@ class WlpTimeline : public ::testing::Test {
   // The pulse a tick at `t` sends, if any.
   std::optional<SentPulse> tick_at(Duration t) {
     auto out = wlp.tick(at(t));
-    EXPECT_TRUE(out) << rtps::to_string(out.error());
+    EXPECT_TRUE(out) << to_string(out.error());
     if (!out || !*out) return std::nullopt;
     return sent(**out);
   }
@@ -102,7 +102,7 @@ TEST_F(WlpTimeline, PendingPulsesGoFirstOnePerTick) {
   EXPECT_EQ(first->sn, 1);
   EXPECT_EQ(first->message,
             (ParticipantMessageData{{golden_prefix, ids::participant}, 7, bytes({0xAA, 0xBB})}));
-  EXPECT_EQ(wlp.tick(at(0s)), std::unexpected(WireError::resource_limit(
+  EXPECT_EQ(wlp.tick(at(0s)), std::unexpected(CodecError::resource_limit(
                                   "ParticipantMessageData.data exceeds MAX_DATA_LEN")));
   const auto third = tick_at(0s);
   ASSERT_TRUE(third);
@@ -128,7 +128,7 @@ TEST(WlpEndpoint, SequenceOverflowKeepsThePulseDue) {
   const auto first = wlp.tick(at(0s));
   ASSERT_TRUE(first && *first);
   EXPECT_EQ(sent(**first).sn, last - 1);
-  const auto overflow = std::unexpected(WireError::malformed("wlp sequence overflow"));
+  const auto overflow = std::unexpected(CodecError::malformed("wlp sequence overflow"));
   EXPECT_EQ(wlp.tick(at(10s)), overflow);
   // Still due: had the due time moved on, this tick would send nothing.
   EXPECT_EQ(wlp.tick(at(10s)), overflow);
@@ -148,7 +148,7 @@ TEST(WlpPulsePeriod, LivelinessPeriodOrAThirdOfTheLease) {
 // --- Receiving ---------------------------------------------------------------------------------
 
 std::vector<std::byte> pulse_payload(const GuidPrefix& prefix, std::uint32_t kind) {
-  return ParticipantMessageData{{prefix, ids::participant}, kind, {}}.to_cdr(true).value();
+  return encode_bytes(ParticipantMessageData{{prefix, ids::participant}, kind, {}}, true).value();
 }
 
 std::vector<std::byte> pulse_from(const GuidPrefix& prefix, std::uint32_t kind) {

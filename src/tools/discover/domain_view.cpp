@@ -21,7 +21,7 @@ std::map<rtps::Guid, Record> latest(const std::vector<std::vector<std::byte>>& s
                                     std::size_t& undecodable) {
   std::map<rtps::Guid, Record> out;
   for (const auto& sample : samples) {
-    auto record = Record::decode(sample);
+    auto record = rtps::decode_bytes<Record>(sample, /*little_endian=*/true);
     if (!record) {
       ++undecodable;
       continue;

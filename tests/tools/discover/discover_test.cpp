@@ -35,9 +35,9 @@ constexpr rtps::GuidPrefix peer{0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA
 
 template <typename Record>
 std::vector<std::byte> sample(const Record& record) {
-  std::vector<std::byte> out;
-  EXPECT_TRUE(record.encode(out));
-  return out;
+  auto out = rtps::encode_bytes(record, /*little_endian=*/true);
+  EXPECT_TRUE(out);
+  return out.value_or(std::vector<std::byte>{});
 }
 
 dcps::PublicationBuiltinTopicData writer(std::uint8_t key, rtps::EntityKind kind) {
