@@ -71,7 +71,7 @@ Hostile heartbeat(const rtps::EntityId& writer, rtps::SequenceNumber first,
                                      .first_sn = first,
                                      .last_sn = last,
                                      .count = hostile_count(nth)};
-  return {rtps::submessage_id::heartbeat, hb.write_body(true)};
+  return {rtps::submessage_id::heartbeat, rtps::encode_body(hb, true)};
 }
 
 // An empty list at `latest + 250`: a receiver that takes the bad start marks everything below it
@@ -81,7 +81,7 @@ Hostile gap(const rtps::EntityId& writer, rtps::SequenceNumber start, rtps::Sequ
                               .writer_id = writer,
                               .gap_start = start,
                               .gap_list = rtps::SequenceNumberSet::empty_range(latest + 250, 0)};
-  return {rtps::submessage_id::gap, g.write_body(true)};
+  return {rtps::submessage_id::gap, rtps::encode_body(g, true)};
 }
 
 // A whole 64-byte sample in one fragment that claims to be 4,096 bytes long, for a sequence number
@@ -104,7 +104,7 @@ Hostile oversized_fragment(const rtps::EntityId& writer, rtps::SequenceNumber la
       .sample_size = bogus_sample_size,
       .fragments = SharedBytes::adopt(std::move(sample)),
   };
-  return {rtps::submessage_id::data_frag, frag.write_body(true)};
+  return {rtps::submessage_id::data_frag, rtps::encode_body(frag, true)};
 }
 
 const HostileCase hostile_cases[] = {
