@@ -1,67 +1,48 @@
 #include "recorder/format.hpp"
 
 #include <algorithm>
-#include <string_view>
 
 namespace nimbrel::recorder {
 namespace {
-
-void put_u32(std::vector<std::byte>& out, std::uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8)
-    out.push_back(static_cast<std::byte>((v >> shift) & 0xFFU));
-}
-
-void put_u64(std::vector<std::byte>& out, std::uint64_t v) {
-  for (int shift = 0; shift < 64; shift += 8)
-    out.push_back(static_cast<std::byte>((v >> shift) & 0xFFU));
-}
 
 std::uint32_t clamped(std::size_t n) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, max_field_value));
 }
 
-void put_bytes(std::vector<std::byte>& out, std::span<const std::byte> bytes) {
-  out.insert(out.end(), bytes.begin(), bytes.end());
-}
-
 // Length first, then exactly as many bytes as the length states.
-void put_sized(std::vector<std::byte>& out, std::span<const std::byte> bytes) {
+void write_sized(rtps::WireWriter& out, std::span<const std::byte> bytes) {
   const std::uint32_t n = clamped(bytes.size());
-  put_u32(out, n);
-  put_bytes(out, bytes.first(n));
-}
-
-void put_string(std::vector<std::byte>& out, std::string_view s) {
-  put_sized(out, std::as_bytes(std::span(s.data(), s.size())));
+  out.write_u32(n);
+  out.write_bytes(bytes.first(n));
 }
 
 }  // namespace
 
-void Header::write(std::vector<std::byte>& out) const {
+void Header::encode(rtps::WireWriter& writer) const {
+  rtps::WireWriter out = writer.with_byte_order(/*little_endian=*/true);
   const std::uint32_t participant_count = clamped(participants.size());
   const std::uint32_t topic_count = clamped(topics.size());
-  put_bytes(out, file_magic);
-  put_u32(out, format_version);
-  put_u64(out, start_ns);
-  put_u32(out, participant_count);
-  put_u32(out, topic_count);
+  out.write_bytes(std::span<const std::byte>(file_magic));
+  out.write_u32(format_version);
+  out.write_u64(start_ns);
+  out.write_u32(participant_count);
+  out.write_u32(topic_count);
   for (std::size_t i = 0; i < participant_count; ++i) {
     const ParticipantEntry& p = participants[i];
-    put_bytes(out, std::as_bytes(std::span(p.guid)));
-    put_string(out, p.name);
+    out.write_bytes(std::span<const std::uint8_t>(p.guid));
+    write_sized(out, rtps::text_bytes(p.name));
   }
   for (std::size_t i = 0; i < topic_count; ++i) {
-    put_string(out, topics[i].type_name);
-    put_string(out, topics[i].name);
+    write_sized(out, rtps::text_bytes(topics[i].type_name));
+    write_sized(out, rtps::text_bytes(topics[i].name));
   }
 }
 
-void Frame::write(std::vector<std::byte>& out) const {
+void Frame::encode(rtps::WireWriter& writer) const {
   const auto head = prefix();
-  out.insert(out.end(), head.begin(), head.end());
-  put_bytes(out, payload.first(clamped(payload.size())));
+  writer.write_bytes(std::span<const std::byte>(head));
+  writer.write_bytes(payload.first(clamped(payload.size())));
 }
-
 std::array<std::byte, frame_overhead> Frame::prefix() const {
   std::array<std::byte, frame_overhead> out{};
   std::size_t at = 0;

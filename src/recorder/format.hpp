@@ -1,14 +1,18 @@
 // The `.nbrlrec` recording file: a little-endian header naming the participants and topics, then
-// one frame per recorded sample, back to back until the end of the file. These encoders append to
-// an in-memory buffer; `RecordingWriter` moves the result to a sink.
+// one frame per recorded sample, back to back until the end of the file. The encoders append to a
+// wire cursor's buffer, little-endian whatever its byte order; `RecordingWriter` moves the result
+// to a sink. Reading back is `reader`'s.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "rtps/wire_cursor.hpp"
 
 namespace nimbrel::recorder {
 
@@ -31,6 +35,8 @@ struct TopicKey {
   friend bool operator==(const TopicKey&, const TopicKey&) = default;
 };
 
+struct ReadError;  // `reader`'s, where it is complete
+
 struct Header {
   std::vector<ParticipantEntry> participants;
   std::vector<TopicKey> topics;
@@ -38,7 +44,10 @@ struct Header {
 
   // A list or string longer than a 32-bit field can state is cut to what the field states, so the
   // output always parses.
-  void write(std::vector<std::byte>& out) const;
+  void encode(rtps::WireWriter& writer) const;
+  // From the reader's position, little-endian whatever its byte order; leaves the reader where
+  // the frames start.
+  static std::expected<Header, ReadError> decode(rtps::WireReader& reader);
 };
 
 // Borrows its payload: a frame is encoded as soon as it is built.
@@ -50,7 +59,7 @@ struct Frame {
   std::uint8_t kind = 0;
 
   // A payload past the 32-bit length is cut to it; `RecordingWriter` refuses such frames first.
-  void write(std::vector<std::byte>& out) const;
+  void encode(rtps::WireWriter& writer) const;
   // Everything before the payload, so that the payload can be written from where it lies.
   std::array<std::byte, frame_overhead> prefix() const;
 };

@@ -18,78 +18,62 @@ constexpr std::size_t fixed_header_size = 24;
 constexpr std::size_t min_participant_record = 16 + 4;
 constexpr std::size_t min_topic_record = 4 + 4;
 
-std::uint64_t load_le(std::span<const std::byte> bytes) {
-  std::uint64_t v = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    v |= std::to_integer<std::uint64_t>(bytes[i]) << (8 * i);
-  return v;
+// The header's fields are named in its errors; a failed read consumes nothing.
+ReadError header_cut(const rtps::WireReader& in, std::uint64_t needed, std::string_view what) {
+  return {.kind = ReadError::Kind::HeaderCut,
+          .what = what,
+          .value = needed,
+          .limit = in.remaining(),
+          .offset = in.position()};
 }
 
-// Bounds-checked walk over the header; a failed take consumes nothing.
-class HeaderCursor {
- public:
-  HeaderCursor(std::span<const std::byte> data, std::size_t pos) : data_(data), pos_(pos) {}
+std::expected<std::span<const std::byte>, ReadError> take(rtps::WireReader& in, std::uint64_t n,
+                                                          std::string_view what) {
+  if (n > in.remaining()) return std::unexpected(header_cut(in, n, what));
+  auto piece = in.read_bytes(static_cast<std::size_t>(n));
+  if (!piece) return std::unexpected(header_cut(in, n, what));
+  return *piece;
+}
 
-  std::size_t pos() const { return pos_; }
-  std::size_t left() const { return data_.size() - pos_; }
+std::expected<std::uint32_t, ReadError> take_u32(rtps::WireReader& in, std::string_view what) {
+  auto v = in.read_u32();
+  if (!v) return std::unexpected(header_cut(in, 4, what));
+  return *v;
+}
 
-  std::expected<std::span<const std::byte>, ReadError> take(std::uint64_t n,
-                                                            std::string_view what) {
-    if (n > left())
-      return std::unexpected(ReadError{.kind = ReadError::Kind::HeaderCut,
-                                       .what = what,
-                                       .value = n,
-                                       .limit = left(),
-                                       .offset = pos_});
-    const auto piece = data_.subspan(pos_, static_cast<std::size_t>(n));
-    pos_ += piece.size();
-    return piece;
-  }
+std::expected<std::string, ReadError> take_string(rtps::WireReader& in,
+                                                  std::string_view length_what,
+                                                  std::string_view what) {
+  auto length = take_u32(in, length_what);
+  if (!length) return std::unexpected(length.error());
+  auto piece = take(in, *length, what);
+  if (!piece) return std::unexpected(piece.error());
+  return std::string(reinterpret_cast<const char*>(piece->data()), piece->size());
+}
 
-  std::expected<std::uint32_t, ReadError> u32(std::string_view what) {
-    auto piece = take(4, what);
-    if (!piece) return std::unexpected(piece.error());
-    return static_cast<std::uint32_t>(load_le(*piece));
-  }
-
-  std::expected<std::string, ReadError> string(std::string_view length_what,
-                                               std::string_view what) {
-    auto length = u32(length_what);
-    if (!length) return std::unexpected(length.error());
-    auto piece = take(*length, what);
-    if (!piece) return std::unexpected(piece.error());
-    return std::string(reinterpret_cast<const char*>(piece->data()), piece->size());
-  }
-
- private:
-  std::span<const std::byte> data_;
-  std::size_t pos_;
-};
-
-ReadError count_too_large(std::string_view what, std::uint64_t count, const HeaderCursor& in) {
+ReadError count_too_large(std::string_view what, std::uint64_t count, const rtps::WireReader& in) {
   return {.kind = ReadError::Kind::CountTooLarge,
           .what = what,
           .value = count,
-          .limit = in.left(),
-          .offset = in.pos()};
+          .limit = in.remaining(),
+          .offset = in.position()};
 }
 
-std::expected<ParticipantEntry, ReadError> read_participant(HeaderCursor& in) {
+std::expected<ParticipantEntry, ReadError> read_participant(rtps::WireReader& in) {
   ParticipantEntry entry;
-  auto guid = in.take(entry.guid.size(), "participant GUID");
-  if (!guid) return std::unexpected(guid.error());
-  std::ranges::transform(*guid, entry.guid.begin(),
-                         [](std::byte b) { return std::to_integer<std::uint8_t>(b); });
-  auto name = in.string("participant name length", "participant name");
+  auto guid = in.read_array<16>();
+  if (!guid) return std::unexpected(header_cut(in, entry.guid.size(), "participant GUID"));
+  entry.guid = *guid;
+  auto name = take_string(in, "participant name length", "participant name");
   if (!name) return std::unexpected(name.error());
   entry.name = std::move(*name);
   return entry;
 }
 
-std::expected<TopicKey, ReadError> read_topic(HeaderCursor& in) {
-  auto type_name = in.string("type name length", "type name");
+std::expected<TopicKey, ReadError> read_topic(rtps::WireReader& in) {
+  auto type_name = take_string(in, "type name length", "type name");
   if (!type_name) return std::unexpected(type_name.error());
-  auto name = in.string("topic name length", "topic name");
+  auto name = take_string(in, "topic name length", "topic name");
   if (!name) return std::unexpected(name.error());
   return TopicKey{.name = std::move(*name), .type_name = std::move(*type_name)};
 }
@@ -187,75 +171,87 @@ std::string to_string(const DataEnd& end) {
   return "unknown end of data";
 }
 
-std::expected<HeaderRead, ReadError> read_header(std::span<const std::byte> data) {
-  if (data.size() < fixed_header_size)
+std::expected<Header, ReadError> Header::decode(rtps::WireReader& reader) {
+  rtps::WireReader in = reader.with_byte_order(/*little_endian=*/true);
+  const std::size_t start = in.position();
+  if (in.remaining() < fixed_header_size)
     return std::unexpected(ReadError{
-        .kind = ReadError::Kind::TooShort, .value = data.size(), .limit = fixed_header_size});
-  if (!std::ranges::equal(data.first(4), file_magic)) {
-    std::uint64_t magic = 0;
-    for (std::byte b : data.first(4))
-      magic = (magic << 8) | std::to_integer<std::uint64_t>(b);
-    return std::unexpected(ReadError{.kind = ReadError::Kind::BadMagic, .value = magic});
+        .kind = ReadError::Kind::TooShort, .value = in.remaining(), .limit = fixed_header_size});
+  // The fixed part is all there, so its reads cannot fail.
+  const auto magic = in.read_array<4>().value_or(std::array<std::uint8_t, 4>{});
+  if (!std::ranges::equal(std::as_bytes(std::span(magic)), file_magic)) {
+    std::uint64_t value = 0;
+    for (std::uint8_t b : magic)
+      value = (value << 8) | b;
+    return std::unexpected(ReadError{.kind = ReadError::Kind::BadMagic, .value = value});
   }
-  const std::uint64_t version = load_le(data.subspan(4, 4));
+  const std::uint64_t version = in.read_u32().value_or(0);
   if (version != format_version)
-    return std::unexpected(
-        ReadError{.kind = ReadError::Kind::UnsupportedVersion, .value = version, .offset = 4});
+    return std::unexpected(ReadError{
+        .kind = ReadError::Kind::UnsupportedVersion, .value = version, .offset = start + 4});
 
-  HeaderRead out;
-  out.header.start_ns = load_le(data.subspan(8, 8));
-  const std::uint64_t participant_count = load_le(data.subspan(16, 4));
-  const std::uint64_t topic_count = load_le(data.subspan(20, 4));
-  HeaderCursor in(data, fixed_header_size);
+  Header header;
+  header.start_ns = in.read_u64().value_or(0);
+  const std::uint64_t participant_count = in.read_u32().value_or(0);
+  const std::uint64_t topic_count = in.read_u32().value_or(0);
 
-  if (participant_count > in.left() / min_participant_record)
+  if (participant_count > in.remaining() / min_participant_record)
     return std::unexpected(count_too_large("participant", participant_count, in));
-  out.header.participants.reserve(static_cast<std::size_t>(participant_count));
+  header.participants.reserve(static_cast<std::size_t>(participant_count));
   for (std::uint64_t i = 0; i < participant_count; ++i) {
     auto entry = read_participant(in);
     if (!entry) return std::unexpected(entry.error());
-    out.header.participants.push_back(std::move(*entry));
+    header.participants.push_back(std::move(*entry));
   }
 
-  if (topic_count > in.left() / min_topic_record)
+  if (topic_count > in.remaining() / min_topic_record)
     return std::unexpected(count_too_large("topic", topic_count, in));
-  out.header.topics.reserve(static_cast<std::size_t>(topic_count));
+  header.topics.reserve(static_cast<std::size_t>(topic_count));
   for (std::uint64_t i = 0; i < topic_count; ++i) {
     auto topic = read_topic(in);
     if (!topic) return std::unexpected(topic.error());
-    out.header.topics.push_back(std::move(*topic));
+    header.topics.push_back(std::move(*topic));
   }
-  out.size = in.pos();
-  return out;
+  reader.seek(in.position());
+  return header;
+}
+
+std::expected<HeaderRead, ReadError> read_header(std::span<const std::byte> data) {
+  rtps::WireReader in(data, /*little_endian=*/true);
+  auto header = Header::decode(in);
+  if (!header) return std::unexpected(header.error());
+  return HeaderRead{.header = std::move(*header), .size = in.position()};
 }
 
 FrameReader::FrameReader(std::span<const std::byte> data, const HeaderRead& header)
-    : data_(data),
-      pos_(std::min(header.size, data.size())),
+    : in_(data, /*little_endian=*/true),
       participant_count_(static_cast<std::uint32_t>(header.header.participants.size())),
-      topic_count_(static_cast<std::uint32_t>(header.header.topics.size())) {}
+      topic_count_(static_cast<std::uint32_t>(header.header.topics.size())) {
+  in_.seek(std::min(header.size, data.size()));
+}
 
 std::optional<Frame> FrameReader::next() {
   if (ended_) return std::nullopt;
-  const std::size_t left = data_.size() - pos_;
+  const std::size_t at = in_.position();
+  const std::size_t left = in_.remaining();
   const auto stop = [&](DataEnd::Reason reason, std::uint64_t value, std::uint64_t limit) {
     ended_ = true;
-    end_ = {.reason = reason, .offset = pos_, .value = value, .limit = limit};
+    end_ = {.reason = reason, .offset = at, .value = value, .limit = limit};
     return std::nullopt;
   };
   if (left == 0) return stop(DataEnd::Reason::Clean, 0, 0);
-  const std::byte tag = data_[pos_];
-  if (tag != frame_tag)
-    return stop(DataEnd::Reason::BadTag, std::to_integer<std::uint64_t>(tag), 0);
+  // Each read below is of bytes the checks before it found there.
+  rtps::WireReader fixed = in_.window(frame_overhead, /*little_endian=*/true);
+  const std::uint8_t tag = fixed.read_u8().value_or(0);
+  if (tag != std::to_integer<std::uint8_t>(frame_tag)) return stop(DataEnd::Reason::BadTag, tag, 0);
   if (left < frame_overhead) return stop(DataEnd::Reason::FrameCut, frame_overhead, left);
 
-  const auto fixed = data_.subspan(pos_, frame_overhead);
   Frame frame;
-  frame.time = load_le(fixed.subspan(1, 8));
-  frame.participant_idx = static_cast<std::uint32_t>(load_le(fixed.subspan(9, 4)));
-  frame.topic_idx = static_cast<std::uint32_t>(load_le(fixed.subspan(13, 4)));
-  frame.kind = std::to_integer<std::uint8_t>(fixed[17]);
-  const std::uint64_t length = load_le(fixed.subspan(18, 4));
+  frame.time = fixed.read_u64().value_or(0);
+  frame.participant_idx = fixed.read_u32().value_or(0);
+  frame.topic_idx = fixed.read_u32().value_or(0);
+  frame.kind = fixed.read_u8().value_or(0);
+  const std::uint64_t length = fixed.read_u32().value_or(0);
   if (frame.participant_idx >= participant_count_)
     return stop(DataEnd::Reason::ParticipantIndex, frame.participant_idx, participant_count_);
   if (frame.topic_idx >= topic_count_)
@@ -263,8 +259,9 @@ std::optional<Frame> FrameReader::next() {
   if (length > left - frame_overhead)
     return stop(DataEnd::Reason::FrameCut, frame_overhead + length, left);
 
-  frame.payload = data_.subspan(pos_ + frame_overhead, static_cast<std::size_t>(length));
-  pos_ += frame_overhead + frame.payload.size();
+  in_.seek(at + frame_overhead);
+  frame.payload =
+      in_.read_bytes(static_cast<std::size_t>(length)).value_or(std::span<const std::byte>{});
   return frame;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "recorder/format.hpp"
+#include "rtps/wire_cursor.hpp"
 
 namespace nimbrel::recorder {
 
@@ -61,8 +62,7 @@ class FrameReader {
   const DataEnd& end() const { return end_; }
 
  private:
-  std::span<const std::byte> data_;
-  std::size_t pos_;
+  rtps::WireReader in_;
   std::uint32_t participant_count_;
   std::uint32_t topic_count_;
   bool ended_ = false;

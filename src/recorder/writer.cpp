@@ -167,7 +167,8 @@ std::expected<void, WriteError> RecordingWriter::write_header(const Header& head
     return std::unexpected(WriteError{.kind = WriteError::Kind::HeaderAlreadyWritten});
   std::vector<std::byte> buffer;
   buffer.reserve(64 + 32 * (header.participants.size() + header.topics.size()));
-  header.write(buffer);
+  rtps::WireWriter writer(buffer, /*little_endian=*/true);
+  header.encode(writer);
   if (auto appended = append(buffer); !appended) return appended;
   participant_count_ = clamped_count(header.participants.size());
   topic_count_ = clamped_count(header.topics.size());

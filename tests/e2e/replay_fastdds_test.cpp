@@ -26,14 +26,15 @@ void write_recording(const std::filesystem::path& path) {
                           .topics = {{.name = "KeyedCounter", .type_name = "KeyedCounter"}},
                           .start_ns = 0};
   std::vector<std::byte> bytes;
-  header.write(bytes);
+  rtps::WireWriter writer(bytes, /*little_endian=*/true);
+  header.encode(writer);
   for (std::uint32_t seq = 1; seq <= samples; ++seq) {
     std::vector<std::byte> payload;
     for (const std::uint32_t v : {seq % 10, seq}) {
       for (int i = 0; i < 4; ++i)
         payload.push_back(static_cast<std::byte>(v >> (8 * i)));
     }
-    recorder::Frame{.payload = payload, .time = seq * 1'000'000ull}.write(bytes);
+    recorder::Frame{.payload = payload, .time = seq * 1'000'000ull}.encode(writer);
   }
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),

@@ -14,16 +14,14 @@ using fixtures::text;
 using fixtures::zeros;
 
 TEST(HeaderWrite, TwoTopicExampleIsEightyOneBytes) {
-  Bytes out;
-  fixtures::example_header().write(out);
+  const Bytes out = rtps::encode_bytes(fixtures::example_header(), /*little_endian=*/true);
   EXPECT_EQ(out.size(), 81u);
   EXPECT_EQ(out, fixtures::example_header_bytes());
 }
 
 TEST(HeaderWrite, TopicRecordPutsTheTypeNameFirst) {
   const Header header{.participants = {}, .topics = {{.name = "A", .type_name = "TA"}}};
-  Bytes out;
-  header.write(out);
+  const Bytes out = rtps::encode_bytes(header, /*little_endian=*/true);
   // clang-format off
   const Bytes topic_record = concat({
       bytes({0x02, 0x00, 0x00, 0x00}), text("TA"),  // type name
@@ -42,7 +40,8 @@ TEST(HeaderWrite, ParticipantsKeepTheirOrderAndGuidBytes) {
   for (std::uint8_t i = 0; i < 16; ++i)
     header.participants[0].guid[i] = static_cast<std::uint8_t>(0xA0 + i);
   Bytes out = text("xx");  // appends, never replaces
-  header.write(out);
+  rtps::WireWriter writer(out, /*little_endian=*/true);
+  header.encode(writer);
   // clang-format off
   const Bytes expected = concat({
       text("xx"),                                      // what the buffer held before
@@ -68,8 +67,7 @@ TEST(FrameWrite, EveryFieldInItsPlace) {
                     .participant_idx = 0x0102'0304,
                     .topic_idx = 0x0A0B'0C0D,
                     .kind = 0x07};
-  Bytes out;
-  frame.write(out);
+  const Bytes out = rtps::encode_bytes(frame, /*little_endian=*/true);
   // clang-format off
   const Bytes expected = concat({
       bytes({0x46}),                                            // frame tag "F"
@@ -85,8 +83,9 @@ TEST(FrameWrite, EveryFieldInItsPlace) {
 }
 
 TEST(FrameWrite, EmptyPayloadGivesTwentyTwoBytes) {
-  Bytes out;
-  Frame{.payload = {}, .time = 0, .participant_idx = 0, .topic_idx = 1, .kind = 0}.write(out);
+  const Bytes out = rtps::encode_bytes(
+      Frame{.payload = {}, .time = 0, .participant_idx = 0, .topic_idx = 1, .kind = 0},
+      /*little_endian=*/true);
   // clang-format off
   const Bytes expected = concat({
       bytes({0x46}),                    // frame tag

@@ -25,9 +25,7 @@ Frame frame_on(std::uint32_t topic_idx, std::span<const std::byte> payload) {
 }
 
 Bytes encoded(const Frame& frame) {
-  Bytes out;
-  frame.write(out);
-  return out;
+  return rtps::encode_bytes(frame, /*little_endian=*/true);
 }
 
 class WriterTest : public ::testing::Test {
