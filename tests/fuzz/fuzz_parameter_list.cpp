@@ -16,15 +16,18 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using nimbrel::rtps::ParameterList;
+  using nimbrel::rtps::WireReader;
   if (size == 0) return 0;
   const bool le = (data[0] & 1) != 0;
   const auto input = std::as_bytes(std::span(data + 1, size - 1));
-  auto list = ParameterList::from_bytes_with_end(input, le);
+  WireReader reader(input, le);
+  auto list = ParameterList::decode(reader);
   if (!list) return 0;
-  check(list->value.size() <= ParameterList::max_parameters);
-  check(list->end <= input.size());
-  (void)list->value.validate_must_understand_in_data_pipeline();
-  for (const auto& p : list->value) {
+  const std::size_t end = reader.position();
+  check(list->size() <= ParameterList::max_parameters);
+  check(end <= input.size());
+  (void)list->validate_must_understand_in_data_pipeline();
+  for (const auto& p : *list) {
     (void)p.read_u32(le);
     (void)p.read_guid();
     (void)p.read_locator(le);
@@ -32,10 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)p.has_min_length();
   }
 
-  auto encoded = list->value.to_bytes(le);
+  auto encoded = encode_bytes(*list, le);
   check(encoded.has_value());
-  check(encoded->size() <= list->end);  // ignored parameters are dropped, nothing grows
-  auto again = ParameterList::from_bytes(*encoded, le);
-  check(again.has_value() && *again == list->value);
+  check(encoded->size() <= end);  // ignored parameters are dropped, nothing grows
+  auto again = nimbrel::rtps::decode_bytes<ParameterList>(*encoded, le);
+  check(again.has_value() && *again == *list);
   return 0;
 }

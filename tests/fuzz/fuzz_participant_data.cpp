@@ -18,14 +18,17 @@ void check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using nimbrel::rtps::ParticipantBuiltinTopicData;
   const auto input = std::as_bytes(std::span(data, size));
-  auto decoded = ParticipantBuiltinTopicData::from_pl_cdr_le(input);
+  auto decoded = nimbrel::rtps::decode_bytes<ParticipantBuiltinTopicData>(input, true);
   if (!decoded) return 0;
   check(decoded->user_data.size() <= size);
   check(decoded->properties.properties.size() <= nimbrel::rtps::WirePropertyList::max_properties);
 
   auto expected = *decoded;
-  if (!expected.properties.encode(/*little_endian=*/true)) expected.properties = {};
-  auto again = ParticipantBuiltinTopicData::from_pl_cdr_le(decoded->to_pl_cdr_le());
+  if (!nimbrel::rtps::encode_bytes(expected.properties, /*little_endian=*/true)) {
+    expected.properties = {};
+  }
+  auto again = nimbrel::rtps::decode_bytes<ParticipantBuiltinTopicData>(
+      nimbrel::rtps::encode_bytes(*decoded, true), true);
   check(again.has_value() && *again == expected);
   return 0;
 }

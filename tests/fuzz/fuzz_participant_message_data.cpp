@@ -16,13 +16,14 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using nimbrel::rtps::ParticipantMessageData;
-  auto decoded = ParticipantMessageData::from_cdr(std::as_bytes(std::span(data, size)));
+  auto decoded = nimbrel::rtps::decode_bytes<ParticipantMessageData>(
+      std::as_bytes(std::span(data, size)), true);
   if (!decoded) return 0;
   check(decoded->data.size() <= ParticipantMessageData::max_data_len);
   for (const bool le : {true, false}) {
-    auto encoded = decoded->to_cdr(le);
+    auto encoded = encode_bytes(*decoded, le);
     check(encoded.has_value() && encoded->size() == 28 + decoded->data.size());
-    auto again = ParticipantMessageData::from_cdr(*encoded);
+    auto again = nimbrel::rtps::decode_bytes<ParticipantMessageData>(*encoded, true);
     check(again.has_value() && *again == *decoded);
   }
   return 0;

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using nimbrel::rtps::WirePropertyList;
   if (size == 0) return 0;
   const bool le = (data[0] & 1) != 0;
-  auto list = WirePropertyList::decode(std::as_bytes(std::span(data + 1, size - 1)), le);
+  auto list = nimbrel::rtps::decode_bytes<WirePropertyList>(
+      std::as_bytes(std::span(data + 1, size - 1)), le);
   if (!list) return 0;
   check(list->properties.size() <= WirePropertyList::max_properties);
 
@@ -27,10 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inner_nul = inner_nul || p.name.find('\0') != std::string::npos ||
                 p.value.find('\0') != std::string::npos;
   }
-  auto encoded = list->encode(le);
+  auto encoded = encode_bytes(*list, le);
   check(encoded.has_value() != inner_nul);
   if (!encoded) return 0;
-  auto again = WirePropertyList::decode(*encoded, le);
+  auto again = nimbrel::rtps::decode_bytes<WirePropertyList>(*encoded, le);
   check(again.has_value() && *again == *list);
   return 0;
 }

@@ -18,20 +18,21 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace nimbrel::rtps;
-  auto decoded = PublicationBuiltinTopicData::from_pl_cdr_le(std::as_bytes(std::span(data, size)));
+  auto decoded =
+      decode_bytes<PublicationBuiltinTopicData>(std::as_bytes(std::span(data, size)), true);
   if (!decoded) return 0;
   check(decoded->partition.size() <= size / 5);
 
   const EndpointBuiltinTopicData& shared = *decoded;
   SubscriptionBuiltinTopicData sub;
   static_cast<EndpointBuiltinTopicData&>(sub) = shared;
-  auto encoded = sub.to_pl_cdr_le();
+  auto encoded = encode_bytes(sub, true);
   if (!encoded) {
     nimbrel::cdr::BufferWriter writer;
-    check(shared.type_identifier.has_value() && !shared.type_identifier->encode_into(writer));
+    check(shared.type_identifier.has_value() && !shared.type_identifier->encode(writer));
     return 0;
   }
-  auto again = PublicationBuiltinTopicData::from_pl_cdr_le(*encoded);
+  auto again = decode_bytes<PublicationBuiltinTopicData>(*encoded, true);
   check(again.has_value() && static_cast<const EndpointBuiltinTopicData&>(*again) == shared);
   return 0;
 }

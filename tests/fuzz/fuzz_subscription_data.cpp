@@ -18,17 +18,18 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using nimbrel::rtps::SubscriptionBuiltinTopicData;
-  auto decoded = SubscriptionBuiltinTopicData::from_pl_cdr_le(std::as_bytes(std::span(data, size)));
+  auto decoded = nimbrel::rtps::decode_bytes<SubscriptionBuiltinTopicData>(
+      std::as_bytes(std::span(data, size)), true);
   if (!decoded) return 0;
   check(decoded->partition.size() <= size / 5);
 
-  auto encoded = decoded->to_pl_cdr_le();
+  auto encoded = nimbrel::rtps::encode_bytes(*decoded, true);
   if (!encoded) {
     nimbrel::cdr::BufferWriter writer;
-    check(decoded->type_identifier.has_value() && !decoded->type_identifier->encode_into(writer));
+    check(decoded->type_identifier.has_value() && !decoded->type_identifier->encode(writer));
     return 0;
   }
-  auto again = SubscriptionBuiltinTopicData::from_pl_cdr_le(*encoded);
+  auto again = nimbrel::rtps::decode_bytes<SubscriptionBuiltinTopicData>(*encoded, true);
   check(again.has_value() && *again == *decoded);
   return 0;
 }

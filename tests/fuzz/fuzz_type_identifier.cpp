@@ -20,12 +20,12 @@ void check(bool condition) {
 
 void round_trip(std::span<const std::byte> input, bool little_endian) {
   BufferReader reader(input, little_endian);
-  auto decoded = TypeIdentifier::decode_with_depth(reader, 0);
+  auto decoded = TypeIdentifier::decode(reader);
   if (!decoded) return;
   const std::size_t consumed = reader.position();
 
   BufferWriter writer(little_endian);
-  auto encoded = decoded->encode_into(writer);
+  auto encoded = decoded->encode(writer);
   if (!encoded) {
     // The decoder carries strongly connected component ids that the encoder refuses.
     check(std::string_view(encoded.error().message) == "SCC scc_length/scc_index invalid");
@@ -34,13 +34,13 @@ void round_trip(std::span<const std::byte> input, bool little_endian) {
   check(writer.size() == consumed);
 
   BufferReader again(writer.bytes(), little_endian);
-  auto redecoded = TypeIdentifier::decode_with_depth(again, 0);
+  auto redecoded = TypeIdentifier::decode(again);
   check(redecoded.has_value());
   check(again.remaining() == 0);
   check(*redecoded == *decoded);
 
   BufferWriter canonical(little_endian);
-  check(redecoded->encode_into(canonical).has_value());
+  check(redecoded->encode(canonical).has_value());
   check(canonical.bytes() == writer.bytes());
 }
 

@@ -20,23 +20,23 @@ inline void check(bool condition) {
 template <typename T>
 void round_trip(std::span<const std::byte> input, bool little_endian) {
   cdr::BufferReader reader(input, little_endian);
-  auto decoded = T::decode_from(reader);
+  auto decoded = T::decode(reader);
   if (!decoded) return;
   check(reader.position() <= input.size());
 
   cdr::BufferWriter writer(little_endian);
-  if (auto encoded = decoded->encode_into(writer); !encoded) {
+  if (auto encoded = decoded->encode(writer); !encoded) {
     check(std::string_view(encoded.error().message) == "SCC scc_length/scc_index invalid");
     return;
   }
   cdr::BufferReader again(writer.bytes(), little_endian);
-  auto redecoded = T::decode_from(again);
+  auto redecoded = T::decode(again);
   check(redecoded.has_value());
   check(again.remaining() == 0);
   check(*redecoded == *decoded);
 
   cdr::BufferWriter canonical(little_endian);
-  check(redecoded->encode_into(canonical).has_value());
+  check(redecoded->encode(canonical).has_value());
   check(canonical.bytes() == writer.bytes());
 }
 
