@@ -4,7 +4,6 @@
 
 #include "cdr/buffer.hpp"
 #include "rtps/data_representation.hpp"
-#include "rtps/participant_data.hpp"
 
 namespace nimbrel::rtps {
 namespace {
@@ -89,13 +88,6 @@ CodecResult<void> push_endpoint_extensions(ParameterList& list, const EndpointBu
     if (!ok) return ok;
   }
   return {};
-}
-
-CodecResult<void> encode_pl_cdr_le(WireWriter& writer, const ParameterList& list) {
-  WireWriter w = writer.with_byte_order(le);
-  w.write_bytes(std::span(encapsulation::pl_cdr_le));
-  w.write_u16(0);
-  return list.encode(w);
 }
 
 }  // namespace nimbrel::rtps

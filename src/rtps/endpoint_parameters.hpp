@@ -1,6 +1,6 @@
 // The SEDP parameters that publications and subscriptions share, in the order this system
-// announces them, and the PL_CDR_LE framing of a finished list. The two record encoders put their
-// own fields between the QoS part and the extensions.
+// announces them. The two record encoders put their own fields between the QoS part and the
+// extensions, then frame the list as a PL_CDR_LE `PlCdrPayload`.
 #pragma once
 
 #include <cstddef>
@@ -32,9 +32,5 @@ CodecResult<void> push_encoded(ParameterList& list, std::uint16_t id, Encode enc
   list.push(std::move(parameter));
   return {};
 }
-
-// The encapsulation PL_CDR_LE, the parameters and the sentinel, little-endian whatever the
-// writer's byte order.
-CodecResult<void> encode_pl_cdr_le(WireWriter& writer, const ParameterList& list);
 
 }  // namespace nimbrel::rtps

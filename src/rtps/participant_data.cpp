@@ -56,6 +56,13 @@ std::optional<Locator> le_locator(const Parameter* p, bool le) {
 
 }  // namespace
 
+CodecResult<void> PlCdrPayload::encode(WireWriter& writer) const {
+  WireWriter w = writer.with_byte_order(little_endian);
+  w.write_bytes(std::span(little_endian ? encapsulation::pl_cdr_le : encapsulation::pl_cdr_be));
+  w.write_u16(0);
+  return parameters.encode(w);
+}
+
 CodecResult<PlCdrPayload> PlCdrPayload::decode(WireReader& r) {
   const std::size_t start = r.position();
   if (!r.has(4)) return std::unexpected(CodecError::eof(4, start));
@@ -123,7 +130,7 @@ void ParticipantBuiltinTopicData::encode(WireWriter& writer) const {
     }
   }
   // Every value was checked against the 16-bit length above, so framing cannot fail.
-  (void)encode_pl_cdr_le(writer, list);
+  (void)PlCdrPayload{std::move(list)}.encode(writer);
 }
 
 CodecResult<ParticipantBuiltinTopicData> ParticipantBuiltinTopicData::decode(WireReader& reader) {

@@ -35,12 +35,14 @@ inline CodecError unsupported_encapsulation(std::array<std::uint8_t, 2> id, std:
 }
 
 // The parameter list of a PL_CDR_LE or PL_CDR_BE payload, shared by the discovery records. The
-// encapsulation header names the byte order, whatever the reader's; offsets in the list's errors
+// encapsulation header names the byte order, whatever the cursor's; offsets in the list's errors
 // count from the list's start.
 struct PlCdrPayload {
   ParameterList parameters;
   bool little_endian = true;
 
+  // Fails for a value too long to frame.
+  CodecResult<void> encode(WireWriter& writer) const;
   static CodecResult<PlCdrPayload> decode(WireReader& reader);
 };
 

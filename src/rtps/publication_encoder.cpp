@@ -1,4 +1,5 @@
 #include "rtps/endpoint_parameters.hpp"
+#include "rtps/participant_data.hpp"
 #include "rtps/publication_data.hpp"
 
 namespace nimbrel::rtps {
@@ -10,7 +11,7 @@ CodecResult<void> PublicationBuiltinTopicData::encode(WireWriter& writer) const 
                 /*little_endian=*/true);
   list.push_duration(pid::lifespan, lifespan, /*little_endian=*/true);
   if (auto ok = push_endpoint_extensions(list, *this); !ok) return ok;
-  return encode_pl_cdr_le(writer, list);
+  return PlCdrPayload{std::move(list)}.encode(writer);
 }
 
 }  // namespace nimbrel::rtps

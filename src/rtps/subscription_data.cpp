@@ -16,7 +16,7 @@ CodecResult<void> SubscriptionBuiltinTopicData::encode(WireWriter& writer) const
     if (!ok) return ok;
   }
   if (auto ok = push_endpoint_extensions(list, *this); !ok) return ok;
-  return encode_pl_cdr_le(writer, list);
+  return PlCdrPayload{std::move(list)}.encode(writer);
 }
 
 CodecResult<SubscriptionBuiltinTopicData> SubscriptionBuiltinTopicData::decode(
