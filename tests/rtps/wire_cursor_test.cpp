@@ -48,6 +48,25 @@ TEST(WireReader, AlignStopsAtTheEnd) {
   EXPECT_EQ(r.read_u16(), 0x0506u);
 }
 
+TEST(WireReader, WindowsCountFromTheirStartAndShareTheBuffer) {
+  const auto shared = SharedBytes::copy_of(bytes({9, 1, 2, 3, 4, 5}));
+  WireReader r(shared, /*little_endian=*/true);
+  ASSERT_EQ(r.read_u8(), 9u);
+  WireReader window = r.window(4, /*little_endian=*/false);
+  EXPECT_EQ(r.position(), 1u);  // the outer reader stays
+  EXPECT_EQ(window.read_u16(), 0x0102u);
+  EXPECT_EQ(window.read_u32().error(), CodecError::eof(4, 2));
+  const auto view = window.read_shared(2);
+  ASSERT_TRUE(view);
+  EXPECT_EQ(*view, SharedBytes::copy_of(bytes({3, 4})));
+  EXPECT_TRUE(view->shares_storage_with(shared));
+  EXPECT_EQ(r.with_byte_order(false).read_u16(), 0x0102u);
+  // Over a plain span there is no buffer to share: the view is a copy.
+  const auto plain = bytes({1, 2});
+  WireReader copy(plain, true);
+  EXPECT_FALSE(copy.read_shared(2)->shares_storage_with(shared));
+}
+
 TEST(WireWriter, PadsRelativeToAnOriginAndPatchesInItsByteOrder) {
   std::vector<std::byte> out = bytes({0xEE, 0xEE});
   WireWriter w(out, /*little_endian=*/false);
