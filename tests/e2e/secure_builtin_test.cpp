@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "dcps/runtime/runtime.hpp"
+#include "dcps/runtime_internals.hpp"
 #include "discovery/security/stack.hpp"
 #include "transport/udp_transport.hpp"
 
@@ -32,7 +33,7 @@ std::shared_ptr<DcpsRuntime> start(const rtps::GuidPrefix& prefix) {
 
 // Whether the runtime's stack has matched all four secure endpoints of `remote`.
 bool matched(const DcpsRuntime& runtime, const rtps::GuidPrefix& remote) {
-  auto stack = runtime.security_builtin_snapshot();
+  auto stack = RuntimeInternals::state(runtime).participant.secure;
   if (!stack) return false;
   auto locked = stack->lock();
   if (!locked) return false;

@@ -47,52 +47,54 @@ void push_endpoint(BuiltinSinks& sinks, const IgnoreFilter* filter, IgnoredKind 
 
 }  // namespace
 
-std::shared_ptr<BuiltinSinks> builtin_sinks_snapshot(RuntimeState& state) {
-  return snapshot(state.builtin_sinks);
+std::shared_ptr<BuiltinSinks> builtin_sinks_snapshot(BuiltinTopics& builtin) {
+  return snapshot(builtin.sinks);
 }
 
-std::shared_ptr<IgnoreFilter> ignore_filter_snapshot(RuntimeState& state) {
-  return snapshot(state.ignore_filter);
+std::shared_ptr<IgnoreFilter> ignore_filter_snapshot(BuiltinTopics& builtin) {
+  return snapshot(builtin.ignore_filter);
 }
 
-void install_builtin_sinks(RuntimeState& state, std::shared_ptr<BuiltinSinks> sinks) {
-  install(state.builtin_sinks, std::move(sinks));
+void install_builtin_sinks(Participant& participant, BuiltinTopics& builtin,
+                           std::shared_ptr<BuiltinSinks> sinks) {
+  install(builtin.sinks, std::move(sinks));
   // Copied under each component's lock, pushed after it: never two locks at once. A receive
   // thread pushing the same record meanwhile is harmless, as an unchanged sample is not repeated.
   std::vector<rtps::ParticipantBuiltinTopicData> participants;
-  if (auto cache = state.participants.lock()) {
-    for (const auto& [prefix, participant] : (*cache)->entries())
-      participants.push_back(participant.data);
+  if (auto cache = participant.participants.lock()) {
+    for (const auto& [prefix, known] : (*cache)->entries())
+      participants.push_back(known.data);
   }
-  for (const auto& participant : participants)
-    push_participant_sample(state, participant);
+  for (const auto& data : participants)
+    push_participant_sample(builtin, data);
   discovery::SedpEvents known;
-  if (auto sedp = state.sedp.lock()) {
+  if (auto sedp = participant.sedp.lock()) {
     for (const auto& [guid, entry] : (*sedp)->cache().publications())
       known.publications.push_back(entry.first);
     for (const auto& [guid, entry] : (*sedp)->cache().subscriptions())
       known.subscriptions.push_back(entry.first);
   }
-  push_endpoint_samples(state, known);
+  push_endpoint_samples(builtin, known);
 }
 
-void install_ignore_filter(RuntimeState& state, std::shared_ptr<IgnoreFilter> filter) {
-  install(state.ignore_filter, std::move(filter));
+void install_ignore_filter(BuiltinTopics& builtin, std::shared_ptr<IgnoreFilter> filter) {
+  install(builtin.ignore_filter, std::move(filter));
 }
 
-void push_participant_sample(RuntimeState& state, const rtps::ParticipantBuiltinTopicData& data) {
-  const auto sinks = builtin_sinks_snapshot(state);
+void push_participant_sample(BuiltinTopics& builtin,
+                             const rtps::ParticipantBuiltinTopicData& data) {
+  const auto sinks = builtin_sinks_snapshot(builtin);
   if (!sinks) return;
-  const auto filter = ignore_filter_snapshot(state);
+  const auto filter = ignore_filter_snapshot(builtin);
   if (ignored(filter.get(), IgnoredKind::Participant, data.participant_guid)) return;
   (void)sinks->push_participant(ParticipantBuiltinTopicData::from_wire(data));
 }
 
-void push_endpoint_samples(RuntimeState& state, const discovery::SedpEvents& events) {
+void push_endpoint_samples(BuiltinTopics& builtin, const discovery::SedpEvents& events) {
   if (!events.brings_endpoints()) return;
-  const auto sinks = builtin_sinks_snapshot(state);
+  const auto sinks = builtin_sinks_snapshot(builtin);
   if (!sinks) return;
-  const auto filter = ignore_filter_snapshot(state);
+  const auto filter = ignore_filter_snapshot(builtin);
   for (const auto& publication : events.publications) {
     push_endpoint(*sinks, filter.get(), IgnoredKind::Publication, publication);
   }

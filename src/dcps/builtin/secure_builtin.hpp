@@ -5,19 +5,20 @@
 
 #include <set>
 
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/participant/participant.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/time.hpp"
 #include "rtps/receiver.hpp"
 
 namespace nimbrel::dcps {
 
-void secure_on_participant_discovered(RuntimeState& state,
-                                      const discovery::DiscoveredParticipant& participant);
-void secure_on_participants_removed(RuntimeState& state, const std::set<rtps::GuidPrefix>& gone);
+void secure_on_participant_discovered(Participant& participant,
+                                      const discovery::DiscoveredParticipant& remote);
+void secure_on_participants_removed(Participant& participant,
+                                    const std::set<rtps::GuidPrefix>& gone);
 // The decoded messages are not acted upon yet; the stack counts what did not decode.
-void handle_secure(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now);
+void handle_secure(Participant& participant, const rtps::ReceivedDatagram& datagram, Elapsed now);
 // Sends the heartbeats and acknowledgements due, after the lock is released.
-void tick_secure(RuntimeState& state, Elapsed now);
+void tick_secure(Participant& participant, Elapsed now);
 
 }  // namespace nimbrel::dcps

@@ -10,9 +10,9 @@
 namespace nimbrel::dcps {
 namespace {
 
-void forget_in_user_readers(RuntimeState& state,
+void forget_in_user_readers(UserReaders& readers,
                             const std::function<bool(const rtps::Guid&)>& gone) {
-  for (const auto& [id, shared] : state.user_readers.snapshot()) {
+  for (const auto& [id, shared] : readers.slots.snapshot()) {
     auto slot = shared->lock();
     if (!slot) continue;
     (*slot)->reader.remove_writer_proxies_if(gone);
@@ -22,43 +22,44 @@ void forget_in_user_readers(RuntimeState& state,
 
 }  // namespace
 
-void forget_participants(RuntimeState& state, const std::set<rtps::GuidPrefix>& gone) {
+void forget_participants(EventTargets targets, const std::set<rtps::GuidPrefix>& gone) {
   if (gone.empty()) return;
-  if (auto sedp = state.sedp.lock()) (*sedp)->on_participants_removed(gone);
-  secure_on_participants_removed(state, gone);
-  if (auto wlp = state.wlp.lock()) {
+  Participant& participant = targets.participant;
+  if (auto sedp = participant.sedp.lock()) (*sedp)->on_participants_removed(gone);
+  secure_on_participants_removed(participant, gone);
+  if (auto wlp = participant.wlp.lock()) {
     for (const auto& prefix : gone)
       (*wlp)->forget(prefix);
   }
   const auto of_gone = [&](const rtps::Guid& endpoint) { return gone.contains(endpoint.prefix); };
-  forget_in_user_readers(state, of_gone);
-  forget_readers_in_user_writers(state, of_gone);
+  forget_in_user_readers(targets.readers, of_gone);
+  forget_readers_in_user_writers(targets.writers, of_gone);
 }
 
-void forget_writers(RuntimeState& state, const std::vector<rtps::Guid>& gone) {
+void forget_writers(UserReaders& readers, const std::vector<rtps::Guid>& gone) {
   if (gone.empty()) return;
-  forget_in_user_readers(state, [&](const rtps::Guid& writer) {
+  forget_in_user_readers(readers, [&](const rtps::Guid& writer) {
     return std::ranges::find(gone, writer) != gone.end();
   });
 }
 
-void forget_readers(RuntimeState& state, const std::vector<rtps::Guid>& gone) {
+void forget_readers(UserWriters& writers, const std::vector<rtps::Guid>& gone) {
   if (gone.empty()) return;
-  forget_readers_in_user_writers(state, [&](const rtps::Guid& reader) {
+  forget_readers_in_user_writers(writers, [&](const rtps::Guid& reader) {
     return std::ranges::find(gone, reader) != gone.end();
   });
 }
 
-void expire_participants(RuntimeState& state, Elapsed now) {
+void expire_participants(EventTargets targets, Elapsed now) {
   std::vector<rtps::GuidPrefix> expired;
-  if (auto participants = state.participants.lock()) {
+  if (auto participants = targets.participant.participants.lock()) {
     expired = (*participants)->expire(now);
     if (!expired.empty()) {
       monitor::discovery_metrics().participants_known->set(
           static_cast<std::int64_t>((*participants)->size()));
     }
   }
-  forget_participants(state, {expired.begin(), expired.end()});
+  forget_participants(targets, {expired.begin(), expired.end()});
 }
 
 }  // namespace nimbrel::dcps

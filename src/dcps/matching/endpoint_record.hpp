@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/participant/participant.hpp"
 #include "rtps/publication_data.hpp"
 
 namespace nimbrel::dcps {
@@ -12,9 +12,9 @@ namespace nimbrel::dcps {
 // Takes the names and lists over from `config`; without its own representations the endpoint
 // announces the runtime's.
 template <typename Config>
-void fill_endpoint_record(const RuntimeState& state, const rtps::Guid& guid, Config& config,
+void fill_endpoint_record(const Participant& participant, const rtps::Guid& guid, Config& config,
                           rtps::EndpointBuiltinTopicData& record) {
-  record.participant_guid = {state.prefix, rtps::entity_ids::participant};
+  record.participant_guid = {participant.prefix, rtps::entity_ids::participant};
   record.endpoint_guid = guid;
   record.topic_name = std::move(config.topic_name);
   record.type_name = std::move(config.type_name);
@@ -29,8 +29,9 @@ void fill_endpoint_record(const RuntimeState& state, const rtps::Guid& guid, Con
   record.topic_data = std::move(config.topic_data);
   record.group_data = std::move(config.group_data);
   record.type_identifier = std::move(config.type_identifier);
-  record.data_representation = config.data_representations ? std::move(*config.data_representations)
-                                                           : state.config.data_representations;
+  record.data_representation = config.data_representations
+                                   ? std::move(*config.data_representations)
+                                   : participant.config.data_representations;
 }
 
 }  // namespace nimbrel::dcps

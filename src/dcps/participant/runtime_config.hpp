@@ -9,13 +9,15 @@
 #include <optional>
 #include <vector>
 
-#include "dcps/readers/sample_queue.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/observability.hpp"
 #include "foundation/time.hpp"
 #include "transport/udp_transport.hpp"
 
 namespace nimbrel::dcps {
+
+// Enough for a burst of large samples while the consumer writes; small next to the machine.
+inline constexpr std::size_t default_queue_budget_bytes = 16 * 1024 * 1024;
 
 struct RuntimeConfig {
   std::vector<std::byte> user_data{};

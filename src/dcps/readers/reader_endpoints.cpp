@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/participant/participant.hpp"
 
 namespace nimbrel::dcps {
 
@@ -29,7 +29,8 @@ EndpointChoice first_endpoint(std::span<const rtps::PublicationBuiltinTopicData>
   return {.keyed = !all_keyless, .reliable = handle_reliable};
 }
 
-SharedReaderSlot endpoint_slot(RuntimeState& state, const std::shared_ptr<ReaderEndpoints>& handle,
+SharedReaderSlot endpoint_slot(Participant& participant, UserReaders& readers,
+                               const std::shared_ptr<ReaderEndpoints>& handle,
                                EndpointChoice choice) {
   if (auto table = handle->endpoints.lock()) {
     if (auto known = (*table)->find(choice); known != (*table)->end()) {
@@ -39,14 +40,13 @@ SharedReaderSlot endpoint_slot(RuntimeState& state, const std::shared_ptr<Reader
     return nullptr;
   }
 
-  const rtps::EntityId id =
-      user_reader_entity_id(state.next_user_reader_key.fetch_add(1, std::memory_order_relaxed),
-                            reader_kind(choice.keyed));
+  const rtps::EntityId id = user_reader_entity_id(
+      readers.next_key.fetch_add(1, std::memory_order_relaxed), reader_kind(choice.keyed));
   rtps::SubscriptionBuiltinTopicData subscription = handle->model;
-  subscription.endpoint_guid = {state.prefix, id};
+  subscription.endpoint_guid = {participant.prefix, id};
   subscription.reliability.kind =
       choice.reliable ? rtps::ReliabilityKind::Reliable : rtps::ReliabilityKind::BestEffort;
-  SharedReaderSlot slot = make_endpoint_slot(subscription, handle, state.elapsed());
+  SharedReaderSlot slot = make_endpoint_slot(subscription, handle, participant.elapsed());
   if (auto table = handle->endpoints.lock()) {
     // Another matching thread may have added it meanwhile; its endpoint is the one, this id unused.
     const auto [entry, added] = (*table)->try_emplace(choice, slot);
@@ -54,8 +54,8 @@ SharedReaderSlot endpoint_slot(RuntimeState& state, const std::shared_ptr<Reader
   } else {
     return nullptr;
   }
-  if (!state.user_readers.insert(id, slot)) return nullptr;
-  announce_user_subscription(state, subscription);
+  if (!readers.slots.insert(id, slot)) return nullptr;
+  announce_user_subscription(participant, subscription);
   return slot;
 }
 

@@ -19,8 +19,6 @@
 
 namespace nimbrel::dcps {
 
-struct RuntimeState;
-
 // What one endpoint announces beyond the handle's common QoS.
 struct EndpointChoice {
   bool keyed = true;
@@ -58,7 +56,8 @@ struct ReaderEndpoints {
 
 // The handle's endpoint for `choice`, registered and announced now if it has none yet. Null when
 // a lock on the way is poisoned.
-SharedReaderSlot endpoint_slot(RuntimeState& state, const std::shared_ptr<ReaderEndpoints>& handle,
+SharedReaderSlot endpoint_slot(Participant& participant, UserReaders& readers,
+                               const std::shared_ptr<ReaderEndpoints>& handle,
                                EndpointChoice choice);
 
 // The slots of every endpoint of the handle but `except`.

@@ -6,9 +6,9 @@
 
 #include "dcps/matching/match_candidates.hpp"
 #include "dcps/matching/matching_rules.hpp"
-#include "dcps/readers/reader_endpoints.hpp"
-#include "dcps/runtime/runtime_state.hpp"
 #include "dcps/matching/status.hpp"
+#include "dcps/participant/participant.hpp"
+#include "dcps/readers/reader_endpoints.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -41,24 +41,9 @@ void forget_writer(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer) {
 
 }  // namespace
 
-std::vector<rtps::Locator> remote_user_locators(RuntimeState& state,
-                                                const rtps::GuidPrefix& participant) {
-  auto participants = state.participants.lock();
-  if (!participants) return {};
-  const auto* known = (*participants)->find(participant);
-  if (known == nullptr || !known->data.default_unicast_locator) return {};
-  return {*known->data.default_unicast_locator};
-}
-
-std::vector<rtps::PublicationBuiltinTopicData> known_publications(RuntimeState& state,
-                                                                  const std::string& topic,
-                                                                  const std::string& type) {
-  return cached_endpoints(
-      state, topic, type, [](const auto& cache) -> const auto& { return cache.publications(); });
-}
-
-void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId& reader) {
-  const SharedReaderSlot shared = state.user_readers.find(reader);
+void match_local_reader_against_cache(Participant& participant, UserReaders& readers,
+                                      const rtps::EntityId& reader) {
+  const SharedReaderSlot shared = readers.slots.find(reader);
   if (!shared) return;
   std::shared_ptr<ReaderEndpoints> handle;
   if (auto slot = shared->lock()) {
@@ -71,8 +56,8 @@ void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId&
 
   const EndpointQos qos = endpoint_qos(handle->model);
   for (auto& candidate :
-       known_publications(state, handle->model.topic_name, handle->model.type_name)) {
-    auto locators = remote_user_locators(state, candidate.endpoint_guid.prefix);
+       known_publications(participant, handle->model.topic_name, handle->model.type_name)) {
+    auto locators = remote_user_locators(participant, candidate.endpoint_guid.prefix);
     // Reconsidered at the next matching run, once the participant is known.
     if (locators.empty()) continue;
     // The endpoints differ only in what the rules do not compare: the handle's status counts.
@@ -82,7 +67,7 @@ void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId&
       continue;
     }
     const EndpointChoice choice = endpoint_for_writer(candidate, handle->reliable);
-    const SharedReaderSlot target = endpoint_slot(state, handle, choice);
+    const SharedReaderSlot target = endpoint_slot(participant, readers, handle, choice);
     if (!target) continue;
     bool fresh = false;
     if (auto slot = target->lock()) {
@@ -94,9 +79,9 @@ void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId&
   }
 }
 
-void match_local_readers_against_cache(RuntimeState& state) {
-  for (const auto& [id, slot] : state.user_readers.snapshot()) {
-    match_local_reader_against_cache(state, id);
+void match_local_readers_against_cache(Participant& participant, UserReaders& readers) {
+  for (const auto& [id, slot] : readers.slots.snapshot()) {
+    match_local_reader_against_cache(participant, readers, id);
   }
 }
 

@@ -7,32 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "dcps/participant/participant.hpp"
+#include "dcps/readers/user_reader.hpp"
 #include "rtps/publication_data.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::dcps {
-
-struct RuntimeState;
-
-// The remote participant's default unicast locator, or nothing when it is unknown, announced none,
-// or the participants cache is poisoned.
-std::vector<rtps::Locator> remote_user_locators(RuntimeState& state,
-                                                const rtps::GuidPrefix& participant);
-
-// Copies of the cached publications of exactly this topic and type name, in GUID order; none
-// when the SEDP stack is poisoned.
-std::vector<rtps::PublicationBuiltinTopicData> known_publications(RuntimeState& state,
-                                                                  const std::string& topic,
-                                                                  const std::string& type);
 
 // Matching runs per reader handle: `reader` is the handle's id; the id of one of its other
 // endpoints does nothing. Each compatible writer goes to the handle's endpoint of its keyedness and
 // reliability, which is announced first if the handle has none yet.
 // A writer matched before keeps its proxy and everything received from it; only its locators
 // follow a new announcement. Remote writers are never unmatched.
-void match_local_reader_against_cache(RuntimeState& state, const rtps::EntityId& reader);
+void match_local_reader_against_cache(Participant& participant, UserReaders& readers,
+                                      const rtps::EntityId& reader);
 
 // Every local user reader, in entity-id order.
-void match_local_readers_against_cache(RuntimeState& state);
+void match_local_readers_against_cache(Participant& participant, UserReaders& readers);
 
 }  // namespace nimbrel::dcps

@@ -2,9 +2,19 @@
 
 #include <algorithm>
 #include <iterator>
-#include <thread>
 
 namespace nimbrel::dcps {
+
+void detail::SampleChannel::release_admission() {
+  // Read after the count drops: a close that set the flag before then is waiting or about to
+  // check the count under the lock, and the notification under the lock cannot slip between.
+  if (admitted.fetch_sub(1, std::memory_order_seq_cst) == 1 &&
+      closed.load(std::memory_order_seq_cst)) {
+    std::lock_guard lock(mutex);
+    drained.notify_all();
+  }
+}
+
 namespace {
 
 // The deque's slot, the shared buffer's control block and the allocator's rounding.
@@ -78,10 +88,10 @@ std::optional<UserSample> SampleReceiver::try_receive() {
 }
 
 void SampleReceiver::close() {
+  std::unique_lock lock(channel_->mutex);
   channel_->closed.store(true, std::memory_order_seq_cst);
-  // An admission lasts one submessage's work on the reader and the queueing after it.
-  while (channel_->admitted.load(std::memory_order_seq_cst) != 0)
-    std::this_thread::yield();
+  channel_->drained.wait(lock,
+                         [&] { return channel_->admitted.load(std::memory_order_seq_cst) == 0; });
 }
 
 std::pair<SampleSender, SampleReceiver> make_sample_queue(std::size_t budget_bytes) {

@@ -1,6 +1,6 @@
 // The hand-over from the runtime's receive threads to a user reader's consumer: a multi-producer,
 // single-consumer queue of `UserSample`s with a byte budget. The runtime keeps the sending side in
-// the reader's slot, the C API's reader handle owns the receiving side. Before a submessage may
+// the reader's slot, the C API's reader handle owns the receiving side. Before a datagram may
 // release samples into the queue, the receive path asks the sender for an `Admission`: refused
 // while the queue is over its budget (the reader then leaves the data unacknowledged, so a reliable
 // writer sends it again later) and for good once the consumer has closed the queue, so that what
@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -18,6 +19,7 @@
 #include <variant>
 #include <vector>
 
+#include "dcps/participant/runtime_config.hpp"
 #include "foundation/shared_bytes.hpp"
 #include "rtps/history_cache.hpp"
 #include "rtps/wire_types.hpp"
@@ -38,9 +40,6 @@ struct UserLifecycleSample {
 
 using UserSample = std::variant<UserDataSample, UserLifecycleSample>;
 
-// Enough for a burst of large samples while the consumer writes; small next to the machine.
-inline constexpr std::size_t default_queue_budget_bytes = 16 * 1024 * 1024;
-
 // What a queued sample is charged against the budget: its payload and the queue's bookkeeping.
 std::size_t queued_size(const UserSample& sample);
 
@@ -58,14 +57,18 @@ struct SampleChannel {
   std::atomic<bool> closed{false};  // set once by the consumer
   // Whether the readers keep their answers back; read and written by receive and tick threads.
   std::atomic<bool> holding_answers{false};
-  // Admissions granted and not yet released; the consumer's close waits for them to end.
+  // Admissions granted and not yet released; the consumer's close waits on `drained` for them
+  // to end. Counted without a lock: the lock is taken only by a close and by the last admission
+  // to end after it.
   std::atomic<std::uint32_t> admitted{0};
+  std::condition_variable drained;  // notified under mutex
+  void release_admission();
 };
 
 }  // namespace detail
 
-// Held by a receive thread from before a submessage reaches the reader until the samples it
-// released are queued; while one is held, a close waits.
+// Held by a receive thread from before a datagram's first submessage reaches the reader until the
+// samples it released are queued, never across a send; while one is held, a close waits.
 class Admission {
  public:
   Admission(Admission&& other) noexcept : channel_(std::exchange(other.channel_, nullptr)) {}
@@ -73,7 +76,7 @@ class Admission {
   Admission& operator=(const Admission&) = delete;
   Admission& operator=(Admission&&) = delete;
   ~Admission() {
-    if (channel_ != nullptr) channel_->admitted.fetch_sub(1, std::memory_order_seq_cst);
+    if (channel_ != nullptr) channel_->release_admission();
   }
 
  private:

@@ -6,11 +6,12 @@
 #include <variant>
 
 #include "dcps/matching/endpoint_record.hpp"
-#include "dcps/readers/reader_matching.hpp"
+#include "dcps/matching/match_candidates.hpp"
 #include "dcps/matching/matching_rules.hpp"
 #include "dcps/participant/outbound.hpp"
+#include "dcps/participant/participant.hpp"
 #include "dcps/readers/reader_endpoints.hpp"
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/readers/reader_matching.hpp"
 #include "foundation/saturating.hpp"
 
 namespace nimbrel::dcps {
@@ -24,11 +25,11 @@ bool is_accepted_encapsulation(std::uint16_t id) {
   return id <= 0x0003 || id == 0x0006 || id == 0x0007;
 }
 
-rtps::SubscriptionBuiltinTopicData subscription_record(const RuntimeState& state,
+rtps::SubscriptionBuiltinTopicData subscription_record(const Participant& participant,
                                                        const rtps::Guid& reader_guid,
                                                        UserReaderConfig& config) {
   rtps::SubscriptionBuiltinTopicData record;
-  fill_endpoint_record(state, reader_guid, config, record);
+  fill_endpoint_record(participant, reader_guid, config, record);
   return record;
 }
 
@@ -75,48 +76,48 @@ SharedReaderSlot make_endpoint_slot(const rtps::SubscriptionBuiltinTopicData& su
                      });
 }
 
-void announce_user_subscription(RuntimeState& state,
+void announce_user_subscription(Participant& participant,
                                 const rtps::SubscriptionBuiltinTopicData& subscription) {
   std::vector<rtps::OutboundDatagram> datagrams;
-  if (auto sedp = state.sedp.lock()) {
+  if (auto sedp = participant.sedp.lock()) {
     if (auto written = (*sedp)->announce_subscription(subscription))
       datagrams = std::move(*written);
   }
-  send_to_udp_v4_destinations(*state.sockets.multicast_tx, datagrams);
+  send_to_udp_v4_destinations(*participant.sockets.multicast_tx, datagrams);
 }
 
-std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeState& state,
+std::expected<RegisteredUserReader, RegisterError> register_user_reader(Participant& participant,
+                                                                        UserReaders& readers,
                                                                         UserReaderConfig config) {
-  const Elapsed now = state.elapsed();
+  const Elapsed now = participant.elapsed();
   const EndpointChoice choice = first_endpoint(
-      known_publications(state, config.topic_name, config.type_name), config.reliable);
-  const rtps::EntityId id =
-      user_reader_entity_id(state.next_user_reader_key.fetch_add(1, std::memory_order_relaxed),
-                            reader_kind(choice.keyed));
-  auto [sender, receiver] = make_sample_queue(state.config.reader_queue_budget_bytes);
+      known_publications(participant, config.topic_name, config.type_name), config.reliable);
+  const rtps::EntityId id = user_reader_entity_id(
+      readers.next_key.fetch_add(1, std::memory_order_relaxed), reader_kind(choice.keyed));
+  auto [sender, receiver] = make_sample_queue(participant.config.reader_queue_budget_bytes);
   auto handle = std::make_shared<ReaderEndpoints>();
   handle->handle = id;
   handle->reliable = config.reliable;
-  handle->model = subscription_record(state, {state.prefix, id}, config);
+  handle->model = subscription_record(participant, {participant.prefix, id}, config);
   handle->queue = std::make_shared<const SampleSender>(std::move(sender));
   const rtps::SubscriptionBuiltinTopicData& subscription = handle->model;
   auto slot = make_endpoint_slot(subscription, handle, now);
   if (auto table = handle->endpoints.lock()) (*table)->emplace(choice, slot);
-  if (!state.user_readers.insert(id, std::move(slot))) {
+  if (!readers.slots.insert(id, std::move(slot))) {
     return std::unexpected(RegisterError::UserReadersPoisoned);
   }
 
-  announce_user_subscription(state, subscription);
-  match_local_reader_against_cache(state, id);
-  state.config.sink->record(Event{"user_reader.created", {}}
-                                .with_attr("topic", subscription.topic_name)
-                                .with_attr("type", subscription.type_name));
+  announce_user_subscription(participant, subscription);
+  match_local_reader_against_cache(participant, readers, id);
+  participant.config.sink->record(Event{"user_reader.created", {}}
+                                      .with_attr("topic", subscription.topic_name)
+                                      .with_attr("type", subscription.type_name));
   return RegisteredUserReader{.entity_id = id, .samples = std::move(receiver)};
 }
 
-bool set_user_reader_listener(RuntimeState& state, const rtps::EntityId& reader,
+bool set_user_reader_listener(UserReaders& readers, const rtps::EntityId& reader,
                               std::optional<UserListener> listener) {
-  const SharedReaderSlot shared = state.user_readers.find(reader);
+  const SharedReaderSlot shared = readers.slots.find(reader);
   if (!shared) return false;
   std::shared_ptr<SharedListener> holder;
   if (auto slot = shared->lock()) holder = (*slot)->listener;

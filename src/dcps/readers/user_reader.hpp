@@ -16,8 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "dcps/readers/sample_queue.hpp"
 #include "dcps/matching/status.hpp"
+#include "dcps/participant/participant.hpp"
+#include "dcps/participant/slot_map.hpp"
+#include "dcps/readers/sample_queue.hpp"
 #include "foundation/guarded.hpp"
 #include "foundation/time.hpp"
 #include "rtps/publication_data.hpp"
@@ -28,7 +30,6 @@
 
 namespace nimbrel::dcps {
 
-struct RuntimeState;
 struct ReaderEndpoints;
 
 // Sees the payload (without encapsulation header) of each data sample before it is queued.
@@ -80,6 +81,13 @@ struct UserReaderSlot {
 
 using SharedReaderSlot = std::shared_ptr<Guarded<UserReaderSlot>>;
 
+// The user readers of one participant.
+struct UserReaders {
+  // Inserted by API callers; looked up by nbrl-recv-user, snapshotted by nbrl-tick and matching.
+  SlotMap<UserReaderSlot> slots;
+  std::atomic<std::uint32_t> next_key{1};  // the key of the next user reader's id
+};
+
 // Key 00 00 01 for the first reader endpoint, then counting up.
 rtps::EntityId user_reader_entity_id(std::uint32_t key,
                                      rtps::EntityKind kind = rtps::EntityKind::UserReaderWithKey);
@@ -94,7 +102,8 @@ const char* to_string(RegisterError error);
 
 // A failed SEDP announcement is not an error: the reader exists and is matched all the same.
 // The id is the handle's first endpoint's; matching adds the others the topic's writers need.
-std::expected<RegisteredUserReader, RegisterError> register_user_reader(RuntimeState& state,
+std::expected<RegisteredUserReader, RegisterError> register_user_reader(Participant& participant,
+                                                                        UserReaders& readers,
                                                                         UserReaderConfig config);
 
 // A slot for one endpoint of `handle` that announces `subscription`; neither registered nor
@@ -103,12 +112,12 @@ SharedReaderSlot make_endpoint_slot(const rtps::SubscriptionBuiltinTopicData& su
                                     std::shared_ptr<ReaderEndpoints> handle, Elapsed now);
 
 // Through SEDP; a failure is not reported.
-void announce_user_subscription(RuntimeState& state,
+void announce_user_subscription(Participant& participant,
                                 const rtps::SubscriptionBuiltinTopicData& subscription);
 
 // Replaces the listener of the reader's handle; nullopt removes it. False when no such reader
 // exists.
-bool set_user_reader_listener(RuntimeState& state, const rtps::EntityId& reader,
+bool set_user_reader_listener(UserReaders& readers, const rtps::EntityId& reader,
                               std::optional<UserListener> listener);
 
 // A data sample for an alive change with a CDR or XCDR2 payload; a lifecycle sample for a dispose

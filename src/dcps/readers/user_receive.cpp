@@ -10,7 +10,6 @@
 
 #include "dcps/participant/outbound.hpp"
 #include "dcps/readers/user_reader.hpp"
-#include "dcps/writers/user_writer.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -18,15 +17,17 @@ namespace {
 // Routes the reader submessages of one datagram to the local user readers.
 class UserDatagramRouter {
  public:
-  UserDatagramRouter(RuntimeState& state, Elapsed now) : state_(state), now_(now) {}
+  UserDatagramRouter(UserReaders& readers, Elapsed now) : readers_(readers), now_(now) {}
 
-  // After the datagram's last submessage: what each reader released goes to its queue.
-  void hand_over_all() {
+  // After the datagram's last submessage: what each reader released goes to its queue; then the
+  // answers, so that no admission is held across a send.
+  void hand_over_all(const transport::Transport& reply_socket) {
     for (auto& pending : pending_) {
       hand_over(std::move(pending.delivery));
       pending.admission.reset();
     }
     pending_.clear();
+    send_to_udp_v4_destinations(reply_socket, replies_);
   }
 
   void route(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data) {
@@ -48,13 +49,8 @@ class UserDatagramRouter {
                  return reader.handle_heartbeat(source, heartbeat, now_);
                });
   }
-  void route(const rtps::GuidPrefix& source, const rtps::AckNackSubmessage& acknack) {
-    acknowledge_user_writer(state_, source, acknack, now_);
-  }
-  void route(const rtps::GuidPrefix& source, const rtps::NackFragSubmessage& nackfrag) {
-    acknowledge_user_writer(state_, source, nackfrag, now_);
-  }
-  // HEARTBEAT_FRAG and the INFO submessages carry nothing a reader acts on here.
+  // ACKNACK and NACK_FRAG are the writers' share; HEARTBEAT_FRAG and the INFO submessages carry
+  // nothing a reader acts on here.
   template <typename Other>
   void route(const rtps::GuidPrefix&, const Other&) {}
 
@@ -76,12 +72,12 @@ class UserDatagramRouter {
   void to_readers(const rtps::EntityId& reader_id, const rtps::Guid& writer, bool respond,
                   bool needs_room, Handle&& handle) {
     if (!reader_id.is_unknown()) {
-      if (auto slot = state_.user_readers.find(reader_id)) {
+      if (auto slot = readers_.slots.find(reader_id)) {
         on_slot(*slot, writer, /*only_if_matched=*/false, respond, needs_room, handle);
       }
       return;
     }
-    if (!all_readers_) all_readers_ = state_.user_readers.snapshot();
+    if (!all_readers_) all_readers_ = readers_.slots.snapshot();
     for (const auto& [id, slot] : *all_readers_) {
       on_slot(*slot, writer, /*only_if_matched=*/true, respond, needs_room, handle);
     }
@@ -97,7 +93,6 @@ class UserDatagramRouter {
   template <typename Handle>
   void on_slot(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, bool only_if_matched,
                bool respond, bool needs_room, Handle& handle) {
-    std::vector<rtps::OutboundDatagram> replies;
     {
       auto slot = shared.lock();
       if (!slot) return;
@@ -116,10 +111,10 @@ class UserDatagramRouter {
       append(pending.delivery, collect_delivery(local, handle(local.reader), now_));
       // With its queue filling up the reader answers later, from the tick, once there is room.
       if (respond && !(local.queue && local.queue->holding_answers())) {
-        if (auto out = local.reader.tick_outbound(now_)) replies = std::move(*out);
+        if (auto out = local.reader.tick_outbound(now_))
+          std::ranges::move(*out, std::back_inserter(replies_));
       }
     }
-    send_to_udp_v4_destinations(*state_.sockets.user_rx, replies);
   }
 
   static void append(Delivery& into, Delivery more) {
@@ -131,24 +126,25 @@ class UserDatagramRouter {
     std::ranges::move(more.samples, std::back_inserter(into.samples));
   }
 
-  RuntimeState& state_;
+  UserReaders& readers_;
   Elapsed now_;
   // Taken at the first submessage addressed to no reader, then reused for the whole datagram.
   std::optional<std::vector<SlotMap<UserReaderSlot>::Entry>> all_readers_;
   std::vector<Pending> pending_;
+  std::vector<rtps::OutboundDatagram> replies_;
 };
 
 }  // namespace
 
-void handle_user_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram,
-                          Elapsed now) {
-  UserDatagramRouter router(state, now);
+void handle_user_datagram(UserReaders& readers, const transport::Transport& reply_socket,
+                          const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  UserDatagramRouter router(readers, now);
   for (const auto& received : datagram.submessages) {
     if (received.consumer != rtps::Consumer::User) continue;
     std::visit([&](const auto& body) { router.route(received.state.source_prefix, body); },
                received.body);
   }
-  router.hand_over_all();
+  router.hand_over_all(reply_socket);
 }
 
 }  // namespace nimbrel::dcps

@@ -5,14 +5,11 @@
 #include <set>
 #include <vector>
 
-#include "dcps/builtin/builtin_delivery.hpp"
-#include "dcps/discovery_events/departures.hpp"
-#include "dcps/readers/reader_matching.hpp"
-#include "dcps/participant/metrics_feed.hpp"
 #include "dcps/builtin/secure_builtin.hpp"
-#include "dcps/runtime/type_lookup.hpp"
+#include "dcps/builtin/type_lookup.hpp"
+#include "dcps/discovery_events/apply.hpp"
+#include "dcps/participant/metrics_feed.hpp"
 #include "dcps/readers/user_receive.hpp"
-#include "dcps/writers/writer_matching.hpp"
 #include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
@@ -20,12 +17,12 @@ namespace {
 
 void handle_sedp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
   std::optional<discovery::SedpEvents> events;
-  if (auto sedp = state.sedp.lock()) events = (*sedp)->handle_datagram(datagram, now);
+  if (auto sedp = state.participant.sedp.lock()) events = (*sedp)->handle_datagram(datagram, now);
   if (events) on_sedp_events(state, *events);
 }
 
 void handle_wlp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
-  if (auto wlp = state.wlp.lock()) (*wlp)->handle_datagram(datagram, now);
+  if (auto wlp = state.participant.wlp.lock()) (*wlp)->handle_datagram(datagram, now);
 }
 
 // The receiver's own counts, added into the registry by the thread that owns it.
@@ -59,81 +56,45 @@ void renew_leases(RuntimeState& state, ReceiveThreadState& thread,
       thread.renewed.clear();
     }
     thread.renewed[source] = now;
-    if (auto participants = state.participants.lock()) (*participants)->renew(source, now);
+    if (auto participants = state.participant.participants.lock())
+      (*participants)->renew(source, now);
   }
 }
 
 void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::Transport& socket) {
-  ReceiveThreadState thread(state->prefix);
+  ReceiveThreadState thread(state->participant.prefix);
   ReceiverFeeds feeds;
-  std::vector<transport::ReceivedDatagram> batch;
+  std::vector<transport::RawDatagram> batch;
   while (!state->stop.load(std::memory_order_acquire)) {
-    const Elapsed now = state->elapsed();
+    const Elapsed now = state->participant.elapsed();
     batch.clear();
     // Time-outs included, errors only bring the stop check around.
     if (!socket.recv_batch(batch)) continue;
     for (const auto& received : batch)
-      handle_datagram(*state, thread, received, now);
+      receive_datagram(*state, thread, received, now);
     feeds.update(thread.receiver.counters());
   }
 }
 
 }  // namespace
 
-void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
-  std::set<rtps::GuidPrefix> departed;
-  for (const auto& prefix : discovery::SpdpReader::departures_in(datagram)) {
-    if (auto participants = state.participants.lock()) {
-      if ((*participants)->erase(prefix)) departed.insert(prefix);
-    }
-  }
-  forget_participants(state, departed);
-
-  std::uint64_t undecodable = 0;
-  for (auto& participant : discovery::SpdpReader::participants_in(datagram, undecodable)) {
-    if (participant.sender_prefix == state.prefix) continue;
-    using Insert = discovery::DiscoveredParticipantsCache::Insert;
-    Insert inserted = Insert::Refused;
-    if (auto participants = state.participants.lock()) {
-      inserted = (*participants)->insert(participant, now);
-      monitor::discovery_metrics().participants_known->set(
-          static_cast<std::int64_t>((*participants)->size()));
-    }
-    // The cache lock is released before the stack is locked: never two component locks at once.
-    if (inserted == Insert::New) {
-      if (auto sedp = state.sedp.lock()) (*sedp)->on_participant_discovered(participant);
-      secure_on_participant_discovered(state, participant);
-      state.announce_soon.store(true, std::memory_order_release);
-    }
-    if (inserted != Insert::Refused) push_participant_sample(state, participant.data);
-  }
-}
-
-void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events) {
-  forget_writers(state, events.removed_publications);
-  forget_readers(state, events.removed_subscriptions);
-  if (!events.brings_endpoints()) return;
-  push_endpoint_samples(state, events);
-  // Every endpoint again: a remote one skipped earlier for want of its participant's locator may
-  // be matchable now.
-  match_local_readers_against_cache(state);
-  match_local_writers_against_cache(state);
-}
-
 void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
   if (datagram.has(rtps::Consumer::Spdp)) handle_spdp(state, datagram, now);
   if (datagram.has(rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
   if (datagram.has(rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
-  if (datagram.has(rtps::Consumer::TypeLookup)) handle_type_lookup(state, datagram);
+  if (datagram.has(rtps::Consumer::TypeLookup)) handle_type_lookup(state.participant, datagram);
   if (datagram.has(rtps::Consumer::SecureStateless) ||
       datagram.has(rtps::Consumer::SecureVolatile)) {
-    handle_secure(state, datagram, now);
+    handle_secure(state.participant, datagram, now);
   }
-  if (datagram.has(rtps::Consumer::User)) handle_user_datagram(state, datagram, now);
+  if (datagram.has(rtps::Consumer::User)) {
+    handle_user_datagram(state.readers, *state.participant.sockets.user_rx, datagram, now);
+    handle_user_acknowledgements(state.participant, state.writers, datagram, now);
+  }
 }
 
-void handle_datagram(RuntimeState& state, ReceiveThreadState& thread,
-                     const transport::ReceivedDatagram& datagram, Elapsed now) {
+void receive_datagram(RuntimeState& state, ReceiveThreadState& thread,
+                      const transport::RawDatagram& datagram, Elapsed now) {
   rtps::ReceivedDatagram received = thread.receiver.receive(datagram.data);
   if (received.submessages.empty()) return;
   received.source = datagram.source;
@@ -142,15 +103,15 @@ void handle_datagram(RuntimeState& state, ReceiveThreadState& thread,
 }
 
 void recv_spdp_multicast_loop(const std::shared_ptr<RuntimeState>& state) {
-  receive_loop(state, *state->sockets.spdp_multicast_rx);
+  receive_loop(state, *state->participant.sockets.spdp_multicast_rx);
 }
 
 void recv_metatraffic_loop(const std::shared_ptr<RuntimeState>& state) {
-  receive_loop(state, *state->sockets.metatraffic_rx);
+  receive_loop(state, *state->participant.sockets.metatraffic_rx);
 }
 
 void recv_user_loop(const std::shared_ptr<RuntimeState>& state) {
-  receive_loop(state, *state->sockets.user_rx);
+  receive_loop(state, *state->participant.sockets.user_rx);
 }
 
 }  // namespace nimbrel::dcps

@@ -16,15 +16,6 @@
 
 namespace nimbrel::dcps {
 
-// Lets go of the participants that said goodbye, records those announced in the datagram and
-// starts endpoint discovery with new ones. Our own announcement, looped back by multicast,
-// changes nothing.
-void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now);
-
-// Where the endpoints discovered by one datagram are acted upon: an event with at least one
-// endpoint matches every local user reader against the cache again and feeds the builtin topics.
-void on_sedp_events(RuntimeState& state, const discovery::SedpEvents& events);
-
 // Every consumer in turn, each under its own lock, released before the next.
 void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now);
 
@@ -39,8 +30,8 @@ struct ReceiveThreadState {
 
 // Decodes once with the thread's receiver, renews the lease of the participants heard, then
 // dispatches.
-void handle_datagram(RuntimeState& state, ReceiveThreadState& thread,
-                     const transport::ReceivedDatagram& datagram, Elapsed now);
+void receive_datagram(RuntimeState& state, ReceiveThreadState& thread,
+                      const transport::RawDatagram& datagram, Elapsed now);
 
 // Thread bodies; each returns at the first turn that finds the stop flag set.
 void recv_spdp_multicast_loop(const std::shared_ptr<RuntimeState>& state);

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "dcps/readers/reader_matching.hpp"
 #include "dcps/runtime/announce_locator.hpp"
 #include "dcps/runtime/goodbye.hpp"
 #include "dcps/runtime/receive.hpp"
@@ -80,7 +81,7 @@ std::expected<std::vector<RuntimeThread>, StartError> spawn_threads(
     const std::shared_ptr<RuntimeState>& state) {
   std::vector<RuntimeThread> threads;
   for (const ThreadPlan& plan : thread_plans) {
-    const auto& config = state->config;
+    const auto& config = state->participant.config;
     auto priority = plan.tick ? config.tick_thread_priority : config.recv_thread_priority;
     auto cpus = plan.tick ? config.tick_thread_cpus : config.recv_thread_cpus;
     auto spawned = RuntimeThread::spawn(plan.name, [state, plan, priority, cpus = std::move(cpus)] {
@@ -202,8 +203,9 @@ void DcpsRuntime::shutdown() {
   state_->stop.store(true, std::memory_order_release);
   if (threads.empty()) return;
   // The receive threads would otherwise see the flag only at their next time-out.
-  for (const auto& socket : {state_->sockets.spdp_multicast_rx, state_->sockets.metatraffic_rx,
-                             state_->sockets.user_rx}) {
+  for (const auto& socket :
+       {state_->participant.sockets.spdp_multicast_rx, state_->participant.sockets.metatraffic_rx,
+        state_->participant.sockets.user_rx}) {
     socket->stop_receiving();
   }
   join_all(threads);
@@ -211,7 +213,7 @@ void DcpsRuntime::shutdown() {
 
 std::vector<discovery::DiscoveredParticipant> DcpsRuntime::discovered_participants() const {
   std::vector<discovery::DiscoveredParticipant> out;
-  if (auto participants = state_->participants.lock()) {
+  if (auto participants = state_->participant.participants.lock()) {
     out.reserve((*participants)->size());
     for (const auto& [prefix, participant] : (*participants)->entries())
       out.push_back(participant);
@@ -222,7 +224,7 @@ std::vector<discovery::DiscoveredParticipant> DcpsRuntime::discovered_participan
 std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> DcpsRuntime::discovered_publications()
     const {
   std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> out;
-  if (auto sedp = state_->sedp.lock()) {
+  if (auto sedp = state_->participant.sedp.lock()) {
     for (const auto& [guid, entry] : (*sedp)->cache().publications())
       out.emplace(guid, entry.first);
   }
@@ -232,12 +234,60 @@ std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> DcpsRuntime::discovered_
 std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> DcpsRuntime::discovered_subscriptions()
     const {
   std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> out;
-  if (auto sedp = state_->sedp.lock()) {
+  if (auto sedp = state_->participant.sedp.lock()) {
     for (const auto& [guid, entry] : (*sedp)->cache().subscriptions()) {
       out.emplace(guid, entry.first);
     }
   }
   return out;
+}
+
+std::expected<RegisteredUserReader, RegisterError> DcpsRuntime::register_user_reader(
+    UserReaderConfig config) {
+  return dcps::register_user_reader(state_->participant, state_->readers, std::move(config));
+}
+
+bool DcpsRuntime::set_user_reader_listener(const rtps::EntityId& reader,
+                                           std::optional<UserListener> listener) {
+  return dcps::set_user_reader_listener(state_->readers, reader, std::move(listener));
+}
+
+std::expected<rtps::EntityId, WriterError> DcpsRuntime::register_user_writer(
+    UserWriterConfig config) {
+  return dcps::register_user_writer(state_->participant, state_->writers, std::move(config));
+}
+
+std::expected<void, WriterError> DcpsRuntime::write(const rtps::EntityId& writer,
+                                                    std::span<const std::byte> serialized) {
+  return write_user_sample(state_->participant, state_->writers, writer, serialized);
+}
+
+bool DcpsRuntime::assert_liveliness(const rtps::EntityId& writer) {
+  return assert_user_writer_liveliness(state_->participant, state_->writers, writer);
+}
+
+std::optional<WriterProgress> DcpsRuntime::writer_progress(const rtps::EntityId& writer) const {
+  return dcps::writer_progress(state_->writers, writer);
+}
+
+std::expected<void, AddTypeError> DcpsRuntime::add_type(const types::EquivalenceHash& hash,
+                                                        types::TypeObject object) {
+  return dcps::add_type(state_->participant, hash, std::move(object));
+}
+
+std::expected<discovery::TypeLookupClient::RequestId, TypeLookupRequestError>
+DcpsRuntime::request_type_lookup(const rtps::GuidPrefix& replier,
+                                 const discovery::TypeLookupRequest& request,
+                                 discovery::TypeLookupCallback callback) {
+  return dcps::request_type_lookup(state_->participant, replier, request, std::move(callback));
+}
+
+void DcpsRuntime::install_builtin_sinks(std::shared_ptr<BuiltinSinks> sinks) {
+  dcps::install_builtin_sinks(state_->participant, state_->builtin, std::move(sinks));
+}
+
+void DcpsRuntime::install_ignore_filter(std::shared_ptr<IgnoreFilter> filter) {
+  dcps::install_ignore_filter(state_->builtin, std::move(filter));
 }
 
 }  // namespace nimbrel::dcps

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "dcps/builtin/secure_builtin.hpp"
+#include "dcps/builtin/type_lookup.hpp"
 #include "dcps/discovery_events/departures.hpp"
 #include "dcps/participant/outbound.hpp"
-#include "dcps/builtin/secure_builtin.hpp"
-#include "dcps/runtime/type_lookup.hpp"
 #include "dcps/writers/writer_tick.hpp"
 #include "discovery/spdp.hpp"
 #include "foundation/fatal.hpp"
@@ -57,51 +57,53 @@ void check_reader_liveliness(UserReaderSlot& reader, Elapsed now) {
 
 }  // namespace
 
-rtps::Locator spdp_destination(const RuntimeState& state) {
-  const auto port = discovery::spdp_multicast_port(state.domain_id).value_or(fallback_spdp_port);
-  return rtps::Locator::udp_v4(state.config.spdp_multicast_group, port);
+rtps::Locator spdp_destination(const Participant& participant) {
+  const auto port =
+      discovery::spdp_multicast_port(participant.domain_id).value_or(fallback_spdp_port);
+  return rtps::Locator::udp_v4(participant.config.spdp_multicast_group, port);
 }
 
 TickLoop::TickLoop(RuntimeState& state, MonoClock clock)
     : state_(state),
       clock_(std::move(clock)),
-      spdp_destination_(spdp_destination(state)),
+      spdp_destination_(spdp_destination(state.participant)),
       next_announcement_(clock_()) {}
 
 void TickLoop::tick() {
   const MonoInstant now = clock_();
-  const Elapsed elapsed = state_.elapsed_since_start(now);
-  const bool newcomer = state_.announce_soon.exchange(false, std::memory_order_acq_rel);
+  const Elapsed elapsed = state_.participant.elapsed_since_start(now);
+  const bool newcomer = state_.participant.announce_soon.exchange(false, std::memory_order_acq_rel);
   if (now >= next_announcement_ || newcomer) announce_participant();
   expire_participants(state_, elapsed);
   tick_sedp(elapsed);
-  tick_secure(state_, elapsed);
+  tick_secure(state_.participant, elapsed);
   tick_wlp(elapsed);
-  tick_user_writers(state_, elapsed);
+  tick_user_writers(state_.participant, state_.writers, elapsed);
   tick_user_readers(elapsed);
-  expire_type_lookups(state_, elapsed);
+  expire_type_lookups(state_.participant, elapsed);
 }
 
 void TickLoop::announce_participant() {
   std::optional<std::vector<std::byte>> announcement;
-  if (auto beacon = state_.beacon.lock()) {
+  if (auto beacon = state_.participant.beacon.lock()) {
     if (auto bytes = (*beacon)->serialize()) announcement = std::move(*bytes);
     feeds_.announcements.update((*beacon)->announcements);
   }
   if (announcement) {
-    static_cast<void>(state_.sockets.multicast_tx->send(spdp_destination_, *announcement));
+    static_cast<void>(
+        state_.participant.sockets.multicast_tx->send(spdp_destination_, *announcement));
   }
   // A failed announcement waits for the next period, like a sent one.
-  next_announcement_ = deadline_after(clock_(), state_.config.spdp_period);
+  next_announcement_ = deadline_after(clock_(), state_.participant.config.spdp_period);
 }
 
 void TickLoop::tick_sedp(Elapsed now) {
   std::vector<rtps::OutboundDatagram> datagrams;
-  if (auto sedp = state_.sedp.lock()) {
+  if (auto sedp = state_.participant.sedp.lock()) {
     if (auto ticked = (*sedp)->tick(now)) datagrams = std::move(*ticked);
     publish_counts(**sedp);
   }
-  send_to_udp_v4_destinations(*state_.sockets.multicast_tx, datagrams);
+  send_to_udp_v4_destinations(*state_.participant.sockets.multicast_tx, datagrams);
 }
 
 void TickLoop::publish_counts(const discovery::SedpStack& sedp) {
@@ -123,15 +125,16 @@ void TickLoop::publish_counts(const discovery::SedpStack& sedp) {
 
 void TickLoop::tick_wlp(Elapsed now) {
   std::optional<std::vector<std::byte>> pulse;
-  if (auto wlp = state_.wlp.lock()) {
+  if (auto wlp = state_.participant.wlp.lock()) {
     if (auto ticked = (*wlp)->tick(now)) pulse = std::move(*ticked);
   }
-  if (pulse) static_cast<void>(state_.sockets.multicast_tx->send(spdp_destination_, *pulse));
+  if (pulse)
+    static_cast<void>(state_.participant.sockets.multicast_tx->send(spdp_destination_, *pulse));
 }
 
 void TickLoop::tick_user_readers(Elapsed now) {
   std::vector<rtps::OutboundDatagram> datagrams;
-  for (const auto& [id, shared] : state_.user_readers.snapshot()) {
+  for (const auto& [id, shared] : state_.readers.slots.snapshot()) {
     auto slot = shared->lock();
     if (!slot) continue;
     UserReaderSlot& reader = **slot;
@@ -147,14 +150,14 @@ void TickLoop::tick_user_readers(Elapsed now) {
     check_reader_liveliness(reader, now);
   }
   // Sent after every slot is released, so a slow send never holds up the receive thread.
-  send_to_udp_v4_destinations(*state_.sockets.user_rx, datagrams);
+  send_to_udp_v4_destinations(*state_.participant.sockets.user_rx, datagrams);
 }
 
 void tick_loop(const std::shared_ptr<RuntimeState>& state) {
   TickLoop loop(*state, [] { return std::chrono::steady_clock::now(); });
   while (!state->stop.load(std::memory_order_acquire)) {
     loop.tick();
-    pause_for(state->config.tick_period);
+    pause_for(state->participant.config.tick_period);
   }
 }
 

@@ -19,7 +19,7 @@ namespace nimbrel::dcps {
 using MonoClock = std::function<MonoInstant()>;
 
 // 7400 + 250 x domain id on the SPDP group, or port 7400 where that sum is no port.
-rtps::Locator spdp_destination(const RuntimeState& state);
+rtps::Locator spdp_destination(const Participant& participant);
 
 class TickLoop {
  public:

@@ -5,7 +5,7 @@
 #include "dcps/matching/endpoint_record.hpp"
 #include "dcps/matching/matching_rules.hpp"
 #include "dcps/participant/outbound.hpp"
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/participant/participant.hpp"
 #include "dcps/writers/writer_matching.hpp"
 
 namespace nimbrel::dcps {
@@ -15,22 +15,22 @@ namespace {
 // read as the little-endian number the pulse codec writes.
 constexpr std::uint32_t manual_liveliness_kind = 0x0200'0000;
 
-rtps::PublicationBuiltinTopicData publication_record(const RuntimeState& state,
+rtps::PublicationBuiltinTopicData publication_record(const Participant& participant,
                                                      const rtps::Guid& writer_guid,
                                                      UserWriterConfig& config) {
   rtps::PublicationBuiltinTopicData record;
-  fill_endpoint_record(state, writer_guid, config, record);
+  fill_endpoint_record(participant, writer_guid, config, record);
   record.ownership_strength = config.ownership_strength;
   record.lifespan = config.lifespan;
   return record;
 }
 
-void announce(RuntimeState& state, const rtps::PublicationBuiltinTopicData& publication) {
+void announce(Participant& participant, const rtps::PublicationBuiltinTopicData& publication) {
   std::vector<rtps::OutboundDatagram> datagrams;
-  if (auto sedp = state.sedp.lock()) {
+  if (auto sedp = participant.sedp.lock()) {
     if (auto written = (*sedp)->announce_publication(publication)) datagrams = std::move(*written);
   }
-  send_to_udp_v4_destinations(*state.sockets.multicast_tx, datagrams);
+  send_to_udp_v4_destinations(*participant.sockets.multicast_tx, datagrams);
 }
 
 bool history_full(const UserWriterSlot& slot) {
@@ -39,8 +39,9 @@ bool history_full(const UserWriterSlot& slot) {
 
 // The handler runs under the slot's lock; the repairs it calls for are sent after it.
 template <typename Handle>
-void acknowledge(RuntimeState& state, const rtps::EntityId& writer, Elapsed now, Handle&& handle) {
-  const SharedWriterSlot shared = state.user_writers.find(writer);
+void acknowledge(Participant& participant, UserWriters& writers, const rtps::EntityId& writer,
+                 Elapsed now, Handle&& handle) {
+  const SharedWriterSlot shared = writers.slots.find(writer);
   if (!shared) return;
   std::vector<rtps::OutboundDatagram> repairs;
   if (auto slot = shared->lock()) {
@@ -48,7 +49,7 @@ void acknowledge(RuntimeState& state, const rtps::EntityId& writer, Elapsed now,
     release_acknowledged(**slot);
     if (auto out = (*slot)->writer.tick(now)) repairs = std::move(*out);
   }
-  send_to_udp_v4_destinations(*state.sockets.user_rx, repairs);
+  send_to_udp_v4_destinations(*participant.sockets.user_rx, repairs);
 }
 
 }  // namespace
@@ -76,11 +77,12 @@ const char* to_string(WriterError error) {
   return "unknown writer error";
 }
 
-std::expected<rtps::EntityId, WriterError> register_user_writer(RuntimeState& state,
+std::expected<rtps::EntityId, WriterError> register_user_writer(Participant& participant,
+                                                                UserWriters& writers,
                                                                 UserWriterConfig config) {
-  const rtps::EntityId id = user_writer_entity_id(
-      state.next_user_writer_key.fetch_add(1, std::memory_order_relaxed), config.keyed);
-  const rtps::Guid guid{state.prefix, id};
+  const rtps::EntityId id =
+      user_writer_entity_id(writers.next_key.fetch_add(1, std::memory_order_relaxed), config.keyed);
+  const rtps::Guid guid{participant.prefix, id};
   const std::size_t max_samples = config.max_samples;
   const bool keep_all = config.history.kind == rtps::HistoryPolicy::Kind::KeepAll;
   rtps::ReliableWriter writer(
@@ -88,7 +90,7 @@ std::expected<rtps::EntityId, WriterError> register_user_writer(RuntimeState& st
                                  .history = config.history,
                                  .max_samples = max_samples,
                                  .heartbeat_period = config.heartbeat_period});
-  const auto publication = publication_record(state, guid, config);
+  const auto publication = publication_record(participant, guid, config);
 
   auto slot = std::make_shared<Guarded<UserWriterSlot>>(
       std::in_place, UserWriterSlot{
@@ -101,24 +103,24 @@ std::expected<rtps::EntityId, WriterError> register_user_writer(RuntimeState& st
                          .liveliness_lease_ns = period_ns(publication.liveliness.lease_duration),
                          .liveliness_kind = publication.liveliness.kind,
                      });
-  if (!state.user_writers.insert(id, std::move(slot))) {
+  if (!writers.slots.insert(id, std::move(slot))) {
     return std::unexpected(WriterError::UserWritersPoisoned);
   }
 
-  announce(state, publication);
-  match_local_writer_against_cache(state, id);
-  state.config.sink->record(Event{"user_writer.created", {}}
-                                .with_attr("topic", publication.topic_name)
-                                .with_attr("type", publication.type_name));
+  announce(participant, publication);
+  match_local_writer_against_cache(participant, writers, id);
+  participant.config.sink->record(Event{"user_writer.created", {}}
+                                      .with_attr("topic", publication.topic_name)
+                                      .with_attr("type", publication.type_name));
   return id;
 }
 
-std::expected<void, WriterError> write_user_sample(RuntimeState& state,
+std::expected<void, WriterError> write_user_sample(Participant& participant, UserWriters& writers,
                                                    const rtps::EntityId& writer,
                                                    std::span<const std::byte> serialized) {
-  const SharedWriterSlot shared = state.user_writers.find(writer);
+  const SharedWriterSlot shared = writers.slots.find(writer);
   if (!shared) return std::unexpected(WriterError::NoSuchWriter);
-  const Elapsed now = state.elapsed();
+  const Elapsed now = participant.elapsed();
   std::vector<rtps::OutboundDatagram> datagrams;
   {
     auto slot = shared->lock();
@@ -139,7 +141,7 @@ std::expected<void, WriterError> write_user_sample(RuntimeState& state,
     // A stored sample whose push failed is repaired later; it counts as written.
     record_write(local, sn, now);
   }
-  send_to_udp_v4_destinations(*state.sockets.user_rx, datagrams);
+  send_to_udp_v4_destinations(*participant.sockets.user_rx, datagrams);
   return {};
 }
 
@@ -167,31 +169,46 @@ void release_acknowledged(UserWriterSlot& slot) {
   if (lowest && *lowest <= acked) slot.writer.remove_up_to(acked);
 }
 
-bool assert_user_writer_liveliness(RuntimeState& state, const rtps::EntityId& writer) {
-  const SharedWriterSlot shared = state.user_writers.find(writer);
+bool assert_user_writer_liveliness(Participant& participant, UserWriters& writers,
+                                   const rtps::EntityId& writer) {
+  const SharedWriterSlot shared = writers.slots.find(writer);
   if (!shared) return false;
   bool by_participant = false;
   if (auto slot = shared->lock()) {
-    (*slot)->last_liveliness_assertion = state.elapsed();
+    (*slot)->last_liveliness_assertion = participant.elapsed();
     by_participant = (*slot)->liveliness_kind == rtps::LivelinessKind::ManualByParticipant;
   }
   // Peers learn of a participant-wide assertion through the next liveliness pulse.
   if (by_participant) {
-    if (auto wlp = state.wlp.lock()) (*wlp)->enqueue_pulse({.kind = manual_liveliness_kind});
+    if (auto wlp = participant.wlp.lock()) (*wlp)->enqueue_pulse({.kind = manual_liveliness_kind});
   }
   return true;
 }
 
-void acknowledge_user_writer(RuntimeState& state, const rtps::GuidPrefix& source,
-                             const rtps::AckNackSubmessage& acknack, Elapsed now) {
-  acknowledge(state, acknack.writer_id, now,
-              [&](rtps::ReliableWriter& writer) { writer.handle_acknack(acknack, source); });
+std::optional<WriterProgress> writer_progress(UserWriters& writers, const rtps::EntityId& writer) {
+  const SharedWriterSlot shared = writers.slots.find(writer);
+  if (!shared) return std::nullopt;
+  auto slot = shared->lock();
+  if (!slot) return std::nullopt;
+  const rtps::ReliableWriter& w = (*slot)->writer;
+  return WriterProgress{.matched_readers = w.reader_proxies().size(),
+                        .last_written = w.last_sequence_number(),
+                        .acknowledged_by_all = w.acknowledged_by_all()};
 }
 
-void acknowledge_user_writer(RuntimeState& state, const rtps::GuidPrefix& source,
-                             const rtps::NackFragSubmessage& nackfrag, Elapsed now) {
-  acknowledge(state, nackfrag.writer_id, now,
-              [&](rtps::ReliableWriter& writer) { writer.handle_nackfrag(nackfrag, source); });
+void handle_user_acknowledgements(Participant& participant, UserWriters& writers,
+                                  const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  for (const auto& received : datagram.submessages) {
+    if (received.consumer != rtps::Consumer::User) continue;
+    const rtps::GuidPrefix& source = received.state.source_prefix;
+    if (const auto* acknack = std::get_if<rtps::AckNackSubmessage>(&received.body)) {
+      acknowledge(participant, writers, acknack->writer_id, now,
+                  [&](rtps::ReliableWriter& writer) { writer.handle_acknack(*acknack, source); });
+    } else if (const auto* nackfrag = std::get_if<rtps::NackFragSubmessage>(&received.body)) {
+      acknowledge(participant, writers, nackfrag->writer_id, now,
+                  [&](rtps::ReliableWriter& writer) { writer.handle_nackfrag(*nackfrag, source); });
+    }
+  }
 }
 
 }  // namespace nimbrel::dcps

@@ -16,17 +16,18 @@
 #include <vector>
 
 #include "dcps/matching/status.hpp"
+#include "dcps/participant/participant.hpp"
+#include "dcps/participant/slot_map.hpp"
 #include "foundation/guarded.hpp"
 #include "foundation/time.hpp"
 #include "rtps/publication_data.hpp"
+#include "rtps/receiver.hpp"
 #include "rtps/reliable_writer.hpp"
 #include "rtps/submessages.hpp"
 #include "rtps/wire_types.hpp"
 #include "types/type_identifier.hpp"
 
 namespace nimbrel::dcps {
-
-struct RuntimeState;
 
 struct UserWriterConfig {
   std::string topic_name{};
@@ -82,6 +83,14 @@ struct UserWriterSlot {
 
 using SharedWriterSlot = std::shared_ptr<Guarded<UserWriterSlot>>;
 
+// The user writers of one participant.
+struct UserWriters {
+  // Inserted by API callers; looked up by writers and nbrl-recv-user, snapshotted by nbrl-tick and
+  // matching.
+  SlotMap<UserWriterSlot> slots;
+  std::atomic<std::uint32_t> next_key{1};  // the key of the next user writer's id
+};
+
 // Key 00 00 01 for the first writer, then counting up; kind user writer with or without key.
 rtps::EntityId user_writer_entity_id(std::uint32_t key, bool keyed);
 
@@ -89,12 +98,13 @@ enum class WriterError { UserWritersPoisoned, NoSuchWriter, WriterPoisoned, Hist
 const char* to_string(WriterError error);
 
 // A failed SEDP announcement is not an error: the writer exists and is matched all the same.
-std::expected<rtps::EntityId, WriterError> register_user_writer(RuntimeState& state,
+std::expected<rtps::EntityId, WriterError> register_user_writer(Participant& participant,
+                                                                UserWriters& writers,
                                                                 UserWriterConfig config);
 
 // `serialized` starts with its encapsulation header. A full keep-all history refuses the sample
 // (HistoryFull) without using up a sequence number: try again once readers have acknowledged.
-std::expected<void, WriterError> write_user_sample(RuntimeState& state,
+std::expected<void, WriterError> write_user_sample(Participant& participant, UserWriters& writers,
                                                    const rtps::EntityId& writer,
                                                    std::span<const std::byte> serialized);
 
@@ -106,13 +116,21 @@ void record_write(UserWriterSlot& slot, rtps::SequenceNumber sn, Elapsed now);
 void release_acknowledged(UserWriterSlot& slot);
 
 // Manual liveliness: the writer says it is alive without writing.
-bool assert_user_writer_liveliness(RuntimeState& state, const rtps::EntityId& writer);
+bool assert_user_writer_liveliness(Participant& participant, UserWriters& writers,
+                                   const rtps::EntityId& writer);
 
-// Acknowledgements from remote readers, sent by the user receive path: handled, then the
-// writer's repairs go out at once.
-void acknowledge_user_writer(RuntimeState& state, const rtps::GuidPrefix& source,
-                             const rtps::AckNackSubmessage& acknack, Elapsed now);
-void acknowledge_user_writer(RuntimeState& state, const rtps::GuidPrefix& source,
-                             const rtps::NackFragSubmessage& nackfrag, Elapsed now);
+// How far a writer has come with its matched readers.
+struct WriterProgress {
+  std::size_t matched_readers = 0;
+  rtps::SequenceNumber last_written = 0;
+  rtps::SequenceNumber acknowledged_by_all = 0;
+};
+// Empty when no writer has that id or its slot is poisoned.
+std::optional<WriterProgress> writer_progress(UserWriters& writers, const rtps::EntityId& writer);
+
+// The writers' half of the user receive path: ACKNACK and NACK_FRAG of remote readers go to the
+// local user writers; each writer's repairs go out once its lock is released.
+void handle_user_acknowledgements(Participant& participant, UserWriters& writers,
+                                  const rtps::ReceivedDatagram& datagram, Elapsed now);
 
 }  // namespace nimbrel::dcps

@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "dcps/matching/match_candidates.hpp"
-#include "dcps/readers/reader_matching.hpp"
 #include "dcps/matching/matching_rules.hpp"
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/participant/participant.hpp"
 #include "dcps/writers/user_writer.hpp"
 #include "rtps/data_representation.hpp"
 
@@ -16,7 +15,7 @@ namespace {
 
 // True when the reader is new to the writer. A fresh proxy for a known reader would forget what it
 // acknowledged and, for a volatile writer, skip what it has not received yet.
-bool accept_reader(const RuntimeState& state, UserWriterSlot& slot,
+bool accept_reader(const Participant& participant, UserWriterSlot& slot,
                    const rtps::SubscriptionBuiltinTopicData& reader,
                    std::vector<rtps::Locator> locators) {
   rtps::ReliableWriter& writer = slot.writer;
@@ -30,10 +29,10 @@ bool accept_reader(const RuntimeState& state, UserWriterSlot& slot,
     return false;
   }
   const auto& offered = slot.publication.data_representation.empty()
-                            ? state.config.data_representations
+                            ? participant.config.data_representations
                             : slot.publication.data_representation;
   const auto negotiated = rtps::data_representation::negotiate(
-      offered, reader.data_representation, state.config.representation_negotiation);
+      offered, reader.data_representation, participant.config.representation_negotiation);
   rtps::ReaderProxy proxy{.remote_reader_guid = reader.endpoint_guid,
                           .unicast_locators = std::move(locators),
                           .data_representation = negotiated.found
@@ -50,15 +49,16 @@ bool accept_reader(const RuntimeState& state, UserWriterSlot& slot,
 
 }  // namespace
 
-void match_local_writer_against_cache(RuntimeState& state, const rtps::EntityId& writer) {
-  const SharedWriterSlot shared = state.user_writers.find(writer);
+void match_local_writer_against_cache(Participant& participant, UserWriters& writers,
+                                      const rtps::EntityId& writer) {
+  const SharedWriterSlot shared = writers.slots.find(writer);
   if (!shared) return;
   auto candidates = match_candidates(
-      state, *shared, &UserWriterSlot::publication,
+      participant, *shared, &UserWriterSlot::publication,
       [](const auto& cache) -> const auto& { return cache.subscriptions(); });
 
   for (auto& candidate : candidates) {
-    auto locators = remote_user_locators(state, candidate.endpoint_guid.prefix);
+    auto locators = remote_user_locators(participant, candidate.endpoint_guid.prefix);
     // Reconsidered at the next matching run, once the participant is known.
     if (locators.empty()) continue;
     bool matched = false;
@@ -68,25 +68,25 @@ void match_local_writer_against_cache(RuntimeState& state, const rtps::EntityId&
         record_incompatible(local.offered_incompatible_qos, *refused);
         continue;
       }
-      matched = accept_reader(state, local, candidate, std::move(locators));
+      matched = accept_reader(participant, local, candidate, std::move(locators));
     }
     // Only a reader that became a proxy just now is news.
     if (matched) {
-      state.config.sink->record(
+      participant.config.sink->record(
           Event{"writer.matched_remote_reader", {}}.with_attr("writer_eid", to_string(writer)));
     }
   }
 }
 
-void match_local_writers_against_cache(RuntimeState& state) {
-  for (const auto& [id, slot] : state.user_writers.snapshot()) {
-    match_local_writer_against_cache(state, id);
+void match_local_writers_against_cache(Participant& participant, UserWriters& writers) {
+  for (const auto& [id, slot] : writers.slots.snapshot()) {
+    match_local_writer_against_cache(participant, writers, id);
   }
 }
 
-void forget_readers_in_user_writers(RuntimeState& state,
+void forget_readers_in_user_writers(UserWriters& writers,
                                     const std::function<bool(const rtps::Guid&)>& gone) {
-  for (const auto& [id, shared] : state.user_writers.snapshot()) {
+  for (const auto& [id, shared] : writers.slots.snapshot()) {
     auto slot = shared->lock();
     if (!slot) continue;
     (*slot)->writer.remove_reader_proxies_if(gone);

@@ -6,22 +6,22 @@
 
 #include <functional>
 
+#include "dcps/participant/participant.hpp"
+#include "dcps/writers/user_writer.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::dcps {
 
-struct RuntimeState;
-struct UserWriterSlot;
-
 // A reader matched before keeps its proxy and what it has acknowledged; only its locators follow
 // a new announcement. A new reader of a volatile writer is owed only what is written after it.
-void match_local_writer_against_cache(RuntimeState& state, const rtps::EntityId& writer);
+void match_local_writer_against_cache(Participant& participant, UserWriters& writers,
+                                      const rtps::EntityId& writer);
 
 // Every local user writer, in entity-id order.
-void match_local_writers_against_cache(RuntimeState& state);
+void match_local_writers_against_cache(Participant& participant, UserWriters& writers);
 
 // Drops the proxies of remote readers that are gone from every local user writer.
-void forget_readers_in_user_writers(RuntimeState& state,
+void forget_readers_in_user_writers(UserWriters& writers,
                                     const std::function<bool(const rtps::Guid&)>& gone);
 
 }  // namespace nimbrel::dcps

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "dcps/participant/outbound.hpp"
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/participant/participant.hpp"
 #include "dcps/writers/user_writer.hpp"
 #include "foundation/saturating.hpp"
 
@@ -47,9 +47,9 @@ void check_writer_liveliness(UserWriterSlot& writer, Elapsed now) {
   writer.last_liveliness_assertion = now;
 }
 
-void tick_user_writers(RuntimeState& state, Elapsed now) {
+void tick_user_writers(Participant& participant, UserWriters& writers, Elapsed now) {
   std::vector<rtps::OutboundDatagram> datagrams;
-  for (const auto& [id, shared] : state.user_writers.snapshot()) {
+  for (const auto& [id, shared] : writers.slots.snapshot()) {
     auto slot = shared->lock();
     if (!slot) continue;
     UserWriterSlot& writer = **slot;
@@ -62,7 +62,7 @@ void tick_user_writers(RuntimeState& state, Elapsed now) {
     check_writer_liveliness(writer, now);
   }
   // Sent after every slot is released, so a slow send never holds up a writing thread.
-  send_to_udp_v4_destinations(*state.sockets.user_rx, datagrams);
+  send_to_udp_v4_destinations(*participant.sockets.user_rx, datagrams);
 }
 
 }  // namespace nimbrel::dcps

@@ -3,12 +3,12 @@
 // timer steps work on one locked slot and read no clock, so they are tested on their own.
 #pragma once
 
+#include "dcps/participant/participant.hpp"
+#include "dcps/writers/user_writer.hpp"
+
 #include "foundation/time.hpp"
 
 namespace nimbrel::dcps {
-
-struct RuntimeState;
-struct UserWriterSlot;
 
 // At most one miss per tick; the next period counts from the miss. Liveliness never moves the
 // reference, so a writer that stopped writing keeps missing its deadline.
@@ -22,6 +22,6 @@ void expire_lifespan(UserWriterSlot& writer, Elapsed now);
 void check_writer_liveliness(UserWriterSlot& writer, Elapsed now);
 
 // Ticks every user writer in entity-id order, then sends what they produced.
-void tick_user_writers(RuntimeState& state, Elapsed now);
+void tick_user_writers(Participant& participant, UserWriters& writers, Elapsed now);
 
 }  // namespace nimbrel::dcps

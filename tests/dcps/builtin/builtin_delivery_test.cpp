@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dcps/runtime/receive.hpp"
+#include "dcps/discovery_events/apply.hpp"
 #include "dcps/runtime_test_util.hpp"
 
 namespace nimbrel::dcps {
@@ -25,7 +25,7 @@ class BuiltinDeliveryTest : public ::testing::Test {
   std::shared_ptr<BuiltinSinks> sinks_ = std::make_shared<BuiltinSinks>();
   std::shared_ptr<IgnoreFilter> filter_ = std::make_shared<IgnoreFilter>();
 
-  void SetUp() override { install_builtin_sinks(*state_, sinks_); }
+  void SetUp() override { install_builtin_sinks(state_->participant, state_->builtin, sinks_); }
 
   void publish(const rtps::PublicationBuiltinTopicData& publication) {
     discovery::SedpEvents events;
@@ -45,7 +45,7 @@ TEST_F(BuiltinDeliveryTest, RepeatedAnnouncementsGiveOneParticipantSample) {
   ASSERT_EQ(samples.size(), 2u);
   EXPECT_EQ(ParticipantBuiltinTopicData::decode(samples[1])->user_data, changed.user_data);
   // Our own announcement, looped back, is no sample.
-  testing::deliver(*state_, testing::spdp_announcement(state_->local_participant));
+  testing::deliver(*state_, testing::spdp_announcement(state_->participant.local_participant));
   EXPECT_EQ(count(*sinks_->participant), 0u);
 }
 
@@ -67,7 +67,7 @@ TEST_F(BuiltinDeliveryTest, EndpointEventsGiveEndpointAndTopicSamplesOnce) {
 }
 
 TEST_F(BuiltinDeliveryTest, IgnoredParticipantGivesNoSamplesAtAll) {
-  install_ignore_filter(*state_, filter_);
+  install_ignore_filter(state_->builtin, filter_);
   filter_->ignore_participant(discovery::instance_handle(
       rtps::Guid{testing::remote_prefix, rtps::entity_ids::participant}));
   testing::deliver(*state_, testing::remote_announcement());
@@ -78,7 +78,7 @@ TEST_F(BuiltinDeliveryTest, IgnoredParticipantGivesNoSamplesAtAll) {
 }
 
 TEST_F(BuiltinDeliveryTest, IgnoredTopicStillGivesThePublication) {
-  install_ignore_filter(*state_, filter_);
+  install_ignore_filter(state_->builtin, filter_);
   filter_->ignore_topic(discovery::instance_handle(TopicBuiltinTopicData::key_of("Topic", "Type")));
   publish(remote_publication());
   publish(remote_publication("Other"));
@@ -89,11 +89,11 @@ TEST_F(BuiltinDeliveryTest, IgnoredTopicStillGivesThePublication) {
 }
 
 TEST_F(BuiltinDeliveryTest, LateSinksGetWhatIsAlreadyKnown) {
-  install_builtin_sinks(*state_, nullptr);
+  install_builtin_sinks(state_->participant, state_->builtin, nullptr);
   testing::deliver(*state_, testing::remote_announcement());
   auto late = std::make_shared<BuiltinSinks>();
-  install_builtin_sinks(*state_, late);
-  EXPECT_EQ(builtin_sinks_snapshot(*state_), late);
+  install_builtin_sinks(state_->participant, state_->builtin, late);
+  EXPECT_EQ(builtin_sinks_snapshot(state_->builtin), late);
   EXPECT_EQ(count(*late->participant), 1u);
   EXPECT_EQ(count(*sinks_->participant), 0u);
 }

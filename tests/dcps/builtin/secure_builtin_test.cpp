@@ -29,12 +29,12 @@ std::vector<std::byte> generic_message() {
 TEST(SecureBuiltinInTheReceivePath, MatchesDecodesAndForgets) {
   auto tx = std::make_shared<testing::RecordingTransport>();
   auto state = testing::make_state(tx, MonoInstant{}, 0, {.secure_builtin_endpoints = true});
-  ASSERT_TRUE(state->secure);
+  ASSERT_TRUE(state->participant.secure);
   auto remote = testing::participant_data();
   remote.builtin_endpoint_set |= bit::all;
   testing::deliver(*state, testing::spdp_announcement(remote));
   {
-    auto stack = state->secure->lock();
+    auto stack = state->participant.secure->lock();
     ASSERT_TRUE(stack);
     EXPECT_EQ((*stack)->stateless_writer().reader_proxies().size(), 1u);
     EXPECT_EQ((*stack)->volatile_writer().reader_proxies().size(), 1u);
@@ -44,16 +44,17 @@ TEST(SecureBuiltinInTheReceivePath, MatchesDecodesAndForgets) {
       rtps::entity_ids::participant_stateless_writer, generic_message(),
       rtps::entity_ids::participant_stateless_reader, 1);
   testing::deliver(*state, testing::datagram_from(testing::remote_prefix, {message}));
-  EXPECT_EQ((*state->secure->lock())->stateless_reader().decoded_messages(), 1u);
+  EXPECT_EQ((*state->participant.secure->lock())->stateless_reader().decoded_messages(), 1u);
 
   forget_participants(*state, {testing::remote_prefix});
-  EXPECT_TRUE((*state->secure->lock())->stateless_writer().reader_proxies().empty());
+  EXPECT_TRUE((*state->participant.secure->lock())->stateless_writer().reader_proxies().empty());
 }
 
 TEST(SecureBuiltinInTheReceivePath, AbsentWithoutTheSetting) {
   auto state = testing::make_state(std::make_shared<testing::RecordingTransport>(), MonoInstant{});
-  EXPECT_EQ(state->secure, nullptr);
-  EXPECT_EQ(state->local_participant.builtin_endpoint_set, discovery::builtin_endpoints_plain);
+  EXPECT_EQ(state->participant.secure, nullptr);
+  EXPECT_EQ(state->participant.local_participant.builtin_endpoint_set,
+            discovery::builtin_endpoints_plain);
 }
 
 }  // namespace

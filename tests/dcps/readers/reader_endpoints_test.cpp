@@ -47,12 +47,12 @@ class ReaderEndpointsTest : public testing::UserTrafficTest {
   // The ids of the endpoints that hold a proxy of `writer`.
   std::vector<rtps::EntityId> holders(const Writer& writer) {
     std::vector<rtps::EntityId> out;
-    for (const auto& [id, slot] : state_->user_readers.snapshot()) {
+    for (const auto& [id, slot] : state_->readers.slots.snapshot()) {
       if ((*slot->lock())->reader.writer_proxy_state(writer.guid()) != nullptr) out.push_back(id);
     }
     return out;
   }
-  std::size_t endpoint_count() { return state_->user_readers.snapshot().size(); }
+  std::size_t endpoint_count() { return state_->readers.slots.snapshot().size(); }
 };
 
 struct FirstKindCase {
@@ -93,8 +93,9 @@ TEST_F(ReaderEndpointsTest, AKeylessWriterAfterTheReaderGetsAKeylessEndpoint) {
   ASSERT_EQ(endpoint_count(), 2u);
   const auto held = holders(keyless);
   ASSERT_EQ(held.size(), 1u);
-  const auto slot = state_->user_readers.find(held[0]);
-  EXPECT_EQ((*slot->lock())->subscription.endpoint_guid, (rtps::Guid{state_->prefix, held[0]}));
+  const auto slot = state_->readers.slots.find(held[0]);
+  EXPECT_EQ((*slot->lock())->subscription.endpoint_guid,
+            (rtps::Guid{state_->participant.prefix, held[0]}));
   EXPECT_EQ((*slot->lock())->subscription.reliability.kind, rtps::ReliabilityKind::Reliable);
   EXPECT_EQ((*slot->lock())->subscription.topic_name, "Topic");
   receive(data(keyless, 1));
@@ -133,7 +134,8 @@ TEST_F(ReaderEndpointsTest, ABestEffortHandleStaysOnePlainBestEffortEndpoint) {
   const Writer reliable{prefix_a};
   know(reliable);
   auto registered =
-      register_user_reader(*state_, {.topic_name = "Topic", .type_name = "Type", .reliable = false})
+      register_user_reader(state_->participant, state_->readers,
+                           {.topic_name = "Topic", .type_name = "Type", .reliable = false})
           .value();
   ASSERT_EQ(endpoint_count(), 1u);
   EXPECT_EQ(holders(reliable), std::vector<rtps::EntityId>{registered.entity_id});

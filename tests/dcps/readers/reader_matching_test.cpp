@@ -35,9 +35,9 @@ TEST_F(MatchingTest, CycloneWriterKnownBeforeTheReaderIsMatchedOnce) {
   // Sent to the captured subscriber, as INFO_DST says: received here as if addressed to us.
   testing::deliver(*state_, rtps::testing::load_capture("sedp_pub_publication.bin"), {},
                    rtps::testing::cyclone_sub_prefix);
-  auto registered =
-      register_user_reader(*state_, {.topic_name = "DDSPerfRDataKS", .type_name = "KeyedSeq"})
-          .value();
+  auto registered = register_user_reader(state_->participant, state_->readers,
+                                         {.topic_name = "DDSPerfRDataKS", .type_name = "KeyedSeq"})
+                        .value();
   const rtps::Guid cyclone{{0x01, 0x10, 0x60, 0x12, 0x5a, 0xa1, 0x08, 0x2e, 0xa2, 0x12, 0xf2, 0x1b},
                            testing::writer_id};
   const auto* matched = slot(registered.entity_id).reader.writer_proxy_state(cyclone);
@@ -48,7 +48,7 @@ TEST_F(MatchingTest, CycloneWriterKnownBeforeTheReaderIsMatchedOnce) {
   const auto sample = rtps::testing::load_capture("user_data_pub.bin");
   receive(sample);
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{21}));
-  match_local_readers_against_cache(*state_);
+  match_local_readers_against_cache(state_->participant, state_->readers);
   receive(sample);
   EXPECT_TRUE(taken(registered.samples).empty());
 }
@@ -77,7 +77,7 @@ TEST_F(MatchingTest, RematchingKeepsTheStreamAndFollowsTheLocators) {
 
 // Without its participant's locator a writer cannot be reached: it is skipped, not refused.
 TEST_F(MatchingTest, WriterOfAnUnheardParticipantWaitsForALaterEvent) {
-  (*state_->sedp.lock())
+  (*state_->participant.sedp.lock())
       ->on_participant_discovered(
           {.data = testing::participant_data(writer_a, testing::remote_user),
            .sender_prefix = writer_a});
@@ -86,7 +86,7 @@ TEST_F(MatchingTest, WriterOfAnUnheardParticipantWaitsForALaterEvent) {
   EXPECT_EQ(proxy(registered.entity_id), nullptr);
   EXPECT_EQ(slot(registered.entity_id).requested_incompatible_qos, IncompatibleQosStatus{});
 
-  (*state_->participants.lock())
+  (*state_->participant.participants.lock())
       ->insert({.data = testing::participant_data(writer_a, testing::remote_user),
                 .sender_prefix = writer_a},
                Elapsed{});
@@ -97,11 +97,11 @@ TEST_F(MatchingTest, WriterOfAnUnheardParticipantWaitsForALaterEvent) {
 
 TEST_F(MatchingTest, IncompatibleWriterIsCountedAtEveryEvent) {
   know_writer(writer_a);
-  const auto registered =
-      register_user_reader(*state_, {.topic_name = "Topic",
-                                     .type_name = "Type",
-                                     .durability = rtps::DurabilityKind::TransientLocal})
-          .value();
+  const auto registered = register_user_reader(state_->participant, state_->readers,
+                                               {.topic_name = "Topic",
+                                                .type_name = "Type",
+                                                .durability = rtps::DurabilityKind::TransientLocal})
+                              .value();
   const IncompatibleQosStatus once{.total_count = 1,
                                    .last_policy_id = QosPolicyId::Durability,
                                    .policies = {{QosPolicyId::Durability, 1}}};
@@ -122,14 +122,16 @@ TEST_F(MatchingTest, TypeRuleRefusesAnUnfitTypeAndCountsIt) {
   announce(publication);
   UserReaderConfig config{.topic_name = "Topic", .type_name = "Type"};
   config.type_identifier = TI::Primitive{types::PrimitiveKind::Int16};
-  const auto narrow = register_user_reader(*state_, config).value();
+  const auto narrow = register_user_reader(state_->participant, state_->readers, config).value();
   EXPECT_EQ(proxy(narrow.entity_id), nullptr);
   EXPECT_EQ(slot(narrow.entity_id).requested_incompatible_qos,
             (IncompatibleQosStatus{.total_count = 1,
                                    .last_policy_id = QosPolicyId::TypeAssignability,
                                    .policies = {{QosPolicyId::TypeAssignability, 1}}}));
   config.type_identifier = publication.type_identifier;
-  EXPECT_NE(proxy(register_user_reader(*state_, config).value().entity_id), nullptr);
+  EXPECT_NE(
+      proxy(register_user_reader(state_->participant, state_->readers, config).value().entity_id),
+      nullptr);
 }
 
 TEST_F(MatchingTest, TypeNamesMustBeEqualByteForByte) {

@@ -72,6 +72,17 @@ TEST_F(SampleQueueTest, AFullQueueLeavesDataUnacknowledgedUntilThereIsRoom) {
   EXPECT_EQ(acknowledged(), 6);
 }
 
+// The answer to a HEARTBEAT leaves only once the datagram's samples are queued: no admission is
+// held across a send, and the consumer has the data before the writer learns that it arrived.
+TEST_F(SampleQueueTest, TheAnswerLeavesAfterTheDatagramsSamplesAreQueued) {
+  know_writer(writer_a);
+  auto registered = reader();
+  std::vector<std::uint32_t> queued_at_send;
+  user_->on_send = [&] { queued_at_send = taken(registered.samples); };
+  receive(datagram_from(writer_a, {data(1), data(2), heartbeat(1, 2, 1)}));
+  EXPECT_EQ(queued_at_send, (std::vector<std::uint32_t>{1, 2}));
+}
+
 // From three quarters of the budget on the reader keeps its answers back but still takes what the
 // writer has in flight, until the consumer has brought the queue down to half.
 TEST_F(SampleQueueTest, AnswersWaitFromThreeQuartersOfTheBudgetUntilHalfIsFree) {

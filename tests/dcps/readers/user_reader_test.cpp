@@ -21,27 +21,29 @@ using UserReaderTest = testing::UserTrafficTest;
 TEST_F(UserReaderTest, RegistrationNumbersAnnouncesAndReports) {
   const auto first = reader("A");
   const auto second =
-      register_user_reader(*state_, {.topic_name = "B", .type_name = "TB", .reliable = false});
+      register_user_reader(state_->participant, state_->readers,
+                           {.topic_name = "B", .type_name = "TB", .reliable = false});
   ASSERT_TRUE(second);
   EXPECT_EQ(first.entity_id.to_bytes(), (std::array<std::uint8_t, 4>{0, 0, 1, 0x07}));
   EXPECT_EQ(second->entity_id.to_bytes(), (std::array<std::uint8_t, 4>{0, 0, 2, 0x07}));
 
-  const auto slot = state_->user_readers.find(second->entity_id);
+  const auto slot = state_->readers.slots.find(second->entity_id);
   ASSERT_TRUE(slot);
   const auto& announced = (*slot->lock())->subscription;
   EXPECT_EQ(announced.endpoint_guid, (rtps::Guid{testing::own_prefix, second->entity_id}));
   EXPECT_EQ(announced.reliability.kind, rtps::ReliabilityKind::BestEffort);
   EXPECT_EQ(announced.data_representation, (std::vector<std::int16_t>{0, 2}));
   // The subscriptions announcer holds both records, ready for every remote detector.
-  EXPECT_EQ((*state_->sedp.lock())->subscriptions_writer().history().size(), 2u);
+  EXPECT_EQ((*state_->participant.sedp.lock())->subscriptions_writer().history().size(), 2u);
 
   ASSERT_EQ(sink_->events.size(), 2u);
   EXPECT_EQ(sink_->events[1].name, "user_reader.created");
   EXPECT_EQ(sink_->events[1].attrs,
             (std::vector<std::pair<std::string, std::string>>{{"topic", "B"}, {"type", "TB"}}));
 
-  state_->user_readers.poison();
-  const auto refused = register_user_reader(*state_, {.topic_name = "A", .type_name = "T"});
+  state_->readers.slots.poison();
+  const auto refused = register_user_reader(state_->participant, state_->readers,
+                                            {.topic_name = "A", .type_name = "T"});
   ASSERT_FALSE(refused);
   EXPECT_STREQ(to_string(refused.error()), "user_readers poisoned");
   EXPECT_EQ(sink_->events.size(), 2u);
@@ -88,20 +90,20 @@ TEST_F(UserReaderTest, ListenerSeesEachPayloadBeforeItIsQueuedAndTheWakerFiresOn
   auto registered = reader();
   // What the queue held each time the listener was called, drained as it went.
   std::vector<std::vector<std::uint32_t>> queued_when_heard;
-  ASSERT_TRUE(set_user_reader_listener(*state_, registered.entity_id,
+  ASSERT_TRUE(set_user_reader_listener(state_->readers, registered.entity_id,
                                        [&](std::span<const std::byte> payload) {
                                          EXPECT_EQ(payload.size(), 4u);
                                          queued_when_heard.push_back(taken(registered.samples));
                                        }));
   int wakes = 0;
-  const auto waker = (*state_->user_readers.find(registered.entity_id)->lock())->waker;
+  const auto waker = (*state_->readers.slots.find(registered.entity_id)->lock())->waker;
   **waker->lock() = [&] { ++wakes; };
 
   receive(datagram_from(writer_a, {data(1), data(2)}));
   EXPECT_EQ(queued_when_heard, (std::vector<std::vector<std::uint32_t>>{{}, {1}}));
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{2}));
   EXPECT_EQ(wakes, 1);
-  EXPECT_FALSE(set_user_reader_listener(*state_, testing::writer_id, std::nullopt));
+  EXPECT_FALSE(set_user_reader_listener(state_->readers, testing::writer_id, std::nullopt));
 }
 
 // The handle gone, the reader still acknowledges its writer, and what arrives is discarded.
@@ -110,7 +112,7 @@ TEST_F(UserReaderTest, WithoutReceiverTrafficIsStillAcknowledged) {
   const auto id = [&] { return reader().entity_id; }();
   receive(datagram_from(writer_a, {data(1), heartbeat(1, 1, 1)}));
   EXPECT_EQ(user_->take().size(), 1u);
-  const auto slot = state_->user_readers.find(id);
+  const auto slot = state_->readers.slots.find(id);
   const auto* proxy = (*slot->lock())->reader.writer_proxy_state({writer_a, testing::writer_id});
   ASSERT_NE(proxy, nullptr);
   EXPECT_EQ(proxy->proxy.highest_delivered, 1);

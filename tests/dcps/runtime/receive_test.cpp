@@ -22,10 +22,10 @@ class MetatrafficTest : public ::testing::Test {
 
   void SetUp() override { testing::give_sedp_a_subscription(*state_); }
 
-  std::size_t participants() { return (*state_->participants.lock())->size(); }
+  std::size_t participants() { return (*state_->participant.participants.lock())->size(); }
   // SEDP talks to a participant once it has proxies for it.
   bool sedp_reaches_remote() {
-    const auto datagrams = (*state_->sedp.lock())->tick(Elapsed::from_secs(1)).value();
+    const auto datagrams = (*state_->participant.sedp.lock())->tick(Elapsed::from_secs(1)).value();
     for (const auto& datagram : datagrams)
       if (std::ranges::count(*datagram.destinations, testing::remote_metatraffic) > 0) return true;
     return false;
@@ -33,7 +33,7 @@ class MetatrafficTest : public ::testing::Test {
 };
 
 TEST_F(MetatrafficTest, NewParticipantIsRecordedOnceAndGetsSedpProxies) {
-  testing::deliver(*state_, testing::spdp_announcement(state_->local_participant));
+  testing::deliver(*state_, testing::spdp_announcement(state_->participant.local_participant));
   EXPECT_EQ(participants(), 0u);  // its own announcement looped back changes nothing
   EXPECT_FALSE(sedp_reaches_remote());
   testing::deliver(*state_, testing::remote_announcement());
@@ -44,7 +44,7 @@ TEST_F(MetatrafficTest, NewParticipantIsRecordedOnceAndGetsSedpProxies) {
 }
 
 TEST_F(MetatrafficTest, PoisonedParticipantsCacheSkipsTheAnnouncement) {
-  state_->participants.poison();
+  state_->participant.participants.poison();
   testing::deliver(*state_, testing::remote_announcement());
   EXPECT_FALSE(sedp_reaches_remote());
 }
@@ -61,7 +61,7 @@ TEST_F(MetatrafficTest, EveryHandlerSeesTheDatagram) {
 
   testing::deliver(*state_, SharedBytes::adopt(std::move(both)), Elapsed::from_secs(3));
   EXPECT_EQ(participants(), 1u);
-  EXPECT_EQ((*state_->wlp.lock())->liveliness(),
+  EXPECT_EQ((*state_->participant.wlp.lock())->liveliness(),
             (std::map<rtps::GuidPrefix, LivelinessEntry>{
                 {testing::remote_prefix, {Elapsed::from_secs(3), 0}}}));
 }
@@ -155,9 +155,9 @@ TEST_F(ReceivePathTest, InfoSourceAndDestinationApplyToEveryConsumer) {
                       data_submessage(ids::participant_message_writer, pulse), testing::data(1),
                       rtps::testing::info_destination(relay), testing::data(2)}),
           Elapsed::from_secs(2));
-  EXPECT_EQ((*state_->participants.lock())->find(writer_a)->sender_prefix, writer_a);
-  EXPECT_EQ((*state_->sedp.lock())->cache().publications().size(), 1u);
-  EXPECT_TRUE((*state_->wlp.lock())->liveliness().contains(writer_a));
+  EXPECT_EQ((*state_->participant.participants.lock())->find(writer_a)->sender_prefix, writer_a);
+  EXPECT_EQ((*state_->participant.sedp.lock())->cache().publications().size(), 1u);
+  EXPECT_TRUE((*state_->participant.wlp.lock())->liveliness().contains(writer_a));
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1}));
 }
 
@@ -174,18 +174,22 @@ TEST_F(ReceivePathTest, DepartedParticipantsLeaveNothingBehind) {
            nullptr;
   };
   const auto sedp_proxies = [&] {
-    return (*state_->sedp.lock())->publications_reader().reader().writer_proxy_states().size();
+    return (*state_->participant.sedp.lock())
+        ->publications_reader()
+        .reader()
+        .writer_proxy_states()
+        .size();
   };
   ASSERT_TRUE(matched(writer_a) && matched(writer_b));
   ASSERT_EQ(sedp_proxies(), 2u);
 
   discovery::SpdpBeacon beacon{.data = testing::participant_data(writer_a)};
   receive(SharedBytes::adopt(beacon.serialize_goodbye().value()));
-  EXPECT_EQ((*state_->participants.lock())->find(writer_a), nullptr);
+  EXPECT_EQ((*state_->participant.participants.lock())->find(writer_a), nullptr);
   EXPECT_FALSE(matched(writer_a));
   EXPECT_TRUE(matched(writer_b));
   EXPECT_EQ(sedp_proxies(), 1u);
-  EXPECT_EQ((*state_->sedp.lock())->cache().publications().size(), 1u);
+  EXPECT_EQ((*state_->participant.sedp.lock())->cache().publications().size(), 1u);
 
   // The announced lease is 100 s from the moment it was last heard, by any traffic.
   receive(testing::datagram_from(writer_b, {testing::data(1)}), Elapsed::from_secs(60));
@@ -193,9 +197,9 @@ TEST_F(ReceivePathTest, DepartedParticipantsLeaveNothingBehind) {
   EXPECT_TRUE(matched(writer_b));
   expire_participants(*state_, Elapsed::from_secs(161));
   EXPECT_FALSE(matched(writer_b));
-  EXPECT_EQ((*state_->participants.lock())->size(), 0u);
+  EXPECT_EQ((*state_->participant.participants.lock())->size(), 0u);
   EXPECT_EQ(sedp_proxies(), 0u);
-  EXPECT_TRUE((*state_->sedp.lock())->cache().publications().empty());
+  EXPECT_TRUE((*state_->participant.sedp.lock())->cache().publications().empty());
   EXPECT_TRUE(slot(registered.entity_id).matched_writers.empty());
 }
 

@@ -52,7 +52,8 @@ TEST(SpdpDestinationTest, FollowsTheDomainAndFallsBackToThePortOfDomainZero) {
   for (const auto& [domain, port] :
        {std::pair{0u, 7400u}, {1u, 7650u}, {232u, 65400u}, {300u, 7400u}}) {
     const auto state = testing::make_state(tx, MonoInstant{}, domain);
-    EXPECT_EQ(spdp_destination(*state), rtps::Locator::udp_v4({239, 255, 0, 1}, port)) << domain;
+    EXPECT_EQ(spdp_destination(state->participant), rtps::Locator::udp_v4({239, 255, 0, 1}, port))
+        << domain;
   }
 }
 
@@ -61,7 +62,7 @@ TEST(SpdpDestinationTest, FollowsTheDomainAndFallsBackToThePortOfDomainZero) {
 // across a send would make it wait until the send returns.
 TEST_F(TickLoopTest, SendsSpdpThenSedpThenLivelinessHoldingNoComponentLock) {
   testing::give_sedp_a_subscription(*state_);
-  (*state_->sedp.lock())
+  (*state_->participant.sedp.lock())
       ->on_participant_discovered(
           {.data = testing::participant_data(), .sender_prefix = testing::remote_prefix});
   std::vector<std::string> held;
@@ -73,10 +74,10 @@ TEST_F(TickLoopTest, SendsSpdpThenSedpThenLivelinessHoldingNoComponentLock) {
       std::thread(std::move(task)).detach();
       return probe.wait_for(20s) == std::future_status::ready && probe.get();
     };
-    if (!free_within(state_->beacon)) held.push_back("beacon");
-    if (!free_within(state_->participants)) held.push_back("participants");
-    if (!free_within(state_->sedp)) held.push_back("sedp");
-    if (!free_within(state_->wlp)) held.push_back("wlp");
+    if (!free_within(state_->participant.beacon)) held.push_back("beacon");
+    if (!free_within(state_->participant.participants)) held.push_back("participants");
+    if (!free_within(state_->participant.sedp)) held.push_back("sedp");
+    if (!free_within(state_->participant.wlp)) held.push_back("wlp");
   };
   loop_.tick();
   std::vector<std::string> senders;
@@ -105,7 +106,9 @@ class UserReaderTickTest : public testing::UserTrafficTest {
   rtps::EntityId reader_with(UserReaderConfig config) {
     config.topic_name = "Topic";
     config.type_name = "Type";
-    return register_user_reader(*state_, std::move(config)).value().entity_id;
+    return register_user_reader(state_->participant, state_->readers, std::move(config))
+        .value()
+        .entity_id;
   }
 };
 

@@ -56,10 +56,10 @@ class UserWriterTest : public testing::UserTrafficTest {
   rtps::EntityId writer(UserWriterConfig config = {}) {
     if (config.topic_name.empty()) config.topic_name = "Topic";
     if (config.type_name.empty()) config.type_name = "Type";
-    return register_user_writer(*state_, std::move(config)).value();
+    return register_user_writer(state_->participant, state_->writers, std::move(config)).value();
   }
   UserWriterSlot& wslot(const rtps::EntityId& id) {
-    held_.push_back(state_->user_writers.find(id));
+    held_.push_back(state_->writers.slots.find(id));
     // Single-threaded tests: nothing else locks the slot while the test looks at it.
     return **held_.back()->lock();
   }
@@ -67,7 +67,7 @@ class UserWriterTest : public testing::UserTrafficTest {
     return wslot(id).writer.find_reader_proxy(reader_guid);
   }
   void write(const rtps::EntityId& id, std::uint8_t fill = 0) {
-    ASSERT_TRUE(write_user_sample(*state_, id, sample(fill)));
+    ASSERT_TRUE(write_user_sample(state_->participant, state_->writers, id, sample(fill)));
   }
   std::size_t matched_events() {
     return static_cast<std::size_t>(std::ranges::count(
@@ -87,7 +87,7 @@ TEST_F(UserWriterTest, WritersAreNumberedWithTheirKeyednessAndAnnounced) {
   EXPECT_EQ(keyed, rtps::make_entity_id(0, 0, 1, rtps::EntityKind::UserWriterWithKey));
   EXPECT_EQ(keyless, rtps::make_entity_id(0, 0, 2, rtps::EntityKind::UserWriterNoKey));
 
-  const auto sedp = state_->sedp.lock();
+  const auto sedp = state_->participant.sedp.lock();
   const auto& history = (*sedp)->publications_writer().history();
   ASSERT_EQ(history.size(), 2u);
   const auto announced =
@@ -227,10 +227,11 @@ TEST_F(UserWriterTest, RematchingKeepsAReadersProgress) {
 
 TEST_F(UserWriterTest, APoisonedOrVanishedWriterMatchesNothingAndSaysNothing) {
   const auto id = writer();
-  state_->user_writers.find(id)->poison();
+  state_->writers.slots.find(id)->poison();
   announce_reader(subscription(reader_a));
   match_local_writer_against_cache(
-      *state_, rtps::make_entity_id(0, 0, 9, rtps::EntityKind::UserWriterWithKey));
+      state_->participant, state_->writers,
+      rtps::make_entity_id(0, 0, 9, rtps::EntityKind::UserWriterWithKey));
   EXPECT_EQ(matched_events(), 0u);
 }
 
@@ -238,7 +239,8 @@ TEST_F(UserWriterTest, ADisposedOrDepartedReaderLeavesTheWriter) {
   const auto id = writer();
   announce_reader(subscription(reader_a));
   ASSERT_NE(proxy(id), nullptr);
-  forget_readers_in_user_writers(*state_, [](const rtps::Guid& g) { return g == reader_guid; });
+  forget_readers_in_user_writers(state_->writers,
+                                 [](const rtps::Guid& g) { return g == reader_guid; });
   EXPECT_EQ(proxy(id), nullptr);
 }
 
@@ -249,7 +251,8 @@ TEST_F(UserWriterTest, AcknacksReachTheWriterWhichRepairsAndReleasesAcknowledged
   announce_reader(subscription(reader_a));
   for (std::uint8_t i = 1; i <= 3; ++i)
     write(id, i);
-  EXPECT_EQ(write_user_sample(*state_, id, sample(4)), std::unexpected(WriterError::HistoryFull));
+  EXPECT_EQ(write_user_sample(state_->participant, state_->writers, id, sample(4)),
+            std::unexpected(WriterError::HistoryFull));
   EXPECT_EQ(wslot(id).writer.last_sequence_number(), 3);  // the refused sample took no number
 
   user_->take();
@@ -271,7 +274,8 @@ TEST_F(UserWriterTest, AcknacksReachTheWriterWhichRepairsAndReleasesAcknowledged
 TEST_F(UserWriterTest, NackFragsReachTheWriterWhichResendsTheFragment) {
   const auto id = writer();
   announce_reader(subscription(reader_a));
-  ASSERT_TRUE(write_user_sample(*state_, id, std::vector<std::byte>(3000, std::byte{0x5A})));
+  ASSERT_TRUE(write_user_sample(state_->participant, state_->writers, id,
+                                std::vector<std::byte>(3000, std::byte{0x5A})));
   user_->take();
   const std::array<rtps::FragmentNumber, 1> second{2};
   receive(datagram_from(reader_a, {framed(rtps::submessage_id::nack_frag,
@@ -298,13 +302,14 @@ TEST_F(UserWriterTest, NackFragsReachTheWriterWhichResendsTheFragment) {
 TEST_F(UserWriterTest, AssertingManualLivelinessQueuesAPulse) {
   const auto id =
       writer({.liveliness = {rtps::LivelinessKind::ManualByParticipant, rtps::duration_infinite}});
-  ASSERT_TRUE(state_->wlp.lock().value()->tick(Elapsed{}).value());  // the periodic one
-  EXPECT_FALSE(state_->wlp.lock().value()->tick(Elapsed{}).value());
-  EXPECT_TRUE(assert_user_writer_liveliness(*state_, id));
+  ASSERT_TRUE(state_->participant.wlp.lock().value()->tick(Elapsed{}).value());  // the periodic one
+  EXPECT_FALSE(state_->participant.wlp.lock().value()->tick(Elapsed{}).value());
+  EXPECT_TRUE(assert_user_writer_liveliness(state_->participant, state_->writers, id));
   EXPECT_TRUE(wslot(id).last_liveliness_assertion);
-  EXPECT_TRUE(state_->wlp.lock().value()->tick(Elapsed{}).value());
+  EXPECT_TRUE(state_->participant.wlp.lock().value()->tick(Elapsed{}).value());
   EXPECT_FALSE(assert_user_writer_liveliness(
-      *state_, rtps::make_entity_id(0, 0, 9, rtps::EntityKind::UserWriterWithKey)));
+      state_->participant, state_->writers,
+      rtps::make_entity_id(0, 0, 9, rtps::EntityKind::UserWriterWithKey)));
 }
 
 // --- tick steps ---------------------------------------------------------------------------------
@@ -378,7 +383,7 @@ TEST_F(UserWriterTest, TheTickHeartbeatsMatchedReadersAtTheirLocators) {
   announce_reader(subscription(reader_a));
   write(id);
   user_->take();
-  tick_user_writers(*state_, ms(10));
+  tick_user_writers(state_->participant, state_->writers, ms(10));
   const auto sent = user_->take();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].destination, testing::remote_user);

@@ -1,13 +1,13 @@
-#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/participant/participant.hpp"
 
 #include <utility>
 
 namespace nimbrel::dcps {
 
-RuntimeState::RuntimeState(std::uint32_t domain_id_in, const rtps::GuidPrefix& prefix_in,
-                           RuntimeConfig config_in, RuntimeSockets sockets_in,
-                           const rtps::ParticipantBuiltinTopicData& local_participant_in,
-                           MonoInstant start_instant_in)
+Participant::Participant(std::uint32_t domain_id_in, const rtps::GuidPrefix& prefix_in,
+                         RuntimeConfig config_in, RuntimeSockets sockets_in,
+                         const rtps::ParticipantBuiltinTopicData& local_participant_in,
+                         MonoInstant start_instant_in)
     : domain_id(domain_id_in),
       prefix(prefix_in),
       config(std::move(config_in)),

@@ -1,4 +1,4 @@
-#include "dcps/runtime/type_lookup.hpp"
+#include "dcps/builtin/type_lookup.hpp"
 
 #include <optional>
 #include <utility>
@@ -25,7 +25,7 @@ void run_all(std::vector<discovery::Completion>& completions) {
 
 }  // namespace
 
-void handle_type_lookup(RuntimeState& state, const rtps::ReceivedDatagram& datagram) {
+void handle_type_lookup(Participant& participant, const rtps::ReceivedDatagram& datagram) {
   std::vector<std::vector<std::byte>> replies;
   std::vector<discovery::Completion> completions;
   for (const auto& received : datagram.submessages) {
@@ -33,11 +33,11 @@ void handle_type_lookup(RuntimeState& state, const rtps::ReceivedDatagram& datag
     const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
     if (data == nullptr) continue;  // best-effort here: nothing to acknowledge or repair
     if (addressed_to(*data, ids::type_lookup_request_reader, ids::type_lookup_request_writer)) {
-      if (auto server = state.type_lookup_server.lock()) {
+      if (auto server = participant.type_lookup_server.lock()) {
         if (auto reply = (*server)->handle_request(*data)) replies.push_back(std::move(*reply));
       }
     } else if (addressed_to(*data, ids::type_lookup_reply_reader, ids::type_lookup_reply_writer)) {
-      if (auto client = state.type_lookup_client.lock()) {
+      if (auto client = participant.type_lookup_client.lock()) {
         if (auto done = (*client)->handle_reply(received.state.source_prefix, *data)) {
           completions.push_back(std::move(*done));
         }
@@ -46,19 +46,20 @@ void handle_type_lookup(RuntimeState& state, const rtps::ReceivedDatagram& datag
   }
   if (!replies.empty()) monitor::discovery_metrics().type_lookups->inc(replies.size());
   for (const auto& reply : replies)
-    send_type_lookup_reply(state, datagram.source, reply);
+    send_type_lookup_reply(participant, datagram.source, reply);
   run_all(completions);
 }
 
-void send_type_lookup_reply(const RuntimeState& state, const rtps::Locator& destination,
+void send_type_lookup_reply(const Participant& participant, const rtps::Locator& destination,
                             std::span<const std::byte> datagram) {
   if (destination.kind != rtps::locator_kind::udp_v4) return;
-  static_cast<void>(state.sockets.user_rx->send(destination, datagram));
+  static_cast<void>(participant.sockets.user_rx->send(destination, datagram));
 }
 
-std::expected<void, AddTypeError> add_type(RuntimeState& state, const types::EquivalenceHash& hash,
+std::expected<void, AddTypeError> add_type(Participant& participant,
+                                           const types::EquivalenceHash& hash,
                                            types::TypeObject object) {
-  auto server = state.type_lookup_server.lock();
+  auto server = participant.type_lookup_server.lock();
   if (!server) return std::unexpected(AddTypeError::ServerPoisoned);
   if (!(*server)->add_type(hash, std::move(object))) {
     return std::unexpected(AddTypeError::Unencodable);
@@ -67,10 +68,10 @@ std::expected<void, AddTypeError> add_type(RuntimeState& state, const types::Equ
 }
 
 std::expected<discovery::TypeLookupClient::RequestId, TypeLookupRequestError> request_type_lookup(
-    RuntimeState& state, const rtps::GuidPrefix& replier,
+    Participant& participant, const rtps::GuidPrefix& replier,
     const discovery::TypeLookupRequest& request, discovery::TypeLookupCallback callback) {
   std::optional<rtps::Locator> destination;
-  if (auto participants = state.participants.lock()) {
+  if (auto participants = participant.participants.lock()) {
     if (const auto* known = (*participants)->find(replier)) {
       const auto& data = known->data;
       destination = data.metatraffic_unicast_locator ? data.metatraffic_unicast_locator
@@ -81,22 +82,22 @@ std::expected<discovery::TypeLookupClient::RequestId, TypeLookupRequestError> re
 
   std::optional<discovery::TypeLookupClient::Sent> sent;
   {
-    auto client = state.type_lookup_client.lock();
+    auto client = participant.type_lookup_client.lock();
     if (!client) return std::unexpected(TypeLookupRequestError::ClientPoisoned);
-    auto made = (*client)->request(replier, request, std::move(callback), state.elapsed());
+    auto made = (*client)->request(replier, request, std::move(callback), participant.elapsed());
     if (!made) return std::unexpected(TypeLookupRequestError::Unencodable);
     sent = std::move(*made);
   }
   monitor::discovery_metrics().type_lookups->inc();
   // From the user socket, whose receive thread hears the reply sent back to the source.
-  static_cast<void>(state.sockets.user_rx->send(*destination, sent->datagram));
+  static_cast<void>(participant.sockets.user_rx->send(*destination, sent->datagram));
   if (sent->evicted) std::move(*sent->evicted).run();
   return sent->id;
 }
 
-void expire_type_lookups(RuntimeState& state, Elapsed now) {
+void expire_type_lookups(Participant& participant, Elapsed now) {
   std::vector<discovery::Completion> expired;
-  if (auto client = state.type_lookup_client.lock()) {
+  if (auto client = participant.type_lookup_client.lock()) {
     const auto deadline = (*client)->next_deadline();
     if (deadline && *deadline <= now) expired = (*client)->expire(now);
   }

@@ -1,6 +1,6 @@
 // The runtime's type lookup paths on recording transports: requests and replies arriving beside
 // other traffic, callbacks that use the client again, and expiry by the tick.
-#include "dcps/runtime/type_lookup.hpp"
+#include "dcps/builtin/type_lookup.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,12 +31,12 @@ class TypeLookupDispatchTest : public UserTrafficTest {
  protected:
   TypeLookupDispatchTest() {
     for (auto& [hash, object] : types::testing::type_family())
-      EXPECT_TRUE(add_type(*state_, hash, std::move(object)));
+      EXPECT_TRUE(add_type(state_->participant, hash, std::move(object)));
   }
 
   // Asks the remote participant for nothing in particular; the outcome lands in `outcomes_`.
   void ask(std::function<void()> inside = {}) {
-    auto id = request_type_lookup(*state_, remote_prefix, types::GetTypesRequest{},
+    auto id = request_type_lookup(state_->participant, remote_prefix, types::GetTypesRequest{},
                                   [this, inside](TypeLookupOutcome outcome) {
                                     outcomes_.push_back(std::move(outcome));
                                     if (inside) inside();
@@ -82,18 +82,19 @@ TEST_F(TypeLookupDispatchTest, CallbackMayUseTheClientAgain) {
   const auto sent = user_->take();
   ASSERT_EQ(sent.size(), 2u) << "both requests went out";
   EXPECT_EQ(sent[1].destination, remote_metatraffic);
-  EXPECT_EQ((*state_->type_lookup_client.lock())->pending(), 1u);
+  EXPECT_EQ((*state_->participant.type_lookup_client.lock())->pending(), 1u);
 }
 
 TEST_F(TypeLookupDispatchTest, UnknownRepliersAndExpiry) {
-  EXPECT_EQ(request_type_lookup(*state_, remote_prefix, types::GetTypesRequest{}, {}).error(),
-            TypeLookupRequestError::UnknownParticipant);
+  EXPECT_EQ(
+      request_type_lookup(state_->participant, remote_prefix, types::GetTypesRequest{}, {}).error(),
+      TypeLookupRequestError::UnknownParticipant);
   know_participant(remote_prefix);
   ask();
   reply_from_remote(/*sn=*/2);  // a number never asked
-  expire_type_lookups(*state_, Elapsed::from_secs(5));
+  expire_type_lookups(state_->participant, Elapsed::from_secs(5));
   EXPECT_TRUE(outcomes_.empty());
-  expire_type_lookups(*state_, Elapsed::from_secs(60));
+  expire_type_lookups(state_->participant, Elapsed::from_secs(60));
   ASSERT_EQ(outcomes_.size(), 1u);
   EXPECT_EQ(outcomes_[0], std::unexpected(discovery::TypeLookupFailure::TimedOut));
   reply_from_remote(/*sn=*/1);  // too late
