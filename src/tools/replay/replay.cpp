@@ -10,7 +10,7 @@
 
 #include "c_api/guid_prefix.hpp"
 #include "dcps/runtime/runtime.hpp"
-#include "tools/rec/input.hpp"
+#include "tools/common/input.hpp"
 #include "tools/replay/keyedness.hpp"
 #include "tools/replay/player.hpp"
 
@@ -104,7 +104,7 @@ void sleep_until(const std::atomic<bool>& stop, MonoInstant when) {
 }  // namespace
 
 int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err) {
-  auto input = rec::open_input(args.in);
+  auto input = tools::open_input(args.in);
   if (!input) {
     err << input.error().message << "\n";
     return input.error().status;
@@ -114,7 +114,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     return 2;
   }
   const auto& header = input->header.header;
-  auto selected = rec::select_topics(header, args.topics);
+  auto selected = tools::select_topics(header, args.topics);
   if (!selected) {
     err << args.in << ": " << selected.error() << "\n";
     return 2;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace nimbrel::rec {
+namespace nimbrel::tools {
 
 // `s` as a quoted JSON string; bytes that are not valid UTF-8 become U+FFFD, so the output always
 // parses whatever a recording's header holds.
@@ -14,4 +14,4 @@ std::string json_string(std::string_view s);
 std::string to_hex(std::span<const std::byte> bytes);
 std::string to_base64(std::span<const std::byte> bytes);
 
-}  // namespace nimbrel::rec
+}  // namespace nimbrel::tools

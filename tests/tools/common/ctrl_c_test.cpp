@@ -1,4 +1,4 @@
-#include "tools/recorder_bridge/ctrl_c.hpp"
+#include "tools/common/ctrl_c.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-namespace nimbrel::bridge {
+namespace nimbrel::tools {
 namespace {
 
 std::shared_ptr<std::atomic<bool>> new_flag() {
@@ -45,4 +45,4 @@ TEST(CtrlC, ALaterInstallRedirectsSigintToItsFlag) {
 }
 
 }  // namespace
-}  // namespace nimbrel::bridge
+}  // namespace nimbrel::tools

@@ -1,4 +1,4 @@
-#include "tools/recorder_bridge/ctrl_c.hpp"
+#include "tools/common/ctrl_c.hpp"
 
 #include <signal.h>
 
@@ -7,7 +7,7 @@
 
 #include "foundation/fatal.hpp"
 
-namespace nimbrel::bridge {
+namespace nimbrel::tools {
 namespace {
 
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -36,9 +36,9 @@ void ctrl_c_install(std::shared_ptr<std::atomic<bool>> stop) {
   struct sigaction action {};
   action.sa_handler = on_sigint;
   sigemptyset(&action.sa_mask);
-  // Restart interrupted reads and writes; the loop's short sleep needs no restart.
+  // Restart interrupted reads and writes; a loop's short sleep needs no restart.
   action.sa_flags = SA_RESTART;
   if (::sigaction(SIGINT, &action, nullptr) != 0) fatal("failed to install the SIGINT handler");
 }
 
-}  // namespace nimbrel::bridge
+}  // namespace nimbrel::tools

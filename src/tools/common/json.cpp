@@ -1,10 +1,10 @@
-#include "tools/rec/json.hpp"
+#include "tools/common/json.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
-namespace nimbrel::rec {
+namespace nimbrel::tools {
 namespace {
 
 // Length of the valid UTF-8 sequence starting at `s[i]`, or 0.
@@ -106,4 +106,4 @@ std::string to_base64(std::span<const std::byte> bytes) {
   return out;
 }
 
-}  // namespace nimbrel::rec
+}  // namespace nimbrel::tools
