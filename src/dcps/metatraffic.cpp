@@ -81,16 +81,16 @@ void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::T
 }  // namespace
 
 void handle_spdp(RuntimeState& state, const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  discovery::SpdpEvents events = discovery::SpdpReader::read(datagram);
   std::set<rtps::GuidPrefix> departed;
-  for (const auto& prefix : discovery::SpdpReader::departures_in(datagram)) {
+  for (const auto& prefix : events.departed) {
     if (auto participants = state.participants.lock()) {
       if ((*participants)->erase(prefix)) departed.insert(prefix);
     }
   }
   forget_participants(state, departed);
 
-  std::uint64_t undecodable = 0;
-  for (auto& participant : discovery::SpdpReader::participants_in(datagram, undecodable)) {
+  for (auto& participant : events.announced) {
     if (participant.sender_prefix == state.prefix) continue;
     using Insert = discovery::DiscoveredParticipantsCache::Insert;
     Insert inserted = Insert::Refused;

@@ -116,33 +116,24 @@ std::expected<DiscoveredParticipant, SpdpError> SpdpReader::parse(
                                state.source_vendor_id};
 }
 
-std::vector<DiscoveredParticipant> SpdpReader::participants_in(
-    const rtps::ReceivedDatagram& datagram, std::uint64_t& undecodable) {
-  std::vector<DiscoveredParticipant> found;
+SpdpEvents SpdpReader::read(const rtps::ReceivedDatagram& datagram) {
+  SpdpEvents events;
   for (const auto& received : datagram.submessages) {
     if (received.consumer != rtps::Consumer::Spdp) continue;
     const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
     if (data == nullptr || data->writer_id != rtps::entity_ids::spdp_writer) continue;
-    if (rtps::change_kind_of(*data) != rtps::change_kind::alive) continue;
+    if (rtps::change_kind_of(*data) != rtps::change_kind::alive) {
+      if (auto prefix = departed_participant(*data)) events.departed.push_back(*prefix);
+      continue;
+    }
     auto participant = parse(received.state, *data);
     if (participant) {
-      found.push_back(std::move(*participant));
+      events.announced.push_back(std::move(*participant));
     } else {
-      saturating_increment(undecodable);
+      saturating_increment(events.undecodable);
     }
   }
-  return found;
-}
-
-std::vector<rtps::GuidPrefix> SpdpReader::departures_in(const rtps::ReceivedDatagram& datagram) {
-  std::vector<rtps::GuidPrefix> departed;
-  for (const auto& received : datagram.submessages) {
-    if (received.consumer != rtps::Consumer::Spdp) continue;
-    const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
-    if (data == nullptr) continue;
-    if (auto prefix = departed_participant(*data)) departed.push_back(*prefix);
-  }
-  return departed;
+  return events;
 }
 
 DiscoveredParticipantsCache::Insert DiscoveredParticipantsCache::insert(

@@ -60,8 +60,7 @@ std::vector<std::byte> heartbeat(EntityId writer, SequenceNumber first, Sequence
 }
 
 DiscoveredParticipant first_participant(const SharedBytes& datagram) {
-  std::uint64_t undecodable = 0;
-  return SpdpReader::participants_in(received(datagram), undecodable).at(0);
+  return SpdpReader::read(received(datagram)).announced.at(0);
 }
 
 std::vector<std::string> topics_of(const auto& records) {
