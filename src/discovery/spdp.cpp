@@ -4,8 +4,8 @@
 #include <limits>
 #include <variant>
 
+#include "discovery/detail/participant_datagram.hpp"
 #include "foundation/saturating.hpp"
-#include "rtps/datagram.hpp"
 #include "rtps/lifecycle.hpp"
 #include "rtps/submessages.hpp"
 
@@ -27,6 +27,15 @@ Elapsed lease_deadline(Elapsed now, rtps::RtpsDuration lease) {
   const auto fraction_ns =
       static_cast<std::int64_t>((std::uint64_t{lease.fraction} * ns_per_second) >> 32);
   return now + Duration(seconds * ns_per_second + fraction_ns);
+}
+
+rtps::WireResult<std::vector<std::byte>> beacon_datagram(SpdpBeacon& beacon,
+                                                         rtps::DataSubmessage data) {
+  data.reader_id = rtps::entity_ids::spdp_reader;
+  data.writer_id = rtps::entity_ids::spdp_writer;
+  return detail::participant_datagram(beacon.data.participant_guid.prefix, beacon.vendor_id,
+                                      beacon.next_sequence, std::move(data),
+                                      "spdp beacon sequence overflow");
 }
 
 }  // namespace
@@ -69,30 +78,14 @@ rtps::ParticipantBuiltinTopicData local_participant_data(const LocalParticipant&
 
 rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize() {
   saturating_increment(announcements);
-  auto payload = data.to_pl_cdr_le();
-  if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow"));
-  }
   rtps::DataSubmessage announcement;
-  announcement.reader_id = rtps::entity_ids::spdp_reader;
-  announcement.writer_id = rtps::entity_ids::spdp_writer;
-  announcement.writer_sn = next_sequence++;
-  announcement.serialized_payload = SharedBytes::adopt(std::move(payload));
-  return rtps::encode_data_datagram(data.participant_guid.prefix, rtps::protocol_version_2_5,
-                                    vendor_id, std::span(&announcement, 1));
+  announcement.serialized_payload = SharedBytes::adopt(data.to_pl_cdr_le());
+  return beacon_datagram(*this, std::move(announcement));
 }
 
 rtps::WireResult<std::vector<std::byte>> SpdpBeacon::serialize_goodbye() {
-  if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(rtps::WireError::malformed("spdp beacon sequence overflow"));
-  }
-  const rtps::Guid& guid = data.participant_guid;
-  rtps::DataSubmessage goodbye = rtps::builtin_goodbye(rtps::pid::participant_guid, guid);
-  goodbye.reader_id = rtps::entity_ids::spdp_reader;
-  goodbye.writer_id = rtps::entity_ids::spdp_writer;
-  goodbye.writer_sn = next_sequence++;
-  return rtps::encode_data_datagram(guid.prefix, rtps::protocol_version_2_5, vendor_id,
-                                    std::span(&goodbye, 1));
+  return beacon_datagram(*this,
+                         rtps::builtin_goodbye(rtps::pid::participant_guid, data.participant_guid));
 }
 
 std::string to_string(const SpdpError& error) {
