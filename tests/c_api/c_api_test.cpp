@@ -8,7 +8,7 @@
 
 #include "c_api/handles.hpp"
 #include "c_api/reader_close.hpp"
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "nimbrel/nimbrel.h"
 
 extern "C" int nimbrel_test_c_round_trip(void);

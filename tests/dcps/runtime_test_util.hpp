@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "dcps/metatraffic.hpp"
-#include "dcps/runtime_state.hpp"
-#include "dcps/user_receive.hpp"
+#include "dcps/runtime/receive.hpp"
+#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/readers/user_receive.hpp"
 #include "discovery/spdp.hpp"
 #include "rtps/datagram.hpp"
 #include "rtps/submessage_test_util.hpp"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "discovery/security/stack.hpp"
 #include "transport/udp_transport.hpp"
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "dcps/runtime_state.hpp"
-#include "dcps/type_lookup.hpp"
+#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/runtime/type_lookup.hpp"
 #include "discovery/spdp.hpp"
 #include "rtps/receiver.hpp"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "c_api/guid_prefix.hpp"
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "tools/rec/input.hpp"
 #include "tools/replay/keyedness.hpp"
 #include "tools/replay/player.hpp"

@@ -1,0 +1,64 @@
+#include "dcps/discovery_events/departures.hpp"
+
+#include <algorithm>
+#include <functional>
+
+#include "dcps/builtin/secure_builtin.hpp"
+#include "dcps/writers/writer_matching.hpp"
+#include "monitor/metric_groups.hpp"
+
+namespace nimbrel::dcps {
+namespace {
+
+void forget_in_user_readers(RuntimeState& state,
+                            const std::function<bool(const rtps::Guid&)>& gone) {
+  for (const auto& [id, shared] : state.user_readers.snapshot()) {
+    auto slot = shared->lock();
+    if (!slot) continue;
+    (*slot)->reader.remove_writer_proxies_if(gone);
+    std::erase_if((*slot)->matched_writers, [&](const auto& entry) { return gone(entry.first); });
+  }
+}
+
+}  // namespace
+
+void forget_participants(RuntimeState& state, const std::set<rtps::GuidPrefix>& gone) {
+  if (gone.empty()) return;
+  if (auto sedp = state.sedp.lock()) (*sedp)->on_participants_removed(gone);
+  secure_on_participants_removed(state, gone);
+  if (auto wlp = state.wlp.lock()) {
+    for (const auto& prefix : gone)
+      (*wlp)->forget(prefix);
+  }
+  const auto of_gone = [&](const rtps::Guid& endpoint) { return gone.contains(endpoint.prefix); };
+  forget_in_user_readers(state, of_gone);
+  forget_readers_in_user_writers(state, of_gone);
+}
+
+void forget_writers(RuntimeState& state, const std::vector<rtps::Guid>& gone) {
+  if (gone.empty()) return;
+  forget_in_user_readers(state, [&](const rtps::Guid& writer) {
+    return std::ranges::find(gone, writer) != gone.end();
+  });
+}
+
+void forget_readers(RuntimeState& state, const std::vector<rtps::Guid>& gone) {
+  if (gone.empty()) return;
+  forget_readers_in_user_writers(state, [&](const rtps::Guid& reader) {
+    return std::ranges::find(gone, reader) != gone.end();
+  });
+}
+
+void expire_participants(RuntimeState& state, Elapsed now) {
+  std::vector<rtps::GuidPrefix> expired;
+  if (auto participants = state.participants.lock()) {
+    expired = (*participants)->expire(now);
+    if (!expired.empty()) {
+      monitor::discovery_metrics().participants_known->set(
+          static_cast<std::int64_t>((*participants)->size()));
+    }
+  }
+  forget_participants(state, {expired.begin(), expired.end()});
+}
+
+}  // namespace nimbrel::dcps

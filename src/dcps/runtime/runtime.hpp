@@ -1,0 +1,155 @@
+// One running DDS domain participant: `DcpsRuntime::start` binds its four sockets, builds the
+// shared protocol state and starts its four threads. Callers hold it through a shared pointer;
+// when the last of them lets go, the runtime stops and joins its threads. The threads share only
+// the inner state, so they never keep a released runtime running.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "dcps/builtin/builtin_delivery.hpp"
+#include "dcps/readers/reader_matching.hpp"
+#include "dcps/participant/runtime_config.hpp"
+#include "dcps/runtime/runtime_state.hpp"
+#include "dcps/runtime/runtime_thread.hpp"
+#include "dcps/runtime/type_lookup.hpp"
+#include "dcps/readers/user_reader.hpp"
+#include "dcps/writers/user_writer.hpp"
+#include "discovery/spdp.hpp"
+#include "foundation/guarded.hpp"
+#include "rtps/participant_data.hpp"
+#include "rtps/publication_data.hpp"
+#include "rtps/subscription_data.hpp"
+#include "rtps/wire_types.hpp"
+
+namespace nimbrel::dcps {
+
+enum class StartError {
+  DomainIdTooLarge,
+  SpdpMulticastBind,
+  SpdpMulticastSetTimeout,
+  SpdpUnicastBind,
+  SpdpUnicastSetTimeout,
+  UserUnicastBind,
+  UserUnicastSetTimeout,
+  SpdpMcTxBind,
+  SpawnRecvSpdpMc,
+  SpawnRecvMeta,
+  SpawnRecvUser,
+  SpawnTick,
+  HandlesPoisoned,
+};
+const char* to_string(StartError error);
+
+class DcpsRuntime {
+ public:
+  // Threads in start order; the system sees each name cut to 15 bytes.
+  static constexpr const char* thread_names[] = {"nbrl-recv-spdp-mc", "nbrl-recv-meta",
+                                                 "nbrl-recv-user", "nbrl-tick"};
+
+  static std::expected<std::shared_ptr<DcpsRuntime>, StartError> start(
+      std::uint32_t domain_id, const rtps::GuidPrefix& prefix, RuntimeConfig config);
+
+  DcpsRuntime(const DcpsRuntime&) = delete;
+  DcpsRuntime& operator=(const DcpsRuntime&) = delete;
+  ~DcpsRuntime();
+
+  // Sets the stop flag and joins the threads in start order; later calls find nothing to join.
+  // A failed join ends the process.
+  void shutdown();
+
+  // Copies taken under the component's lock; empty when that lock is poisoned.
+  std::vector<discovery::DiscoveredParticipant> discovered_participants() const;
+  std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> discovered_publications() const;
+  std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> discovered_subscriptions() const;
+
+  // A user reader for one topic: its entity id and the receiving side of its sample queue.
+  std::expected<RegisteredUserReader, RegisterError> register_user_reader(UserReaderConfig config) {
+    return dcps::register_user_reader(*state_, std::move(config));
+  }
+  // False when no reader has that id; nullopt removes the listener.
+  bool set_user_reader_listener(const rtps::EntityId& reader,
+                                std::optional<UserListener> listener) {
+    return dcps::set_user_reader_listener(*state_, reader, std::move(listener));
+  }
+  void match_local_reader_against_cache(const rtps::EntityId& reader) {
+    dcps::match_local_reader_against_cache(*state_, reader);
+  }
+  // Null when absent; the snapshot is in entity-id order. Lock a slot only after these return.
+  SharedReaderSlot reader_slot(const rtps::EntityId& reader) const {
+    return state_->user_readers.find(reader);
+  }
+  std::vector<SlotMap<UserReaderSlot>::Entry> reader_slots_snapshot() const {
+    return state_->user_readers.snapshot();
+  }
+
+  // A type this participant serves to remote type lookups, under the hash the caller gives it.
+  std::expected<void, AddTypeError> add_type(const types::EquivalenceHash& hash,
+                                             types::TypeObject object) {
+    return dcps::add_type(*state_, hash, std::move(object));
+  }
+  // Asks a discovered participant; the callback runs once, on a runtime thread or in this call.
+  std::expected<discovery::TypeLookupClient::RequestId, TypeLookupRequestError> request_type_lookup(
+      const rtps::GuidPrefix& replier, const discovery::TypeLookupRequest& request,
+      discovery::TypeLookupCallback callback) {
+    return dcps::request_type_lookup(*state_, replier, request, std::move(callback));
+  }
+
+  // Builtin topics: sinks installed here are filled with what is known and then with every new or
+  // changed sample; the ignore filter keeps what it names out of them.
+  void install_builtin_sinks(std::shared_ptr<BuiltinSinks> sinks) {
+    dcps::install_builtin_sinks(*state_, std::move(sinks));
+  }
+  void install_ignore_filter(std::shared_ptr<IgnoreFilter> filter) {
+    dcps::install_ignore_filter(*state_, std::move(filter));
+  }
+  std::shared_ptr<BuiltinSinks> builtin_sinks_snapshot() const {
+    return dcps::builtin_sinks_snapshot(*state_);
+  }
+  std::shared_ptr<IgnoreFilter> ignore_filter_snapshot() const {
+    return dcps::ignore_filter_snapshot(*state_);
+  }
+  // Null unless `secure_builtin_endpoints` is configured.
+  std::shared_ptr<Guarded<discovery::SecurityBuiltinStack>> security_builtin_snapshot() const {
+    return state_->secure;
+  }
+
+  // A user writer for one topic; see `write_user_sample` for what `write` takes.
+  std::expected<rtps::EntityId, WriterError> register_user_writer(UserWriterConfig config) {
+    return dcps::register_user_writer(*state_, std::move(config));
+  }
+  std::expected<void, WriterError> write(const rtps::EntityId& writer,
+                                         std::span<const std::byte> serialized) {
+    return write_user_sample(*state_, writer, serialized);
+  }
+  bool assert_liveliness(const rtps::EntityId& writer) {
+    return assert_user_writer_liveliness(*state_, writer);
+  }
+  // Null when absent. Lock a slot only after this returns.
+  SharedWriterSlot writer_slot(const rtps::EntityId& writer) const {
+    return state_->user_writers.find(writer);
+  }
+
+  // What SPDP announces for this participant, announced locators included.
+  const rtps::ParticipantBuiltinTopicData& local_participant() const {
+    return state_->local_participant;
+  }
+  std::uint32_t domain_id() const { return state_->domain_id; }
+  const rtps::GuidPrefix& guid_prefix() const { return state_->prefix; }
+  // For the API paths that work on the shared components directly.
+  RuntimeState& state() const { return *state_; }
+
+ private:
+  explicit DcpsRuntime(std::shared_ptr<RuntimeState> state) : state_(std::move(state)) {}
+
+  std::shared_ptr<RuntimeState> state_;
+  Guarded<std::vector<RuntimeThread>> threads_;  // start order; API threads: start, shutdown
+};
+
+}  // namespace nimbrel::dcps
