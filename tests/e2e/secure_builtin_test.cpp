@@ -71,9 +71,8 @@ TEST(SecureBuiltinEndpoints, TwoRuntimesMatchEachOther) {
   while (announced.size() < 2 && Clock::now() < deadline) {
     auto received = watch->recv();
     if (!received) continue;
-    std::uint64_t undecodable = 0;
-    for (const auto& participant : discovery::SpdpReader::participants_in(
-             rtps::Receiver({}).receive(received->data), undecodable)) {
+    const auto events = discovery::SpdpReader::read(rtps::Receiver({}).receive(received->data));
+    for (const auto& participant : events.announced) {
       announced[participant.sender_prefix] = participant.data.builtin_endpoint_set;
     }
   }

@@ -11,16 +11,16 @@
 namespace nimbrel::dcps {
 
 void handle_spdp(EventTargets targets, const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  discovery::SpdpEvents events = discovery::SpdpReader::read(datagram);
   std::set<rtps::GuidPrefix> departed;
-  for (const auto& prefix : discovery::SpdpReader::departures_in(datagram)) {
+  for (const auto& prefix : events.departed) {
     if (auto participants = targets.participant.participants.lock()) {
       if ((*participants)->erase(prefix)) departed.insert(prefix);
     }
   }
   forget_participants(targets, departed);
 
-  std::uint64_t undecodable = 0;
-  for (auto& participant : discovery::SpdpReader::participants_in(datagram, undecodable)) {
+  for (auto& participant : events.announced) {
     if (participant.sender_prefix == targets.participant.prefix) continue;
     using Insert = discovery::DiscoveredParticipantsCache::Insert;
     Insert inserted = Insert::Refused;

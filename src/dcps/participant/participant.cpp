@@ -18,7 +18,7 @@ Participant::Participant(std::uint32_t domain_id_in, const rtps::GuidPrefix& pre
       participants(std::in_place, config.max_participants),
       sedp(std::in_place, prefix_in, rtps::nimbrel_vendor_id),
       wlp(std::in_place, prefix_in,
-          wlp_pulse_period(config.liveliness_period, config.lease_duration)),
+          discovery::wlp_pulse_period(config.liveliness_period, config.lease_duration)),
       type_lookup_server(std::in_place, prefix_in),
       type_lookup_client(std::in_place, prefix_in),
       secure(config.secure_builtin_endpoints

@@ -8,12 +8,12 @@
 #include <memory>
 
 #include "dcps/participant/runtime_config.hpp"
-#include "dcps/wlp.hpp"
 #include "discovery/security/stack.hpp"
 #include "discovery/sedp/stack.hpp"
 #include "discovery/spdp.hpp"
 #include "discovery/type_lookup/client.hpp"
 #include "discovery/type_lookup/server.hpp"
+#include "discovery/wlp.hpp"
 #include "foundation/guarded.hpp"
 #include "foundation/time.hpp"
 #include "rtps/participant_data.hpp"
@@ -59,7 +59,8 @@ struct Participant {
   // Datagrams from nbrl-recv-meta, proxies from the SPDP hook (both metatraffic threads), ticks
   // from nbrl-tick, subscription announcements from API callers.
   Guarded<discovery::SedpStack> sedp;
-  Guarded<WlpEndpoint> wlp;  // pulses from nbrl-tick; received pulses from both metatraffic threads
+  // Pulses from nbrl-tick; received pulses from both metatraffic threads.
+  Guarded<discovery::WlpEndpoint> wlp;
   // Requests from all three receive threads; types added by API callers.
   Guarded<discovery::TypeLookupServer> type_lookup_server;
   // Replies from the receive threads, requests from API callers, expiry from nbrl-tick.

@@ -52,7 +52,7 @@ TEST_F(MetatrafficTest, PoisonedParticipantsCacheSkipsTheAnnouncement) {
 // One datagram reaches every handler: the SPDP data and the liveliness pulse packed together are
 // both taken.
 TEST_F(MetatrafficTest, EveryHandlerSeesTheDatagram) {
-  WlpEndpoint remote_wlp(testing::remote_prefix, 1s);
+  discovery::WlpEndpoint remote_wlp(testing::remote_prefix, 1s);
   auto pulse = remote_wlp.tick(Elapsed{}).value().value();
   auto spdp = testing::remote_announcement();
   // The pulse's submessages appended after the announcement, under the announcement's header.
@@ -62,7 +62,7 @@ TEST_F(MetatrafficTest, EveryHandlerSeesTheDatagram) {
   testing::deliver(*state_, SharedBytes::adopt(std::move(both)), Elapsed::from_secs(3));
   EXPECT_EQ(participants(), 1u);
   EXPECT_EQ((*state_->participant.wlp.lock())->liveliness(),
-            (std::map<rtps::GuidPrefix, LivelinessEntry>{
+            (std::map<rtps::GuidPrefix, discovery::LivelinessEntry>{
                 {testing::remote_prefix, {Elapsed::from_secs(3), 0}}}));
 }
 

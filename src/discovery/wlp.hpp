@@ -16,7 +16,7 @@
 #include "rtps/receiver.hpp"
 #include "rtps/wire_types.hpp"
 
-namespace nimbrel::dcps {
+namespace nimbrel::discovery {
 
 // `liveliness_period` unless it is 0, otherwise a third of the lease, rounded down to the
 // nanosecond.
@@ -72,4 +72,4 @@ class WlpEndpoint {
   std::uint64_t undecodable_pulses_ = 0;
 };
 
-}  // namespace nimbrel::dcps
+}  // namespace nimbrel::discovery

@@ -1,4 +1,4 @@
-#include "dcps/wlp.hpp"
+#include "discovery/wlp.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include "rtps/participant_message_data.hpp"
 #include "rtps/submessage_test_util.hpp"
 
-namespace nimbrel::dcps {
+namespace nimbrel::discovery {
 namespace {
 
 using namespace std::chrono_literals;
@@ -219,4 +219,4 @@ TEST_F(WlpReceive, RecordsACyclonePulse) {
 }
 
 }  // namespace
-}  // namespace nimbrel::dcps
+}  // namespace nimbrel::discovery

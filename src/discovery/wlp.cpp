@@ -1,15 +1,14 @@
-#include "dcps/wlp.hpp"
+#include "discovery/wlp.hpp"
 
-#include <limits>
 #include <variant>
 
+#include "discovery/detail/participant_datagram.hpp"
 #include "foundation/fatal.hpp"
 #include "foundation/saturating.hpp"
-#include "rtps/datagram.hpp"
 #include "rtps/participant_message_data.hpp"
 #include "rtps/submessages.hpp"
 
-namespace nimbrel::dcps {
+namespace nimbrel::discovery {
 
 namespace {
 
@@ -60,16 +59,12 @@ rtps::WireResult<std::vector<std::byte>> WlpEndpoint::encode_pulse(const WlpPuls
   };
   auto payload = message.to_cdr(/*little_endian=*/true);
   if (!payload) return std::unexpected(payload.error());
-  if (next_sequence_ == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(rtps::WireError::malformed("wlp sequence overflow"));
-  }
   rtps::DataSubmessage submessage;
   submessage.reader_id = rtps::entity_ids::participant_message_reader;
   submessage.writer_id = rtps::entity_ids::participant_message_writer;
-  submessage.writer_sn = next_sequence_++;
   submessage.serialized_payload = SharedBytes::adopt(std::move(*payload));
-  return rtps::encode_data_datagram(own_prefix_, rtps::protocol_version_2_5, vendor_id_,
-                                    std::span(&submessage, 1));
+  return detail::participant_datagram(own_prefix_, vendor_id_, next_sequence_,
+                                      std::move(submessage), "wlp sequence overflow");
 }
 
 bool WlpEndpoint::handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now) {
@@ -102,4 +97,4 @@ bool WlpEndpoint::handle_datagram(const rtps::ReceivedDatagram& datagram, Elapse
   return changed;
 }
 
-}  // namespace nimbrel::dcps
+}  // namespace nimbrel::discovery
