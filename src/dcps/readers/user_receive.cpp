@@ -93,27 +93,25 @@ class UserDatagramRouter {
   template <typename Handle>
   void on_slot(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, bool only_if_matched,
                bool respond, bool needs_room, Handle& handle) {
-    {
-      auto slot = shared.lock();
-      if (!slot) return;
-      UserReaderSlot& local = **slot;
-      if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
-      Pending& pending = pending_for(shared);
-      if (local.queue) {
-        if (!pending.admission) {
-          auto granted = local.queue->admit(needs_room);
-          if (!granted) return;
-          pending.admission.emplace(std::move(*granted));
-        } else if (needs_room && local.queue->full()) {
-          return;
-        }
+    auto slot = shared.lock();
+    if (!slot) return;
+    UserReaderSlot& local = **slot;
+    if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
+    Pending& pending = pending_for(shared);
+    if (local.queue) {
+      if (!pending.admission) {
+        auto granted = local.queue->admit(needs_room);
+        if (!granted) return;
+        pending.admission.emplace(std::move(*granted));
+      } else if (needs_room && local.queue->full()) {
+        return;
       }
-      append(pending.delivery, collect_delivery(local, handle(local.reader), now_));
-      // With its queue filling up the reader answers later, from the tick, once there is room.
-      if (respond && !(local.queue && local.queue->holding_answers())) {
-        if (auto out = local.reader.tick_outbound(now_))
-          std::ranges::move(*out, std::back_inserter(replies_));
-      }
+    }
+    append(pending.delivery, collect_delivery(local, handle(local.reader), now_));
+    // With its queue filling up the reader answers later, from the tick, once there is room.
+    if (respond && !(local.queue && local.queue->holding_answers())) {
+      if (auto out = local.reader.tick_outbound(now_))
+        std::ranges::move(*out, std::back_inserter(replies_));
     }
   }
 
