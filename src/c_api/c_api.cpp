@@ -11,7 +11,7 @@
 #include "c_api/handles.hpp"
 #include "c_api/reader_close.hpp"
 #include "cdr/buffer.hpp"
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "foundation/fatal.hpp"
 #include "foundation/time.hpp"
 #include "nimbrel/nimbrel.h"

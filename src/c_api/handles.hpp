@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "dcps/runtime.hpp"
-#include "dcps/sample_queue.hpp"
+#include "dcps/readers/sample_queue.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "foundation/guarded.hpp"
 #include "nimbrel/nimbrel.h"
 #include "rtps/wire_types.hpp"

@@ -4,8 +4,8 @@
 #include <limits>
 #include <variant>
 
+#include "discovery/detail/participant_datagram.hpp"
 #include "foundation/saturating.hpp"
-#include "rtps/datagram.hpp"
 #include "rtps/lifecycle.hpp"
 #include "rtps/submessages.hpp"
 
@@ -27,6 +27,14 @@ Elapsed lease_deadline(Elapsed now, rtps::RtpsDuration lease) {
   const auto fraction_ns =
       static_cast<std::int64_t>((std::uint64_t{lease.fraction} * ns_per_second) >> 32);
   return now + Duration(seconds * ns_per_second + fraction_ns);
+}
+
+CodecResult<std::vector<std::byte>> beacon_datagram(SpdpBeacon& beacon, rtps::DataSubmessage data) {
+  data.reader_id = rtps::entity_ids::spdp_reader;
+  data.writer_id = rtps::entity_ids::spdp_writer;
+  return detail::participant_datagram(beacon.data.participant_guid.prefix, beacon.vendor_id,
+                                      beacon.next_sequence, std::move(data),
+                                      "spdp beacon sequence overflow");
 }
 
 }  // namespace
@@ -69,30 +77,14 @@ rtps::ParticipantBuiltinTopicData local_participant_data(const LocalParticipant&
 
 CodecResult<std::vector<std::byte>> SpdpBeacon::serialize() {
   saturating_increment(announcements);
-  auto payload = rtps::encode_bytes(data, true);
-  if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(CodecError::malformed("spdp beacon sequence overflow"));
-  }
   rtps::DataSubmessage announcement;
-  announcement.reader_id = rtps::entity_ids::spdp_reader;
-  announcement.writer_id = rtps::entity_ids::spdp_writer;
-  announcement.writer_sn = next_sequence++;
-  announcement.serialized_payload = SharedBytes::adopt(std::move(payload));
-  return rtps::build_data_datagram(data.participant_guid.prefix, rtps::protocol_version_2_5,
-                                   vendor_id, std::span(&announcement, 1));
+  announcement.serialized_payload = SharedBytes::adopt(rtps::encode_bytes(data, true));
+  return beacon_datagram(*this, std::move(announcement));
 }
 
 CodecResult<std::vector<std::byte>> SpdpBeacon::serialize_goodbye() {
-  if (next_sequence == std::numeric_limits<rtps::SequenceNumber>::max()) {
-    return std::unexpected(CodecError::malformed("spdp beacon sequence overflow"));
-  }
-  const rtps::Guid& guid = data.participant_guid;
-  rtps::DataSubmessage goodbye = rtps::builtin_goodbye(rtps::pid::participant_guid, guid);
-  goodbye.reader_id = rtps::entity_ids::spdp_reader;
-  goodbye.writer_id = rtps::entity_ids::spdp_writer;
-  goodbye.writer_sn = next_sequence++;
-  return rtps::build_data_datagram(guid.prefix, rtps::protocol_version_2_5, vendor_id,
-                                   std::span(&goodbye, 1));
+  return beacon_datagram(*this,
+                         rtps::builtin_goodbye(rtps::pid::participant_guid, data.participant_guid));
 }
 
 std::string to_string(const SpdpError& error) {
@@ -117,33 +109,24 @@ std::expected<DiscoveredParticipant, SpdpError> SpdpReader::parse(
                                state.source_vendor_id};
 }
 
-std::vector<DiscoveredParticipant> SpdpReader::participants_in(
-    const rtps::ReceivedDatagram& datagram, std::uint64_t& undecodable) {
-  std::vector<DiscoveredParticipant> found;
+SpdpEvents SpdpReader::read(const rtps::ReceivedDatagram& datagram) {
+  SpdpEvents events;
   for (const auto& received : datagram.submessages) {
     if (received.consumer != rtps::Consumer::Spdp) continue;
     const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
     if (data == nullptr || data->writer_id != rtps::entity_ids::spdp_writer) continue;
-    if (rtps::change_kind_of(*data) != rtps::change_kind::alive) continue;
+    if (rtps::change_kind_of(*data) != rtps::change_kind::alive) {
+      if (auto prefix = departed_participant(*data)) events.departed.push_back(*prefix);
+      continue;
+    }
     auto participant = parse(received.state, *data);
     if (participant) {
-      found.push_back(std::move(*participant));
+      events.announced.push_back(std::move(*participant));
     } else {
-      saturating_increment(undecodable);
+      saturating_increment(events.undecodable);
     }
   }
-  return found;
-}
-
-std::vector<rtps::GuidPrefix> SpdpReader::departures_in(const rtps::ReceivedDatagram& datagram) {
-  std::vector<rtps::GuidPrefix> departed;
-  for (const auto& received : datagram.submessages) {
-    if (received.consumer != rtps::Consumer::Spdp) continue;
-    const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
-    if (data == nullptr) continue;
-    if (auto prefix = departed_participant(*data)) departed.push_back(*prefix);
-  }
-  return departed;
+  return events;
 }
 
 DiscoveredParticipantsCache::Insert DiscoveredParticipantsCache::insert(

@@ -1,6 +1,6 @@
 // Simple participant discovery (DDSI-RTPS 2.5 section 8.5.3): `SpdpBeacon` turns the local
-// participant's data into one announcement datagram per call, `SpdpReader` extracts a remote
-// participant from a received datagram, and `DiscoveredParticipantsCache` keeps every participant
+// participant's data into one announcement datagram per call, `SpdpReader` reads the departures and
+// announcements of a received datagram, and `DiscoveredParticipantsCache` keeps every participant
 // heard so far. The runtime guards each of them and does the sending and receiving.
 #pragma once
 
@@ -95,13 +95,19 @@ struct SpdpError {
 };
 std::string to_string(const SpdpError& error);
 
+// What the SPDP DATA of one received datagram said, each list in arrival order.
+struct SpdpEvents {
+  std::vector<rtps::GuidPrefix> departed{};        // participants whose goodbye it carries
+  std::vector<DiscoveredParticipant> announced{};  // participants it announces
+  std::uint64_t undecodable = 0;                   // announcements passed over: did not decode
+
+  friend bool operator==(const SpdpEvents&, const SpdpEvents&) = default;
+};
+
 struct SpdpReader {
-  // The participants announced by the SPDP DATA of a received datagram, in order; a payload that
-  // does not decode is counted in `undecodable` and passed over, so its neighbours still count.
-  static std::vector<DiscoveredParticipant> participants_in(const rtps::ReceivedDatagram& datagram,
-                                                            std::uint64_t& undecodable);
-  // The participants whose goodbye the datagram carries.
-  static std::vector<rtps::GuidPrefix> departures_in(const rtps::ReceivedDatagram& datagram);
+  // An announcement that does not decode is counted and passed over, so its neighbours still
+  // count.
+  static SpdpEvents read(const rtps::ReceivedDatagram& datagram);
   // One SPDP DATA, with the receiver state it arrived under.
   static std::expected<DiscoveredParticipant, SpdpError> parse(const rtps::ReceiverState& state,
                                                                const rtps::DataSubmessage& data);

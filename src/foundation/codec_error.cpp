@@ -1,21 +1,10 @@
 #include "foundation/codec_error.hpp"
 
-#include <cstdio>
-#include <span>
+#include "foundation/hex.hpp"
 
 namespace nimbrel {
 
 namespace {
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  char buf[3];
-  for (auto b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", b);
-    out += buf;
-  }
-  return out;
-}
 
 std::string at(std::size_t offset) {
   return " at offset " + std::to_string(offset);
@@ -34,11 +23,11 @@ std::string to_string(const CodecError& error) {
       return "unexpected end of input: needed " + std::to_string(error.needed) + " bytes" +
              at(error.offset);
     case K::BadMagic:
-      return "bad magic: " + hex(error.magic);
+      return "bad magic: " + to_hex(error.magic);
     case K::Malformed:
       return std::string("malformed: ") + error.message;
     case K::UnsupportedEncapsulation:
-      return "unsupported encapsulation: " + hex(error.encapsulation);
+      return "unsupported encapsulation: " + to_hex(error.encapsulation);
     case K::InvalidLocatorKind:
       return "invalid locator kind: " + std::to_string(error.value);
     case K::Unsupported:

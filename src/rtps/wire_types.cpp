@@ -1,23 +1,10 @@
 #include "rtps/wire_types.hpp"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "foundation/hex.hpp"
 
 namespace nimbrel::rtps {
-
-namespace {
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  char buf[3];
-  for (auto b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", b);
-    out += buf;
-  }
-  return out;
-}
-
-}  // namespace
 
 EntityKind entity_kind_from_byte(std::uint8_t byte) {
   switch (byte) {
@@ -93,7 +80,7 @@ std::array<std::uint8_t, 16> Guid::to_bytes() const {
 
 std::string to_string(const Guid& guid) {
   const auto bytes = guid.to_bytes();
-  return hex(std::span(bytes).first(12)) + ":" + hex(std::span(bytes).last(4));
+  return to_hex(std::span(bytes).first(12)) + ":" + to_hex(std::span(bytes).last(4));
 }
 
 bool is_accepted_locator_kind(std::int32_t kind) {
@@ -125,7 +112,7 @@ std::string to_string(const Locator& locator) {
            std::to_string(a[2]) + "." + std::to_string(a[3]) + ":" + std::to_string(locator.port);
   }
   return "locator(kind=" + std::to_string(locator.kind) + ", port=" + std::to_string(locator.port) +
-         ", address=" + hex(locator.address) + ")";
+         ", address=" + to_hex(locator.address) + ")";
 }
 
 }  // namespace nimbrel::rtps

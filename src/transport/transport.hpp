@@ -43,7 +43,7 @@ std::string to_string(const TransportError& error);
 template <typename T>
 using TransportResult = std::expected<T, TransportError>;
 
-struct ReceivedDatagram {
+struct RawDatagram {
   // Exactly the received bytes, in a buffer of their own that later stages slice without copying.
   SharedBytes data;
   rtps::Locator source;
@@ -55,10 +55,10 @@ class Transport {
 
   virtual TransportResult<void> send(const rtps::Locator& destination,
                                      std::span<const std::byte> bytes) const = 0;
-  virtual TransportResult<ReceivedDatagram> recv() const = 0;
+  virtual TransportResult<RawDatagram> recv() const = 0;
   // Appends what has arrived, at least one datagram, waiting as `recv` does for the first; gives
   // how many. This one receives exactly one.
-  virtual TransportResult<std::size_t> recv_batch(std::vector<ReceivedDatagram>& out) const {
+  virtual TransportResult<std::size_t> recv_batch(std::vector<RawDatagram>& out) const {
     auto received = recv();
     if (!received) return std::unexpected(received.error());
     out.push_back(std::move(*received));

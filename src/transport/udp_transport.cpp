@@ -262,7 +262,7 @@ void UdpTransport::stop_receiving() const {
   static_cast<void>(::shutdown(fd_, SHUT_RD));
 }
 
-TransportResult<ReceivedDatagram> UdpTransport::recv() const {
+TransportResult<RawDatagram> UdpTransport::recv() const {
   std::byte* buffer = receive_buffer();
   sockaddr_storage from{};
   socklen_t from_length = sizeof from;
@@ -284,11 +284,10 @@ TransportResult<ReceivedDatagram> UdpTransport::recv() const {
   }
   sockaddr_in sender{};
   std::memcpy(&sender, &from, sizeof sender);
-  return ReceivedDatagram{.data = SharedBytes::copy_of({buffer, length}),
-                          .source = to_locator(sender)};
+  return RawDatagram{.data = SharedBytes::copy_of({buffer, length}), .source = to_locator(sender)};
 }
 
-TransportResult<std::size_t> UdpTransport::recv_batch(std::vector<ReceivedDatagram>& out) const {
+TransportResult<std::size_t> UdpTransport::recv_batch(std::vector<RawDatagram>& out) const {
   std::array<mmsghdr, max_receive_batch> headers{};
   std::array<iovec, max_receive_batch> vectors{};
   std::array<sockaddr_storage, max_receive_batch> senders{};
@@ -321,8 +320,8 @@ TransportResult<std::size_t> UdpTransport::recv_batch(std::vector<ReceivedDatagr
     }
     sockaddr_in sender{};
     std::memcpy(&sender, &senders[i], sizeof sender);
-    out.push_back(ReceivedDatagram{.data = SharedBytes::copy_of({receive_buffer(i), length}),
-                                   .source = to_locator(sender)});
+    out.push_back(RawDatagram{.data = SharedBytes::copy_of({receive_buffer(i), length}),
+                              .source = to_locator(sender)});
     ++kept;
   }
   if (kept > 0) return kept;

@@ -59,9 +59,9 @@ class UdpTransport final : public Transport {
 
   TransportResult<void> send(const rtps::Locator& destination,
                              std::span<const std::byte> bytes) const override;
-  TransportResult<ReceivedDatagram> recv() const override;
+  TransportResult<RawDatagram> recv() const override;
   // Up to `max_receive_batch` datagrams in one system call.
-  TransportResult<std::size_t> recv_batch(std::vector<ReceivedDatagram>& out) const override;
+  TransportResult<std::size_t> recv_batch(std::vector<RawDatagram>& out) const override;
   void stop_receiving() const override;
 
   // Asks for a kernel receive buffer of `bytes`, past net.core.rmem_max where the process may

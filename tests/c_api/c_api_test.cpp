@@ -8,7 +8,8 @@
 
 #include "c_api/handles.hpp"
 #include "c_api/reader_close.hpp"
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
+#include "dcps/runtime_internals.hpp"
 #include "nimbrel/nimbrel.h"
 
 extern "C" int nimbrel_test_c_round_trip(void);
@@ -57,7 +58,8 @@ class CApi : public ::testing::Test {
 
   // Sends into the reader's queue as the runtime's delivery does.
   void queue(UserSample sample) {
-    const auto slot = reader_->runtime->reader_slot(reader_->entity_id);
+    const auto slot =
+        nimbrel::dcps::RuntimeInternals::reader_slot(*reader_->runtime, reader_->entity_id);
     ASSERT_TRUE(slot);
     ASSERT_TRUE((*slot->lock())->queue->send(std::move(sample)));
   }
@@ -95,8 +97,9 @@ TEST(CApiLifetime, EachRuntimeGetsItsOwnPrefixAndDomain) {
   NimbrelRuntime* a = nimbrel_runtime_create(7);
   NimbrelRuntime* b = nimbrel_runtime_create(7);
   ASSERT_TRUE(a && b);
-  EXPECT_EQ(a->runtime->domain_id(), 7u);
-  EXPECT_NE(a->runtime->guid_prefix(), b->runtime->guid_prefix());
+  EXPECT_EQ(a->runtime->local_participant().domain_id, 7u);
+  EXPECT_NE(a->runtime->local_participant().participant_guid.prefix,
+            b->runtime->local_participant().participant_guid.prefix);
   nimbrel_runtime_destroy(a);
   nimbrel_runtime_destroy(b);
   EXPECT_EQ(nimbrel_runtime_create(233), nullptr);  // 7400 + 250 x 233 is no port
@@ -123,7 +126,8 @@ TEST_F(CApi, ReadersAreRegisteredInCreationOrderWithTheirTopicAndReliability) {
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(reader_->entity_id.to_bytes(), (std::array<std::uint8_t, 4>{0x00, 0x00, 0x01, 0x07}));
   EXPECT_EQ(second->entity_id.to_bytes(), (std::array<std::uint8_t, 4>{0x00, 0x00, 0x02, 0x07}));
-  const auto slot = runtime_->runtime->reader_slot(second->entity_id);
+  const auto slot =
+      nimbrel::dcps::RuntimeInternals::reader_slot(*runtime_->runtime, second->entity_id);
   ASSERT_TRUE(slot);
   const auto& subscription = (*slot->lock())->subscription;
   EXPECT_EQ(subscription.topic_name, "Other");
@@ -136,10 +140,10 @@ TEST_F(CApi, ReadersAreRegisteredInCreationOrderWithTheirTopicAndReliability) {
 TEST_F(CApi, ReaderDestroyRemovesTheListener) {
   const auto id = reader_->entity_id;
   ASSERT_TRUE(runtime_->runtime->set_user_reader_listener(id, [](std::span<const std::byte>) {}));
-  const auto slot = runtime_->runtime->reader_slot(id);
+  const auto slot = nimbrel::dcps::RuntimeInternals::reader_slot(*runtime_->runtime, id);
   nimbrel_reader_destroy(std::exchange(reader_, nullptr));
   EXPECT_EQ((*slot->lock())->listener->load(), nullptr);
-  EXPECT_EQ(runtime_->runtime->reader_slot(id), slot);
+  EXPECT_EQ(nimbrel::dcps::RuntimeInternals::reader_slot(*runtime_->runtime, id), slot);
   // Nothing takes from a destroyed reader's queue, so nothing is kept for it.
   EXPECT_FALSE((*slot->lock())->queue->send(UserDataSample{}));
 }
@@ -191,7 +195,8 @@ TEST_F(CApi, CloseKeepsWhatIsQueuedForTheTakes) {
   EXPECT_EQ(nimbrel::c_api::close_reader(nullptr), NIMBREL_STATUS_NULL_ARGUMENT);
   queue({0x07});
   EXPECT_EQ(nimbrel::c_api::close_reader(reader_), NIMBREL_STATUS_OK);
-  const auto slot = reader_->runtime->reader_slot(reader_->entity_id);
+  const auto slot =
+      nimbrel::dcps::RuntimeInternals::reader_slot(*reader_->runtime, reader_->entity_id);
   ASSERT_TRUE(slot);
   EXPECT_FALSE((*slot->lock())->queue->admit(/*needs_room=*/false));
   EXPECT_EQ(take(reader_), "ok: 7");

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "dcps/metatraffic.hpp"
-#include "dcps/runtime_state.hpp"
-#include "dcps/user_receive.hpp"
+#include "dcps/readers/user_receive.hpp"
+#include "dcps/runtime/receive.hpp"
+#include "dcps/runtime/runtime_state.hpp"
 #include "discovery/spdp.hpp"
 #include "rtps/datagram.hpp"
 #include "rtps/submessage_test_util.hpp"
@@ -49,7 +49,7 @@ class RecordingTransport final : public transport::Transport {
     sent_.push_back({destination, {bytes.begin(), bytes.end()}});
     return {};
   }
-  transport::TransportResult<transport::ReceivedDatagram> recv() const override {
+  transport::TransportResult<transport::RawDatagram> recv() const override {
     return std::unexpected(transport::TransportError::timeout());
   }
 
@@ -95,8 +95,8 @@ inline rtps::ParticipantBuiltinTopicData participant_data(
 inline void deliver(RuntimeState& state, const SharedBytes& datagram, Elapsed now = {},
                     std::optional<rtps::GuidPrefix> own = std::nullopt,
                     const rtps::Locator& source = remote_user) {
-  ReceiveThreadState thread(own.value_or(state.prefix));
-  handle_datagram(state, thread, {datagram, source}, now);
+  ReceiveThreadState thread(own.value_or(state.participant.prefix));
+  receive_datagram(state, thread, {datagram, source}, now);
 }
 
 inline SharedBytes spdp_announcement(const rtps::ParticipantBuiltinTopicData& data) {
@@ -126,9 +126,10 @@ inline rtps::SubscriptionBuiltinTopicData publication(const rtps::GuidPrefix& pr
 // SEDP sends heartbeats only once its history holds something: one local subscription.
 inline void give_sedp_a_subscription(RuntimeState& state) {
   const auto reader = rtps::make_entity_id(0, 0, 1, rtps::EntityKind::UserReaderWithKey);
-  static_cast<void>((*state.sedp.lock())
-                        ->announce_subscription(publication(state.prefix, "Topic", "Type", reader))
-                        .value());
+  static_cast<void>(
+      (*state.participant.sedp.lock())
+          ->announce_subscription(publication(state.participant.prefix, "Topic", "Type", reader))
+          .value());
 }
 
 // "spdp", "wlp" or "sedp" by the builtin writer or reader named in the datagram.
@@ -218,10 +219,12 @@ class UserTrafficTest : public ::testing::Test {
   }
 
   RegisteredUserReader reader(const std::string& topic = "Topic") {
-    return register_user_reader(*state_, {.topic_name = topic, .type_name = "Type"}).value();
+    return register_user_reader(state_->participant, state_->readers,
+                                {.topic_name = topic, .type_name = "Type"})
+        .value();
   }
   UserReaderSlot& slot(const rtps::EntityId& id) {
-    slots_.push_back(state_->user_readers.find(id));
+    slots_.push_back(state_->readers.slots.find(id));
     // Single-threaded tests: nothing else locks the slot while the test looks at it.
     return **slots_.back()->lock();
   }

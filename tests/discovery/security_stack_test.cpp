@@ -156,7 +156,7 @@ TEST_F(SecureDispatch, VolatileReaderDeliversTheGoodAndCountsTheBad) {
   EXPECT_TRUE(out.volatile_secure.empty());
   out = stack_.handle_datagram(datagram({volatile_data(1, message_payload("one"))}), Elapsed{});
   EXPECT_EQ(class_ids(out.volatile_secure), (std::vector<std::string>{"one", "three"}));
-  EXPECT_EQ(stack_.volatile_reader().undecodable_messages(), 1u);
+  EXPECT_EQ(stack_.volatile_reader().undecodable(), 1u);
 }
 
 TEST_F(SecureDispatch, StatelessDataIsDecodedByReaderOrWriterId) {

@@ -60,8 +60,7 @@ std::vector<std::byte> heartbeat(EntityId writer, SequenceNumber first, Sequence
 }
 
 DiscoveredParticipant first_participant(const SharedBytes& datagram) {
-  std::uint64_t undecodable = 0;
-  return SpdpReader::participants_in(received(datagram), undecodable).at(0);
+  return SpdpReader::read(received(datagram)).announced.at(0);
 }
 
 std::vector<std::string> topics_of(const auto& records) {
@@ -180,7 +179,7 @@ TEST_F(SedpStackTest, BadRecordIsSkippedAndKeyOnlyDisposesRemove) {
                data_submessage(writer, payload(3), ids::unknown, 3), heartbeat(writer, 1, 3)});
   EXPECT_EQ(events.subscriptions,
             (std::vector{record(1, remote_prefix), record(3, remote_prefix)}));
-  EXPECT_EQ(stack.subscriptions_reader().undecodable_records(), 1u);
+  EXPECT_EQ(stack.subscriptions_reader().undecodable(), 1u);
   const auto acknacks = all_of<rtps::AckNackSubmessage>(stack.tick(Elapsed::from_secs(1)).value());
   ASSERT_EQ(acknacks.size(), 1u);
   EXPECT_EQ(acknacks[0].reader_sn_state.base, 4);
@@ -207,7 +206,7 @@ TEST_F(SedpStackTest, BadRecordIsSkippedAndKeyOnlyDisposesRemove) {
   EXPECT_EQ(removed.removed_subscriptions, (std::vector{record(1, remote_prefix).endpoint_guid,
                                                         record(3, remote_prefix).endpoint_guid}));
   EXPECT_TRUE(stack.cache().subscriptions().empty());
-  EXPECT_EQ(stack.subscriptions_reader().undecodable_records(), 1u);
+  EXPECT_EQ(stack.subscriptions_reader().undecodable(), 1u);
 }
 
 // --- Announcing ---------------------------------------------------------------------------------

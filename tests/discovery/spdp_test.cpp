@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "rtps/datagram.hpp"
+#include "rtps/lifecycle.hpp"
 #include "rtps/submessage_test_util.hpp"
 
 namespace nimbrel::discovery {
@@ -137,7 +138,7 @@ TEST_F(SpdpBeaconTest, SequenceOverflowFailsButIsCounted) {
 // --- Reader ------------------------------------------------------------------------------------
 
 std::vector<std::byte> spdp_data(const GuidPrefix& prefix) {
-  return data_submessage(ids::spdp_writer, rtps::encode_bytes(participant(prefix), true));
+  return data_submessage(ids::spdp_writer, encode_bytes(participant(prefix), true));
 }
 
 // clang-format off
@@ -152,8 +153,15 @@ const std::vector<std::byte> heartbeat = submessage(rtps::submessage_id::heartbe
     0x01, 0x00, 0x00, 0x00}));                       // count
 // clang-format on
 
+std::vector<std::byte> spdp_goodbye(const GuidPrefix& prefix) {
+  auto goodbye = rtps::builtin_goodbye(rtps::pid::participant_guid, {prefix, ids::participant});
+  goodbye.writer_id = ids::spdp_writer;
+  goodbye.writer_sn = 1;
+  return framed(rtps::submessage_id::data, goodbye);
+}
+
 // Every SPDP DATA that decodes is taken, under the source in force; one that does not is counted
-// and its neighbours still count.
+// and its neighbours still count. Goodbyes are departures, whatever stands around them.
 TEST(SpdpReader, TakesEveryUsableSpdpData) {
   auto heard_from = [](const GuidPrefix& prefix, const GuidPrefix& sender, rtps::VendorId vendor) {
     return DiscoveredParticipant{participant(prefix), sender, vendor};
@@ -163,31 +171,35 @@ TEST(SpdpReader, TakesEveryUsableSpdpData) {
   const auto unsupported = data_submessage(ids::spdp_writer, bytes({0, 1, 0, 0, 1, 0}));
   // PL_CDR_LE holding only PID_SENTINEL: no participant GUID.
   const auto guidless = data_submessage(ids::spdp_writer, bytes({0, 3, 0, 0, 1, 0, 0, 0}));
-  const auto sedp = data_submessage(ids::sedp_publications_writer,
-                                    rtps::encode_bytes(participant(local_prefix), true));
-  const std::tuple<SharedBytes, std::vector<DiscoveredParticipant>, std::uint64_t> cases[] = {
-      {datagram({info_ts, spdp_data(remote_prefix)}), {remote}, 0},
-      {datagram({unsupported, spdp_data(remote_prefix)}), {remote}, 1},
-      {datagram({spdp_data(remote_prefix), spdp_data(local_prefix)}), {remote, local}, 0},
-      {datagram({sedp, heartbeat}), {}, 0},
-      {datagram({info_ts, data_submessage(ids::spdp_writer, bytes({0, 7, 0, 0}))}), {}, 1},
-      {datagram({guidless, spdp_data(remote_prefix)}), {remote}, 1},
+  const auto sedp =
+      data_submessage(ids::sedp_publications_writer, encode_bytes(participant(local_prefix), true));
+  const std::pair<SharedBytes, SpdpEvents> cases[] = {
+      {datagram({info_ts, spdp_data(remote_prefix)}), {.announced = {remote}}},
+      {datagram({unsupported, spdp_data(remote_prefix)}),
+       {.announced = {remote}, .undecodable = 1}},
+      {datagram({spdp_data(remote_prefix), spdp_data(local_prefix)}),
+       {.announced = {remote, local}}},
+      {datagram({sedp, heartbeat}), {}},
+      {datagram({info_ts, data_submessage(ids::spdp_writer, bytes({0, 7, 0, 0}))}),
+       {.undecodable = 1}},
+      {datagram({guidless, spdp_data(remote_prefix)}), {.announced = {remote}, .undecodable = 1}},
       {datagram({info_source(local_prefix), spdp_data(remote_prefix)}),
-       {heard_from(remote_prefix, local_prefix, {0x01, 0x10})},
-       0}};
+       {.announced = {heard_from(remote_prefix, local_prefix, {0x01, 0x10})}}},
+      {datagram({spdp_data(local_prefix), spdp_goodbye(remote_prefix), spdp_goodbye(local_prefix)}),
+       {.departed = {remote_prefix, local_prefix}, .announced = {local}}}};
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto& [bytes_in, expected, expected_undecodable] = cases[i];
-    std::uint64_t undecodable = 0;
-    EXPECT_EQ(SpdpReader::participants_in(received(bytes_in), undecodable), expected) << i;
-    EXPECT_EQ(undecodable, expected_undecodable) << i;
+    const auto& [bytes_in, expected] = cases[i];
+    const SpdpEvents events = SpdpReader::read(received(bytes_in));
+    EXPECT_EQ(events.departed, expected.departed) << i;
+    EXPECT_EQ(events.announced, expected.announced) << i;
+    EXPECT_EQ(events.undecodable, expected.undecodable) << i;
   }
 }
 
 TEST(SpdpReader, ParsesCycloneAnnouncement) {
   constexpr GuidPrefix cyclone_pub{0x01, 0x10, 0x60, 0x12, 0x5a, 0xa1,
                                    0x08, 0x2e, 0xa2, 0x12, 0xf2, 0x1b};
-  std::uint64_t undecodable = 0;
-  const auto all = SpdpReader::participants_in(received(load_capture("spdp_pub.bin")), undecodable);
+  const auto all = SpdpReader::read(received(load_capture("spdp_pub.bin"))).announced;
   ASSERT_EQ(all.size(), 1u);
   const auto* parsed = &all[0];
   EXPECT_EQ(parsed->sender_prefix, cyclone_pub);
@@ -259,12 +271,8 @@ TEST(ParticipantsCache, LeasesExpireAndTheCapHolds) {
 TEST(SpdpReader, ReadsAGoodbye) {
   SpdpBeacon beacon{.data = local_participant_data(local())};
   const auto goodbye = beacon.serialize_goodbye().value();
-  EXPECT_EQ(SpdpReader::departures_in(received(SharedBytes::copy_of(goodbye))),
-            std::vector<GuidPrefix>{local_prefix});
-  std::uint64_t undecodable = 0;
-  EXPECT_TRUE(
-      SpdpReader::participants_in(received(SharedBytes::copy_of(goodbye)), undecodable).empty());
-  EXPECT_EQ(undecodable, 0u);
+  EXPECT_EQ(SpdpReader::read(received(SharedBytes::copy_of(goodbye))),
+            (SpdpEvents{.departed = {local_prefix}}));
 
   auto data = std::get<rtps::DataSubmessage>(
       rtps::decode_bytes<rtps::ParsedDatagram>(SharedBytes::copy_of(goodbye), true)

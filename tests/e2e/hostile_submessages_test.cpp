@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "e2e/bridge_recording.hpp"
 #include "rtps/datagram.hpp"
 #include "rtps/submessages.hpp"

@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "discovery/spdp.hpp"
 #include "e2e/peer_process.hpp"
 #include "e2e/spdp_watch.hpp"

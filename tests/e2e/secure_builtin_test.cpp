@@ -7,7 +7,8 @@
 #include <memory>
 #include <thread>
 
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
+#include "dcps/runtime_internals.hpp"
 #include "discovery/security/stack.hpp"
 #include "transport/udp_transport.hpp"
 
@@ -32,7 +33,7 @@ std::shared_ptr<DcpsRuntime> start(const rtps::GuidPrefix& prefix) {
 
 // Whether the runtime's stack has matched all four secure endpoints of `remote`.
 bool matched(const DcpsRuntime& runtime, const rtps::GuidPrefix& remote) {
-  auto stack = runtime.security_builtin_snapshot();
+  auto stack = RuntimeInternals::state(runtime).participant.secure;
   if (!stack) return false;
   auto locked = stack->lock();
   if (!locked) return false;
@@ -70,9 +71,8 @@ TEST(SecureBuiltinEndpoints, TwoRuntimesMatchEachOther) {
   while (announced.size() < 2 && Clock::now() < deadline) {
     auto received = watch->recv();
     if (!received) continue;
-    std::uint64_t undecodable = 0;
-    for (const auto& participant : discovery::SpdpReader::participants_in(
-             rtps::Receiver({}).receive(received->data), undecodable)) {
+    const auto events = discovery::SpdpReader::read(rtps::Receiver({}).receive(received->data));
+    for (const auto& participant : events.announced) {
       announced[participant.sender_prefix] = participant.data.builtin_endpoint_set;
     }
   }

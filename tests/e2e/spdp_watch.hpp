@@ -30,9 +30,8 @@ class SpdpWatch {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (socket_ && announced_.size() < count && std::chrono::steady_clock::now() < deadline) {
       if (auto received = socket_->recv()) {
-        std::uint64_t undecodable = 0;
-        for (const auto& participant : discovery::SpdpReader::participants_in(
-                 rtps::Receiver({}).receive(received->data), undecodable)) {
+        const auto events = discovery::SpdpReader::read(rtps::Receiver({}).receive(received->data));
+        for (const auto& participant : events.announced) {
           announced_.insert(participant.sender_prefix);
         }
       }

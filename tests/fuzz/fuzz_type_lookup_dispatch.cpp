@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "dcps/runtime_state.hpp"
-#include "dcps/type_lookup.hpp"
+#include "dcps/builtin/type_lookup.hpp"
+#include "dcps/runtime/runtime_state.hpp"
 #include "discovery/spdp.hpp"
 #include "rtps/receiver.hpp"
 
@@ -24,7 +24,7 @@ class CheckingTransport final : public transport::Transport {
     if (bytes.size() > transport::max_udp_payload) std::abort();
     return {};
   }
-  transport::TransportResult<transport::ReceivedDatagram> recv() const override {
+  transport::TransportResult<transport::RawDatagram> recv() const override {
     return std::unexpected(transport::TransportError::timeout());
   }
 };
@@ -55,12 +55,13 @@ std::shared_ptr<dcps::RuntimeState> make_state() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const auto state = make_state();
   static rtps::Receiver receiver(own);
-  if (auto client = state->type_lookup_client.lock(); client && (*client)->pending() == 0) {
+  if (auto client = state->participant.type_lookup_client.lock();
+      client && (*client)->pending() == 0) {
     static_cast<void>((*client)->request(
         asked, types::GetTypesRequest{}, [](discovery::TypeLookupOutcome) {}, Elapsed{}));
   }
   auto received = receiver.receive(SharedBytes::copy_of(std::as_bytes(std::span(data, size))));
   received.source = rtps::Locator::udp_v4({127, 0, 0, 1}, 7411);
-  dcps::handle_type_lookup(*state, received);
+  dcps::handle_type_lookup(state->participant, received);
   return 0;
 }

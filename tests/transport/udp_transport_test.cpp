@@ -88,7 +88,7 @@ TEST(UdpUnicast, DatagramsArriveWholeWithTheirSourceAndAreCounted) {
   const Counters before = counters_since();
   for (const auto& payload : payloads)
     ASSERT_TRUE(sender.send(receiver.local_locator(), payload));
-  std::vector<ReceivedDatagram> received;
+  std::vector<RawDatagram> received;
   for (std::size_t i = 0; i < std::size(payloads); ++i) {
     auto got = receiver.recv();
     ASSERT_TRUE(got) << to_string(got.error());
@@ -150,7 +150,7 @@ TEST(UdpUnicast, BatchReceiveTakesWhatHasArrived) {
   const std::size_t sent = max_receive_batch + 3;
   for (std::size_t i = 0; i < sent; ++i)
     ASSERT_TRUE(sender.send(receiver.local_locator(), pattern(100 + i, static_cast<unsigned>(i))));
-  std::vector<ReceivedDatagram> batch;
+  std::vector<RawDatagram> batch;
   while (batch.size() < sent) {
     const auto got = receiver.recv_batch(batch);
     ASSERT_TRUE(got) << to_string(got.error());
@@ -265,7 +265,7 @@ TEST(UdpTimeout, StopReceivingEndsAWaitingReceive) {
   const Counters before = counters_since();
   std::thread waiting([&] {
     EXPECT_EQ(receiver.recv().error(), TransportError::timeout());
-    std::vector<ReceivedDatagram> batch;
+    std::vector<RawDatagram> batch;
     EXPECT_EQ(receiver.recv_batch(batch).error(), TransportError::timeout());
     EXPECT_TRUE(batch.empty());
   });

@@ -1,31 +1,15 @@
 #include "discovery/security/stack.hpp"
 
-#include <iterator>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
+#include "discovery/detail/builtin_endpoints.hpp"
+
 namespace nimbrel::discovery {
-namespace {
 
 namespace ids = rtps::entity_ids;
 namespace bit = secure_endpoint_bit;
-
-bool has_both(std::uint32_t set, std::uint32_t a, std::uint32_t b) {
-  return (set & a) != 0 && (set & b) != 0;
-}
-
-// Addressed to our volatile reader, or to every reader of the remote volatile writer.
-template <typename T>
-bool for_volatile_reader(const T& submessage) {
-  return submessage.reader_id == ids::volatile_secure_reader ||
-         (submessage.reader_id.is_unknown() && submessage.writer_id == ids::volatile_secure_writer);
-}
-
-void append(GenericMessages& to, GenericMessages&& from) {
-  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-}
-
-}  // namespace
 
 SecurityBuiltinStack::SecurityBuiltinStack(const rtps::GuidPrefix& prefix, rtps::VendorId vendor_id)
     : stateless_writer_({prefix, ids::participant_stateless_writer}),
@@ -37,33 +21,21 @@ SecurityBuiltinStack::SecurityBuiltinStack(const rtps::GuidPrefix& prefix, rtps:
 
 void SecurityBuiltinStack::handle_remote_endpoints(const DiscoveredParticipant& participant) {
   const auto& data = participant.data;
-  const rtps::GuidPrefix& remote = data.participant_guid.prefix;
-  if (remote == prefix_) return;
-  const std::vector<rtps::Locator> locators = builtin_endpoint_locators(data);
-  const std::uint32_t set = data.builtin_endpoint_set;
-  if (has_both(set, bit::stateless_writer, bit::stateless_reader)) {
-    stateless_reader_.add_writer_proxy(
-        rtps::WriterProxy{.unicast_locators = locators,
-                          .remote_writer_guid = {remote, ids::participant_stateless_writer}});
-    stateless_writer_.add_reader_proxy(
-        rtps::ReaderProxy{.remote_reader_guid = {remote, ids::participant_stateless_reader},
-                          .unicast_locators = locators});
+  if (data.participant_guid.prefix == prefix_) return;
+  const detail::RemoteBuiltinEndpoints remote(data.participant_guid.prefix, data);
+  if (remote.announces(bit::stateless_writer | bit::stateless_reader)) {
+    stateless_reader_.add_writer_proxy(remote.writer(ids::participant_stateless_writer));
+    stateless_writer_.add_reader_proxy(remote.reader(ids::participant_stateless_reader));
   }
-  if (has_both(set, bit::volatile_writer, bit::volatile_reader)) {
-    volatile_reader_.add_writer_proxy(rtps::WriterProxy{
-        .unicast_locators = locators, .remote_writer_guid = {remote, ids::volatile_secure_writer}});
-    volatile_writer_.add_reader_proxy(rtps::ReaderProxy{
-        .remote_reader_guid = {remote, ids::volatile_secure_reader}, .unicast_locators = locators});
+  if (remote.announces(bit::volatile_writer | bit::volatile_reader)) {
+    volatile_reader_.add_writer_proxy(remote.writer(ids::volatile_secure_writer));
+    volatile_writer_.add_reader_proxy(remote.reader(ids::volatile_secure_reader));
   }
 }
 
 void SecurityBuiltinStack::on_participants_removed(const std::set<rtps::GuidPrefix>& gone) {
-  if (gone.empty()) return;
-  const auto of_gone = [&](const rtps::Guid& guid) { return gone.contains(guid.prefix); };
-  stateless_writer_.remove_reader_proxies_if(of_gone);
-  stateless_reader_.remove_writer_proxies_if(of_gone);
-  volatile_writer_.remove_reader_proxies_if(of_gone);
-  volatile_reader_.remove_writer_proxies_if(of_gone);
+  detail::remove_proxies_of(gone, stateless_writer_, stateless_reader_, volatile_writer_,
+                            volatile_reader_);
 }
 
 SecureMessages SecurityBuiltinStack::handle_datagram(const rtps::ReceivedDatagram& datagram,
@@ -80,7 +52,7 @@ SecureMessages SecurityBuiltinStack::handle_datagram(const rtps::ReceivedDatagra
 
 void SecurityBuiltinStack::handle(const rtps::ReceivedSubmessage& received, Elapsed now,
                                   SecureMessages& out) {
-  const rtps::GuidPrefix& source = received.state.source_prefix;
+  const rtps::ReceiverState& from = received.state;
   std::visit(
       [&](const auto& body) {
         using T = std::decay_t<decltype(body)>;
@@ -90,25 +62,16 @@ void SecurityBuiltinStack::handle(const rtps::ReceivedSubmessage& received, Elap
             if (auto message = stateless_reader_.handle_data(body)) {
               out.stateless.push_back(std::move(*message));
             }
-          } else if (for_volatile_reader(body)) {
-            append(out.volatile_secure, volatile_reader_.handle_data(source, body));
+            return;
           }
-        } else if constexpr (std::is_same_v<T, rtps::DataFragSubmessage>) {
-          if (for_volatile_reader(body))
-            append(out.volatile_secure, volatile_reader_.handle_data_frag(source, body, now));
-        } else if constexpr (std::is_same_v<T, rtps::GapSubmessage>) {
-          if (for_volatile_reader(body))
-            append(out.volatile_secure, volatile_reader_.handle_gap(source, body));
-        } else if constexpr (std::is_same_v<T, rtps::HeartbeatSubmessage>) {
-          if (for_volatile_reader(body))
-            append(out.volatile_secure, volatile_reader_.handle_heartbeat(source, body, now));
-        } else if constexpr (std::is_same_v<T, rtps::AckNackSubmessage> ||
-                             std::is_same_v<T, rtps::NackFragSubmessage>) {
-          if (body.writer_id != ids::volatile_secure_writer) return;
-          if constexpr (std::is_same_v<T, rtps::AckNackSubmessage>) {
-            volatile_writer_.handle_acknack(body, source);
-          } else {
-            volatile_writer_.handle_nackfrag(body, source);
+        }
+        if constexpr (ReaderSubmessage<T>) {
+          if (addressed_to(body, ids::volatile_secure_reader, ids::volatile_secure_writer)) {
+            detail::append(out.volatile_secure, volatile_reader_.handle(from, body, now));
+          }
+        } else if constexpr (WriterSubmessage<T>) {
+          if (body.writer_id == ids::volatile_secure_writer) {
+            detail::feed_writer(volatile_writer_, from, body);
           }
         }
       },
@@ -116,13 +79,7 @@ void SecurityBuiltinStack::handle(const rtps::ReceivedSubmessage& received, Elap
 }
 
 CodecResult<std::vector<rtps::OutboundDatagram>> SecurityBuiltinStack::poll(Elapsed now) {
-  auto out = volatile_writer_.tick(now);
-  if (!out) return std::unexpected(out.error());
-  auto acks = volatile_reader_.tick_outbound(now);
-  if (!acks) return std::unexpected(acks.error());
-  out->insert(out->end(), std::make_move_iterator(acks->begin()),
-              std::make_move_iterator(acks->end()));
-  return std::move(*out);
+  return detail::tick_all(now, volatile_writer_, volatile_reader_);
 }
 
 }  // namespace nimbrel::discovery

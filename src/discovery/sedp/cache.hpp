@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <set>
+#include <type_traits>
 #include <utility>
 
 #include "foundation/time.hpp"
@@ -60,6 +61,16 @@ class DiscoveredEndpointsCache {
   void erase_participant(const rtps::GuidPrefix& participant) {
     publications_.erase_participant(participant);
     subscriptions_.erase_participant(participant);
+  }
+
+  // The table of one kind of record, for code written once for both.
+  template <typename Record>
+  detail::EndpointTable<Record>& table() {
+    if constexpr (std::is_same_v<Record, rtps::PublicationBuiltinTopicData>) {
+      return publications_;
+    } else {
+      return subscriptions_;
+    }
   }
 
   const std::map<rtps::Guid, std::pair<rtps::PublicationBuiltinTopicData, Elapsed>>& publications()

@@ -1,21 +1,18 @@
 #include "discovery/sedp/stack.hpp"
 
-#include <iterator>
 #include <utility>
 #include <variant>
 
+#include "discovery/detail/builtin_endpoints.hpp"
 #include "foundation/saturating.hpp"
 
 namespace nimbrel::discovery {
 
 namespace ids = rtps::entity_ids;
+namespace bit = sedp_endpoint_bit;
+using detail::append;
 
 namespace {
-
-template <typename T>
-void append(std::vector<T>& to, std::vector<T>&& from) {
-  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-}
 
 CodecResult<std::vector<rtps::OutboundDatagram>> goodbyes(
     rtps::ReliableWriter& writer, const std::vector<rtps::Guid>& endpoints) {
@@ -38,52 +35,23 @@ SedpStack::SedpStack(const rtps::GuidPrefix& prefix, rtps::VendorId vendor_id)
       prefix_(prefix) {}
 
 void SedpStack::on_participant_discovered(const DiscoveredParticipant& participant) {
-  const rtps::GuidPrefix& remote = participant.sender_prefix;
-  if (remote == prefix_) return;
-  const auto& data = participant.data;
-  const std::vector<rtps::Locator> locators = builtin_endpoint_locators(data);
-
-  const std::uint32_t set = data.builtin_endpoint_set;
-  auto add_writer = [&](auto& detector, const rtps::EntityId& writer) {
-    detector.add_writer_proxy(
-        rtps::WriterProxy{.unicast_locators = locators, .remote_writer_guid = {remote, writer}});
-  };
-  auto add_reader = [&](rtps::ReliableWriter& writer, const rtps::EntityId& reader) {
-    writer.add_reader_proxy(
-        rtps::ReaderProxy{.remote_reader_guid = {remote, reader}, .unicast_locators = locators});
-  };
-  if ((set & sedp_endpoint_bit::publications_announcer) != 0)
-    add_writer(publications_reader_, ids::sedp_publications_writer);
-  if ((set & sedp_endpoint_bit::publications_detector) != 0)
-    add_reader(publications_writer_, ids::sedp_publications_reader);
-  if ((set & sedp_endpoint_bit::subscriptions_announcer) != 0)
-    add_writer(subscriptions_reader_, ids::sedp_subscriptions_writer);
-  if ((set & sedp_endpoint_bit::subscriptions_detector) != 0)
-    add_reader(subscriptions_writer_, ids::sedp_subscriptions_reader);
+  if (participant.sender_prefix == prefix_) return;
+  const detail::RemoteBuiltinEndpoints remote(participant.sender_prefix, participant.data);
+  if (remote.announces(bit::publications_announcer))
+    publications_reader_.add_writer_proxy(remote.writer(ids::sedp_publications_writer));
+  if (remote.announces(bit::publications_detector))
+    publications_writer_.add_reader_proxy(remote.reader(ids::sedp_publications_reader));
+  if (remote.announces(bit::subscriptions_announcer))
+    subscriptions_reader_.add_writer_proxy(remote.writer(ids::sedp_subscriptions_writer));
+  if (remote.announces(bit::subscriptions_detector))
+    subscriptions_writer_.add_reader_proxy(remote.reader(ids::sedp_subscriptions_reader));
 }
 
 void SedpStack::on_participants_removed(const std::set<rtps::GuidPrefix>& gone) {
-  if (gone.empty()) return;
-  const auto of_gone = [&](const rtps::Guid& guid) { return gone.contains(guid.prefix); };
-  publications_writer_.remove_reader_proxies_if(of_gone);
-  subscriptions_writer_.remove_reader_proxies_if(of_gone);
-  publications_reader_.remove_writer_proxies_if(of_gone);
-  subscriptions_reader_.remove_writer_proxies_if(of_gone);
+  detail::remove_proxies_of(gone, publications_writer_, subscriptions_writer_, publications_reader_,
+                            subscriptions_reader_);
   for (const auto& prefix : gone)
     cache_.erase_participant(prefix);
-}
-
-std::optional<SedpStack::Detector> SedpStack::detector_for(const rtps::EntityId& reader_id,
-                                                           const rtps::EntityId& writer_id) {
-  if (reader_id == ids::sedp_publications_reader) return Detector::Publications;
-  if (reader_id == ids::sedp_subscriptions_reader) return Detector::Subscriptions;
-  // ENTITYID_UNKNOWN addresses every matched reader of the writer (DDSI-RTPS 2.5 section 8.3.7);
-  // peers send their first announcements and heartbeats that way.
-  if (reader_id.is_unknown()) {
-    if (writer_id == ids::sedp_publications_writer) return Detector::Publications;
-    if (writer_id == ids::sedp_subscriptions_writer) return Detector::Subscriptions;
-  }
-  return std::nullopt;
 }
 
 rtps::ReliableWriter* SedpStack::announcer_for(const rtps::EntityId& writer_id) {
@@ -95,99 +63,51 @@ rtps::ReliableWriter* SedpStack::announcer_for(const rtps::EntityId& writer_id) 
 SedpEvents SedpStack::handle_datagram(const rtps::ReceivedDatagram& datagram, Elapsed now) {
   SedpEvents events;
   for (const auto& received : datagram.submessages) {
-    if (received.consumer != rtps::Consumer::Sedp) continue;
-    std::visit([&](const auto& body) { handle(received.state, body, now, events); }, received.body);
+    if (received.consumer == rtps::Consumer::Sedp) handle(received, now, events);
   }
   return events;
 }
 
-void SedpStack::store(SedpDelivery<rtps::PublicationBuiltinTopicData> delivered, Elapsed now,
-                      SedpEvents& events) {
-  saturating_increment(publication_updates_, std::uint64_t{delivered.records.size()});
-  for (const auto& publication : delivered.records)
-    cache_.insert_publication(publication, now);
+template <typename Record>
+void SedpStack::store(SedpDelivery<Record> delivered, Elapsed now, std::uint64_t& updates,
+                      std::vector<Record>& records, std::vector<rtps::Guid>& removed) {
+  saturating_increment(updates, std::uint64_t{delivered.records.size()});
+  auto& table = cache_.table<Record>();
+  for (const auto& record : delivered.records)
+    table.insert(record, now);
   for (const auto& endpoint : delivered.removed)
-    cache_.erase_publication(endpoint);
-  append(events.publications, std::move(delivered.records));
-  append(events.removed_publications, std::move(delivered.removed));
+    table.erase(endpoint);
+  append(records, std::move(delivered.records));
+  append(removed, std::move(delivered.removed));
 }
 
-void SedpStack::store(SedpDelivery<rtps::SubscriptionBuiltinTopicData> delivered, Elapsed now,
-                      SedpEvents& events) {
-  saturating_increment(subscription_updates_, std::uint64_t{delivered.records.size()});
-  for (const auto& subscription : delivered.records)
-    cache_.insert_subscription(subscription, now);
-  for (const auto& endpoint : delivered.removed)
-    cache_.erase_subscription(endpoint);
-  append(events.subscriptions, std::move(delivered.records));
-  append(events.removed_subscriptions, std::move(delivered.removed));
-}
-
-template <typename Fn>
-void SedpStack::to_detector(const rtps::EntityId& reader_id, const rtps::EntityId& writer_id,
-                            Fn&& fn) {
-  const auto detector = detector_for(reader_id, writer_id);
-  if (!detector) return;
-  if (*detector == Detector::Publications) {
-    fn(publications_reader_);
-  } else {
-    fn(subscriptions_reader_);
-  }
-}
-
-void SedpStack::handle(const rtps::ReceiverState& from, const rtps::DataSubmessage& data,
-                       Elapsed now, SedpEvents& events) {
-  to_detector(data.reader_id, data.writer_id,
-              [&](auto& detector) { store(detector.handle_data(from, data), now, events); });
-}
-
-void SedpStack::handle(const rtps::ReceiverState& from, const rtps::DataFragSubmessage& frag,
-                       Elapsed now, SedpEvents& events) {
-  to_detector(frag.reader_id, frag.writer_id, [&](auto& detector) {
-    store(detector.handle_data_frag(from, frag, now), now, events);
-  });
-}
-
-void SedpStack::handle(const rtps::ReceiverState& from, const rtps::GapSubmessage& gap, Elapsed now,
-                       SedpEvents& events) {
-  to_detector(gap.reader_id, gap.writer_id,
-              [&](auto& detector) { store(detector.handle_gap(from, gap), now, events); });
-}
-
-void SedpStack::handle(const rtps::ReceiverState& from, const rtps::HeartbeatSubmessage& heartbeat,
-                       Elapsed now, SedpEvents& events) {
-  to_detector(heartbeat.reader_id, heartbeat.writer_id, [&](auto& detector) {
-    store(detector.handle_heartbeat(from, heartbeat, now), now, events);
-  });
-}
-
-void SedpStack::handle(const rtps::ReceiverState& from, const rtps::AckNackSubmessage& acknack,
-                       Elapsed, SedpEvents&) {
-  // The set's members are the requested numbers; bits past the words present count as clear.
-  if (auto* writer = announcer_for(acknack.writer_id))
-    writer->handle_acknack(acknack, from.source_prefix);
-}
-
-void SedpStack::handle(const rtps::ReceiverState& from, const rtps::NackFragSubmessage& nackfrag,
-                       Elapsed, SedpEvents&) {
-  if (auto* writer = announcer_for(nackfrag.writer_id))
-    writer->handle_nackfrag(nackfrag, from.source_prefix);
+void SedpStack::handle(const rtps::ReceivedSubmessage& received, Elapsed now, SedpEvents& events) {
+  const rtps::ReceiverState& from = received.state;
+  std::visit(
+      [&](const auto& body) {
+        using T = std::decay_t<decltype(body)>;
+        if constexpr (ReaderSubmessage<T>) {
+          if (addressed_to(body, ids::sedp_publications_reader, ids::sedp_publications_writer)) {
+            store(publications_reader_.handle(from, body, now), now, publication_updates_,
+                  events.publications, events.removed_publications);
+          } else if (addressed_to(body, ids::sedp_subscriptions_reader,
+                                  ids::sedp_subscriptions_writer)) {
+            store(subscriptions_reader_.handle(from, body, now), now, subscription_updates_,
+                  events.subscriptions, events.removed_subscriptions);
+          }
+        } else if constexpr (WriterSubmessage<T>) {
+          // The set's members are the requested numbers; bits past the words present count as
+          // clear.
+          if (auto* writer = announcer_for(body.writer_id))
+            detail::feed_writer(*writer, from, body);
+        }
+      },
+      received.body);
 }
 
 CodecResult<std::vector<rtps::OutboundDatagram>> SedpStack::tick(Elapsed now) {
-  std::vector<rtps::OutboundDatagram> out;
-  for (auto* writer : {&publications_writer_, &subscriptions_writer_}) {
-    auto datagrams = writer->tick(now);
-    if (!datagrams) return std::unexpected(datagrams.error());
-    append(out, std::move(*datagrams));
-  }
-  auto publications = publications_reader_.tick_outbound(now);
-  if (!publications) return std::unexpected(publications.error());
-  append(out, std::move(*publications));
-  auto subscriptions = subscriptions_reader_.tick_outbound(now);
-  if (!subscriptions) return std::unexpected(subscriptions.error());
-  append(out, std::move(*subscriptions));
-  return out;
+  return detail::tick_all(now, publications_writer_, subscriptions_writer_, publications_reader_,
+                          subscriptions_reader_);
 }
 
 CodecResult<std::vector<rtps::OutboundDatagram>> SedpStack::announce_subscriptions_gone(

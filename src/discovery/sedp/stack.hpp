@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <set>
 #include <vector>
 
@@ -86,35 +85,15 @@ class SedpStack {
   std::uint64_t subscription_updates() const { return subscription_updates_; }
 
  private:
-  enum class Detector { Publications, Subscriptions };
-  static std::optional<Detector> detector_for(const rtps::EntityId& reader_id,
-                                              const rtps::EntityId& writer_id);
   rtps::ReliableWriter* announcer_for(const rtps::EntityId& writer_id);
-  // Calls `fn` with the detector the submessage is addressed to, if any.
-  template <typename Fn>
-  void to_detector(const rtps::EntityId& reader_id, const rtps::EntityId& writer_id, Fn&& fn);
-
   // One submessage, with the receiver state it arrived under; events are appended to `events`.
-  void handle(const rtps::ReceiverState& from, const rtps::DataSubmessage& data, Elapsed now,
-              SedpEvents& events);
-  void handle(const rtps::ReceiverState& from, const rtps::DataFragSubmessage& frag, Elapsed now,
-              SedpEvents& events);
-  void handle(const rtps::ReceiverState& from, const rtps::GapSubmessage& gap, Elapsed now,
-              SedpEvents& events);
-  void handle(const rtps::ReceiverState& from, const rtps::HeartbeatSubmessage& heartbeat,
-              Elapsed now, SedpEvents& events);
-  void handle(const rtps::ReceiverState& from, const rtps::AckNackSubmessage& acknack, Elapsed now,
-              SedpEvents& events);
-  void handle(const rtps::ReceiverState& from, const rtps::NackFragSubmessage& nackfrag,
-              Elapsed now, SedpEvents& events);
-  template <typename Other>
-  void handle(const rtps::ReceiverState&, const Other&, Elapsed, SedpEvents&) {}
+  void handle(const rtps::ReceivedSubmessage& received, Elapsed now, SedpEvents& events);
 
-  // Caches or removes what a detector delivered and appends it to the events.
-  void store(SedpDelivery<rtps::PublicationBuiltinTopicData> delivered, Elapsed now,
-             SedpEvents& events);
-  void store(SedpDelivery<rtps::SubscriptionBuiltinTopicData> delivered, Elapsed now,
-             SedpEvents& events);
+  // Caches or removes what a detector delivered, counts the records and appends both to the
+  // events.
+  template <typename Record>
+  void store(SedpDelivery<Record> delivered, Elapsed now, std::uint64_t& updates,
+             std::vector<Record>& records, std::vector<rtps::Guid>& removed);
 
   rtps::ReliableWriter publications_writer_;
   rtps::ReliableWriter subscriptions_writer_;

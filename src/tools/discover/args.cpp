@@ -1,8 +1,8 @@
 #include "tools/discover/args.hpp"
 
-#include <charconv>
-#include <limits>
 #include <optional>
+
+#include "tools/common/args.hpp"
 
 namespace nimbrel::discover {
 namespace {
@@ -10,31 +10,12 @@ namespace {
 // One day: a listing is a glance, not a service.
 constexpr std::uint64_t max_duration_ms = 24ULL * 3600 * 1000;
 
-template <typename T>
-std::optional<T> parse_number(std::string_view text) {
-  T value{};
-  const auto* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
-  return value;
-}
-
 // N milliseconds, Nms or Ns.
 std::optional<std::uint64_t> parse_duration(std::string_view text) {
-  std::uint64_t scale = 1;
-  if (text.ends_with("ms")) {
-    text.remove_suffix(2);
-  } else if (text.ends_with("s")) {
-    text.remove_suffix(1);
-    scale = 1000;
-  }
-  const auto value = parse_number<std::uint64_t>(text);
-  if (!value || *value > max_duration_ms / scale) return std::nullopt;
-  return *value * scale;
-}
-
-ParseStop error(std::string message) {
-  return {ParseStop::Kind::Error, std::move(message)};
+  const auto duration = tools::split_duration(text);
+  const auto value = tools::parse_number<std::uint64_t>(duration.number);
+  if (!value || *value > max_duration_ms / duration.unit_ms) return std::nullopt;
+  return *value * duration.unit_ms;
 }
 
 }  // namespace
@@ -56,24 +37,23 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
   Args args;
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& flag = argv[i];
-    if (flag == "-h" || flag == "--help")
-      return std::unexpected(ParseStop{ParseStop::Kind::Help, {}});
+    if (flag == "-h" || flag == "--help") return tools::stop_for_help();
     if (flag == "--json") {
       args.json = true;
       continue;
     }
     if (flag != "--domain" && flag != "--duration") {
-      return std::unexpected(error("unknown argument: " + flag));
+      return tools::stop_for_error("unknown argument: " + flag);
     }
-    if (i + 1 >= argv.size()) return std::unexpected(error(flag + " needs a value"));
+    if (i + 1 >= argv.size()) return tools::stop_for_error(tools::needs_value(flag));
     const std::string& value = argv[++i];
     if (flag == "--domain") {
-      const auto domain = parse_number<std::uint32_t>(value);
-      if (!domain) return std::unexpected(error("domain: not a number: " + value));
+      const auto domain = tools::parse_number<std::uint32_t>(value);
+      if (!domain) return tools::stop_for_error("domain: not a number: " + value);
       args.domain = *domain;
     } else {
       const auto duration = parse_duration(value);
-      if (!duration) return std::unexpected(error("duration: not a duration: " + value));
+      if (!duration) return tools::stop_for_error("duration: not a duration: " + value);
       args.duration_ms = *duration;
     }
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "tools/common/args.hpp"
+
 namespace nimbrel::discover {
 
 extern const std::string_view usage_text;
@@ -19,11 +21,7 @@ struct Args {
   friend bool operator==(const Args&, const Args&) = default;
 };
 
-struct ParseStop {
-  enum class Kind { Help, Error };
-  Kind kind = Kind::Error;
-  std::string message;  // empty for help
-};
+using tools::ParseStop;
 
 // `argv` includes the program name.
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv);

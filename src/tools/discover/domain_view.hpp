@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dcps/builtin_topics.hpp"
+#include "dcps/builtin/builtin_topics.hpp"
 #include "discovery/spdp.hpp"
 #include "rtps/publication_data.hpp"
 #include "rtps/wire_types.hpp"

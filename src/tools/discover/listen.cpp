@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "c_api/guid_prefix.hpp"
-#include "dcps/runtime.hpp"
+#include "dcps/runtime/runtime.hpp"
 
 namespace nimbrel::discover {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "cdr/buffer.hpp"
-#include "tools/rec/json.hpp"
+#include "tools/common/json.hpp"
 
 namespace nimbrel::discover {
 namespace {
@@ -51,13 +51,13 @@ void json_list(std::ostringstream& out, const T& items, Fn&& item) {
 }
 
 void json_endpoint(std::ostringstream& out, const EndpointView& endpoint) {
-  out << "{\"guid\":" << rec::json_string(rtps::to_string(endpoint.guid))
-      << ",\"participant\":" << rec::json_string(rtps::to_string(endpoint.participant))
-      << ",\"type_name\":" << rec::json_string(endpoint.type_name) << ",\"reliability\":\""
+  out << "{\"guid\":" << tools::json_string(rtps::to_string(endpoint.guid))
+      << ",\"participant\":" << tools::json_string(rtps::to_string(endpoint.participant))
+      << ",\"type_name\":" << tools::json_string(endpoint.type_name) << ",\"reliability\":\""
       << reliability_name(endpoint.reliability) << '"' << ",\"durability\":\""
       << durability_name(endpoint.durability) << '"'
       << ",\"keyed\":" << (endpoint.keyed() ? "true" : "false") << ",\"partitions\":";
-  json_list(out, endpoint.partitions, [&](const std::string& p) { out << rec::json_string(p); });
+  json_list(out, endpoint.partitions, [&](const std::string& p) { out << tools::json_string(p); });
   out << '}';
 }
 
@@ -70,7 +70,7 @@ void text_endpoints(std::ostringstream& out, const char* role,
     if (!endpoint.partitions.empty()) {
       out << ", partitions";
       for (const auto& partition : endpoint.partitions)
-        out << ' ' << rec::json_string(partition);
+        out << ' ' << tools::json_string(partition);
     }
     out << '\n';
   }
@@ -81,9 +81,9 @@ void text_endpoints(std::ostringstream& out, const char* role,
 std::string user_data_text(const std::vector<std::byte>& bytes) {
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) return rec::to_hex(bytes);
+    if (c < 0x20 || c == 0x7F) return tools::to_hex(bytes);
   }
-  if (!cdr::is_valid_utf8(bytes)) return rec::to_hex(bytes);
+  if (!cdr::is_valid_utf8(bytes)) return tools::to_hex(bytes);
   return std::string(text);
 }
 
@@ -97,7 +97,8 @@ std::string render_text(const DomainView& view, std::uint32_t domain) {
     if (const auto name = vendor_name(participant.vendor); !name.empty())
       out << " (" << name << ')';
     out << '\n';
-    if (!participant.name.empty()) out << "    name " << rec::json_string(participant.name) << '\n';
+    if (!participant.name.empty())
+      out << "    name " << tools::json_string(participant.name) << '\n';
     if (!participant.user_data.empty())
       out << "    user data " << user_data_text(participant.user_data) << '\n';
     for (const auto& locator : participant.locators)
@@ -118,21 +119,21 @@ std::string render_json(const DomainView& view, std::uint32_t domain) {
   std::ostringstream out;
   out << "{\"domain\":" << domain << ",\"participants\":";
   json_list(out, view.participants, [&](const ParticipantView& participant) {
-    out << "{\"guid\":" << rec::json_string(rtps::to_string(participant.guid)) << ",\"vendor\":\""
+    out << "{\"guid\":" << tools::json_string(rtps::to_string(participant.guid)) << ",\"vendor\":\""
         << vendor_text(participant.vendor)
-        << "\",\"vendor_name\":" << rec::json_string(vendor_name(participant.vendor))
-        << ",\"name\":" << rec::json_string(participant.name)
-        << ",\"user_data\":" << rec::json_string(user_data_text(participant.user_data))
+        << "\",\"vendor_name\":" << tools::json_string(vendor_name(participant.vendor))
+        << ",\"name\":" << tools::json_string(participant.name)
+        << ",\"user_data\":" << tools::json_string(user_data_text(participant.user_data))
         << ",\"locators\":";
     json_list(out, participant.locators,
-              [&](const rtps::Locator& l) { out << rec::json_string(rtps::to_string(l)); });
+              [&](const rtps::Locator& l) { out << tools::json_string(rtps::to_string(l)); });
     out << '}';
   });
   out << ",\"topics\":";
   json_list(out, view.topics, [&](const auto& entry) {
     const auto& [name, topic] = entry;
-    out << "{\"name\":" << rec::json_string(name) << ",\"type_names\":";
-    json_list(out, topic.type_names, [&](const std::string& t) { out << rec::json_string(t); });
+    out << "{\"name\":" << tools::json_string(name) << ",\"type_names\":";
+    json_list(out, topic.type_names, [&](const std::string& t) { out << tools::json_string(t); });
     out << ",\"writers\":";
     json_list(out, topic.writers, [&](const EndpointView& e) { json_endpoint(out, e); });
     out << ",\"readers\":";

@@ -1,12 +1,12 @@
 #include "tools/rec/cli.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 #include <map>
 #include <ostream>
 #include <vector>
 
+#include "tools/common/args.hpp"
 #include "tools/rec/commands.hpp"
 
 namespace nimbrel::rec {
@@ -70,7 +70,7 @@ std::expected<Parsed, std::string> parse(std::span<const std::string> args,
       } else if (i + 1 < args.size()) {
         out.values[name].push_back(args[++i]);
       } else {
-        return std::unexpected(name + " needs a value");
+        return std::unexpected(tools::needs_value(name));
       }
     } else {
       return std::unexpected("unknown option " + arg);
@@ -80,11 +80,9 @@ std::expected<Parsed, std::string> parse(std::span<const std::string> args,
 }
 
 std::expected<std::uint64_t, std::string> parse_count(const std::string& text) {
-  std::uint64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc{} || end != text.data() + text.size() || text.empty())
-    return std::unexpected("not a count: \"" + text + "\"");
-  return value;
+  const auto value = tools::parse_number<std::uint64_t>(text);
+  if (!value) return std::unexpected("not a count: \"" + text + "\"");
+  return *value;
 }
 
 std::expected<std::string, std::string> one_file(const Parsed& parsed) {
@@ -167,8 +165,9 @@ std::expected<std::uint64_t, std::string> parse_time(std::string_view text) {
     return bad();
   std::uint64_t value = 0;
   if (!whole.empty()) {
-    const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), value);
-    if (ec != std::errc{} || end != whole.data() + whole.size()) return bad();
+    const auto whole_value = tools::parse_number<std::uint64_t>(whole);
+    if (!whole_value) return bad();
+    value = *whole_value;
   }
   constexpr auto max = std::numeric_limits<std::uint64_t>::max();
   if (value > max / scale->second) return bad();

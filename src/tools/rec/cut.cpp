@@ -13,7 +13,7 @@ namespace nimbrel::rec {
 int run_cut(const CutOptions& options, std::ostream& err) {
   auto opened = open_selected(options.file, options.out, options.topics, err);
   if (!opened) return opened.error();
-  const Input& input = opened->input;
+  const tools::Input& input = opened->input;
   const std::vector<bool>& selected = opened->topics;
   const auto& header = input.header.header;
   recorder::Header out_header{

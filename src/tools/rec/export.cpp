@@ -5,9 +5,10 @@
 #include <limits>
 #include <ostream>
 
+#include "foundation/saturating.hpp"
+#include "tools/common/json.hpp"
 #include "tools/rec/commands.hpp"
 #include "tools/rec/input.hpp"
-#include "tools/rec/json.hpp"
 #include "tools/rec/mcap_writer.hpp"
 #include "tools/rec/output_file.hpp"
 #include "tools/rec/progress.hpp"
@@ -22,7 +23,7 @@ StringPairs header_metadata(const recorder::Header& header) {
     const auto& participant = header.participants[i];
     const std::string key = "participant." + std::to_string(i);
     out.emplace_back(key + ".name", participant.name);
-    out.emplace_back(key + ".guid", to_hex(std::as_bytes(std::span(participant.guid))));
+    out.emplace_back(key + ".guid", tools::to_hex(std::as_bytes(std::span(participant.guid))));
   }
   for (std::size_t i = 0; i < header.topics.size(); ++i) {
     const std::string key = "topic." + std::to_string(i);
@@ -37,7 +38,7 @@ StringPairs header_metadata(const recorder::Header& header) {
 int run_export(const ExportOptions& options, std::ostream& err) {
   auto opened = open_selected(options.file, options.mcap, options.topics, err);
   if (!opened) return opened.error();
-  const Input& input = opened->input;
+  const tools::Input& input = opened->input;
   const std::vector<bool>& selected = opened->topics;
   const auto& header = input.header.header;
   std::vector<McapChannel> channels;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <unordered_set>
 
-#include "tools/rec/json.hpp"
+#include "tools/common/json.hpp"
 
 namespace nimbrel::rec {
 namespace {
@@ -42,7 +42,7 @@ double span_seconds(const TopicSummary& topic) {
 
 }  // namespace
 
-RecordingSummary summarize(const Input& input, bool sequence_check) {
+RecordingSummary summarize(const tools::Input& input, bool sequence_check) {
   const recorder::Header& header = input.header.header;
   RecordingSummary out;
   out.start_ns = header.start_ns;
@@ -111,8 +111,9 @@ std::string to_json(const RecordingSummary& summary, bool sequence_check) {
     const auto& topic = summary.topics[i];
     const double span_s = span_seconds(topic);
     out += i == 0 ? "{" : ",{";
-    out += "\"name\":" + json_string(topic.name) + ",\"type\":" + json_string(topic.type_name) +
-           ",\"frames\":" + n(topic.frames) + ",\"payload_bytes\":" + n(topic.payload_bytes);
+    out += "\"name\":" + tools::json_string(topic.name) +
+           ",\"type\":" + tools::json_string(topic.type_name) + ",\"frames\":" + n(topic.frames) +
+           ",\"payload_bytes\":" + n(topic.payload_bytes);
     if (topic.frames > 0) {
       out += ",\"first_time_ns\":" + n(topic.first_time_ns) +
              ",\"last_time_ns\":" + n(topic.last_time_ns);
@@ -132,8 +133,8 @@ std::string to_json(const RecordingSummary& summary, bool sequence_check) {
   out += "],\"frames\":" + n(summary.frames) + ",\"payload_bytes\":" + n(summary.payload_bytes) +
          ",\"file_bytes\":" + n(summary.file_bytes) +
          ",\"end\":{\"clean\":" + (summary.clean_end ? "true" : "false") +
-         ",\"offset\":" + n(summary.end.offset) + ",\"text\":" + json_string(summary.end_text) +
-         "}}";
+         ",\"offset\":" + n(summary.end.offset) +
+         ",\"text\":" + tools::json_string(summary.end_text) + "}}";
   return out;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/rec/input.hpp"
+#include "tools/common/input.hpp"
 
 namespace nimbrel::rec {
 
@@ -41,7 +41,7 @@ struct RecordingSummary {
   bool clean_end = true;
 };
 
-RecordingSummary summarize(const Input& input, bool sequence_check);
+RecordingSummary summarize(const tools::Input& input, bool sequence_check);
 std::string to_text(const RecordingSummary& summary, bool sequence_check);
 // One JSON object, on one line.
 std::string to_json(const RecordingSummary& summary, bool sequence_check);

@@ -2,15 +2,16 @@
 #include <cstdint>
 #include <ostream>
 
+#include "foundation/saturating.hpp"
+#include "tools/common/json.hpp"
 #include "tools/rec/commands.hpp"
 #include "tools/rec/info.hpp"
 #include "tools/rec/input.hpp"
-#include "tools/rec/json.hpp"
 
 namespace nimbrel::rec {
 
 int run_info(const InfoOptions& options, std::ostream& out, std::ostream& err) {
-  auto input = open_input(options.file);
+  auto input = tools::open_input(options.file);
   if (!input) {
     err << input.error().message << "\n";
     return input.error().status;
@@ -25,7 +26,7 @@ int run_info(const InfoOptions& options, std::ostream& out, std::ostream& err) {
 }
 
 int run_verify(const std::string& file, std::ostream& out, std::ostream& err) {
-  auto input = open_input(file);
+  auto input = tools::open_input(file);
   if (!input) {
     err << input.error().message << "\n";
     return input.error().status;
@@ -50,14 +51,14 @@ int run_verify(const std::string& file, std::ostream& out, std::ostream& err) {
 int run_dump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
   auto opened = open_selected(options.file, "", options.topics, err);
   if (!opened) return opened.error();
-  const Input& input = opened->input;
+  const tools::Input& input = opened->input;
   const std::vector<bool>& selected = opened->topics;
   const auto& header = input.header.header;
   // Quoted once: names repeat on every line.
   std::vector<std::string> topic_fields;
   for (const auto& topic : header.topics)
-    topic_fields.push_back(",\"topic\":" + json_string(topic.name) +
-                           ",\"type\":" + json_string(topic.type_name));
+    topic_fields.push_back(",\"topic\":" + tools::json_string(topic.name) +
+                           ",\"type\":" + tools::json_string(topic.type_name));
   const char* key = options.encoding == PayloadEncoding::Hex ? ",\"hex\":\"" : ",\"base64\":\"";
   auto frames = input.frames();
   std::uint64_t printed = 0;
@@ -69,8 +70,8 @@ int run_dump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
         << ",\"unix_ns\":" << saturating_add(header.start_ns, frame->time)
         << ",\"participant\":" << frame->participant_idx << topic_fields[frame->topic_idx]
         << ",\"kind\":" << unsigned{frame->kind} << ",\"size\":" << frame->payload.size() << key
-        << (options.encoding == PayloadEncoding::Hex ? to_hex(frame->payload)
-                                                     : to_base64(frame->payload))
+        << (options.encoding == PayloadEncoding::Hex ? tools::to_hex(frame->payload)
+                                                     : tools::to_base64(frame->payload))
         << "\"}\n";
     ++printed;
   }

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <queue>
 
+#include "foundation/saturating.hpp"
 #include "tools/rec/commands.hpp"
 #include "tools/rec/input.hpp"
 #include "tools/rec/output_file.hpp"
@@ -26,7 +27,7 @@ std::uint32_t index_in(std::vector<T>& list, const T& item, Same same) {
 }
 
 struct Source {
-  const Input* input;
+  const tools::Input* input;
   recorder::FrameReader frames;
   std::optional<recorder::Frame> current;
   std::uint64_t time = 0;  // of `current`, since the Unix epoch
@@ -45,11 +46,11 @@ struct Source {
 }  // namespace
 
 int run_merge(const MergeOptions& options, std::ostream& err) {
-  std::vector<Input> inputs;
+  std::vector<tools::Input> inputs;
   inputs.reserve(options.files.size());
   std::uint64_t total_bytes = 0;
   for (const auto& file : options.files) {
-    auto input = open_input(file);
+    auto input = tools::open_input(file);
     if (!input) {
       err << input.error().message << "\n";
       return input.error().status;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cdr/buffer.hpp"
+#include "tools/common/args.hpp"
 
 namespace nimbrel::bridge {
 
@@ -99,20 +100,10 @@ std::expected<T, IntError> parse_unsigned(std::string_view text) {
   return value;
 }
 
-std::expected<std::uint64_t, std::string> with_prefix(std::string_view prefix,
-                                                      std::expected<std::uint64_t, IntError> r) {
-  if (!r) return std::unexpected(std::string(prefix) + to_string(r.error()));
-  return *r;
-}
-
 std::expected<TopicArg, std::string> parse_topic(const std::string& value) {
   const auto colon = value.find(':');
   if (colon == std::string::npos) return std::unexpected("topic must be NAME:TYPE, got " + value);
   return TopicArg{value.substr(0, colon), value.substr(colon + 1)};
-}
-
-ParseStop error(std::string message) {
-  return ParseStop{.kind = ParseStop::Kind::Error, .message = std::move(message)};
 }
 
 }  // namespace
@@ -133,20 +124,15 @@ std::string_view trim_unicode_space(std::string_view text) {
 }
 
 std::expected<std::uint64_t, std::string> parse_duration_ms(std::string_view text) {
-  text = trim_unicode_space(text);
-  if (text.ends_with("ms")) {
-    text.remove_suffix(2);
-    return with_prefix("ms: ", parse_unsigned<std::uint64_t>(text));
+  const auto duration = tools::split_duration(trim_unicode_space(text));
+  const auto value = parse_unsigned<std::uint64_t>(duration.number);
+  if (!value) {
+    const std::string unit = duration.unit.empty() ? "ms-default" : std::string(duration.unit);
+    return std::unexpected(unit + ": " + to_string(value.error()));
   }
-  if (text.ends_with("s")) {
-    text.remove_suffix(1);
-    auto secs = with_prefix("s: ", parse_unsigned<std::uint64_t>(text));
-    if (!secs) return secs;
-    // Past u64 milliseconds is half a billion years: saturating is the same as no limit.
-    constexpr auto max_secs = std::numeric_limits<std::uint64_t>::max() / 1000;
-    return *secs > max_secs ? std::numeric_limits<std::uint64_t>::max() : *secs * 1000;
-  }
-  return with_prefix("ms-default: ", parse_unsigned<std::uint64_t>(text));
+  // Past u64 milliseconds is half a billion years: saturating is the same as no limit.
+  constexpr auto max = std::numeric_limits<std::uint64_t>::max();
+  return *value > max / duration.unit_ms ? max : *value * duration.unit_ms;
 }
 
 std::string quote_path(std::string_view text) {
@@ -198,22 +184,22 @@ std::string quote_path(std::string_view text) {
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
   for (std::size_t i = 1; i < argv.size(); ++i) {
     if (!cdr::is_valid_utf8(std::as_bytes(std::span(argv[i])))) {
-      return std::unexpected(error("argument " + std::to_string(i) + " is not valid UTF-8"));
+      return tools::stop_for_error("argument " + std::to_string(i) + " is not valid UTF-8");
     }
   }
-  if (argv.size() < 2) return std::unexpected(error("--out FILE required"));
+  if (argv.size() < 2) return tools::stop_for_error("--out FILE required");
 
   Args args;
   bool have_out = false;
   for (std::size_t i = 1; i < argv.size(); i += 2) {
     const std::string& flag = argv[i];
     if (flag == "-h" || flag == "help" || flag == "--help") {
-      return std::unexpected(ParseStop{.kind = ParseStop::Kind::Help, .message = {}});
+      return tools::stop_for_help();
     }
     if (flag != "--out" && flag != "--domain" && flag != "--topic" && flag != "--duration") {
-      return std::unexpected(error("unknown flag: " + flag));
+      return tools::stop_for_error("unknown flag: " + flag);
     }
-    if (i + 1 >= argv.size()) return std::unexpected(error("missing value for " + flag));
+    if (i + 1 >= argv.size()) return tools::stop_for_error("missing value for " + flag);
     const std::string& value = argv[i + 1];
     if (flag == "--out") {
       args.out = value;
@@ -221,20 +207,20 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     } else if (flag == "--domain") {
       const auto domain = parse_unsigned<std::uint32_t>(value);
       if (!domain)
-        return std::unexpected(error(std::string("domain: ") + to_string(domain.error())));
+        return tools::stop_for_error(std::string("domain: ") + to_string(domain.error()));
       args.domain = *domain;
     } else if (flag == "--topic") {
       auto topic = parse_topic(value);
-      if (!topic) return std::unexpected(error(std::move(topic.error())));
+      if (!topic) return tools::stop_for_error(std::move(topic.error()));
       args.topics.push_back(std::move(*topic));
     } else {
       auto duration = parse_duration_ms(value);
-      if (!duration) return std::unexpected(error(std::move(duration.error())));
+      if (!duration) return tools::stop_for_error(std::move(duration.error()));
       args.duration_ms = *duration;
     }
   }
-  if (!have_out) return std::unexpected(error("--out FILE required"));
-  if (args.topics.empty()) return std::unexpected(error("at least one --topic NAME:TYPE required"));
+  if (!have_out) return tools::stop_for_error("--out FILE required");
+  if (args.topics.empty()) return tools::stop_for_error("at least one --topic NAME:TYPE required");
   return args;
 }
 

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/args.hpp"
+
 namespace nimbrel::bridge {
 
 // Printed verbatim; it ends with an empty line.
@@ -29,11 +31,8 @@ struct Args {
   std::optional<std::uint64_t> duration_ms;  // absent: record until SIGINT
 };
 
-struct ParseStop {
-  enum class Kind { Help, Error };
-  Kind kind = Kind::Error;
-  std::string message;  // the text after "error: "; empty for help
-};
+// Its message is the text after "error: ".
+using tools::ParseStop;
 
 // `argv` includes the program name.
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv);

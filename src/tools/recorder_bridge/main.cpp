@@ -14,8 +14,8 @@
 #include "recorder/format.hpp"
 #include "recorder/session.hpp"
 #include "recorder/writer.hpp"
+#include "tools/common/ctrl_c.hpp"
 #include "tools/recorder_bridge/args.hpp"
-#include "tools/recorder_bridge/ctrl_c.hpp"
 #include "tools/recorder_bridge/metrics_server.hpp"
 #include "tools/recorder_bridge/recorder_metrics.hpp"
 #include "tools/recorder_bridge/recording_loop.hpp"
@@ -87,7 +87,7 @@ int run(const Args& args) {
   const auto metrics = start_metrics(session);
 
   auto stop = std::make_shared<std::atomic<bool>>(false);
-  ctrl_c_install(stop);
+  tools::ctrl_c_install(stop);
 
   NimbrelRuntime* runtime = nimbrel_runtime_create(args.domain);
   if (runtime == nullptr) {

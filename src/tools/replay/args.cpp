@@ -1,8 +1,8 @@
 #include "tools/replay/args.hpp"
 
-#include <charconv>
 #include <cmath>
-#include <limits>
+
+#include "tools/common/args.hpp"
 
 namespace nimbrel::replay {
 
@@ -23,28 +23,13 @@ const std::string_view usage_text =
     "  --wait-for-readers N   wait for N matched remote readers before the first sample\n"
     "\n";
 
-namespace {
-
-std::unexpected<ParseStop> error(std::string message) {
-  return std::unexpected(ParseStop{.kind = ParseStop::Kind::Error, .message = std::move(message)});
-}
-
-template <typename T>
-bool parse_number(std::string_view text, T& out) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc{} && ptr == end && !text.empty();
-}
-
-}  // namespace
-
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
   Args args;
   bool have_in = false;
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& flag = argv[i];
     if (flag == "-h" || flag == "--help" || flag == "help") {
-      return std::unexpected(ParseStop{.kind = ParseStop::Kind::Help, .message = {}});
+      return tools::stop_for_help();
     }
     if (flag == "--loop") {
       args.loop = true;
@@ -52,9 +37,9 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     }
     if (flag != "--in" && flag != "--domain" && flag != "--topic" && flag != "--rate" &&
         flag != "--wait-for-readers") {
-      return error("unknown argument " + flag);
+      return tools::stop_for_error("unknown argument " + flag);
     }
-    if (i + 1 >= argv.size()) return error(flag + " needs a value");
+    if (i + 1 >= argv.size()) return tools::stop_for_error(tools::needs_value(flag));
     const std::string& value = argv[++i];
     if (flag == "--in") {
       args.in = value;
@@ -62,16 +47,22 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     } else if (flag == "--topic") {
       args.topics.push_back(value);
     } else if (flag == "--domain") {
-      if (!parse_number(value, args.domain)) return error("--domain: not a domain id: " + value);
+      const auto domain = tools::parse_number<std::uint32_t>(value);
+      if (!domain) return tools::stop_for_error("--domain: not a domain id: " + value);
+      args.domain = *domain;
     } else if (flag == "--wait-for-readers") {
-      if (!parse_number(value, args.wait_for_readers)) {
-        return error("--wait-for-readers: not a count: " + value);
+      const auto count = tools::parse_number<std::uint32_t>(value);
+      if (!count) return tools::stop_for_error("--wait-for-readers: not a count: " + value);
+      args.wait_for_readers = *count;
+    } else {
+      const auto rate = tools::parse_number<double>(value);
+      if (!rate || !std::isfinite(*rate) || *rate < 0) {
+        return tools::stop_for_error("--rate: not a factor of 0 or more: " + value);
       }
-    } else if (!parse_number(value, args.rate) || !std::isfinite(args.rate) || args.rate < 0) {
-      return error("--rate: not a factor of 0 or more: " + value);
+      args.rate = *rate;
     }
   }
-  if (!have_in) return error("--in FILE is required");
+  if (!have_in) return tools::stop_for_error("--in FILE is required");
   return args;
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/args.hpp"
+
 namespace nimbrel::replay {
 
 // Printed verbatim; it ends with an empty line.
@@ -23,11 +25,7 @@ struct Args {
   std::uint32_t wait_for_readers = 0;
 };
 
-struct ParseStop {
-  enum class Kind { Help, Error };
-  Kind kind = Kind::Error;
-  std::string message;  // empty for help
-};
+using tools::ParseStop;
 
 // `argv` includes the program name.
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/recorder_bridge/ctrl_c.hpp"
+#include "tools/common/ctrl_c.hpp"
 #include "tools/replay/args.hpp"
 #include "tools/replay/replay.hpp"
 
@@ -22,6 +22,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   auto stop = std::make_shared<std::atomic<bool>>(false);
-  nimbrel::bridge::ctrl_c_install(stop);
+  nimbrel::tools::ctrl_c_install(stop);
   return run(*args, *stop, std::cout, std::cerr);
 }

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "c_api/guid_prefix.hpp"
-#include "dcps/runtime.hpp"
-#include "tools/rec/input.hpp"
+#include "dcps/runtime/runtime.hpp"
+#include "tools/common/input.hpp"
 #include "tools/replay/keyedness.hpp"
 #include "tools/replay/player.hpp"
 
@@ -55,30 +55,21 @@ std::size_t matched_readers(const dcps::DcpsRuntime& runtime,
                             const std::vector<TopicWriter>& writers) {
   std::size_t n = 0;
   for (const auto& writer : writers) {
-    if (auto slot = runtime.writer_slot(writer.id)) {
-      if (auto locked = slot->lock()) n += (*locked)->writer.reader_proxies().size();
-    }
+    if (auto progress = runtime.writer_progress(writer.id)) n += progress->matched_readers;
   }
   return n;
 }
 
 std::uint64_t unacknowledged(const dcps::DcpsRuntime& runtime, const rtps::EntityId& writer) {
-  auto slot = runtime.writer_slot(writer);
-  if (!slot) return 0;
-  auto locked = slot->lock();
-  if (!locked) return 0;
-  const auto& w = (*locked)->writer;
-  return static_cast<std::uint64_t>(w.last_sequence_number() - w.acknowledged_by_all());
+  const auto progress = runtime.writer_progress(writer);
+  if (!progress) return 0;
+  return static_cast<std::uint64_t>(progress->last_written - progress->acknowledged_by_all);
 }
 
 bool all_acknowledged(const dcps::DcpsRuntime& runtime, const std::vector<TopicWriter>& writers) {
   for (const auto& writer : writers) {
-    auto slot = runtime.writer_slot(writer.id);
-    if (!slot) continue;
-    auto locked = slot->lock();
-    if (!locked) continue;
-    const auto& w = (*locked)->writer;
-    if (w.acknowledged_by_all() < w.last_sequence_number()) return false;
+    const auto progress = runtime.writer_progress(writer.id);
+    if (progress && progress->acknowledged_by_all < progress->last_written) return false;
   }
   return true;
 }
@@ -113,7 +104,7 @@ void sleep_until(const std::atomic<bool>& stop, MonoInstant when) {
 }  // namespace
 
 int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err) {
-  auto input = rec::open_input(args.in);
+  auto input = tools::open_input(args.in);
   if (!input) {
     err << input.error().message << "\n";
     return input.error().status;
@@ -123,7 +114,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     return 2;
   }
   const auto& header = input->header.header;
-  auto selected = rec::select_topics(header, args.topics);
+  auto selected = tools::select_topics(header, args.topics);
   if (!selected) {
     err << args.in << ": " << selected.error() << "\n";
     return 2;

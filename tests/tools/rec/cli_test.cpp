@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "tools/rec/json.hpp"
 #include "tools/rec/progress.hpp"
 #include "tools/rec/rec_fixtures.hpp"
 
@@ -70,12 +69,6 @@ TEST(Dump, OneJsonLinePerChosenFrame) {
   run = rec({"dump", path, "--topic", "Z"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("no topic \"Z\""), std::string::npos);
-}
-
-TEST(Json, StringsStayValidWhateverTheBytes) {
-  EXPECT_EQ(json_string("a\x01\xc3\xa9\xff\xe2\x82"), "\"a\\u0001\xc3\xa9\\ufffd\\ufffd\\ufffd\"");
-  EXPECT_EQ(to_base64(std::as_bytes(std::span("foobar", 6))), "Zm9vYmFy");
-  EXPECT_EQ(to_base64(std::as_bytes(std::span("fooba", 5))), "Zm9vYmE=");
 }
 
 TEST(Progress, BarFillsWithTheWorkDone) {

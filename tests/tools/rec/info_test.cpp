@@ -32,7 +32,7 @@ class InfoTest : public ::testing::Test {
 
 TEST_F(InfoTest, CountsGapsRepeatsAndReorderingsPerTopic) {
   record({{0, 1}, {0, 2}, {1, 7}, {0, 4}, {0, 4}, {0, 3}, {1, 10}});
-  const auto s = summarize(*open_input(path_), /*sequence_check=*/true);
+  const auto s = summarize(*tools::open_input(path_), /*sequence_check=*/true);
   ASSERT_EQ(s.topics.size(), 2u);
   EXPECT_EQ(s.frames, 7u);
   EXPECT_EQ(s.payload_bytes, 7u * 12);
@@ -82,7 +82,7 @@ TEST_F(InfoTest, ACutTailIsReportedWithStatusOne) {
 TEST_F(InfoTest, FramesGoingBackInTimeGiveTheirTrueSpan) {
   write_recording(path_, recorder::fixtures::example_header(),
                   {{0, 5'000'000, numbered(1)}, {0, 1'000'000, numbered(2)}});
-  const auto s = summarize(*open_input(path_), false);
+  const auto s = summarize(*tools::open_input(path_), false);
   EXPECT_EQ(s.topics[0].last_time_ns - s.topics[0].first_time_ns, 4'000'000u);
 }
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "tools/rec/json.hpp"
+#include "tools/common/json.hpp"
 #include "tools/rec/rec_fixtures.hpp"
 
 namespace nimbrel::rec::testing {
@@ -67,7 +67,7 @@ class McapExportTest : public ::testing::Test {
         if (s.topic != topics[c]) continue;
         const std::string time = std::to_string(start_ns + s.time);
         messages.push_back("message " + std::to_string(c + 1) + " " + std::to_string(sequence++) +
-                           " " + time + " " + time + " " + to_hex(s.payload));
+                           " " + time + " " + time + " " + tools::to_hex(s.payload));
         first = std::min(first, start_ns + s.time);
         last = std::max(last, start_ns + s.time);
       }

@@ -1,0 +1,88 @@
+#include "dcps/readers/reader_matching.hpp"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "dcps/matching/match_candidates.hpp"
+#include "dcps/matching/matching_rules.hpp"
+#include "dcps/matching/status.hpp"
+#include "dcps/participant/participant.hpp"
+#include "dcps/readers/reader_endpoints.hpp"
+
+namespace nimbrel::dcps {
+namespace {
+
+// Refreshing the locators of a known writer, or a fresh proxy for a new one; never a fresh proxy
+// for a known writer, which would drop what it has received and deliver again from scratch. True
+// for a fresh one.
+bool accept_writer(UserReaderSlot& slot, const rtps::PublicationBuiltinTopicData& writer,
+                   std::vector<rtps::Locator> locators, bool reliable) {
+  const rtps::Guid& guid = writer.endpoint_guid;
+  slot.matched_writers.insert_or_assign(guid, writer.ownership_strength);
+  if (const auto* known = slot.reader.writer_proxy_state(guid)) {
+    if (known->proxy.unicast_locators != locators || !known->proxy.multicast_locators.empty()) {
+      slot.reader.set_writer_locators(guid, std::move(locators), {});
+    }
+    return false;
+  }
+  slot.reader.add_writer_proxy(rtps::WriterProxy{
+      .unicast_locators = std::move(locators), .remote_writer_guid = guid, .reliable = reliable});
+  return true;
+}
+
+// A writer delivers through one endpoint of a handle only, so nothing of it arrives twice.
+void forget_writer(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer) {
+  auto slot = shared.lock();
+  if (!slot) return;
+  (*slot)->reader.remove_writer_proxies_if([&](const rtps::Guid& g) { return g == writer; });
+  (*slot)->matched_writers.erase(writer);
+}
+
+}  // namespace
+
+void match_local_reader_against_cache(Participant& participant, UserReaders& readers,
+                                      const rtps::EntityId& reader) {
+  const SharedReaderSlot shared = readers.slots.find(reader);
+  if (!shared) return;
+  std::shared_ptr<ReaderEndpoints> handle;
+  if (auto slot = shared->lock()) {
+    handle = (*slot)->endpoints;
+  } else {
+    return;
+  }
+  // Matching is per handle: its first endpoint stands for the others.
+  if (!handle || handle->handle != reader) return;
+
+  const EndpointQos qos = endpoint_qos(handle->model);
+  for (auto& candidate :
+       known_publications(participant, handle->model.topic_name, handle->model.type_name)) {
+    auto locators = remote_user_locators(participant, candidate.endpoint_guid.prefix);
+    // Reconsidered at the next matching run, once the participant is known.
+    if (locators.empty()) continue;
+    // The endpoints differ only in what the rules do not compare: the handle's status counts.
+    if (auto refused = check_remote_writer(candidate, qos)) {
+      if (auto slot = shared->lock())
+        record_incompatible((*slot)->requested_incompatible_qos, *refused);
+      continue;
+    }
+    const EndpointChoice choice = endpoint_for_writer(candidate, handle->reliable);
+    const SharedReaderSlot target = endpoint_slot(participant, readers, handle, choice);
+    if (!target) continue;
+    bool fresh = false;
+    if (auto slot = target->lock()) {
+      fresh = accept_writer(**slot, candidate, std::move(locators), choice.reliable);
+    }
+    if (!fresh) continue;
+    for (const auto& other : other_endpoints(*handle, target))
+      forget_writer(*other, candidate.endpoint_guid);
+  }
+}
+
+void match_local_readers_against_cache(Participant& participant, UserReaders& readers) {
+  for (const auto& [id, slot] : readers.slots.snapshot()) {
+    match_local_reader_against_cache(participant, readers, id);
+  }
+}
+
+}  // namespace nimbrel::dcps

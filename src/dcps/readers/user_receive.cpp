@@ -1,0 +1,148 @@
+#include "dcps/readers/user_receive.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "dcps/participant/outbound.hpp"
+#include "dcps/readers/user_reader.hpp"
+
+namespace nimbrel::dcps {
+namespace {
+
+// Routes the reader submessages of one datagram to the local user readers.
+class UserDatagramRouter {
+ public:
+  UserDatagramRouter(UserReaders& readers, Elapsed now) : readers_(readers), now_(now) {}
+
+  // After the datagram's last submessage: what each reader released goes to its queue; then the
+  // answers, so that no admission is held across a send.
+  void hand_over_all(const transport::Transport& reply_socket) {
+    for (auto& pending : pending_) {
+      hand_over(std::move(pending.delivery));
+      pending.admission.reset();
+    }
+    pending_.clear();
+    send_to_udp_v4_destinations(reply_socket, replies_);
+  }
+
+  void route(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data) {
+    to_readers(data.reader_id, {source, data.writer_id}, /*respond=*/false, /*needs_room=*/true,
+               [&](rtps::ReliableReader& reader) { return reader.handle_data(source, data); });
+  }
+  void route(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag) {
+    to_readers(
+        frag.reader_id, {source, frag.writer_id}, /*respond=*/false, /*needs_room=*/true,
+        [&](rtps::ReliableReader& reader) { return reader.handle_data_frag(source, frag, now_); });
+  }
+  void route(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap) {
+    to_readers(gap.reader_id, {source, gap.writer_id}, /*respond=*/false, /*needs_room=*/false,
+               [&](rtps::ReliableReader& reader) { return reader.handle_gap(source, gap); });
+  }
+  void route(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat) {
+    to_readers(heartbeat.reader_id, {source, heartbeat.writer_id}, /*respond=*/true,
+               /*needs_room=*/false, [&](rtps::ReliableReader& reader) {
+                 return reader.handle_heartbeat(source, heartbeat, now_);
+               });
+  }
+  // ACKNACK and NACK_FRAG are the writers' share; HEARTBEAT_FRAG and the INFO submessages carry
+  // nothing a reader acts on here.
+  template <typename Other>
+  void route(const rtps::GuidPrefix&, const Other&) {}
+
+ private:
+  // What one reader released during the datagram, handed over once at its end: one queue lock
+  // and one wake-up per datagram instead of per sample.
+  struct Pending {
+    const Guarded<UserReaderSlot>* slot = nullptr;
+    Delivery delivery{};
+    // Held until the released samples are queued, so that a close never misses them.
+    std::optional<Admission> admission{};
+  };
+
+  // A submessage addressed to no reader (ENTITYID_UNKNOWN) goes to every reader matched with the
+  // writer: standard writers address all their matched readers that way.
+  // Data needs room in the reader's queue: what the queue cannot take is left to the writer's
+  // repair, unacknowledged. A closed queue takes nothing at all.
+  template <typename Handle>
+  void to_readers(const rtps::EntityId& reader_id, const rtps::Guid& writer, bool respond,
+                  bool needs_room, Handle&& handle) {
+    if (!reader_id.is_unknown()) {
+      if (auto slot = readers_.slots.find(reader_id)) {
+        on_slot(*slot, writer, /*only_if_matched=*/false, respond, needs_room, handle);
+      }
+      return;
+    }
+    if (!all_readers_) all_readers_ = readers_.slots.snapshot();
+    for (const auto& [id, slot] : *all_readers_) {
+      on_slot(*slot, writer, /*only_if_matched=*/true, respond, needs_room, handle);
+    }
+  }
+
+  Pending& pending_for(const Guarded<UserReaderSlot>& shared) {
+    for (auto& pending : pending_) {
+      if (pending.slot == &shared) return pending;
+    }
+    return pending_.emplace_back(Pending{.slot = &shared});
+  }
+
+  template <typename Handle>
+  void on_slot(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, bool only_if_matched,
+               bool respond, bool needs_room, Handle& handle) {
+    auto slot = shared.lock();
+    if (!slot) return;
+    UserReaderSlot& local = **slot;
+    if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
+    Pending& pending = pending_for(shared);
+    if (local.queue) {
+      if (!pending.admission) {
+        auto granted = local.queue->admit(needs_room);
+        if (!granted) return;
+        pending.admission.emplace(std::move(*granted));
+      } else if (needs_room && local.queue->full()) {
+        return;
+      }
+    }
+    append(pending.delivery, collect_delivery(local, handle(local.reader), now_));
+    // With its queue filling up the reader answers later, from the tick, once there is room.
+    if (respond && !(local.queue && local.queue->holding_answers())) {
+      if (auto out = local.reader.tick_outbound(now_))
+        std::ranges::move(*out, std::back_inserter(replies_));
+    }
+  }
+
+  static void append(Delivery& into, Delivery more) {
+    if (more.samples.empty()) return;
+    if (into.samples.empty()) {
+      into = std::move(more);
+      return;
+    }
+    std::ranges::move(more.samples, std::back_inserter(into.samples));
+  }
+
+  UserReaders& readers_;
+  Elapsed now_;
+  // Taken at the first submessage addressed to no reader, then reused for the whole datagram.
+  std::optional<std::vector<SlotMap<UserReaderSlot>::Entry>> all_readers_;
+  std::vector<Pending> pending_;
+  std::vector<rtps::OutboundDatagram> replies_;
+};
+
+}  // namespace
+
+void handle_user_datagram(UserReaders& readers, const transport::Transport& reply_socket,
+                          const rtps::ReceivedDatagram& datagram, Elapsed now) {
+  UserDatagramRouter router(readers, now);
+  for (const auto& received : datagram.submessages) {
+    if (received.consumer != rtps::Consumer::User) continue;
+    std::visit([&](const auto& body) { router.route(received.state.source_prefix, body); },
+               received.body);
+  }
+  router.hand_over_all(reply_socket);
+}
+
+}  // namespace nimbrel::dcps

@@ -1,0 +1,151 @@
+// The endpoints behind one reader handle: which one each remote writer is matched to, what they
+// announce, and that all of them deliver once each into the handle's one queue.
+#include "dcps/readers/reader_endpoints.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dcps/runtime_test_util.hpp"
+
+namespace nimbrel::dcps {
+namespace {
+
+using testing::datagram_from;
+using Kind = rtps::EntityKind;
+
+constexpr rtps::GuidPrefix prefix_a{0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA};
+constexpr rtps::GuidPrefix prefix_b{0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB, 0xB};
+constexpr rtps::EntityId keyless_writer_id =
+    rtps::make_entity_id(0, 0, 0x0c, Kind::UserWriterNoKey);
+
+struct Writer {
+  rtps::GuidPrefix prefix;
+  bool keyed = true;
+  bool reliable = true;
+  rtps::EntityId id() const { return keyed ? testing::writer_id : keyless_writer_id; }
+  rtps::Guid guid() const { return {prefix, id()}; }
+};
+
+class ReaderEndpointsTest : public testing::UserTrafficTest {
+ protected:
+  void know(const Writer& writer) {
+    know_participant(writer.prefix);
+    auto publication = testing::publication(writer.prefix, "Topic", "Type", writer.id());
+    if (!writer.reliable) publication.reliability.kind = rtps::ReliabilityKind::BestEffort;
+    announce(publication);
+  }
+  // A DATA to no reader in particular, its payload the sequence number.
+  SharedBytes data(const Writer& writer, rtps::SequenceNumber sn) {
+    const auto n = static_cast<std::byte>(sn);
+    return datagram_from(
+        writer.prefix,
+        {rtps::testing::data_submessage(
+            writer.id(), {std::byte{0}, std::byte{1}, std::byte{0}, std::byte{0}, n, {}, {}, {}},
+            {}, sn)});
+  }
+  // The ids of the endpoints that hold a proxy of `writer`.
+  std::vector<rtps::EntityId> holders(const Writer& writer) {
+    std::vector<rtps::EntityId> out;
+    for (const auto& [id, slot] : state_->readers.slots.snapshot()) {
+      if ((*slot->lock())->reader.writer_proxy_state(writer.guid()) != nullptr) out.push_back(id);
+    }
+    return out;
+  }
+  std::size_t endpoint_count() { return state_->readers.slots.snapshot().size(); }
+};
+
+struct FirstKindCase {
+  const char* label;
+  std::vector<Writer> known;
+  Kind first;
+};
+
+class FirstEndpoint : public ReaderEndpointsTest,
+                      public ::testing::WithParamInterface<FirstKindCase> {};
+
+// Each known writer ends in exactly one endpoint, of its own keyedness.
+TEST_P(FirstEndpoint, FollowsTheKnownWriters) {
+  for (const auto& writer : GetParam().known)
+    know(writer);
+  const auto registered = reader();
+  EXPECT_EQ(registered.entity_id.entity_kind, GetParam().first);
+  for (const auto& writer : GetParam().known) {
+    const auto held = holders(writer);
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].entity_kind, writer.keyed ? Kind::UserReaderWithKey : Kind::UserReaderNoKey);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FirstEndpoint,
+    ::testing::Values(FirstKindCase{"NoWriter", {}, Kind::UserReaderWithKey},
+                      FirstKindCase{"Keyless", {{prefix_a, false}}, Kind::UserReaderNoKey},
+                      FirstKindCase{
+                          "Both", {{prefix_a, false}, {prefix_b}}, Kind::UserReaderWithKey}),
+    [](const auto& test) { return std::string(test.param.label); });
+
+TEST_F(ReaderEndpointsTest, AKeylessWriterAfterTheReaderGetsAKeylessEndpoint) {
+  auto registered = reader();
+  ASSERT_EQ(endpoint_count(), 1u);
+  const Writer keyless{prefix_a, false};
+  know(keyless);
+  ASSERT_EQ(endpoint_count(), 2u);
+  const auto held = holders(keyless);
+  ASSERT_EQ(held.size(), 1u);
+  const auto slot = state_->readers.slots.find(held[0]);
+  EXPECT_EQ((*slot->lock())->subscription.endpoint_guid,
+            (rtps::Guid{state_->participant.prefix, held[0]}));
+  EXPECT_EQ((*slot->lock())->subscription.reliability.kind, rtps::ReliabilityKind::Reliable);
+  EXPECT_EQ((*slot->lock())->subscription.topic_name, "Topic");
+  receive(data(keyless, 1));
+  EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1}));
+}
+
+// The reliable writer's hole is repaired, the best-effort writer's is not waited for; the queue
+// holds what each released in the order it arrived.
+TEST_F(ReaderEndpointsTest, ReliableAndBestEffortWritersShareTheQueueOnceEach) {
+  const Writer reliable{prefix_a};
+  const Writer best_effort{prefix_b, true, false};
+  know(reliable);
+  know(best_effort);
+  auto registered = reader();
+  ASSERT_EQ(endpoint_count(), 2u);
+  EXPECT_EQ(holders(reliable), std::vector<rtps::EntityId>{registered.entity_id});
+  ASSERT_EQ(holders(best_effort).size(), 1u);
+  EXPECT_NE(holders(best_effort)[0], registered.entity_id);
+
+  receive(data(reliable, 1));
+  receive(data(best_effort, 2));
+  receive(data(reliable, 3));
+  receive(data(best_effort, 5));
+  receive(data(reliable, 2));
+  EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1, 2, 5, 2, 3}));
+
+  // Matching again moves nothing and creates nothing.
+  know(Writer{prefix_a});
+  EXPECT_EQ(endpoint_count(), 2u);
+  receive(data(best_effort, 5));
+  receive(data(reliable, 3));
+  EXPECT_TRUE(taken(registered.samples).empty());
+}
+
+TEST_F(ReaderEndpointsTest, ABestEffortHandleStaysOnePlainBestEffortEndpoint) {
+  const Writer reliable{prefix_a};
+  know(reliable);
+  auto registered =
+      register_user_reader(state_->participant, state_->readers,
+                           {.topic_name = "Topic", .type_name = "Type", .reliable = false})
+          .value();
+  ASSERT_EQ(endpoint_count(), 1u);
+  EXPECT_EQ(holders(reliable), std::vector<rtps::EntityId>{registered.entity_id});
+  user_->take();
+  receive(data(reliable, 1));
+  receive(data(reliable, 3));
+  receive(datagram_from(prefix_a, {testing::heartbeat(1, 3, 1)}));
+  EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1, 3}));
+  EXPECT_TRUE(user_->take().empty());  // nothing acknowledged
+}
+
+}  // namespace
+}  // namespace nimbrel::dcps
