@@ -42,10 +42,10 @@ std::shared_ptr<dcps::RuntimeState> make_state() {
       discovery::local_participant_data({.prefix = own}), std::chrono::steady_clock::now());
   const types::TypeIdentifier leaf = types::TypeIdentifier::EquivalenceHashMinimal{hash(0x20)};
   static_cast<void>(dcps::add_type(
-      *state, hash(0x10),
+      state->participant, hash(0x10),
       {types::MinimalTypeObject{types::MinimalStructType{.members = {{.member_type = leaf}}}}}));
   static_cast<void>(dcps::add_type(
-      *state, hash(0x20),
+      state->participant, hash(0x20),
       {types::MinimalTypeObject{types::MinimalAliasType{.related_type = leaf}}}));  // a cycle
   return state;
 }
