@@ -320,7 +320,8 @@ TEST(PublicationDecode, Pid8002IsATypeIdentifierOnlyFromThisSystem) {
   const auto persistence_guid =
       concat({bytes({0x01, 0x0F, 0x45, 0x23}), filled(8, 7), bytes({0x00, 0x00, 0x01, 0x03})});
   const auto payload = pl_cdr(true, {endpoint, topic, type, p(0x8002, persistence_guid)});
-  const auto fast_dds = decode_bytes<PublicationBuiltinTopicData>(payload, true, VendorId{0x01, 0x0F});
+  const auto fast_dds =
+      decode_bytes<PublicationBuiltinTopicData>(payload, true, VendorId{0x01, 0x0F});
   EXPECT_EQ(fast_dds->type_identifier, std::nullopt);
   EXPECT_EQ(fast_dds->foreign_pid_8002, persistence_guid);
   const auto own = decode_bytes<PublicationBuiltinTopicData>(payload, true, nimbrel_vendor_id);

@@ -213,7 +213,8 @@ TEST(InfoReplySubmessage, RejectsAnUnacceptedLocatorKindAndAHugeCount) {
 }
 
 TEST(InfoTimestampSubmessage, InvalidateFlagMeansNoTimestamp) {
-  auto ts = decode_bytes<InfoTimestampSubmessage>(std::span<const std::byte>{}, true, std::uint8_t{0x03});
+  auto ts =
+      decode_bytes<InfoTimestampSubmessage>(std::span<const std::byte>{}, true, std::uint8_t{0x03});
   ASSERT_TRUE(ts);
   EXPECT_FALSE(ts->timestamp);
 }
