@@ -28,17 +28,17 @@ CodecResult<void> write_bytes(rtps::WireWriter& out, std::span<const std::byte> 
   return {};
 }
 
-CodecResult<void> write_string(rtps::WireWriter& out, std::string_view text) {
+CodecResult<void> write_text(rtps::WireWriter& out, std::string_view text) {
   return write_bytes(out, rtps::text_bytes(text), "builtin-topic string > 4 GiB");
 }
 
-CodecResult<void> write_strings(rtps::WireWriter& out, std::span<const std::string> strings) {
+CodecResult<void> write_texts(rtps::WireWriter& out, std::span<const std::string> strings) {
   if (strings.size() > max_u32) {
     return std::unexpected(CodecError::out_of_range("builtin-topic seq len > 4 GiB"));
   }
   out.write_u32(static_cast<std::uint32_t>(strings.size()));
   for (const auto& text : strings) {
-    if (auto written = write_string(out, text); !written) return written;
+    if (auto written = write_text(out, text); !written) return written;
   }
   return {};
 }
@@ -53,8 +53,8 @@ void write_kinds(rtps::WireWriter& out, const EndpointSampleFields& fields) {
 CodecResult<void> write_head(rtps::WireWriter& out, const EndpointSampleFields& fields) {
   out.write_guid(fields.key);
   out.write_guid(fields.participant_key);
-  if (auto written = write_string(out, fields.topic_name); !written) return written;
-  if (auto written = write_string(out, fields.type_name); !written) return written;
+  if (auto written = write_text(out, fields.topic_name); !written) return written;
+  if (auto written = write_text(out, fields.type_name); !written) return written;
   write_kinds(out, fields);
   return {};
 }
@@ -186,8 +186,8 @@ TopicBuiltinTopicData TopicBuiltinTopicData::from_subscription(
 CodecResult<void> TopicBuiltinTopicData::encode(rtps::WireWriter& out) const {
   rtps::WireWriter writer = out.with_byte_order(/*little_endian=*/true);
   writer.write_guid(key);
-  if (auto written = write_string(writer, name); !written) return written;
-  if (auto written = write_string(writer, type_name); !written) return written;
+  if (auto written = write_text(writer, name); !written) return written;
+  if (auto written = write_text(writer, type_name); !written) return written;
   writer.write_u8(static_cast<std::uint8_t>(durability));
   writer.write_u8(static_cast<std::uint8_t>(reliability));
   return {};
@@ -222,7 +222,7 @@ CodecResult<void> PublicationBuiltinTopicData::encode(rtps::WireWriter& out) con
   writer.write_i32(liveliness_lease_seconds);
   writer.write_i32(deadline_seconds);
   writer.write_i32(lifespan_seconds);
-  return write_strings(writer, partitions);
+  return write_texts(writer, partitions);
 }
 
 CodecResult<PublicationBuiltinTopicData> PublicationBuiltinTopicData::decode(
@@ -252,7 +252,7 @@ CodecResult<void> SubscriptionBuiltinTopicData::encode(rtps::WireWriter& out) co
   if (auto written = write_head(writer, *this); !written) return written;
   writer.write_i32(liveliness_lease_seconds);
   writer.write_i32(deadline_seconds);
-  return write_strings(writer, partitions);
+  return write_texts(writer, partitions);
 }
 
 CodecResult<SubscriptionBuiltinTopicData> SubscriptionBuiltinTopicData::decode(

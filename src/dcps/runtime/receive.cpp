@@ -1,8 +1,6 @@
 #include "dcps/runtime/receive.hpp"
 
-#include <algorithm>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "dcps/builtin/secure_builtin.hpp"

@@ -9,7 +9,6 @@
 #include <string>
 #include <utility>
 
-#include "dcps/readers/reader_matching.hpp"
 #include "dcps/runtime/announce_locator.hpp"
 #include "dcps/runtime/goodbye.hpp"
 #include "dcps/runtime/receive.hpp"
