@@ -112,8 +112,8 @@ class Link {
     return (z ^ (z >> 31)) % 1000 < config_.loss_per_mille;
   }
 
-  void take(const std::vector<rtps::DeliveredSample>& samples) {
-    for (const auto& sample : samples) {
+  void take(const rtps::Released& released) {
+    for (const auto& sample : released.samples) {
       if (sample.sequence_number != static_cast<rtps::SequenceNumber>(delivered_ + 1)) {
         fail("sample " + std::to_string(sample.sequence_number) + " delivered after " +
              std::to_string(delivered_));

@@ -9,7 +9,7 @@
 
 #include "c_api/guid_prefix.hpp"
 #include "c_api/handles.hpp"
-#include "c_api/reader_close.hpp"
+#include "c_api/tool_access.hpp"
 #include "cdr/buffer.hpp"
 #include "dcps/runtime/runtime.hpp"
 #include "foundation/fatal.hpp"
@@ -42,10 +42,7 @@ nimbrel::MonoInstant peer_wait_deadline(std::uint64_t timeout_ms) {
 extern "C" {
 
 NimbrelRuntime* nimbrel_runtime_create(uint32_t domain_id) noexcept {
-  auto runtime = DcpsRuntime::start(domain_id, nimbrel::c_api::random_guid_prefix(),
-                                    nimbrel::dcps::RuntimeConfig{});
-  if (!runtime) return nullptr;
-  return new NimbrelRuntime{std::move(*runtime)};
+  return nimbrel::c_api::create_runtime(domain_id, nimbrel::dcps::RuntimeConfig{});
 }
 
 void nimbrel_runtime_destroy(NimbrelRuntime* runtime) noexcept {
@@ -90,12 +87,12 @@ int32_t nimbrel_reader_take(NimbrelReader* reader, uint8_t** out_buf, size_t* ou
   auto samples = reader->samples.lock();
   if (!samples) return NIMBREL_STATUS_POISONED;
   for (;;) {
-    auto sample = (*samples)->try_receive();
-    if (!sample) return NIMBREL_STATUS_OK;
-    // Disposes and unregistrations have no payload to hand out.
-    const auto* data = std::get_if<nimbrel::dcps::UserDataSample>(&*sample);
-    if (data == nullptr) continue;
-    const auto payload = data->payload.span();
+    auto item = (*samples)->try_receive();
+    if (!item) return NIMBREL_STATUS_OK;
+    // Disposes, unregistrations and losses have no payload to hand out.
+    const auto* sample = std::get_if<nimbrel::dcps::UserSample>(&*item);
+    if (sample == nullptr || !sample->is_data()) continue;
+    const auto payload = sample->body();
     if (payload.empty()) {
       *out_buf = &empty_sample_placeholder;
       return NIMBREL_STATUS_OK;
@@ -122,6 +119,21 @@ void nimbrel_reader_destroy(NimbrelReader* reader) noexcept {
 }  // extern "C"
 
 namespace nimbrel::c_api {
+
+NimbrelRuntime* create_runtime(uint32_t domain_id, dcps::RuntimeConfig config) noexcept {
+  auto runtime = DcpsRuntime::start(domain_id, random_guid_prefix(), std::move(config));
+  if (!runtime) return nullptr;
+  return new NimbrelRuntime{std::move(*runtime)};
+}
+
+int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out,
+                   std::size_t max_items, std::size_t max_bytes) noexcept {
+  if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
+  auto samples = reader->samples.lock();
+  if (!samples) return NIMBREL_STATUS_POISONED;
+  (*samples)->receive_batch(out, max_items, max_bytes);
+  return NIMBREL_STATUS_OK;
+}
 
 int32_t close_reader(NimbrelReader* reader) noexcept {
   if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;

@@ -75,18 +75,18 @@ class BuiltinReader {
   template <ReaderSubmessage T>
   Delivery handle(const rtps::ReceiverState& from, const T& submessage, Elapsed now) {
     const rtps::GuidPrefix& source = from.source_prefix;
-    std::vector<rtps::DeliveredSample> samples;
+    rtps::Released released;
     if constexpr (std::is_same_v<T, rtps::DataSubmessage>) {
-      samples = reader_.handle_data(source, submessage);
+      released = reader_.handle_data(source, submessage);
     } else if constexpr (std::is_same_v<T, rtps::DataFragSubmessage>) {
-      samples = reader_.handle_data_frag(source, submessage, now);
+      released = reader_.handle_data_frag(source, submessage, now);
     } else if constexpr (std::is_same_v<T, rtps::GapSubmessage>) {
-      samples = reader_.handle_gap(source, submessage);
+      released = reader_.handle_gap(source, submessage);
     } else {
-      samples = reader_.handle_heartbeat(source, submessage, now);
+      released = reader_.handle_heartbeat(source, submessage, now);
     }
     Delivery delivery{};
-    for (const auto& sample : samples) {
+    for (const auto& sample : released.samples) {
       if (!Decoder::decode_into(sample, from.source_vendor_id, delivery)) {
         saturating_increment(undecodable_);
       }

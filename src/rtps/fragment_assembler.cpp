@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "foundation/saturating.hpp"
+
 namespace nimbrel::rtps {
 
 FragmentBuffer::FragmentBuffer(std::uint32_t sample_size, std::uint16_t fragment_size)
@@ -35,8 +37,27 @@ void FragmentBuffer::store(FragmentNumber first, std::uint32_t count,
 }
 
 void FragmentAssembler::drop(FragmentDropReason reason) {
-  if (drop_count_ != std::numeric_limits<std::uint64_t>::max()) ++drop_count_;
+  saturating_increment(drop_count_);
+  if (reason == FragmentDropReason::SampleTooLarge) saturating_increment(too_large_count_);
   last_drop_reason_ = reason;
+}
+
+FragmentAssembler::Pending::iterator FragmentAssembler::erase(Pending::iterator it) {
+  pending_bytes_ -= it->second.sample_size();
+  return pending_.erase(it);
+}
+
+bool FragmentAssembler::make_room(std::uint64_t size) {
+  if (size > caps_.max_pending_bytes || caps_.max_pending_sns == 0) {
+    drop(FragmentDropReason::NoRoom);
+    return false;
+  }
+  while (pending_.size() >= caps_.max_pending_sns ||
+         pending_bytes_ + size > caps_.max_pending_bytes) {
+    erase(pending_.begin());
+    drop(FragmentDropReason::EvictedOldest);
+  }
+  return true;
 }
 
 std::optional<AssembledSample> FragmentAssembler::insert(const DataFragSubmessage& frag) {
@@ -70,14 +91,6 @@ std::optional<AssembledSample> FragmentAssembler::insert(const DataFragSubmessag
 
   const SequenceNumber sn = frag.writer_sn;
   auto it = pending_.find(sn);
-  if (it == pending_.end() && pending_.size() >= caps_.max_pending_sns) {
-    if (pending_.empty()) {
-      drop(Reason::NoRoom);
-      return std::nullopt;
-    }
-    pending_.erase(pending_.begin());
-    drop(Reason::EvictedOldest);
-  }
   if (it != pending_.end() &&
       (it->second.sample_size() != sample_size || it->second.fragment_size() != fragment_size)) {
     drop(Reason::InconsistentSizes);
@@ -99,6 +112,8 @@ std::optional<AssembledSample> FragmentAssembler::insert(const DataFragSubmessag
 
   // All caps are checked: only now is the sample buffer allocated.
   if (it == pending_.end()) {
+    if (!make_room(sample_size)) return std::nullopt;
+    pending_bytes_ += sample_size;
     it = pending_
              .emplace(sn, FragmentBuffer(static_cast<std::uint32_t>(sample_size),
                                          static_cast<std::uint16_t>(fragment_size)))
@@ -108,7 +123,8 @@ std::optional<AssembledSample> FragmentAssembler::insert(const DataFragSubmessag
                    frag.fragments.span().first(static_cast<std::size_t>(expected)));
   if (!it->second.complete()) return std::nullopt;
   auto bytes = std::move(it->second).take_bytes();
-  pending_.erase(it);
+  erase(it);
+  saturating_increment(assembled_count_);
   return AssembledSample{.sequence_number = sn, .payload = std::move(bytes)};
 }
 
@@ -129,11 +145,15 @@ FragmentNumberSet FragmentAssembler::missing_fragments(SequenceNumber sn) const 
 
 void FragmentAssembler::discard(SequenceNumber first, SequenceNumber last) {
   if (first > last) return;
-  pending_.erase(pending_.lower_bound(first), pending_.upper_bound(last));
+  const auto end = pending_.upper_bound(last);
+  for (auto it = pending_.lower_bound(first); it != end;)
+    it = erase(it);
 }
 
 void FragmentAssembler::discard_up_to(SequenceNumber sn) {
-  pending_.erase(pending_.begin(), pending_.upper_bound(sn));
+  const auto end = pending_.upper_bound(sn);
+  for (auto it = pending_.begin(); it != end;)
+    it = erase(it);
 }
 
 }  // namespace nimbrel::rtps

@@ -1,6 +1,7 @@
 // Reassembly of samples sent as DATA_FRAG (large data, DDSI-RTPS 2.5), one assembler per remote
 // writer. Every check runs before a sample buffer is allocated, refusals are counted with a reason
-// code, and at most `max_pending_sns` samples are in flight: a new one evicts the oldest.
+// code, and at most `max_pending_sns` samples and `max_pending_bytes` are in flight: a new sample
+// evicts the oldest until it fits.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,8 @@ struct AssemblerCaps {
   std::size_t max_pending_sns = 64;
   std::uint32_t max_sample_size = 1'048'576;
   std::uint32_t max_fragment_size = 65'535;
+  // What the partly received samples may take together; at least `max_sample_size`.
+  std::uint64_t max_pending_bytes = 64 * std::uint64_t{1'048'576};
 };
 
 // The numeric values are the reason codes reported to monitoring.
@@ -89,12 +92,25 @@ class FragmentAssembler {
   bool has_pending() const { return !pending_.empty(); }
   std::uint64_t drop_count() const { return drop_count_; }
   std::optional<FragmentDropReason> last_drop_reason() const { return last_drop_reason_; }
+  // Fragments refused because their sample is above the largest one; each counts once.
+  std::uint64_t too_large_count() const { return too_large_count_; }
+  // Samples completed.
+  std::uint64_t assembled_count() const { return assembled_count_; }
+  std::uint64_t pending_bytes() const { return pending_bytes_; }
 
  private:
+  using Pending = std::map<SequenceNumber, FragmentBuffer>;
+
   void drop(FragmentDropReason reason);
+  // Room for a new sample of `size` bytes, evicting the oldest; false when there can be none.
+  bool make_room(std::uint64_t size);
+  Pending::iterator erase(Pending::iterator it);
 
   AssemblerCaps caps_;
-  std::map<SequenceNumber, FragmentBuffer> pending_;
+  Pending pending_;
+  std::uint64_t pending_bytes_ = 0;
+  std::uint64_t too_large_count_ = 0;
+  std::uint64_t assembled_count_ = 0;
   std::uint64_t drop_count_ = 0;
   std::optional<FragmentDropReason> last_drop_reason_;
 };

@@ -25,11 +25,19 @@ inline constexpr std::uint8_t not_alive_disposed_unregistered = 4;
 
 using KeyHash = std::array<std::uint8_t, 16>;
 
+// When a received change was sent (the writer's INFO_TS, if it gave one) and when the datagram
+// that completed it arrived (wall clock, nanoseconds since the Unix epoch; 0 when not taken).
+struct ChangeTimes {
+  std::optional<Time> source{};
+  std::uint64_t reception_ns = 0;
+};
+
 struct CacheChange {
   SequenceNumber sequence_number = 0;
   SharedBytes payload{};  // serialized data with its encapsulation header
   std::uint8_t kind = change_kind::alive;
   std::optional<KeyHash> key_hash{};
+  ChangeTimes times{};
 };
 
 struct HistoryPolicy {

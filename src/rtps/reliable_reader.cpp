@@ -85,63 +85,86 @@ WriterProxyState* ReliableReader::find(const GuidPrefix& source, const EntityId&
   return &states_[it->second];
 }
 
-std::vector<DeliveredSample> ReliableReader::handle_data(const GuidPrefix& source,
-                                                         const DataSubmessage& data) {
+Released ReliableReader::handle_data(const GuidPrefix& source, const DataSubmessage& data,
+                                     const ChangeTimes& times) {
+  Released out;
   WriterProxyState* state = find(source, data.writer_id);
-  if (state == nullptr) return {};
+  if (state == nullptr) return out;
   WriterProxy& proxy = state->proxy;
   const SequenceNumber sn = data.writer_sn;
-  if (sn <= proxy.highest_delivered || proxy.is_received_or_irrelevant(sn)) return {};
+  proxy.hear_from(sn);
+  if (sn <= proxy.highest_delivered || proxy.is_received_or_irrelevant(sn)) return out;
   if (!proxy.reliable) skip_before(*state, sn);
-  return accept_change(*state, CacheChange{.sequence_number = sn,
-                                           .payload = data.serialized_payload,
-                                           .kind = change_kind_of(data),
-                                           .key_hash = key_hash_of(data)});
+  accept_change(*state,
+                CacheChange{.sequence_number = sn,
+                            .payload = data.serialized_payload,
+                            .kind = change_kind_of(data),
+                            .key_hash = key_hash_of(data),
+                            .times = times},
+                out);
+  return out;
 }
 
-std::vector<DeliveredSample> ReliableReader::handle_data_frag(const GuidPrefix& source,
-                                                              const DataFragSubmessage& frag,
-                                                              Elapsed now) {
+Released ReliableReader::handle_data_frag(const GuidPrefix& source, const DataFragSubmessage& frag,
+                                          Elapsed now, const ChangeTimes& times) {
+  Released out;
   WriterProxyState* state = find(source, frag.writer_id);
-  if (state == nullptr) return {};
+  if (state == nullptr) return out;
   WriterProxy& proxy = state->proxy;
   const SequenceNumber sn = frag.writer_sn;
+  proxy.hear_from(sn);
   if (sn <= proxy.highest_delivered || proxy.is_received_or_irrelevant(sn)) {
     saturating_increment(discarded_frag_count_);
-    return {};
+    return out;
   }
   if (!proxy.reliable) skip_before(*state, sn);
-  std::vector<DeliveredSample> delivered;
+  const std::uint64_t too_large_before = state->assembler.too_large_count();
   if (auto sample = state->assembler.insert(frag)) {
-    delivered =
-        accept_change(*state, CacheChange{.sequence_number = sn, .payload = sample->payload});
+    saturating_increment(fragmented_sample_count_);
+    accept_change(*state,
+                  CacheChange{.sequence_number = sn, .payload = sample->payload, .times = times},
+                  out);
+  } else if (state->assembler.too_large_count() != too_large_before &&
+             sn >= proxy.first_available) {
+    // Given up on for good and acknowledged as such, so that its writer never waits for it: a
+    // received number that the cache does not hold is passed over in delivery.
+    proxy.mark_received(sn);
+    if (sn >= proxy.counted_from) {
+      out.lost.push_back(LostRange{.writer = proxy.remote_writer_guid,
+                                   .first = sn,
+                                   .last = sn,
+                                   .reason = LossReason::TooLarge});
+    }
+    collect_in_order_for(*state, out);
   }
   // Fragments of a sample no HEARTBEAT has announced yet are most likely still on their way: asking
   // for them would only make the writer send them twice.
   if (proxy.reliable && has_announced_pending(*state) && !state->response_pending_since)
     state->response_pending_since = now;
-  return delivered;
+  return out;
 }
 
-std::vector<DeliveredSample> ReliableReader::handle_heartbeat(const GuidPrefix& source,
-                                                              const HeartbeatSubmessage& heartbeat,
-                                                              Elapsed now) {
+Released ReliableReader::handle_heartbeat(const GuidPrefix& source,
+                                          const HeartbeatSubmessage& heartbeat, Elapsed now) {
+  Released out;
   WriterProxyState* state = find(source, heartbeat.writer_id);
-  if (state == nullptr) return {};
+  if (state == nullptr) return out;
   // A liveliness HEARTBEAT asserts the writer, it announces nothing about its history.
-  if (heartbeat.liveliness_flag || !state->proxy.reliable) return {};
+  if (heartbeat.liveliness_flag || !state->proxy.reliable) return out;
   WriterProxy& proxy = state->proxy;
+  if (heartbeat.last_sn < sn_max) proxy.hear_from(heartbeat.last_sn + 1);
   proxy.announce(heartbeat.first_sn, heartbeat.last_sn);
   const bool settled = proxy.missing_changes(1).empty() && !has_announced_pending(*state);
   const bool response_needed = !(settled && heartbeat.final_flag);
   if (response_needed && !state->response_pending_since) state->response_pending_since = now;
-  return collect_in_order_for(*state);
+  collect_in_order_for(*state, out);
+  return out;
 }
 
-std::vector<DeliveredSample> ReliableReader::handle_gap(const GuidPrefix& source,
-                                                        const GapSubmessage& gap) {
+Released ReliableReader::handle_gap(const GuidPrefix& source, const GapSubmessage& gap) {
+  Released out;
   WriterProxyState* state = find(source, gap.writer_id);
-  if (state == nullptr) return {};
+  if (state == nullptr) return out;
   const SequenceNumber base = gap.gap_list.base;
   // One range, however long: nothing here walks it number by number.
   if (gap.gap_start < base) {
@@ -152,7 +175,8 @@ std::vector<DeliveredSample> ReliableReader::handle_gap(const GuidPrefix& source
     state->proxy.mark_irrelevant(sn, sn);
     state->assembler.discard(sn, sn);
   }
-  return collect_in_order_for(*state);
+  collect_in_order_for(*state, out);
+  return out;
 }
 
 bool ReliableReader::has_announced_pending(const WriterProxyState& state) {
@@ -165,57 +189,68 @@ void ReliableReader::skip_before(WriterProxyState& state, SequenceNumber sn) {
   state.assembler.discard_up_to(sn - 1);
 }
 
-std::vector<DeliveredSample> ReliableReader::accept_change(WriterProxyState& state,
-                                                           CacheChange change) {
+void ReliableReader::accept_change(WriterProxyState& state, CacheChange change, Released& out) {
   WriterProxy& proxy = state.proxy;
   const SequenceNumber sn = change.sequence_number;
   const bool next_in_order = sn == proxy.highest_delivered + 1;
   // The usual case, the next number with nothing held back, never needs the cache.
-  if (next_in_order && state.cache.empty()) return deliver_now(state, std::move(change));
+  if (next_in_order && state.cache.empty()) return deliver_now(state, std::move(change), out);
   const auto outcome = state.cache.insert(change);
   if (outcome == InsertOutcome::Inserted) {
     proxy.mark_received(sn);
-    return collect_in_order_for(state);
+    return collect_in_order_for(state, out);
   }
   // A full cache must not block the very next number, or a reader holding max samples behind a
   // hole would wait for ever; that one is delivered at once.
   if (outcome == InsertOutcome::RejectedFull && next_in_order)
-    return deliver_now(state, std::move(change));
+    return deliver_now(state, std::move(change), out);
   // Any other refused change stays missing, so the next ACKNACK asks for it again.
-  return {};
 }
 
-std::vector<DeliveredSample> ReliableReader::deliver_now(WriterProxyState& state,
-                                                         CacheChange change) {
+void ReliableReader::deliver_now(WriterProxyState& state, CacheChange change, Released& out) {
   WriterProxy& proxy = state.proxy;
   const SequenceNumber sn = change.sequence_number;
-  std::vector<DeliveredSample> delivered{DeliveredSample{.payload = std::move(change.payload),
-                                                         .writer_guid = proxy.remote_writer_guid,
-                                                         .sequence_number = sn,
-                                                         .kind = change.kind,
-                                                         .key_hash = change.key_hash}};
+  out.samples.push_back(DeliveredSample{.payload = std::move(change.payload),
+                                        .writer_guid = proxy.remote_writer_guid,
+                                        .sequence_number = sn,
+                                        .kind = change.kind,
+                                        .key_hash = change.key_hash,
+                                        .times = change.times});
   proxy.mark_delivered_up_to(sn);
-  auto rest = collect_in_order_for(state);
-  delivered.insert(delivered.end(), std::make_move_iterator(rest.begin()),
-                   std::make_move_iterator(rest.end()));
-  return delivered;
+  collect_in_order_for(state, out);
 }
 
-std::vector<DeliveredSample> ReliableReader::collect_in_order_for(WriterProxyState& state) {
-  std::vector<DeliveredSample> delivered;
+void ReliableReader::collect_in_order_for(WriterProxyState& state, Released& out) {
   WriterProxy& proxy = state.proxy;
   SequenceNumber done = proxy.highest_delivered;
   state.cache.remove_up_to(done);
+  // Numbers passed over without a sample, from the first heard of on.
+  const auto lose = [&](SequenceNumber first, SequenceNumber last, LossReason reason) {
+    if (proxy.counted_from == 0) return;
+    first = std::max(first, proxy.counted_from);
+    if (first > last) return;
+    if (!out.lost.empty()) {
+      LostRange& previous = out.lost.back();
+      if (previous.writer == proxy.remote_writer_guid && previous.reason == reason &&
+          previous.last + 1 == first) {
+        previous.last = last;
+        return;
+      }
+    }
+    out.lost.push_back(
+        LostRange{.writer = proxy.remote_writer_guid, .first = first, .last = last, .reason = reason});
+  };
   // Each pass delivers one stored change or jumps over a whole stored range, so a huge announced
   // or skipped span costs one pass.
   while (done != sn_max) {
     const SequenceNumber next = done + 1;
     if (const CacheChange* change = state.cache.find(next)) {
-      delivered.push_back(DeliveredSample{.payload = change->payload,
-                                          .writer_guid = proxy.remote_writer_guid,
-                                          .sequence_number = next,
-                                          .kind = change->kind,
-                                          .key_hash = change->key_hash});
+      out.samples.push_back(DeliveredSample{.payload = change->payload,
+                                            .writer_guid = proxy.remote_writer_guid,
+                                            .sequence_number = next,
+                                            .kind = change->kind,
+                                            .key_hash = change->key_hash,
+                                            .times = change->times});
       done = next;
       state.cache.remove_up_to(next);
       continue;
@@ -224,17 +259,23 @@ std::vector<DeliveredSample> ReliableReader::collect_in_order_for(WriterProxySta
     const SequenceNumber skip_limit = state.cache.empty() ? sn_max : *state.cache.min_sn() - 1;
     if (next < proxy.first_available) {
       done = std::min(proxy.first_available - 1, skip_limit);
+      // A best-effort writer's first available number is its newest arrival.
+      lose(next, done, proxy.reliable ? LossReason::AtWriter : LossReason::Network);
       continue;
     }
     if (next > proxy.last_available) break;
-    auto end = proxy.received.range_end(next);
-    if (!end) end = proxy.irrelevant.range_end(next);
+    // A received number the cache does not hold was given up on when it arrived.
+    if (auto end = proxy.received.range_end(next)) {
+      done = std::min({*end, proxy.last_available, skip_limit});
+      continue;
+    }
+    auto end = proxy.irrelevant.range_end(next);
     if (!end) break;
     done = std::min({*end, proxy.last_available, skip_limit});
+    lose(next, done, LossReason::AtWriter);
   }
   proxy.mark_delivered_up_to(done);
   state.assembler.discard_up_to(done);
-  return delivered;
 }
 
 CodecResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed now) {

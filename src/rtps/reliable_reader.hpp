@@ -16,6 +16,7 @@
 #include "foundation/time.hpp"
 #include "rtps/fragment_assembler.hpp"
 #include "rtps/history_cache.hpp"
+#include "rtps/sample_loss.hpp"
 #include "rtps/submessages.hpp"
 #include "rtps/wire_types.hpp"
 #include "rtps/writer_proxy.hpp"
@@ -28,6 +29,16 @@ struct DeliveredSample {
   SequenceNumber sequence_number = 0;
   std::uint8_t kind = change_kind::alive;
   std::optional<KeyHash> key_hash{};
+  ChangeTimes times{};
+};
+
+// What one submessage released: the samples now deliverable, in order per writer, and the numbers
+// given up on. Losses are counted only from the first number the writer is heard of (see
+// `WriterProxy::counted_from`); a refused sample is reported when it is refused, possibly before
+// lower numbers are delivered.
+struct Released {
+  std::vector<DeliveredSample> samples{};
+  std::vector<LostRange> lost{};
 };
 
 // One matched writer.
@@ -64,18 +75,20 @@ class ReliableReader {
 
   // `source` is the GUID prefix of the sending participant: the datagram header's, or that of the
   // INFO_SRC before the submessage. With the writerId it names the writer.
-  std::vector<DeliveredSample> handle_data(const GuidPrefix& source, const DataSubmessage& data);
-  std::vector<DeliveredSample> handle_data_frag(const GuidPrefix& source,
-                                                const DataFragSubmessage& frag, Elapsed now);
-  std::vector<DeliveredSample> handle_heartbeat(const GuidPrefix& source,
-                                                const HeartbeatSubmessage& heartbeat, Elapsed now);
-  std::vector<DeliveredSample> handle_gap(const GuidPrefix& source, const GapSubmessage& gap);
+  // `times` go with the change they complete.
+  Released handle_data(const GuidPrefix& source, const DataSubmessage& data,
+                       const ChangeTimes& times = {});
+  Released handle_data_frag(const GuidPrefix& source, const DataFragSubmessage& frag, Elapsed now,
+                            const ChangeTimes& times = {});
+  Released handle_heartbeat(const GuidPrefix& source, const HeartbeatSubmessage& heartbeat,
+                            Elapsed now);
+  Released handle_gap(const GuidPrefix& source, const GapSubmessage& gap);
 
   // NACK_FRAGs for the incomplete samples HEARTBEATs announced, and one ACKNACK per writer whose
   // response is due, each addressed with INFO_DST.
   CodecResult<std::vector<OutboundDatagram>> tick_outbound(Elapsed now);
 
-  static std::vector<DeliveredSample> collect_in_order_for(WriterProxyState& state);
+  static void collect_in_order_for(WriterProxyState& state, Released& out);
 
   const Guid& guid() const { return guid_; }
   const WriterProxyState* writer_proxy_state(const Guid& writer) const;
@@ -84,17 +97,19 @@ class ReliableReader {
   std::uint32_t nackfrag_count() const { return nackfrag_count_; }
   std::uint64_t unknown_writer_count() const { return unknown_writer_count_; }
   std::uint64_t discarded_frag_count() const { return discarded_frag_count_; }
+  // Samples reassembled from fragments, over all writers there ever were.
+  std::uint64_t fragmented_sample_count() const { return fragmented_sample_count_; }
 
  private:
   WriterProxyState make_state(WriterProxy proxy) const;
-  // Stores a received change and gives what is now deliverable.
-  static std::vector<DeliveredSample> accept_change(WriterProxyState& state, CacheChange change);
+  // Stores a received change and adds what is now deliverable.
+  static void accept_change(WriterProxyState& state, CacheChange change, Released& out);
   // A fragmented sample is incomplete although a HEARTBEAT announced it.
   static bool has_announced_pending(const WriterProxyState& state);
   // A best-effort writer's arrival `sn` gives up on everything before it.
   static void skip_before(WriterProxyState& state, SequenceNumber sn);
   // Delivers `change`, the next in order, without storing it, and whatever follows it.
-  static std::vector<DeliveredSample> deliver_now(WriterProxyState& state, CacheChange change);
+  static void deliver_now(WriterProxyState& state, CacheChange change, Released& out);
   // Counts a miss as a submessage from an unknown writer.
   WriterProxyState* find(const GuidPrefix& source, const EntityId& writer_id);
 
@@ -109,6 +124,7 @@ class ReliableReader {
   std::uint32_t nackfrag_count_ = 0;
   std::uint64_t unknown_writer_count_ = 0;
   std::uint64_t discarded_frag_count_ = 0;
+  std::uint64_t fragmented_sample_count_ = 0;
 };
 
 }  // namespace nimbrel::rtps

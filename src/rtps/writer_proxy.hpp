@@ -50,6 +50,10 @@ struct WriterProxy {
   SequenceNumber highest_received = 0;
   // Every number up to it has been delivered or skipped; the two sets hold only numbers above it.
   SequenceNumber highest_delivered = 0;
+  // Losses are counted from here on: the first number heard of, as a DATA or as the number after
+  // a HEARTBEAT's last. What a writer published before it knew the reader is not lost by it.
+  // 0 until the writer is first heard.
+  SequenceNumber counted_from = 0;
   SequenceRanges received{};
   SequenceRanges irrelevant{};
 
@@ -69,6 +73,9 @@ struct WriterProxy {
   // Raises the announced bounds; numbers below the first available are forgotten.
   void announce(SequenceNumber first_sn, SequenceNumber last_sn);
   void mark_delivered_up_to(SequenceNumber sn);
+  void hear_from(SequenceNumber sn) {
+    if (counted_from == 0 && sn > 0) counted_from = sn;
+  }
 };
 
 }  // namespace nimbrel::rtps

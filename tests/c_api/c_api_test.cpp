@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "c_api/handles.hpp"
-#include "c_api/reader_close.hpp"
+#include "c_api/tool_access.hpp"
 #include "dcps/runtime/runtime.hpp"
 #include "dcps/runtime_internals.hpp"
 #include "nimbrel/nimbrel.h"
@@ -16,8 +16,7 @@ extern "C" int nimbrel_test_c_round_trip(void);
 
 namespace {
 
-using nimbrel::dcps::UserDataSample;
-using nimbrel::dcps::UserLifecycleSample;
+using nimbrel::dcps::ReaderItem;
 using nimbrel::dcps::UserSample;
 using Clock = std::chrono::steady_clock;
 
@@ -57,15 +56,17 @@ class CApi : public ::testing::Test {
   }
 
   // Sends into the reader's queue as the runtime's delivery does.
-  void queue(UserSample sample) {
+  void queue(ReaderItem sample) {
     const auto slot =
         nimbrel::dcps::RuntimeInternals::reader_slot(*reader_->runtime, reader_->entity_id);
     ASSERT_TRUE(slot);
     ASSERT_TRUE((*slot->lock())->queue->send(std::move(sample)));
   }
-  void queue(const std::vector<std::uint8_t>& payload) {
-    queue(UserDataSample{.payload =
-                             nimbrel::SharedBytes::copy_of(std::as_bytes(std::span(payload)))});
+  // A data sample of `body` behind a CDR_LE encapsulation header.
+  void queue(const std::vector<std::uint8_t>& body) {
+    std::vector<std::uint8_t> payload{0, 1, 0, 0};
+    payload.insert(payload.end(), body.begin(), body.end());
+    queue(UserSample{.payload = nimbrel::SharedBytes::copy_of(std::as_bytes(std::span(payload)))});
   }
 
   NimbrelRuntime* runtime_ = nullptr;
@@ -145,7 +146,7 @@ TEST_F(CApi, ReaderDestroyRemovesTheListener) {
   EXPECT_EQ((*slot->lock())->listener->load(), nullptr);
   EXPECT_EQ(nimbrel::dcps::RuntimeInternals::reader_slot(*runtime_->runtime, id), slot);
   // Nothing takes from a destroyed reader's queue, so nothing is kept for it.
-  EXPECT_FALSE((*slot->lock())->queue->send(UserDataSample{}));
+  EXPECT_FALSE((*slot->lock())->queue->send(UserSample{}));
 }
 
 TEST_F(CApi, OnlyValidUtf8NamesGetAReader) {
@@ -176,11 +177,12 @@ TEST_F(CApi, TakeHandsOutOneDataSampleAtATimeInOrder) {
   EXPECT_EQ(take(reader_), "ok: 238");
   EXPECT_EQ(take(reader_), "ok: nothing");
 
-  // Lifecycle samples are skipped, also when they are all the queue holds.
-  queue(UserLifecycleSample{});
-  queue(UserLifecycleSample{.kind = 3});
+  // Lifecycle samples and losses are skipped, also when they are all the queue holds.
+  queue(UserSample{.kind = 2});
+  queue(UserSample{.kind = 3});
+  queue(nimbrel::rtps::LostRange{.first = 1, .last = 2});
   EXPECT_EQ(take(reader_), "ok: nothing");
-  queue(UserLifecycleSample{});
+  queue(UserSample{.kind = 2});
   queue({0x42});
   EXPECT_EQ(take(reader_), "ok: 66");
 

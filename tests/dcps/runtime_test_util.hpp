@@ -234,8 +234,10 @@ class UserTrafficTest : public ::testing::Test {
   // The sequence numbers carried by the queued data samples, in queue order.
   static std::vector<std::uint32_t> taken(SampleReceiver& samples) {
     std::vector<std::uint32_t> out;
-    while (auto sample = samples.try_receive()) {
-      const auto& payload = std::get<UserDataSample>(*sample).payload;
+    while (auto item = samples.try_receive()) {
+      const auto* sample = std::get_if<UserSample>(&*item);
+      if (sample == nullptr || !sample->is_data()) continue;
+      const auto payload = sample->body();
       std::uint32_t sn = 0;
       for (std::size_t i = 0; i < 4 && i < payload.size(); ++i)
         sn |= std::to_integer<std::uint32_t>(payload.data()[i]) << (8 * i);

@@ -93,6 +93,9 @@ inline std::vector<SequenceNumber> numbers(const std::vector<DeliveredSample>& s
     out.push_back(s.sequence_number);
   return out;
 }
+inline std::vector<SequenceNumber> numbers(const Released& released) {
+  return numbers(released.samples);
+}
 
 // Hands every DATA, DATA_FRAG, HEARTBEAT and GAP of a datagram to the reader, in order.
 inline std::vector<DeliveredSample> feed(ReliableReader& reader, const ParsedDatagram& datagram,
@@ -100,14 +103,14 @@ inline std::vector<DeliveredSample> feed(ReliableReader& reader, const ParsedDat
   std::vector<DeliveredSample> out;
   const GuidPrefix& from = datagram.guid_prefix;
   for (const auto& sub : datagram.submessages) {
-    std::vector<DeliveredSample> got;
+    Released got;
     if (const auto* d = std::get_if<DataSubmessage>(&sub)) got = reader.handle_data(from, *d);
     if (const auto* f = std::get_if<DataFragSubmessage>(&sub))
       got = reader.handle_data_frag(from, *f, now);
     if (const auto* h = std::get_if<HeartbeatSubmessage>(&sub))
       got = reader.handle_heartbeat(from, *h, now);
     if (const auto* g = std::get_if<GapSubmessage>(&sub)) got = reader.handle_gap(from, *g);
-    out.insert(out.end(), got.begin(), got.end());
+    out.insert(out.end(), got.samples.begin(), got.samples.end());
   }
   return out;
 }

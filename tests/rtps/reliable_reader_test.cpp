@@ -43,7 +43,7 @@ class ReaderTimeline : public ::testing::Test {
   Sns gap(SequenceNumber start, SequenceNumber base, Sns listed = {}) {
     return numbers(reader->handle_gap(participant('A'), gap_msg(start, base, std::move(listed))));
   }
-  std::vector<DeliveredSample> frag(SequenceNumber sn, FragmentNumber first, std::uint16_t count,
+  Released frag(SequenceNumber sn, FragmentNumber first, std::uint16_t count,
                                     std::uint16_t size, std::uint32_t sample_size) {
     return reader->handle_data_frag(participant('A'), frag_msg(sn, first, count, size, sample_size),
                                     now);
@@ -83,8 +83,8 @@ TEST_F(ReaderTimeline, DeliversInSequenceOrderSharingThePayloadBuffer) {
   const auto one = data_msg(1);
   const auto first = reader->handle_data(participant('A'), one);
   ASSERT_EQ(numbers(first), Sns{1});
-  EXPECT_EQ(first[0].writer_guid, writer_of('A'));
-  EXPECT_EQ(first[0].payload.data(), one.serialized_payload.data());
+  EXPECT_EQ(first.samples[0].writer_guid, writer_of('A'));
+  EXPECT_EQ(first.samples[0].payload.data(), one.serialized_payload.data());
   EXPECT_EQ(data(3), Sns{});
   EXPECT_EQ(data(2), (Sns{2, 3}));
   EXPECT_EQ(data(2), Sns{});
@@ -191,10 +191,10 @@ TEST_F(ReaderTimeline, PartlyReceivedSampleIsNackedOnceAnnouncedThenDelivered) {
   EXPECT_EQ(nack.count, 1u);
   expect_acknack(all[1].acknack(), 1, {}, /*final_flag=*/false);
 
-  EXPECT_TRUE(frag(1, 2, 1, 100, 450).empty());
+  EXPECT_TRUE(frag(1, 2, 1, 100, 450).samples.empty());
   const auto done = frag(1, 4, 2, 100, 450);
   ASSERT_EQ(numbers(done), Sns{1});
-  EXPECT_EQ(contents(done[0].payload), patterned(450));
+  EXPECT_EQ(contents(done.samples[0].payload), patterned(450));
   all = replies();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_TRUE(all[0].is_acknack()) << "no NACK_FRAG for a completed sample";
@@ -230,7 +230,7 @@ TEST_F(ReaderTimeline, WritersSharingAnEntityIdKeepTheirOwnSequenceNumbers) {
   make_reader(256, Duration{0}, {'A', 'B'});
   const auto from_b = reader->handle_data(participant('B'), data_msg(1));
   ASSERT_EQ(numbers(from_b), Sns{1});
-  EXPECT_EQ(from_b[0].writer_guid, writer_of('B'));
+  EXPECT_EQ(from_b.samples[0].writer_guid, writer_of('B'));
   EXPECT_EQ(data(1, 'A'), Sns{1});
   EXPECT_EQ(data(2, 'B'), Sns{2});
 
@@ -264,7 +264,7 @@ TEST_F(ReaderTimeline, FragmentedSampleRefusedByAFullCacheStaysMissing) {
   make_reader(/*max_samples=*/1);
   hb(1, 3);
   data(2);
-  EXPECT_TRUE(frag(3, 1, 2, 100, 150).empty());
+  EXPECT_TRUE(frag(3, 1, 2, 100, 150).samples.empty());
   auto all = replies();
   ASSERT_EQ(all.size(), 1u);
   expect_acknack(all[0].acknack(), 1, {1, 3}, /*final_flag=*/false);
@@ -375,7 +375,7 @@ TEST_P(Lifecycle, KindAndKeyHashComeFromTheFirstParameters) {
   auto msg = data_msg(1);
   msg.key_flag = c.key_flag;
   if (!c.inline_qos.empty()) msg.inline_qos = ParameterList{c.inline_qos};
-  const auto out = reader.handle_data(participant('A'), msg);
+  const auto out = reader.handle_data(participant('A'), msg).samples;
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].kind, c.kind);
   EXPECT_EQ(out[0].key_hash.has_value(), c.has_key_hash);

@@ -18,6 +18,8 @@ namespace nimbrel::dcps {
 
 // Enough for a burst of large samples while the consumer writes; small next to the machine.
 inline constexpr std::size_t default_queue_budget_bytes = 16 * 1024 * 1024;
+// Camera images and point clouds are several MiB.
+inline constexpr std::uint32_t default_max_sample_size = 64 * 1024 * 1024;
 
 struct RuntimeConfig {
   std::vector<std::byte> user_data{};
@@ -46,6 +48,10 @@ struct RuntimeConfig {
   std::size_t receive_buffer_bytes = 4 * 1024 * 1024;
   // Payload bytes each user reader may hold for its consumer; data beyond it stays unacknowledged.
   std::size_t reader_queue_budget_bytes = default_queue_budget_bytes;
+  // The largest sample a user reader takes in (with its encapsulation header); larger ones are
+  // lost as too large, and acknowledged so that their writer goes on. A sample above the queue
+  // budget is still taken in while the queue is below it.
+  std::uint32_t max_sample_size = default_max_sample_size;
 };
 
 }  // namespace nimbrel::dcps

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "dcps/readers/reader_metrics.hpp"
 #include "dcps/readers/sample_queue.hpp"
 #include "dcps/readers/user_reader.hpp"
 #include "foundation/guarded.hpp"
@@ -48,6 +49,8 @@ struct ReaderEndpoints {
   std::shared_ptr<const SampleSender> queue{};
   std::shared_ptr<SharedListener> listener = std::make_shared<SharedListener>();
   std::shared_ptr<AsyncWaker> waker = std::make_shared<AsyncWaker>();
+  std::shared_ptr<const TopicSeries> series{};  // absent in tests that build handles by hand
+  rtps::AssemblerCaps assembler_caps{};         // given to every endpoint's reader
   // Each endpoint's slot; the slot map owns them. Locked by matching on nbrl-recv-meta and API
   // callers.
   Guarded<std::map<EndpointChoice, std::weak_ptr<Guarded<UserReaderSlot>>>> endpoints{

@@ -20,11 +20,26 @@ namespace {
 // The deque's slot, the shared buffer's control block and the allocator's rounding.
 constexpr std::size_t per_sample_overhead = 64;
 
+// Appends `item`, or extends the last queued loss with it; gives the bytes it adds to the queue.
+std::size_t push(std::deque<ReaderItem>& items, ReaderItem&& item) {
+  if (const auto* loss = std::get_if<rtps::LostRange>(&item); loss != nullptr && !items.empty()) {
+    if (auto* last = std::get_if<rtps::LostRange>(&items.back());
+        last != nullptr && last->writer == loss->writer && last->reason == loss->reason &&
+        last->last + 1 == loss->first) {
+      last->last = loss->last;
+      return 0;
+    }
+  }
+  const std::size_t size = queued_size(item);
+  items.push_back(std::move(item));
+  return size;
+}
+
 }  // namespace
 
-std::size_t queued_size(const UserSample& sample) {
-  const auto* data = std::get_if<UserDataSample>(&sample);
-  return per_sample_overhead + (data != nullptr ? data->payload.size() : 0);
+std::size_t queued_size(const ReaderItem& item) {
+  const auto* sample = std::get_if<UserSample>(&item);
+  return per_sample_overhead + (sample != nullptr ? sample->payload.size() : 0);
 }
 
 std::optional<Admission> SampleSender::admit(bool needs_room) const {
@@ -49,42 +64,56 @@ bool SampleSender::holding_answers() const {
   return channel_->holding_answers.load(std::memory_order_relaxed);
 }
 
-bool SampleSender::send(UserSample sample) const {
-  const std::size_t size = queued_size(sample);
+bool SampleSender::send(ReaderItem item) const {
   std::lock_guard lock(channel_->mutex);
   if (!channel_->receiver_alive) return false;
-  channel_->samples.push_back(std::move(sample));
-  channel_->queued_bytes.fetch_add(size, std::memory_order_relaxed);
+  channel_->queued_bytes.fetch_add(push(channel_->items, std::move(item)),
+                                   std::memory_order_relaxed);
   return true;
 }
 
-bool SampleSender::send_all(std::vector<UserSample> samples) const {
-  std::size_t size = 0;
-  for (const auto& sample : samples)
-    size += queued_size(sample);
+bool SampleSender::send_all(std::vector<ReaderItem> items) const {
   std::lock_guard lock(channel_->mutex);
   if (!channel_->receiver_alive) return false;
-  std::ranges::move(samples, std::back_inserter(channel_->samples));
+  std::size_t size = 0;
+  for (auto& item : items)
+    size += push(channel_->items, std::move(item));
   channel_->queued_bytes.fetch_add(size, std::memory_order_relaxed);
   return true;
 }
 
 SampleReceiver::~SampleReceiver() {
   if (!channel_) return;
-  std::deque<UserSample> dropped;
+  std::deque<ReaderItem> dropped;
   std::lock_guard lock(channel_->mutex);
   channel_->receiver_alive = false;
-  dropped.swap(channel_->samples);
+  dropped.swap(channel_->items);
   channel_->queued_bytes.store(0, std::memory_order_relaxed);
 }
 
-std::optional<UserSample> SampleReceiver::try_receive() {
+std::optional<ReaderItem> SampleReceiver::try_receive() {
   std::lock_guard lock(channel_->mutex);
-  if (channel_->samples.empty()) return std::nullopt;
-  UserSample sample = std::move(channel_->samples.front());
-  channel_->samples.pop_front();
-  channel_->queued_bytes.fetch_sub(queued_size(sample), std::memory_order_relaxed);
-  return sample;
+  if (channel_->items.empty()) return std::nullopt;
+  ReaderItem item = std::move(channel_->items.front());
+  channel_->items.pop_front();
+  channel_->queued_bytes.fetch_sub(queued_size(item), std::memory_order_relaxed);
+  return item;
+}
+
+std::size_t SampleReceiver::receive_batch(std::vector<ReaderItem>& out, std::size_t max_items,
+                                          std::size_t max_bytes) {
+  std::lock_guard lock(channel_->mutex);
+  std::size_t taken = 0;
+  std::size_t bytes = 0;
+  while (taken < max_items && bytes < max_bytes && !channel_->items.empty()) {
+    const std::size_t size = queued_size(channel_->items.front());
+    out.push_back(std::move(channel_->items.front()));
+    channel_->items.pop_front();
+    bytes += size;
+    ++taken;
+  }
+  channel_->queued_bytes.fetch_sub(bytes, std::memory_order_relaxed);
+  return taken;
 }
 
 void SampleReceiver::close() {

@@ -1,5 +1,5 @@
 // The hand-over from the runtime's receive threads to a user reader's consumer: a multi-producer,
-// single-consumer queue of `UserSample`s with a byte budget. The runtime keeps the sending side in
+// single-consumer queue of whole samples and of the losses among them, with a byte budget. The runtime keeps the sending side in
 // the reader's slot, the C API's reader handle owns the receiving side. Before a datagram may
 // release samples into the queue, the receive path asks the sender for an `Admission`: refused
 // while the queue is over its budget (the reader then leaves the data unacknowledged, so a reliable
@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -22,26 +23,39 @@
 #include "dcps/participant/runtime_config.hpp"
 #include "foundation/shared_bytes.hpp"
 #include "rtps/history_cache.hpp"
+#include "rtps/sample_loss.hpp"
 #include "rtps/wire_types.hpp"
 
 namespace nimbrel::dcps {
 
-struct UserDataSample {
-  SharedBytes payload{};  // without the 4-byte encapsulation header; shares the datagram's buffer
+inline constexpr std::size_t encapsulation_header_size = 4;
+
+// A sample as its writer sent it, of any change kind: data, or a dispose or unregister of an
+// instance.
+struct UserSample {
+  SharedBytes payload{};  // with its 4-byte encapsulation header; shares the datagram's buffer
   rtps::Guid writer_guid{};
-  std::int32_t ownership_strength = 0;
+  rtps::SequenceNumber sequence_number = 0;
+  std::uint8_t kind = rtps::change_kind::alive;
+  // The inline key hash; for a dispose or unregister without one, the start of its serialized key.
+  std::optional<rtps::KeyHash> key_hash{};
+  rtps::ChangeTimes times{};
+  std::int32_t ownership_strength = 0;  // of the writer when it was matched
+
+  bool is_data() const { return kind == rtps::change_kind::alive; }
+  // The serialized sample after the encapsulation header (empty for a shorter payload).
+  std::span<const std::byte> body() const {
+    const auto bytes = payload.span();
+    return bytes.size() < encapsulation_header_size ? bytes.subspan(bytes.size())
+                                                    : bytes.subspan(encapsulation_header_size);
+  }
 };
 
-// A dispose or unregister of an instance.
-struct UserLifecycleSample {
-  std::uint8_t kind = rtps::change_kind::not_alive_disposed;
-  rtps::KeyHash key_hash{};
-};
+// What a reader hands its consumer, in order: samples, and the numbers lost between them.
+using ReaderItem = std::variant<UserSample, rtps::LostRange>;
 
-using UserSample = std::variant<UserDataSample, UserLifecycleSample>;
-
-// What a queued sample is charged against the budget: its payload and the queue's bookkeeping.
-std::size_t queued_size(const UserSample& sample);
+// What a queued item is charged against the budget: its payload and the queue's bookkeeping.
+std::size_t queued_size(const ReaderItem& item);
 
 namespace detail {
 
@@ -49,7 +63,7 @@ struct SampleChannel {
   explicit SampleChannel(std::size_t budget) : budget_bytes(budget) {}
 
   std::mutex mutex;
-  std::deque<UserSample> samples;  // guarded by mutex; pushed by receive threads, popped by API
+  std::deque<ReaderItem> items;  // guarded by mutex; pushed by receive threads, popped by API
   bool receiver_alive = true;      // guarded by mutex
   const std::size_t budget_bytes;
   // Written under mutex, read without it by the admission check of the receive threads.
@@ -97,10 +111,11 @@ class SampleSender {
   // Empty once the queue is closed, and while it is over its budget when `needs_room`.
   std::optional<Admission> admit(bool needs_room) const;
 
-  // False, and the sample is dropped, once the receiving side is gone.
-  bool send(UserSample sample) const;
-  // The samples in order, under one lock.
-  bool send_all(std::vector<UserSample> samples) const;
+  // False, and the item is dropped, once the receiving side is gone. A loss that continues the
+  // last queued one joins it, so a stalled consumer costs one entry per writer and reason.
+  bool send(ReaderItem item) const;
+  // The items in order, under one lock.
+  bool send_all(std::vector<ReaderItem> items) const;
 
   std::size_t queued_bytes() const {
     return channel_->queued_bytes.load(std::memory_order_relaxed);
@@ -128,9 +143,13 @@ class SampleReceiver {
   // What is still queued is released here, not when the runtime ends.
   ~SampleReceiver();
 
-  // The oldest sample; empty when none is queued. What was sent before the runtime let go of the
+  // The oldest item; empty when none is queued. What was sent before the runtime let go of the
   // sending side is still handed out.
-  std::optional<UserSample> try_receive();
+  std::optional<ReaderItem> try_receive();
+  // Moves the oldest items into `out`, under one lock: at most `max_items`, and no more once
+  // their payloads reach `max_bytes`. Gives how many.
+  std::size_t receive_batch(std::vector<ReaderItem>& out, std::size_t max_items,
+                            std::size_t max_bytes);
 
   // No admission is granted from now on; returns once those granted before have ended, so that the
   // queue holds everything the reader took in and can only shrink.

@@ -17,12 +17,19 @@
 namespace nimbrel::dcps {
 namespace {
 
-constexpr std::size_t encapsulation_size = 4;
 constexpr std::size_t key_hash_size = 16;
 
-// CDR and PL_CDR in both byte orders, and plain XCDR2 in both byte orders.
-bool is_accepted_encapsulation(std::uint16_t id) {
-  return id <= 0x0003 || id == 0x0006 || id == 0x0007;
+// Joins `range` to the last item when that is a loss it continues.
+void add_loss(std::vector<ReaderItem>& items, const rtps::LostRange& range) {
+  if (!items.empty()) {
+    if (auto* last = std::get_if<rtps::LostRange>(&items.back());
+        last != nullptr && last->writer == range.writer && last->reason == range.reason &&
+        last->last + 1 == range.first) {
+      last->last = range.last;
+      return;
+    }
+  }
+  items.emplace_back(range);
 }
 
 rtps::SubscriptionBuiltinTopicData subscription_record(const Participant& participant,
@@ -34,6 +41,14 @@ rtps::SubscriptionBuiltinTopicData subscription_record(const Participant& partic
 }
 
 }  // namespace
+
+rtps::AssemblerCaps user_assembler_caps(const RuntimeConfig& config) {
+  const std::uint64_t largest = config.max_sample_size;
+  return {.max_pending_sns = 64,
+          .max_sample_size = config.max_sample_size,
+          .max_fragment_size = 65'535,
+          .max_pending_bytes = std::max<std::uint64_t>(largest, config.reader_queue_budget_bytes)};
+}
 
 rtps::EntityId user_reader_entity_id(std::uint32_t key, rtps::EntityKind kind) {
   return rtps::make_entity_id(static_cast<std::uint8_t>(key >> 16),
@@ -56,8 +71,7 @@ SharedReaderSlot make_endpoint_slot(const rtps::SubscriptionBuiltinTopicData& su
       .reader_guid = subscription.endpoint_guid,
       .vendor_id = rtps::nimbrel_vendor_id,
       .max_samples = 256,
-      .assembler_caps = {
-          .max_pending_sns = 64, .max_sample_size = 1'048'576, .max_fragment_size = 65'535}});
+      .assembler_caps = handle->assembler_caps});
   auto queue = handle->queue;
   auto listener = handle->listener;
   auto waker = handle->waker;
@@ -100,6 +114,8 @@ std::expected<RegisteredUserReader, RegisterError> register_user_reader(Particip
   handle->reliable = config.reliable;
   handle->model = subscription_record(participant, {participant.prefix, id}, config);
   handle->queue = std::make_shared<const SampleSender>(std::move(sender));
+  handle->series = std::make_shared<const TopicSeries>(config.topic_name);
+  handle->assembler_caps = user_assembler_caps(participant.config);
   const rtps::SubscriptionBuiltinTopicData& subscription = handle->model;
   auto slot = make_endpoint_slot(subscription, handle, now);
   if (auto table = handle->endpoints.lock()) (*table)->emplace(choice, slot);
@@ -128,29 +144,33 @@ bool set_user_reader_listener(UserReaders& readers, const rtps::EntityId& reader
   return true;
 }
 
-std::optional<UserSample> delivered_to_user_sample(
-    const rtps::DeliveredSample& sample, const std::map<rtps::Guid, std::int32_t>& writers) {
+ReaderItem delivered_to_user_sample(const rtps::DeliveredSample& sample,
+                                    const std::map<rtps::Guid, std::int32_t>& writers) {
   const auto bytes = sample.payload.span();
-  if (sample.kind >= rtps::change_kind::not_alive_disposed) {
-    UserLifecycleSample lifecycle{.kind = sample.kind};
-    if (sample.key_hash) {
-      lifecycle.key_hash = *sample.key_hash;
-    } else {
-      // The key of a dispose without KEY_HASH is the start of its serialized key.
-      const auto n = std::min(bytes.size(), key_hash_size);
-      std::ranges::transform(bytes.first(n), lifecycle.key_hash.begin(),
-                             [](std::byte b) { return static_cast<std::uint8_t>(b); });
-    }
-    return lifecycle;
+  const bool lifecycle = sample.kind >= rtps::change_kind::not_alive_disposed;
+  if (!lifecycle && bytes.size() < encapsulation_header_size) {
+    return rtps::LostRange{.writer = sample.writer_guid,
+                           .first = sample.sequence_number,
+                           .last = sample.sequence_number,
+                           .reason = rtps::LossReason::Malformed};
   }
-  if (bytes.size() < encapsulation_size) return std::nullopt;
-  const auto id = static_cast<std::uint16_t>((std::to_integer<unsigned>(bytes[0]) << 8) |
-                                             std::to_integer<unsigned>(bytes[1]));
-  if (!is_accepted_encapsulation(id)) return std::nullopt;
   const auto writer = writers.find(sample.writer_guid);
-  return UserDataSample{.payload = sample.payload.slice(encapsulation_size),
-                        .writer_guid = sample.writer_guid,
-                        .ownership_strength = writer == writers.end() ? 0 : writer->second};
+  UserSample out{.payload = sample.payload,
+                 .writer_guid = sample.writer_guid,
+                 .sequence_number = sample.sequence_number,
+                 .kind = lifecycle ? sample.kind : rtps::change_kind::alive,
+                 .key_hash = sample.key_hash,
+                 .times = sample.times,
+                 .ownership_strength = writer == writers.end() ? 0 : writer->second};
+  if (lifecycle && !out.key_hash) {
+    // The key of a dispose without KEY_HASH is the start of its serialized key.
+    rtps::KeyHash key{};
+    const auto n = std::min(bytes.size(), key_hash_size);
+    std::ranges::transform(bytes.first(n), key.begin(),
+                           [](std::byte b) { return static_cast<std::uint8_t>(b); });
+    out.key_hash = key;
+  }
+  return out;
 }
 
 void wake_async_waker(AsyncWaker& waker) {
@@ -159,21 +179,45 @@ void wake_async_waker(AsyncWaker& waker) {
   if (wake && *wake) (*wake)();
 }
 
-Delivery collect_delivery(UserReaderSlot& slot, std::vector<rtps::DeliveredSample> released,
-                          Elapsed now) {
+Delivery collect_delivery(UserReaderSlot& slot, rtps::Released released, Elapsed now,
+                          bool queue_full) {
   Delivery delivery;
-  if (released.empty()) return delivery;
-  delivery.samples.reserve(released.size());
-  for (const auto& sample : released) {
-    if (auto converted = delivered_to_user_sample(sample, slot.matched_writers)) {
-      delivery.samples.push_back(std::move(*converted));
+  if (released.samples.empty() && released.lost.empty()) return delivery;
+  delivery.items.reserve(released.samples.size() + released.lost.size());
+  std::uint64_t received = 0;
+  for (const auto& sample : released.samples) {
+    if (queue_full) {
+      add_loss(delivery.items, {.writer = sample.writer_guid,
+                                .first = sample.sequence_number,
+                                .last = sample.sequence_number,
+                                .reason = rtps::LossReason::QueueFull});
+      continue;
+    }
+    auto item = delivered_to_user_sample(sample, slot.matched_writers);
+    if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
+      add_loss(delivery.items, *loss);
+    } else {
+      delivery.items.push_back(std::move(item));
+      ++received;
     }
   }
-  if (delivery.samples.empty()) return delivery;
-  slot.last_sample_time = now;
-  if (!slot.writer_alive) {
-    slot.writer_alive = true;
-    saturating_increment(slot.liveliness_changed);
+  for (const auto& range : released.lost)
+    add_loss(delivery.items, range);
+  if (const TopicSeries* series = slot.endpoints ? slot.endpoints->series.get() : nullptr) {
+    series->received(received);
+    for (const auto& item : delivery.items) {
+      if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
+        const auto* writer = slot.reader.writer_proxy_state(loss->writer);
+        series->lost(*loss, writer == nullptr || writer->proxy.reliable);
+      }
+    }
+  }
+  if (received != 0) {
+    slot.last_sample_time = now;
+    if (!slot.writer_alive) {
+      slot.writer_alive = true;
+      saturating_increment(slot.liveliness_changed);
+    }
   }
   if (slot.listener) delivery.listener = slot.listener->load();
   delivery.waker = slot.waker;
@@ -182,17 +226,16 @@ Delivery collect_delivery(UserReaderSlot& slot, std::vector<rtps::DeliveredSampl
 }
 
 void hand_over(Delivery delivery) {
-  if (delivery.samples.empty()) return;
+  if (delivery.items.empty()) return;
   // A reader whose handle is gone discards at the send.
   if (delivery.listener && *delivery.listener) {
-    for (auto& sample : delivery.samples) {
-      if (const auto* data = std::get_if<UserDataSample>(&sample)) {
-        (*delivery.listener)(data->payload.span());
-      }
-      if (delivery.queue) static_cast<void>(delivery.queue->send(std::move(sample)));
+    for (auto& item : delivery.items) {
+      if (const auto* sample = std::get_if<UserSample>(&item); sample && sample->is_data())
+        (*delivery.listener)(sample->body());
+      if (delivery.queue) static_cast<void>(delivery.queue->send(std::move(item)));
     }
   } else if (delivery.queue) {
-    static_cast<void>(delivery.queue->send_all(std::move(delivery.samples)));
+    static_cast<void>(delivery.queue->send_all(std::move(delivery.items)));
   }
   if (delivery.waker) wake_async_waker(*delivery.waker);
 }

@@ -32,7 +32,8 @@ namespace nimbrel::dcps {
 
 struct ReaderEndpoints;
 
-// Sees the payload (without encapsulation header) of each data sample before it is queued.
+// Sees the body (the payload after its encapsulation header) of each data sample before it is
+// queued.
 using UserListener = std::function<void(std::span<const std::byte>)>;
 // One per reader handle, shared by its endpoints: replaced by API callers, read at each delivery.
 using SharedListener = std::atomic<std::shared_ptr<const UserListener>>;
@@ -88,6 +89,10 @@ struct UserReaders {
   std::atomic<std::uint32_t> next_key{1};  // the key of the next user reader's id
 };
 
+// Up to the largest sample configured; partly received samples of one writer take at most that
+// or the queue budget, whichever is more.
+rtps::AssemblerCaps user_assembler_caps(const RuntimeConfig& config);
+
 // Key 00 00 01 for the first reader endpoint, then counting up.
 rtps::EntityId user_reader_entity_id(std::uint32_t key,
                                      rtps::EntityKind kind = rtps::EntityKind::UserReaderWithKey);
@@ -120,25 +125,27 @@ void announce_user_subscription(Participant& participant,
 bool set_user_reader_listener(UserReaders& readers, const rtps::EntityId& reader,
                               std::optional<UserListener> listener);
 
-// A data sample for an alive change with a CDR or XCDR2 payload; a lifecycle sample for a dispose
-// or unregister; nothing for any other payload.
-std::optional<UserSample> delivered_to_user_sample(
-    const rtps::DeliveredSample& sample, const std::map<rtps::Guid, std::int32_t>& writers);
+// The whole sample of a released change, whatever its encapsulation; a loss for a data change too
+// short to hold an encapsulation header.
+ReaderItem delivered_to_user_sample(const rtps::DeliveredSample& sample,
+                                    const std::map<rtps::Guid, std::int32_t>& writers);
 
 // Takes the stored callable, if any, and calls it outside the waker's lock.
 void wake_async_waker(AsyncWaker& waker);
 
 // What one submessage released, converted while the slot was locked; handed over after.
 struct Delivery {
-  std::vector<UserSample> samples{};
+  std::vector<ReaderItem> items{};
   std::shared_ptr<const UserListener> listener{};
   std::shared_ptr<AsyncWaker> waker{};
   std::shared_ptr<const SampleSender> queue{};
 };
 
-// Under the slot's lock: converts the samples and marks the writer alive.
-Delivery collect_delivery(UserReaderSlot& slot, std::vector<rtps::DeliveredSample> released,
-                          Elapsed now);
+// Under the slot's lock: converts the samples, counts them and the losses, and marks the writer
+// alive. With `queue_full`, the samples are lost to it instead (only best-effort writers' are
+// ever refused: a reliable writer's data waits for room unacknowledged).
+Delivery collect_delivery(UserReaderSlot& slot, rtps::Released released, Elapsed now,
+                          bool queue_full = false);
 
 // After the slot's lock is released: the listener and the queue sample by sample (without a
 // listener, the queue once for them all), then the waker.

@@ -17,7 +17,8 @@ namespace {
 // Routes the reader submessages of one datagram to the local user readers.
 class UserDatagramRouter {
  public:
-  UserDatagramRouter(UserReaders& readers, Elapsed now) : readers_(readers), now_(now) {}
+  UserDatagramRouter(UserReaders& readers, Elapsed now, std::uint64_t reception_ns)
+      : readers_(readers), now_(now), reception_ns_(reception_ns) {}
 
   // After the datagram's last submessage: what each reader released goes to its queue; then the
   // answers, so that no admission is held across a send.
@@ -30,29 +31,36 @@ class UserDatagramRouter {
     send_to_udp_v4_destinations(reply_socket, replies_);
   }
 
-  void route(const rtps::GuidPrefix& source, const rtps::DataSubmessage& data) {
-    to_readers(data.reader_id, {source, data.writer_id}, /*respond=*/false, /*needs_room=*/true,
-               [&](rtps::ReliableReader& reader) { return reader.handle_data(source, data); });
+  void route(const rtps::ReceiverState& from, const rtps::DataSubmessage& data) {
+    const rtps::ChangeTimes times{.source = from.timestamp, .reception_ns = reception_ns_};
+    to_readers(data.reader_id, {from.source_prefix, data.writer_id}, /*respond=*/false,
+               /*needs_room=*/true, [&](rtps::ReliableReader& reader) {
+                 return reader.handle_data(from.source_prefix, data, times);
+               });
   }
-  void route(const rtps::GuidPrefix& source, const rtps::DataFragSubmessage& frag) {
-    to_readers(
-        frag.reader_id, {source, frag.writer_id}, /*respond=*/false, /*needs_room=*/true,
-        [&](rtps::ReliableReader& reader) { return reader.handle_data_frag(source, frag, now_); });
+  void route(const rtps::ReceiverState& from, const rtps::DataFragSubmessage& frag) {
+    const rtps::ChangeTimes times{.source = from.timestamp, .reception_ns = reception_ns_};
+    to_readers(frag.reader_id, {from.source_prefix, frag.writer_id}, /*respond=*/false,
+               /*needs_room=*/true, [&](rtps::ReliableReader& reader) {
+                 return reader.handle_data_frag(from.source_prefix, frag, now_, times);
+               });
   }
-  void route(const rtps::GuidPrefix& source, const rtps::GapSubmessage& gap) {
-    to_readers(gap.reader_id, {source, gap.writer_id}, /*respond=*/false, /*needs_room=*/false,
-               [&](rtps::ReliableReader& reader) { return reader.handle_gap(source, gap); });
-  }
-  void route(const rtps::GuidPrefix& source, const rtps::HeartbeatSubmessage& heartbeat) {
-    to_readers(heartbeat.reader_id, {source, heartbeat.writer_id}, /*respond=*/true,
+  void route(const rtps::ReceiverState& from, const rtps::GapSubmessage& gap) {
+    to_readers(gap.reader_id, {from.source_prefix, gap.writer_id}, /*respond=*/false,
                /*needs_room=*/false, [&](rtps::ReliableReader& reader) {
-                 return reader.handle_heartbeat(source, heartbeat, now_);
+                 return reader.handle_gap(from.source_prefix, gap);
+               });
+  }
+  void route(const rtps::ReceiverState& from, const rtps::HeartbeatSubmessage& heartbeat) {
+    to_readers(heartbeat.reader_id, {from.source_prefix, heartbeat.writer_id}, /*respond=*/true,
+               /*needs_room=*/false, [&](rtps::ReliableReader& reader) {
+                 return reader.handle_heartbeat(from.source_prefix, heartbeat, now_);
                });
   }
   // ACKNACK and NACK_FRAG are the writers' share; HEARTBEAT_FRAG and the INFO submessages carry
   // nothing a reader acts on here.
   template <typename Other>
-  void route(const rtps::GuidPrefix&, const Other&) {}
+  void route(const rtps::ReceiverState&, const Other&) {}
 
  private:
   // What one reader released during the datagram, handed over once at its end: one queue lock
@@ -66,8 +74,9 @@ class UserDatagramRouter {
 
   // A submessage addressed to no reader (ENTITYID_UNKNOWN) goes to every reader matched with the
   // writer: standard writers address all their matched readers that way.
-  // Data needs room in the reader's queue: what the queue cannot take is left to the writer's
-  // repair, unacknowledged. A closed queue takes nothing at all.
+  // Data needs room in the reader's queue: what the queue cannot take is left to a reliable
+  // writer's repair, unacknowledged; a best-effort writer's is lost, and counted as such. A closed
+  // queue takes nothing at all.
   template <typename Handle>
   void to_readers(const rtps::EntityId& reader_id, const rtps::Guid& writer, bool respond,
                   bool needs_room, Handle&& handle) {
@@ -96,18 +105,22 @@ class UserDatagramRouter {
     auto slot = shared.lock();
     if (!slot) return;
     UserReaderSlot& local = **slot;
-    if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
+    const rtps::WriterProxyState* proxy = local.reader.writer_proxy_state(writer);
+    if (only_if_matched && proxy == nullptr) return;
+    const bool waits_for_room = needs_room && (proxy == nullptr || proxy->proxy.reliable);
     Pending& pending = pending_for(shared);
+    bool queue_full = false;
     if (local.queue) {
       if (!pending.admission) {
-        auto granted = local.queue->admit(needs_room);
+        auto granted = local.queue->admit(waits_for_room);
         if (!granted) return;
         pending.admission.emplace(std::move(*granted));
-      } else if (needs_room && local.queue->full()) {
+      } else if (waits_for_room && local.queue->full()) {
         return;
       }
+      queue_full = needs_room && !waits_for_room && local.queue->full();
     }
-    append(pending.delivery, collect_delivery(local, handle(local.reader), now_));
+    append(pending.delivery, collect_delivery(local, handle(local.reader), now_, queue_full));
     // With its queue filling up the reader answers later, from the tick, once there is room.
     if (respond && !(local.queue && local.queue->holding_answers())) {
       if (auto out = local.reader.tick_outbound(now_))
@@ -116,16 +129,17 @@ class UserDatagramRouter {
   }
 
   static void append(Delivery& into, Delivery more) {
-    if (more.samples.empty()) return;
-    if (into.samples.empty()) {
+    if (more.items.empty()) return;
+    if (into.items.empty()) {
       into = std::move(more);
       return;
     }
-    std::ranges::move(more.samples, std::back_inserter(into.samples));
+    std::ranges::move(more.items, std::back_inserter(into.items));
   }
 
   UserReaders& readers_;
   Elapsed now_;
+  std::uint64_t reception_ns_;
   // Taken at the first submessage addressed to no reader, then reused for the whole datagram.
   std::optional<std::vector<SlotMap<UserReaderSlot>::Entry>> all_readers_;
   std::vector<Pending> pending_;
@@ -136,11 +150,10 @@ class UserDatagramRouter {
 
 void handle_user_datagram(UserReaders& readers, const transport::Transport& reply_socket,
                           const rtps::ReceivedDatagram& datagram, Elapsed now) {
-  UserDatagramRouter router(readers, now);
+  UserDatagramRouter router(readers, now, datagram.reception_ns);
   for (const auto& received : datagram.submessages) {
     if (received.consumer != rtps::Consumer::User) continue;
-    std::visit([&](const auto& body) { router.route(received.state.source_prefix, body); },
-               received.body);
+    std::visit([&](const auto& body) { router.route(received.state, body); }, received.body);
   }
   router.hand_over_all(reply_socket);
 }

@@ -68,8 +68,10 @@ void receive_loop(const std::shared_ptr<RuntimeState>& state, const transport::T
     batch.clear();
     // Time-outs included, errors only bring the stop check around.
     if (!socket.recv_batch(batch)) continue;
+    // One reading serves the batch: every datagram in it was there when the call returned.
+    const std::uint64_t reception_ns = wall_clock_now().unix_ns;
     for (const auto& received : batch)
-      receive_datagram(*state, thread, received, now);
+      receive_datagram(*state, thread, received, now, reception_ns);
     feeds.update(thread.receiver.counters());
   }
 }
@@ -92,10 +94,12 @@ void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagr
 }
 
 void receive_datagram(RuntimeState& state, ReceiveThreadState& thread,
-                      const transport::RawDatagram& datagram, Elapsed now) {
+                      const transport::RawDatagram& datagram, Elapsed now,
+                      std::uint64_t reception_ns) {
   rtps::ReceivedDatagram received = thread.receiver.receive(datagram.data);
   if (received.submessages.empty()) return;
   received.source = datagram.source;
+  received.reception_ns = reception_ns;
   renew_leases(state, thread, received, now);
   dispatch_datagram(state, received, now);
 }

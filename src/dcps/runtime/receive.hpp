@@ -29,9 +29,10 @@ struct ReceiveThreadState {
 };
 
 // Decodes once with the thread's receiver, renews the lease of the participants heard, then
-// dispatches.
+// dispatches. `reception_ns` is the wall-clock time of its arrival.
 void receive_datagram(RuntimeState& state, ReceiveThreadState& thread,
-                      const transport::RawDatagram& datagram, Elapsed now);
+                      const transport::RawDatagram& datagram, Elapsed now,
+                      std::uint64_t reception_ns = 0);
 
 // Thread bodies; each returns at the first turn that finds the stop flag set.
 void recv_spdp_multicast_loop(const std::shared_ptr<RuntimeState>& state);

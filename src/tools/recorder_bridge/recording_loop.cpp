@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "c_api/reader_close.hpp"
+#include "c_api/tool_access.hpp"
 #include "tools/recorder_bridge/failure_report.hpp"
 
 namespace nimbrel::bridge {

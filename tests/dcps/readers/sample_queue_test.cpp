@@ -21,7 +21,7 @@ using testing::heartbeat;
 constexpr rtps::GuidPrefix writer_a{0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA, 0xA};
 // Each test sample is 4 payload bytes after the encapsulation header.
 const std::size_t sample_size =
-    queued_size(UserDataSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(4))});
+    queued_size(UserSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(8))});
 
 class SampleQueueTest : public testing::UserTrafficTest {
  protected:
@@ -159,11 +159,11 @@ TEST_F(SampleQueueTest, AfterTheCloseTheQueueHoldsEverythingAcknowledged) {
 TEST(SampleQueue, ChargesEachSampleAndFreesTheChargeWhenTaken) {
   auto [sender, receiver] = make_sample_queue(2 * sample_size);
   ASSERT_TRUE(sender.admit(/*needs_room=*/true));
-  sender.send(UserDataSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(4))});
-  sender.send(UserLifecycleSample{});
-  EXPECT_EQ(sender.queued_bytes(), 2 * sample_size - 4);
+  sender.send(UserSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(8))});
+  sender.send(UserSample{.kind = rtps::change_kind::not_alive_disposed});
+  EXPECT_EQ(sender.queued_bytes(), 2 * sample_size - 8);
   EXPECT_TRUE(sender.admit(/*needs_room=*/true));
-  sender.send(UserDataSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(4))});
+  sender.send(UserSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(8))});
   EXPECT_TRUE(sender.full());
   EXPECT_FALSE(sender.admit(/*needs_room=*/true));
   EXPECT_TRUE(sender.admit(/*needs_room=*/false));  // what releases no new data still passes
@@ -189,10 +189,38 @@ TEST(SampleQueue, CloseWaitsForTheAdmissionInProgress) {
   });
   std::this_thread::sleep_for(20ms);
   EXPECT_FALSE(closed.load());
-  sender.send(UserLifecycleSample{});
+  sender.send(UserSample{.kind = rtps::change_kind::not_alive_disposed});
   admission.reset();
   closer.join();
   EXPECT_TRUE(receiver.try_receive());
+}
+
+// A loss that continues the last queued one joins it: a consumer that stalls while a best-effort
+// writer's samples are refused costs one entry, not one per sample.
+TEST(SampleQueue, ContinuedLossesJoinAndAreTakenInBatches) {
+  auto [sender, receiver] = make_sample_queue();
+  const rtps::Guid writer{writer_a, testing::writer_id};
+  const auto loss = [&](rtps::SequenceNumber first, rtps::SequenceNumber last,
+                        rtps::LossReason reason = rtps::LossReason::QueueFull) {
+    return rtps::LostRange{.writer = writer, .first = first, .last = last, .reason = reason};
+  };
+  sender.send(loss(3, 4));
+  const std::size_t one_entry = sender.queued_bytes();
+  sender.send_all({loss(5, 5), loss(6, 9)});
+  EXPECT_EQ(sender.queued_bytes(), one_entry);
+  sender.send(loss(10, 10, rtps::LossReason::Network));  // another reason
+  sender.send(loss(12, 12));                             // not adjacent
+  sender.send(UserSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(8))});
+  std::vector<ReaderItem> out;
+  EXPECT_EQ(receiver.receive_batch(out, 2, 1 << 20), 2u);
+  EXPECT_EQ(receiver.receive_batch(out, 10, 1), 1u);  // stops once the bytes are reached
+  EXPECT_EQ(receiver.receive_batch(out, 10, 1 << 20), 1u);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(std::get<rtps::LostRange>(out[0]), loss(3, 9));
+  EXPECT_EQ(std::get<rtps::LostRange>(out[1]), loss(10, 10, rtps::LossReason::Network));
+  EXPECT_EQ(std::get<rtps::LostRange>(out[2]), loss(12, 12));
+  EXPECT_TRUE(std::holds_alternative<UserSample>(out[3]));
+  EXPECT_EQ(sender.queued_bytes(), 0u);
 }
 
 }  // namespace

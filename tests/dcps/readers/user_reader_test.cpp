@@ -119,47 +119,49 @@ TEST_F(UserReaderTest, WithoutReceiverTrafficIsStillAcknowledged) {
   EXPECT_EQ(proxy->proxy.highest_delivered, 1);
 }
 
-// What a delivered sample of `kind` becomes: its data with the writer's ownership strength, a
-// lifecycle sample with the key hash, or nothing.
+// What a delivered sample of `kind` becomes: the whole sample with the writer's ownership
+// strength, and its key hash when it has one; or a loss.
 std::string converted(std::vector<std::uint8_t> payload, std::uint8_t kind,
                       std::optional<rtps::KeyHash> key_hash = std::nullopt) {
   const rtps::Guid writer{writer_a, testing::writer_id};
-  const auto sample =
+  const auto item =
       delivered_to_user_sample({.payload = SharedBytes::copy_of(std::as_bytes(std::span(payload))),
                                 .writer_guid = writer,
+                                .sequence_number = 5,
                                 .kind = kind,
                                 .key_hash = key_hash},
                                {{writer, 7}});
-  if (!sample) return "nothing";
-  std::string out;
-  std::span<const std::uint8_t> bytes;
-  if (const auto* data = std::get_if<UserDataSample>(&*sample)) {
-    EXPECT_EQ(data->writer_guid, writer);
-    out.append("data, strength ").append(std::to_string(data->ownership_strength)).append(":");
-    bytes = {reinterpret_cast<const std::uint8_t*>(data->payload.data()), data->payload.size()};
-  } else {
-    const auto& lifecycle = std::get<UserLifecycleSample>(*sample);
-    out.append("lifecycle ").append(std::to_string(lifecycle.kind)).append(":");
-    bytes = lifecycle.key_hash;
+  if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
+    return std::string("lost ") + std::to_string(loss->first) + " " +
+           std::string(to_string(loss->reason));
   }
-  for (const auto b : bytes)
-    out.append(" ").append(std::to_string(b));
+  const auto& sample = std::get<UserSample>(item);
+  EXPECT_EQ(sample.writer_guid, writer);
+  EXPECT_EQ(sample.sequence_number, 5);
+  std::string out = "kind " + std::to_string(sample.kind) + ", strength " +
+                    std::to_string(sample.ownership_strength) + ":";
+  for (const auto b : sample.payload.span())
+    out.append(" ").append(std::to_string(std::to_integer<int>(b)));
+  if (sample.key_hash) {
+    out.append(", key");
+    for (const auto b : *sample.key_hash)
+      out.append(" ").append(std::to_string(b));
+  }
   return out;
 }
 
-TEST(Conversion, EncapsulationAndLifecycle) {
-  EXPECT_EQ(converted({0, 1, 0, 0, 9, 8, 7, 6}, 0), "data, strength 7: 9 8 7 6");  // CDR_LE
-  EXPECT_EQ(converted({0, 6, 0, 0, 5}, 0), "data, strength 7: 5");                 // XCDR2 BE
-  EXPECT_EQ(converted({0, 0, 0, 0}, 0), "data, strength 7:");                      // header only
-  EXPECT_EQ(converted({0, 0x0A, 0, 0, 1, 2, 3, 4}, 0), "nothing");  // unknown encapsulation
-  EXPECT_EQ(converted({0, 8, 0, 0, 1}, 0), "nothing");              // delimited XCDR2
-  EXPECT_EQ(converted({0, 1, 0}, 0), "nothing");                    // too short
+TEST(Conversion, WholeSamplesOfEveryEncapsulationAndLifecycle) {
+  EXPECT_EQ(converted({0, 1, 0, 0, 9, 8}, 0), "kind 0, strength 7: 0 1 0 0 9 8");  // CDR_LE
+  EXPECT_EQ(converted({0, 0, 0, 0}, 0), "kind 0, strength 7: 0 0 0 0");            // header only
+  EXPECT_EQ(converted({0, 9, 0, 0, 1}, 0), "kind 0, strength 7: 0 9 0 0 1");        // D_CDR2 LE
+  EXPECT_EQ(converted({0, 0x0B, 0, 0, 1}, 0), "kind 0, strength 7: 0 11 0 0 1");    // PL_CDR2 LE
+  EXPECT_EQ(converted({0, 1, 0}, 0), "lost 5 malformed");                            // too short
   // Dispose without a key hash: the payload padded to 16 bytes stands in for it.
-  EXPECT_EQ(converted({0, 1, 0, 0, 1, 2, 3, 4, 5, 6}, 2),
-            "lifecycle 2: 0 1 0 0 1 2 3 4 5 6 0 0 0 0 0 0");
+  EXPECT_EQ(converted({0, 1, 0, 0, 1, 2}, 2),
+            "kind 2, strength 7: 0 1 0 0 1 2, key 0 1 0 0 1 2 0 0 0 0 0 0 0 0 0 0");
   EXPECT_EQ(
       converted({0x77}, 3, rtps::KeyHash{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}),
-      "lifecycle 3: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16");  // unregister with a key hash
+      "kind 3, strength 7: 119, key 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16");
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+// What the project's own tools do beyond the six C functions; they link the C API statically. A
+// runtime with a configuration of their own, whole samples with the losses between them, and
+// closing a reader ahead of its last takes, so that everything it acknowledged is recorded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "dcps/participant/runtime_config.hpp"
+#include "dcps/readers/sample_queue.hpp"
+#include "nimbrel/nimbrel.h"
+
+namespace nimbrel::c_api {
+
+// As nimbrel_runtime_create, with `config` instead of the defaults.
+NimbrelRuntime* create_runtime(uint32_t domain_id, dcps::RuntimeConfig config) noexcept;
+
+// Appends what the reader holds, oldest first, to `out`: at most `max_items`, and no more once
+// their payloads reach `max_bytes`. Samples come whole (every change kind, the payload with its
+// encapsulation header); a take through nimbrel_reader_take never sees those taken here.
+// Returns NIMBREL_STATUS_OK, NIMBREL_STATUS_NULL_ARGUMENT or NIMBREL_STATUS_POISONED.
+int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out,
+                   std::size_t max_items, std::size_t max_bytes) noexcept;
+
+// Stops the reader from taking in new samples, so that what it holds can be taken to the last one
+// before the reader is destroyed: every sample it acknowledged to a writer is queued for a take.
+// Data that arrives afterwards is left unacknowledged to its writer. Waits only for a delivery in
+// progress. Returns NIMBREL_STATUS_OK, NIMBREL_STATUS_NULL_ARGUMENT or NIMBREL_STATUS_POISONED.
+int32_t close_reader(NimbrelReader* reader) noexcept;
+
+}  // namespace nimbrel::c_api
