@@ -1,6 +1,7 @@
 // What the small Fast DDS publishers of the end-to-end tests share: join domain 0, create one
-// writer, wait for a reader to match, write COUNT samples, wait for their acknowledgements, print
-// "published COUNT" and give the exit status (0 only when all was written and acknowledged).
+// writer, wait for a reader to match, write COUNT samples (then, optionally, other changes), wait
+// for their acknowledgements, print "published COUNT" and give the exit status (0 only when all
+// was written and acknowledged).
 #pragma once
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
@@ -24,11 +25,12 @@ inline void put_u32_le(unsigned char* out, std::uint32_t v) {
 }
 
 // `write(writer, seq)` writes sample `seq` (from 1) and paces the stream; true when written.
-template <typename Write>
+// `finish(writer)` sends what follows the samples (lifecycle changes, say); true when sent.
+template <typename Write, typename Finish>
 int publish_once_matched(eprosima::fastdds::dds::TopicDataType* type_data,
                          const std::string& topic_name,
                          const eprosima::fastdds::dds::DataWriterQos& qos, std::uint32_t count,
-                         std::chrono::seconds wait, Write write) {
+                         std::chrono::seconds wait, Write write, Finish finish) {
   using namespace eprosima::fastdds::dds;
   const auto deadline = std::chrono::steady_clock::now() + wait;
   auto* factory = DomainParticipantFactory::get_instance();
@@ -54,10 +56,11 @@ int publish_once_matched(eprosima::fastdds::dds::TopicDataType* type_data,
          ++seq) {
       if (write(*writer, seq)) ++written;
     }
+    const bool finished = finish(*writer);
     const bool acknowledged = writer->wait_for_acknowledgments(eprosima::fastrtps::Duration_t(
                                   30, 0)) == ReturnCode_t::RETCODE_OK;
     std::printf("published %u%s\n", written, acknowledged ? "" : " (not all acknowledged)");
-    status = written == count && acknowledged ? 0 : 1;
+    status = written == count && finished && acknowledged ? 0 : 1;
   } else {
     std::printf("no reader matched\n");
   }
@@ -65,6 +68,15 @@ int publish_once_matched(eprosima::fastdds::dds::TopicDataType* type_data,
   participant->delete_contained_entities();
   factory->delete_participant(participant);
   return status;
+}
+
+template <typename Write>
+int publish_once_matched(eprosima::fastdds::dds::TopicDataType* type_data,
+                         const std::string& topic_name,
+                         const eprosima::fastdds::dds::DataWriterQos& qos, std::uint32_t count,
+                         std::chrono::seconds wait, Write write) {
+  return publish_once_matched(type_data, topic_name, qos, count, wait, write,
+                              [](eprosima::fastdds::dds::DataWriter&) { return true; });
 }
 
 }  // namespace nimbrel::testing
