@@ -48,4 +48,8 @@ struct DurationText {
 };
 DurationText split_duration(std::string_view text);
 
+// A size in bytes: a number with an optional binary unit, K/KiB, M/MiB or G/GiB (64MiB, 1048576).
+// The error says what is wrong with the text.
+std::expected<std::uint64_t, std::string> parse_size(std::string_view text);
+
 }  // namespace nimbrel::tools

@@ -15,13 +15,15 @@ const std::string_view usage_text =
     "USAGE:\n"
     "  nimbrel-recorder-bridge --out FILE [--domain N] \\\n"
     "    --topic NAME:TYPE [--topic NAME:TYPE ...] \\\n"
-    "    [--duration N(ms|s)]\n"
+    "    [--duration N(ms|s)] [--max-sample-size SIZE]\n"
     "\n"
     "OPTIONS:\n"
     "  --out FILE        Output-Pfad fuer .nbrlrec\n"
     "  --domain N        DDS-Domain-ID (default 0)\n"
     "  --topic NAME:TYPE Topic + Type \u2014 mehrfach erlaubt\n"
     "  --duration X      Stop nach X (ms-default oder Suffix s)\n"
+    "  --max-sample-size SIZE\n"
+    "                    Groesstes Sample (default 64MiB); groessere gehen verloren\n"
     "\n";
 
 namespace {
@@ -196,7 +198,8 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     if (flag == "-h" || flag == "help" || flag == "--help") {
       return tools::stop_for_help();
     }
-    if (flag != "--out" && flag != "--domain" && flag != "--topic" && flag != "--duration") {
+    if (flag != "--out" && flag != "--domain" && flag != "--topic" && flag != "--duration" &&
+        flag != "--max-sample-size") {
       return tools::stop_for_error("unknown flag: " + flag);
     }
     if (i + 1 >= argv.size()) return tools::stop_for_error("missing value for " + flag);
@@ -213,6 +216,13 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
       auto topic = parse_topic(value);
       if (!topic) return tools::stop_for_error(std::move(topic.error()));
       args.topics.push_back(std::move(*topic));
+    } else if (flag == "--max-sample-size") {
+      // DATA_FRAG gives a sample's size in 32 bits; below 4 bytes not even a header fits.
+      const auto size = tools::parse_size(value);
+      if (!size) return tools::stop_for_error("max-sample-size: " + size.error());
+      if (*size < 4 || *size > std::numeric_limits<std::uint32_t>::max())
+        return tools::stop_for_error("max-sample-size: must be from 4 bytes to 4 GiB - 1");
+      args.max_sample_size = static_cast<std::uint32_t>(*size);
     } else {
       auto duration = parse_duration_ms(value);
       if (!duration) return tools::stop_for_error(std::move(duration.error()));

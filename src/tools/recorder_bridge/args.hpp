@@ -29,6 +29,8 @@ struct Args {
   std::uint32_t domain = 0;
   std::vector<TopicArg> topics;              // command-line order, duplicates kept
   std::optional<std::uint64_t> duration_ms;  // absent: record until SIGINT
+  // The largest sample taken in, its encapsulation header included; larger ones are lost.
+  std::uint32_t max_sample_size = 64 * 1024 * 1024;
 };
 
 // Its message is the text after "error: ".

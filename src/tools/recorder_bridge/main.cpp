@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "c_api/tool_access.hpp"
 #include "foundation/time.hpp"
 #include "nimbrel/nimbrel.h"
 #include "recorder/format.hpp"
@@ -89,7 +90,9 @@ int run(const Args& args) {
   auto stop = std::make_shared<std::atomic<bool>>(false);
   tools::ctrl_c_install(stop);
 
-  NimbrelRuntime* runtime = nimbrel_runtime_create(args.domain);
+  dcps::RuntimeConfig config;
+  config.max_sample_size = args.max_sample_size;
+  NimbrelRuntime* runtime = c_api::create_runtime(args.domain, std::move(config));
   if (runtime == nullptr) {
     put_line(std::cerr, "nimbrel_runtime_create failed");
     return exit_failure;
@@ -112,7 +115,8 @@ int run(const Args& args) {
 
   put_line(std::cout, "recording... (Ctrl-C zum stoppen)");
   const MonoInstant start = std::chrono::steady_clock::now();
-  run_recording_loop(readers, session, *stop, args.duration_ms, start, system_loop_env());
+  WriterTally tally;
+  run_recording_loop(readers, session, *stop, args.duration_ms, start, system_loop_env(), tally);
 
   for (const auto& reader : readers)
     nimbrel_reader_destroy(reader.handle);
@@ -120,6 +124,8 @@ int run(const Args& args) {
   put_line(
       std::cout,
       done_line(session, elapsed_between(start, std::chrono::steady_clock::now()).since_start));
+  for (const auto& line : tally.loss_lines())
+    put_line(std::cerr, line);
   // A recording with holes is not a success, however the loop ended.
   return session.failed() == 0 ? exit_ok : exit_failure;
 }

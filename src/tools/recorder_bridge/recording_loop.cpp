@@ -2,9 +2,7 @@
 
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -31,65 +29,54 @@ bool duration_reached(std::optional<std::uint64_t> duration_ms, MonoInstant star
 constexpr std::size_t max_takes_per_reader = 256;
 constexpr std::size_t max_bytes_per_reader = 1024 * 1024;
 
-struct FreeBuffer {
-  void operator()(std::uint8_t* buffer) const { std::free(buffer); }
-};
-
-// A payload taken in the current pass, in the C API's buffer until the pass is recorded.
+// A sample taken in the current pass, in the buffer it arrived in until the pass is recorded.
 struct TakenSample {
-  std::unique_ptr<std::uint8_t, FreeBuffer> buffer;
-  std::size_t length = 0;
+  dcps::UserSample sample;
   std::uint64_t wall_ns = 0;
   const recorder::TopicKey* topic = nullptr;
 };
 
 struct PassResult {
-  bool payload = false;   // a take gave a payload
-  bool anything = false;  // a take gave a payload or an empty sample
+  bool payload = false;   // a take gave a sample to record
+  bool anything = false;  // a take gave anything: a sample, an empty one, a lifecycle, a loss
 };
 
 // One pass over the readers in turn, each giving what it holds up to its share; then all the
-// payloads of the pass go to the file in one batch, each stamped with the time of its take.
+// bodies of the pass go to the file in one batch, each stamped with the time of its take.
 class Pass {
  public:
   PassResult run(std::span<const LoopReader> readers, recorder::RecordingSession& session,
-                 const LoopEnv& env, FailureReport& failures) {
+                 const LoopEnv& env, FailureReport& failures, WriterTally& tally) {
     PassResult result;
     taken_.clear();
     for (const auto& reader : readers) {
-      std::size_t bytes = 0;
-      for (std::size_t n = 0; n < max_takes_per_reader && bytes < max_bytes_per_reader; ++n) {
-        std::uint8_t* buffer = nullptr;
-        std::size_t length = 0;
-        if (env.take(reader.handle, &buffer, &length) != NIMBREL_STATUS_OK) break;
-        if (buffer == nullptr) break;
-        result.anything = true;
-        // The empty sample's placeholder must not be freed.
-        if (length == 0) continue;
-        taken_.push_back(TakenSample{.buffer = std::unique_ptr<std::uint8_t, FreeBuffer>(buffer),
-                                     .length = length,
-                                     .wall_ns = env.wall_ns(),
-                                     .topic = &reader.topic});
-        bytes += length;
+      items_.clear();
+      if (env.take(reader.handle, items_, max_takes_per_reader, max_bytes_per_reader) !=
+          NIMBREL_STATUS_OK) {
+        continue;
       }
+      if (!items_.empty()) result.anything = true;
+      for (auto& item : items_)
+        sort_out(std::move(item), reader.topic, env, tally);
     }
     if (taken_.empty()) return result;
     result.payload = true;
     pending_.clear();
-    for (const auto& sample : taken_) {
+    for (const auto& taken : taken_) {
       pending_.push_back(recorder::PendingSample{
-          .topic = sample.topic,
-          .payload = std::as_bytes(std::span(sample.buffer.get(), sample.length)),
-          .timestamp_ns = sample.wall_ns});
+          .topic = taken.topic, .payload = taken.sample.body(), .timestamp_ns = taken.wall_ns});
     }
     const auto losses = session.record_batch(recorder_participant_guid, pending_);
     std::size_t next_loss = 0;
     for (std::size_t i = 0; i < taken_.size(); ++i) {
+      const auto& taken = taken_[i];
       if (next_loss < losses.size() && losses[next_loss].first == i) {
-        failures.failed(recorder::to_string(losses[next_loss].second), taken_[i].wall_ns);
+        failures.failed(recorder::to_string(losses[next_loss].second), taken.wall_ns);
+        tally.lost(*taken.topic, taken.sample.writer_guid, rtps::LossReason::WriteFailed, 1);
         ++next_loss;
       } else {
         failures.recorded();
+        tally.recorded(*taken.topic, taken.sample.writer_guid);
       }
     }
     taken_.clear();
@@ -97,6 +84,26 @@ class Pass {
   }
 
  private:
+  // A data sample with a body is kept for the file; the file format has no place for the rest.
+  void sort_out(dcps::ReaderItem&& item, const recorder::TopicKey& topic, const LoopEnv& env,
+                WriterTally& tally) {
+    if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
+      if (tally.lost(topic, loss->writer, loss->reason, static_cast<std::uint64_t>(loss->count())))
+        put_line(*env.err, too_large_line(topic, loss->writer));
+      return;
+    }
+    auto& sample = std::get<dcps::UserSample>(item);
+    tally.received(topic, sample.writer_guid);
+    if (!sample.is_data()) return;
+    if (sample.body().empty()) {
+      tally.lost(topic, sample.writer_guid, rtps::LossReason::NotRecordable, 1);
+      return;
+    }
+    taken_.push_back(
+        TakenSample{.sample = std::move(sample), .wall_ns = env.wall_ns(), .topic = &topic});
+  }
+
+  std::vector<dcps::ReaderItem> items_;
   std::vector<TakenSample> taken_;
   std::vector<recorder::PendingSample> pending_;
 };
@@ -104,12 +111,12 @@ class Pass {
 // Closed readers take in nothing more, so their queues only shrink: once a pass finds them all
 // empty, everything they acknowledged is in the file.
 void drain(std::span<const LoopReader> readers, recorder::RecordingSession& session,
-           const LoopEnv& env, FailureReport& failures, Pass& pass) {
+           const LoopEnv& env, FailureReport& failures, WriterTally& tally, Pass& pass) {
   for (const auto& reader : readers)
     static_cast<void>(env.close(reader.handle));
   const MonoInstant deadline = deadline_after(env.mono_now(), drain_limit);
   for (;;) {
-    if (!pass.run(readers, session, env, failures).anything) return;
+    if (!pass.run(readers, session, env, failures, tally).anything) return;
     if (env.mono_now() >= deadline) {
       put_line(*env.out, "recorder-bridge: drain stopped after " +
                              std::to_string(std::chrono::seconds(drain_limit).count()) +
@@ -123,7 +130,7 @@ void drain(std::span<const LoopReader> readers, recorder::RecordingSession& sess
 
 LoopEnv system_loop_env() {
   return LoopEnv{
-      .take = nimbrel_reader_take,
+      .take = nimbrel::c_api::take_items,
       .close = nimbrel::c_api::close_reader,
       .mono_now = [] { return std::chrono::steady_clock::now(); },
       .wall_ns = [] { return wall_clock_now().unix_ns; },
@@ -136,13 +143,13 @@ LoopEnv system_loop_env() {
 StopCause run_recording_loop(std::span<const LoopReader> readers,
                              recorder::RecordingSession& session, const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,
-                             const LoopEnv& env) {
+                             const LoopEnv& env, WriterTally& tally) {
   MonoInstant last_stats = start;
   FailureReport failures(*env.err, session.start_ns());
   Pass pass;
   const auto stopped = [&](StopCause cause, std::string_view line) {
     put_line(*env.out, line);
-    drain(readers, session, env, failures, pass);
+    drain(readers, session, env, failures, tally, pass);
     failures.finish();
     return cause;
   };
@@ -151,7 +158,7 @@ StopCause run_recording_loop(std::span<const LoopReader> readers,
       return stopped(StopCause::Sigint, "recorder-bridge: SIGINT received, draining...");
     if (duration_reached(duration_ms, start, env.mono_now()))
       return stopped(StopCause::DurationReached, "recorder-bridge: duration reached");
-    if (!pass.run(readers, session, env, failures).payload) env.sleep(idle_sleep);
+    if (!pass.run(readers, session, env, failures, tally).payload) env.sleep(idle_sleep);
     const MonoInstant now = env.mono_now();
     failures.tick(now);
     if (elapsed_between(last_stats, now).since_start >= stats_interval) {

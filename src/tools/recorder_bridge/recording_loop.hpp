@@ -1,8 +1,9 @@
 // The recording loop of nimbrel-recorder-bridge: passes of non-blocking takes, each reader in turn
 // giving what it holds up to a share, into the recording session, one gathered write per pass,
-// until SIGINT or the duration stops it. Clocks, sleep, the
-// take call and the output streams come in through `LoopEnv`, so tests can drive the loop
-// without a runtime or real time.
+// until SIGINT or the duration stops it. Samples come whole and are written from the buffers they
+// arrived in; what each writer lost, and where, is tallied. Clocks, sleep, the take call and the
+// output streams come in through `LoopEnv`, so tests can drive the loop without a runtime or real
+// time.
 #pragma once
 
 #include <array>
@@ -16,10 +17,14 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
+#include "dcps/readers/sample_queue.hpp"
 #include "foundation/time.hpp"
 #include "nimbrel/nimbrel.h"
 #include "recorder/format.hpp"
 #include "recorder/session.hpp"
+#include "tools/recorder_bridge/writer_tally.hpp"
 
 namespace nimbrel::bridge {
 
@@ -34,7 +39,10 @@ struct LoopReader {
 };
 
 struct LoopEnv {
-  std::function<std::int32_t(NimbrelReader*, std::uint8_t**, std::size_t*)> take;
+  // Appends at most `max_items` items, no more once their payloads reach `max_bytes`.
+  std::function<std::int32_t(NimbrelReader*, std::vector<dcps::ReaderItem>& out,
+                             std::size_t max_items, std::size_t max_bytes)>
+      take;
   std::function<std::int32_t(NimbrelReader*)> close;
   std::function<MonoInstant()> mono_now;
   std::function<std::uint64_t()> wall_ns;
@@ -51,11 +59,12 @@ enum class StopCause { Sigint, DurationReached };
 // Runs rounds until a stop condition holds (the flag is checked first), prints the stop message,
 // closes the readers and records what they still hold (for at most `drain_limit`, said on `out`
 // when it cuts the drain short), prints what is left to say about failed appends, and returns;
-// `start` is the instant the duration and the statistics count from.
+// `start` is the instant the duration and the statistics count from. Each writer's samples are
+// counted in `tally`.
 StopCause run_recording_loop(std::span<const LoopReader> readers,
                              recorder::RecordingSession& session, const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,
-                             const LoopEnv& env);
+                             const LoopEnv& env, WriterTally& tally);
 
 std::string stats_line(const recorder::RecordingSession& session);
 

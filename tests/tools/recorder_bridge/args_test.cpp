@@ -87,6 +87,7 @@ const std::string empty_int = "cannot parse integer from empty string";
 std::string value_of(const std::string& flag, const std::string& value) {
   const auto result = parse({"--out", "x", "--topic", "A:TA", flag, value});
   if (!result) return result.error().message;
+  if (flag == "--max-sample-size") return std::to_string(result->max_sample_size);
   return std::to_string(flag == "--domain" ? result->domain : result->duration_ms.value());
 }
 
@@ -102,6 +103,23 @@ TEST(Args, DomainValues) {
   // clang-format on
   for (const auto& [value, expected] : cases)
     EXPECT_EQ(value_of("--domain", value), expected) << "\"" << value << "\"";
+}
+
+TEST(Args, MaxSampleSizeValues) {
+  const std::string not_size = "max-sample-size: not a size: a number of bytes, or with K, M or G "
+                               "(64MiB)";
+  const std::string out_of_range = "max-sample-size: must be from 4 bytes to 4 GiB - 1";
+  // clang-format off
+  const std::pair<std::string, std::string> cases[] = {
+      {"1048576", "1048576"}, {"4", "4"}, {"64MiB", "67108864"}, {"64M", "67108864"},
+      {"512K", "524288"}, {"512KiB", "524288"}, {"3G", "3221225472"},
+      {"4294967295", "4294967295"}, {"4G", out_of_range}, {"3", out_of_range},
+      {"", not_size}, {"MiB", not_size}, {"1.5M", not_size}, {"-1", not_size}, {"5 M", not_size},
+      {"5m", not_size}, {"18446744073709551615G", "max-sample-size: too large"}};
+  // clang-format on
+  for (const auto& [value, expected] : cases)
+    EXPECT_EQ(value_of("--max-sample-size", value), expected) << "\"" << value << "\"";
+  EXPECT_EQ(parse({"--out", "x", "--topic", "A:TA"})->max_sample_size, 64u << 20);
 }
 
 TEST(Args, DurationValues) {

@@ -25,13 +25,15 @@ const std::string usage =
     "USAGE:\n"
     "  nimbrel-recorder-bridge --out FILE [--domain N] \\\n"
     "    --topic NAME:TYPE [--topic NAME:TYPE ...] \\\n"
-    "    [--duration N(ms|s)]\n"
+    "    [--duration N(ms|s)] [--max-sample-size SIZE]\n"
     "\n"
     "OPTIONS:\n"
     "  --out FILE        Output-Pfad fuer .nbrlrec\n"
     "  --domain N        DDS-Domain-ID (default 0)\n"
     "  --topic NAME:TYPE Topic + Type \xE2\x80\x94 mehrfach erlaubt\n"
     "  --duration X      Stop nach X (ms-default oder Suffix s)\n"
+    "  --max-sample-size SIZE\n"
+    "                    Groesstes Sample (default 64MiB); groessere gehen verloren\n"
     "\n";
 
 const std::string recording_line = "recording... (Ctrl-C zum stoppen)\n";

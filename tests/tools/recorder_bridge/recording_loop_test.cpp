@@ -19,15 +19,29 @@ namespace fixtures = recorder::fixtures;
 using fixtures::bytes;
 using fixtures::ParsedFrame;
 
-// One scripted answer of the fake take.
+// One scripted item of the fake take. A take gives the items up to the next `Take{}`, which ends
+// it, or up to a failing status, which is a take's whole answer.
 struct Take {
   std::int32_t status = NIMBREL_STATUS_OK;
-  std::vector<std::uint8_t> payload;  // empty: null buffer, unless `placeholder`
-  bool placeholder = false;
+  std::vector<std::uint8_t> payload;  // the body; empty: the end of a take, unless `placeholder`
+  bool placeholder = false;           // a sample with an empty body
+  std::optional<dcps::ReaderItem> item{};  // anything else the reader hands on
 };
 
 Take data(std::vector<std::uint8_t> payload) {
   return Take{NIMBREL_STATUS_OK, std::move(payload), false};
+}
+Take item(dcps::ReaderItem item) {
+  return Take{NIMBREL_STATUS_OK, {}, false, std::move(item)};
+}
+
+const rtps::Guid writer_w{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+                          rtps::make_entity_id(0, 0, 1, rtps::EntityKind::UserWriterWithKey)};
+
+dcps::UserSample sample_of(std::vector<std::uint8_t> body) {
+  body.insert(body.begin(), {0, 1, 0, 0});
+  return dcps::UserSample{.payload = SharedBytes::copy_of(std::as_bytes(std::span(body))),
+                          .writer_guid = writer_w};
 }
 
 // The world around the loop: scripted readers, a fake monotonic clock that only sleeps and takes
@@ -52,8 +66,9 @@ class LoopTest : public ::testing::Test {
 
   StopCause run(std::optional<std::uint64_t> duration_ms) {
     const LoopEnv env{
-        .take = [this](NimbrelReader* reader, std::uint8_t** buffer,
-                       std::size_t* length) { return take(reader, buffer, length); },
+        .take = [this](NimbrelReader* reader, std::vector<dcps::ReaderItem>& out,
+                       std::size_t max_items,
+                       std::size_t max_bytes) { return take(reader, out, max_items, max_bytes); },
         .close =
             [this](NimbrelReader* reader) {
               events_.push_back("close " + names_.at(reader));
@@ -71,7 +86,7 @@ class LoopTest : public ::testing::Test {
         .out = &out_,
         .err = &err_,
     };
-    return run_recording_loop(readers_, session_, stop_, duration_ms, start_, env);
+    return run_recording_loop(readers_, session_, stop_, duration_ms, start_, env, tally_);
   }
 
   // One-byte samples 1, 2, ..., each followed by an empty take, so that every pass finds one, as
@@ -116,27 +131,34 @@ class LoopTest : public ::testing::Test {
   std::uint64_t wall_step_ = 100;
   std::function<void(std::size_t)> before_record_;  // given the number of samples taken so far
   std::function<void(NimbrelReader*)> on_close_;
+  WriterTally tally_;
 
  private:
-  std::int32_t take(NimbrelReader* reader, std::uint8_t** buffer, std::size_t* length) {
-    static std::uint8_t placeholder = 0;
+  std::int32_t take(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out,
+                    std::size_t max_items, std::size_t max_bytes) {
     events_.push_back("take " + names_.at(reader));
-    *buffer = nullptr;
-    *length = 0;
     auto& script = scripts_.at(reader);
-    if (script.empty()) return NIMBREL_STATUS_OK;
-    const Take next = std::move(script.front());
-    script.pop_front();
-    if (next.placeholder) {
-      *buffer = &placeholder;  // freeing this would crash the test
-    } else if (!next.payload.empty()) {
-      *buffer = static_cast<std::uint8_t*>(std::malloc(next.payload.size()));
-      std::memcpy(*buffer, next.payload.data(), next.payload.size());
-      *length = next.payload.size();
+    if (!script.empty() && script.front().status != NIMBREL_STATUS_OK) {
+      const auto status = script.front().status;
+      script.pop_front();
+      return status;
+    }
+    std::size_t bytes = 0;
+    for (std::size_t n = 0; n < max_items && bytes < max_bytes && !script.empty(); ++n) {
+      Take next = std::move(script.front());
+      if (next.status != NIMBREL_STATUS_OK) break;
+      script.pop_front();
+      if (next.item) {
+        out.push_back(std::move(*next.item));
+        continue;
+      }
+      if (next.payload.empty() && !next.placeholder) break;
+      out.emplace_back(sample_of(std::move(next.payload)));
+      bytes += std::get<dcps::UserSample>(out.back()).body().size();
       now_ += take_cost_;
       if (before_record_) before_record_(++samples_taken_);
     }
-    return next.status;
+    return NIMBREL_STATUS_OK;
   }
 
   std::map<NimbrelReader*, std::string> names_;
@@ -184,9 +206,8 @@ TEST_F(LoopTest, ServesReadersInTurnAndSleepsOnlyWhenAllAreIdle) {
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
 
-  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take A", "take A", "take A", "take B",
-                                               "take B", "take A", "take B", idle, "close A",
-                                               "close B", "take A", "take B"}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take B", "take A", "take B", idle,
+                                               "close A", "close B", "take A", "take B"}));
   // Each sample is stamped with the wall clock read right after its take (100 ns per read).
   EXPECT_EQ(fixtures::whole_frames(sink_->bytes),
             (std::vector<ParsedFrame>{{100, 0, 0, 0, bytes({0xA1})},
@@ -207,8 +228,8 @@ TEST_F(LoopTest, AReaderGivesAtMostItsShareInOnePass) {
   add_reader("B", {data({0xB1})});
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
-  EXPECT_EQ(count("take A"), 256u + 45u + 1u + 1u);
-  EXPECT_EQ(events_.at(256), "take B");
+  EXPECT_EQ(count("take A"), 4u);  // 256, 44, nothing, and the drain's
+  EXPECT_EQ(events_.at(1), "take B");
   const auto frames = fixtures::whole_frames(sink_->bytes);
   ASSERT_TRUE(frames);
   ASSERT_EQ(frames->size(), 301u);
@@ -221,10 +242,7 @@ TEST_P(NothingTaken, CountsAsAnIdleTakeAndRecordsNothing) {
   add_reader("A", {GetParam()});
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
-  // After an empty sample the reader is asked again in the same pass.
-  std::vector<std::string> expected{"take A", idle, "close A", "take A"};
-  if (GetParam().placeholder) expected.insert(expected.begin(), "take A");
-  EXPECT_EQ(events_, expected);
+  EXPECT_EQ(events_, (std::vector<std::string>{"take A", idle, "close A", "take A"}));
   EXPECT_EQ(session_.recorded() + session_.dropped(), 0u);
   EXPECT_TRUE(sink_->bytes.empty());
   EXPECT_EQ(err_.str(), "");
@@ -248,8 +266,7 @@ TEST_F(LoopTest, SessionErrorsArePrintedAndTheLoopGoesOn) {
             "session error: writer: io: No space left on device (repeated 1 time)\n"
             "session gap: 2 samples lost between 0.000s and 0.000s\n");
   // A failed append still counts as a busy take.
-  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take A", "take A", "take A", idle,
-                                               "close A", "take A"}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take A", idle, "close A", "take A"}));
   EXPECT_EQ(session_.recorded(), 0u);
   EXPECT_EQ(session_.dropped(), 2u);
 }
@@ -325,9 +342,8 @@ TEST_F(LoopTest, DoneLineReportsTheSessionCounters) {
   add_reader("C", {data({4})});
   stop_on_sleep_ = true;
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
-  EXPECT_EQ(events_,
-            (std::vector<std::string>{"take A", "take A", "take C", "take C", "take A", "take C",
-                                      idle, "close A", "close C", "take A", "take C"}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"take A", "take C", "take A", "take C", idle,
+                                               "close A", "close C", "take A", "take C"}));
   EXPECT_EQ(done_line(session_, 2s),
             "recorder-bridge done: samples=1 dropped=1 bytes=106 elapsed=2.0s");
 }
@@ -343,8 +359,8 @@ TEST_F(LoopTest, StopRecordsWhatTheClosedReadersStillHold) {
   };
   stop_.store(true);
   EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
-  EXPECT_EQ(events_, (std::vector<std::string>{"close A", "close B", "take A", "take A", "take A",
-                                               "take A", "take B", "take B", "take A", "take B"}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"close A", "close B", "take A", "take B", "take A",
+                                               "take B"}));
   EXPECT_EQ(session_.recorded(), 3u);
   EXPECT_EQ(out_.str(), sigint);
 }
@@ -378,6 +394,39 @@ TEST_F(LoopTest, StatisticsCountFromThePreviousLineWhileBusy) {
             "  recorded=4 dropped=0 bytes=173\n"
             "recorder-bridge: duration reached\n");
   EXPECT_EQ(count(idle), 0u);
+}
+
+// Every sample of a writer is either in the file or lost with its reason, wherever it was lost; a
+// writer whose samples are too large is named once while the run goes on.
+TEST_F(LoopTest, EachWritersSamplesAreRecordedOrLostWithTheirReason) {
+  const auto lost = [](rtps::SequenceNumber first, rtps::SequenceNumber last,
+                       rtps::LossReason reason) {
+    return item(rtps::LostRange{.writer = writer_w, .first = first, .last = last, .reason = reason});
+  };
+  auto dispose = sample_of({});
+  dispose.kind = rtps::change_kind::not_alive_disposed;
+  add_reader("A", {data({1}), Take{}, lost(2, 3, rtps::LossReason::Network), item(dispose),
+                   Take{NIMBREL_STATUS_OK, {}, true}, lost(6, 6, rtps::LossReason::TooLarge),
+                   lost(7, 7, rtps::LossReason::TooLarge), data({8})});
+  add_reader("B", {Take{}, data({9})});  // a writer without losses has no line
+  sink_->write_error = std::error_code(EIO, std::generic_category());
+  before_record_ = [this](std::size_t taken) {
+    if (taken > 1) sink_->write_error.reset();
+  };
+  stop_on_sleep_ = true;
+  EXPECT_EQ(run(std::nullopt), StopCause::Sigint);
+  EXPECT_EQ(err_.str(),
+            "session error: writer: io: Input/output error\n"
+            "recorder-bridge: topic \"A\" writer " +
+                rtps::to_string(writer_w) +
+                " sends samples larger than --max-sample-size: they are lost as too large\n"
+                "session gap: 1 sample lost between 0.000s and 0.000s\n");
+  EXPECT_EQ(tally_.loss_lines(),
+            std::vector<std::string>{"recorder-bridge lost: topic \"A\" writer " +
+                                     rtps::to_string(writer_w) +
+                                     " received=4 recorded=1 lost=6 (network=2 too_large=2 "
+                                     "write_failed=1 not_recordable=1)"});
+  EXPECT_EQ(session_.recorded(), 2u);
 }
 
 TEST(DoneLine, ShowsSecondsToOneDecimalPlace) {
