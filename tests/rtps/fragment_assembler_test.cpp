@@ -102,6 +102,24 @@ TEST(FragmentAssembler, SixtyFifthPendingSampleEvictsTheLowest) {
   EXPECT_TRUE(assembler.pending().contains(65));
 }
 
+// The bytes in flight are capped as the count is: a sample that would take them over the cap
+// evicts the lowest pending ones, before its buffer is allocated.
+TEST(FragmentAssembler, PendingBytesStayWithinTheirCap) {
+  FragmentAssembler assembler({.max_sample_size = 1000, .max_pending_bytes = 1000});
+  assembler.insert(frag_msg(1, 1, 1, 100, 400));
+  assembler.insert(frag_msg(2, 1, 1, 100, 400));
+  EXPECT_EQ(assembler.pending_bytes(), 800u);
+  assembler.insert(frag_msg(3, 1, 1, 100, 900));
+  EXPECT_EQ(assembler.drop_count(), 2u);
+  EXPECT_EQ(assembler.last_drop_reason(), Reason::EvictedOldest);
+  EXPECT_EQ(assembler.pending_bytes(), 900u);
+  assembler.discard(3, 3);
+  EXPECT_EQ(assembler.pending_bytes(), 0u);
+  assembler.insert(frag_msg(4, 1, 1, 100, 1001));  // above the largest sample
+  EXPECT_EQ(assembler.too_large_count(), 1u);
+  EXPECT_FALSE(assembler.has_pending());
+}
+
 TEST(FragmentAssembler, NoRoomWithoutAnythingToEvict) {
   FragmentAssembler assembler({.max_pending_sns = 0});
   EXPECT_FALSE(assembler.insert(frag_msg(1, 1, 1, 100, 300)));

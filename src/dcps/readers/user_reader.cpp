@@ -114,7 +114,7 @@ std::expected<RegisteredUserReader, RegisterError> register_user_reader(Particip
   handle->reliable = config.reliable;
   handle->model = subscription_record(participant, {participant.prefix, id}, config);
   handle->queue = std::make_shared<const SampleSender>(std::move(sender));
-  handle->series = std::make_shared<const TopicSeries>(config.topic_name);
+  handle->series = std::make_shared<const TopicSeries>(handle->model.topic_name);
   handle->assembler_caps = user_assembler_caps(participant.config);
   const rtps::SubscriptionBuiltinTopicData& subscription = handle->model;
   auto slot = make_endpoint_slot(subscription, handle, now);

@@ -134,10 +134,13 @@ void TickLoop::tick_wlp(Elapsed now) {
 
 void TickLoop::tick_user_readers(Elapsed now) {
   std::vector<rtps::OutboundDatagram> datagrams;
+  // Slots are never removed, so the sum never falls.
+  std::uint64_t fragmented = 0;
   for (const auto& [id, shared] : state_.readers.slots.snapshot()) {
     auto slot = shared->lock();
     if (!slot) continue;
     UserReaderSlot& reader = **slot;
+    fragmented = saturating_add(fragmented, reader.reader.fragmented_sample_count());
     // A reader whose queue is filling up keeps its answer until there is room again: asked for
     // now, the writer would send more than the queue can take.
     if (!(reader.queue && reader.queue->holding_answers())) {
@@ -149,6 +152,7 @@ void TickLoop::tick_user_readers(Elapsed now) {
     check_requested_deadline(reader, now);
     check_reader_liveliness(reader, now);
   }
+  feeds_.user_fragmented_samples.update(fragmented);
   // Sent after every slot is released, so a slow send never holds up the receive thread.
   send_to_udp_v4_destinations(*state_.participant.sockets.user_rx, datagrams);
 }

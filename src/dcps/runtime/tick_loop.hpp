@@ -43,6 +43,8 @@ class TickLoop {
     CounterFeed acknacks_received{monitor::rtps_metrics().acknacks_received};
     CounterFeed retransmits{monitor::rtps_metrics().retransmits};
     CounterFeed fragmented_samples{monitor::rtps_metrics().fragmented_samples};
+    // The same series, for the samples the user readers reassembled.
+    CounterFeed user_fragmented_samples{monitor::rtps_metrics().fragmented_samples};
     CounterFeed samples_dropped{monitor::rtps_metrics().samples_dropped};
     CounterFeed announcements{monitor::discovery_metrics().spdp_announcements_sent};
     CounterFeed publication_updates{monitor::discovery_metrics().sedp_publication_updates};

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "dcps/runtime_test_util.hpp"
+#include "monitor/registry.hpp"
 
 namespace nimbrel::dcps {
 namespace {
@@ -72,6 +73,41 @@ TEST_F(SampleQueueTest, AFullQueueLeavesDataUnacknowledgedUntilThereIsRoom) {
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{4, 5, 6}));
   receive(datagram_from(writer_a, {heartbeat(1, 6, 3)}));
   EXPECT_EQ(acknowledged(), 6);
+}
+
+// A best-effort writer is not repaired: what its full queue refuses is lost, counted, and said in
+// the queue itself, in its place among the samples.
+TEST_F(SampleQueueTest, ABestEffortWritersSamplesRefusedByAFullQueueAreCountedLost) {
+  state_ = testing::make_state(
+      other_, start_, 0, {.sink = sink_, .reader_queue_budget_bytes = 3 * sample_size}, user_);
+  know_participant(writer_a);
+  auto best_effort = testing::publication(writer_a);
+  best_effort.reliability.kind = rtps::ReliabilityKind::BestEffort;
+  announce(best_effort);
+  auto registered = reader();
+  const auto& lost = *monitor::default_registry().counter(
+      "dds_reader_samples_lost_total",
+      monitor::Labels{}.with("reason", "queue_full").with("topic", "Topic"));
+  const auto lost_before = lost.value();
+
+  for (rtps::SequenceNumber sn = 1; sn <= 6; ++sn)
+    receive(datagram_from(writer_a, {data(sn)}));
+  std::vector<ReaderItem> items;
+  registered.samples.receive_batch(items, 100, 1 << 20);
+  receive(datagram_from(writer_a, {data(7)}));
+  registered.samples.receive_batch(items, 100, 1 << 20);
+
+  std::vector<std::string> seen;
+  for (const auto& item : items) {
+    if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
+      seen.push_back("lost " + std::to_string(loss->first) + ".." + std::to_string(loss->last) +
+                     " " + std::string(to_string(loss->reason)));
+    } else {
+      seen.push_back(std::to_string(std::get<UserSample>(item).sequence_number));
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3", "lost 4..6 queue_full", "7"}));
+  EXPECT_EQ(lost.value() - lost_before, 3u);
 }
 
 // The answer to a HEARTBEAT leaves only once the datagram's samples are queued: no admission is
