@@ -59,6 +59,20 @@ bool ReliableReader::set_writer_locators(const Guid& writer, std::vector<Locator
   return true;
 }
 
+Released ReliableReader::flush_writers_if(const std::function<bool(const Guid&)>& going) {
+  Released out;
+  for (WriterProxyState& state : states_) {
+    WriterProxy& proxy = state.proxy;
+    if (!going(proxy.remote_writer_guid)) continue;
+    const SequenceNumber end = std::max(
+        {proxy.last_available, proxy.highest_received, state.cache.max_sn().value_or(0)});
+    proxy.mark_irrelevant(proxy.highest_delivered + 1, end);
+    proxy.last_available = end;
+    collect_in_order_for(state, out);
+  }
+  return out;
+}
+
 std::size_t ReliableReader::remove_writer_proxies_if(const std::function<bool(const Guid&)>& gone) {
   const std::size_t removed = std::erase_if(
       states_, [&](const WriterProxyState& state) { return gone(state.proxy.remote_writer_guid); });
@@ -272,6 +286,8 @@ void ReliableReader::collect_in_order_for(WriterProxyState& state, Released& out
     auto end = proxy.irrelevant.range_end(next);
     if (!end) break;
     done = std::min({*end, proxy.last_available, skip_limit});
+    // A received number in the range was accounted for when it arrived.
+    if (auto received = proxy.received.next_start_after(next)) done = std::min(done, *received - 1);
     lose(next, done, LossReason::AtWriter);
   }
   proxy.mark_delivered_up_to(done);

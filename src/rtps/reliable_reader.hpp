@@ -70,6 +70,9 @@ class ReliableReader {
   // is matched again goes on where it was. False when no proxy for `writer` exists.
   bool set_writer_locators(const Guid& writer, std::vector<Locator> unicast,
                            std::vector<Locator> multicast);
+  // Delivers what the proxies of writers that are going hold, and gives up on what those writers
+  // still owe (lost at the writer), so that nothing received goes with the proxies.
+  Released flush_writers_if(const std::function<bool(const Guid&)>& going);
   // Drops the proxies of writers that are gone, with all they hold; gives how many.
   std::size_t remove_writer_proxies_if(const std::function<bool(const Guid&)>& gone);
 

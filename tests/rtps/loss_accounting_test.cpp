@@ -19,7 +19,7 @@ using Sns = std::vector<SequenceNumber>;
 using Lost = std::tuple<SequenceNumber, SequenceNumber, LossReason>;
 
 // d: DATA a; h: HEARTBEAT a..b; g: GAP of a up to b (exclusive); f: a fragment of sample a, a
-// sample above the reader's largest one.
+// sample above the reader's largest one; x: the writer goes.
 struct Step {
   char kind;
   SequenceNumber a;
@@ -56,6 +56,9 @@ TEST_P(Losses, EveryNumberIsDeliveredOrLostOnceWithItsReason) {
       case 'g':
         out = reader.handle_gap(from, gap_msg(step.a, step.b));
         break;
+      case 'x':
+        out = reader.flush_writers_if([](const Guid& writer) { return writer == writer_of('A'); });
+        break;
       default:
         out = reader.handle_data_frag(from, frag_msg(step.a, 1, 1, 1000, 2'000'000), Elapsed{});
     }
@@ -91,6 +94,12 @@ INSTANTIATE_TEST_SUITE_P(ReliableReader, Losses, ::testing::Values(
     LossCase{"TooLargeIsLostOnceAndPassedOver", true,
              {{'d', 1}, {'h', 1, 3}, {'f', 2}, {'f', 2}, {'d', 3}},
              {1, 3}, {{2, 2, too_large}}},
+    LossCase{"AGapOverATooLargeSampleCountsItOnce", true,
+             {{'d', 1}, {'h', 1, 4}, {'f', 2}, {'g', 2, 4}, {'d', 4}},
+             {1, 4}, {{2, 2, too_large}, {3, 3, at_writer}}},
+    LossCase{"AWriterThatGoesLeavesWhatArrivedAndOwesTheRest", true,
+             {{'d', 1}, {'h', 1, 5}, {'d', 3}, {'x', 0}, {'d', 6}},
+             {1, 3, 6}, {{2, 2, at_writer}, {4, 5, at_writer}}},
     LossCase{"BestEffortHolesAreNetworkLosses", false,
              {{'d', 3}, {'d', 5}, {'d', 6}, {'d', 9}, {'d', 8}},
              {3, 5, 6, 9}, {{4, 4, network}, {7, 8, network}}},

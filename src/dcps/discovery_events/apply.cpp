@@ -41,7 +41,7 @@ void handle_spdp(EventTargets targets, const rtps::ReceivedDatagram& datagram, E
 }
 
 void on_sedp_events(EventTargets targets, const discovery::SedpEvents& events) {
-  forget_writers(targets.readers, events.removed_publications);
+  forget_writers(targets.readers, events.removed_publications, targets.participant.elapsed());
   forget_readers(targets.writers, events.removed_subscriptions);
   if (!events.brings_endpoints()) return;
   push_endpoint_samples(targets.builtin, events);

@@ -11,13 +11,9 @@ namespace nimbrel::dcps {
 namespace {
 
 void forget_in_user_readers(UserReaders& readers,
-                            const std::function<bool(const rtps::Guid&)>& gone) {
-  for (const auto& [id, shared] : readers.slots.snapshot()) {
-    auto slot = shared->lock();
-    if (!slot) continue;
-    (*slot)->reader.remove_writer_proxies_if(gone);
-    std::erase_if((*slot)->matched_writers, [&](const auto& entry) { return gone(entry.first); });
-  }
+                            const std::function<bool(const rtps::Guid&)>& gone, Elapsed now) {
+  for (const auto& [id, shared] : readers.slots.snapshot())
+    forget_writers_in(*shared, gone, now);
 }
 
 }  // namespace
@@ -32,15 +28,15 @@ void forget_participants(EventTargets targets, const std::set<rtps::GuidPrefix>&
       (*wlp)->forget(prefix);
   }
   const auto of_gone = [&](const rtps::Guid& endpoint) { return gone.contains(endpoint.prefix); };
-  forget_in_user_readers(targets.readers, of_gone);
+  forget_in_user_readers(targets.readers, of_gone, participant.elapsed());
   forget_readers_in_user_writers(targets.writers, of_gone);
 }
 
-void forget_writers(UserReaders& readers, const std::vector<rtps::Guid>& gone) {
+void forget_writers(UserReaders& readers, const std::vector<rtps::Guid>& gone, Elapsed now) {
   if (gone.empty()) return;
-  forget_in_user_readers(readers, [&](const rtps::Guid& writer) {
-    return std::ranges::find(gone, writer) != gone.end();
-  });
+  forget_in_user_readers(
+      readers,
+      [&](const rtps::Guid& writer) { return std::ranges::find(gone, writer) != gone.end(); }, now);
 }
 
 void forget_readers(UserWriters& writers, const std::vector<rtps::Guid>& gone) {

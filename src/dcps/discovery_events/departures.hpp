@@ -16,7 +16,7 @@ namespace nimbrel::dcps {
 void forget_participants(EventTargets targets, const std::set<rtps::GuidPrefix>& gone);
 
 // Writers disposed or unregistered through SEDP.
-void forget_writers(UserReaders& readers, const std::vector<rtps::Guid>& gone);
+void forget_writers(UserReaders& readers, const std::vector<rtps::Guid>& gone, Elapsed now);
 
 // Readers disposed or unregistered through SEDP.
 void forget_readers(UserWriters& writers, const std::vector<rtps::Guid>& gone);

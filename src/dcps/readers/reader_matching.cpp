@@ -32,11 +32,8 @@ bool accept_writer(UserReaderSlot& slot, const rtps::PublicationBuiltinTopicData
 }
 
 // A writer delivers through one endpoint of a handle only, so nothing of it arrives twice.
-void forget_writer(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer) {
-  auto slot = shared.lock();
-  if (!slot) return;
-  (*slot)->reader.remove_writer_proxies_if([&](const rtps::Guid& g) { return g == writer; });
-  (*slot)->matched_writers.erase(writer);
+void forget_writer(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, Elapsed now) {
+  forget_writers_in(shared, [&](const rtps::Guid& g) { return g == writer; }, now);
 }
 
 }  // namespace
@@ -75,7 +72,7 @@ void match_local_reader_against_cache(Participant& participant, UserReaders& rea
     }
     if (!fresh) continue;
     for (const auto& other : other_endpoints(*handle, target))
-      forget_writer(*other, candidate.endpoint_guid);
+      forget_writer(*other, candidate.endpoint_guid, participant.elapsed());
   }
 }
 

@@ -240,4 +240,23 @@ void hand_over(Delivery delivery) {
   if (delivery.waker) wake_async_waker(*delivery.waker);
 }
 
+void forget_writers_in(Guarded<UserReaderSlot>& shared,
+                       const std::function<bool(const rtps::Guid&)>& gone, Elapsed now) {
+  Delivery delivery;
+  std::optional<Admission> admission;
+  if (auto slot = shared.lock()) {
+    UserReaderSlot& local = **slot;
+    // A closed queue takes nothing more: what the writers left goes with them.
+    if (local.queue) {
+      if (auto granted = local.queue->admit(/*needs_room=*/false))
+        admission.emplace(std::move(*granted));
+    }
+    auto flushed = local.reader.flush_writers_if(gone);
+    if (!local.queue || admission) delivery = collect_delivery(local, std::move(flushed), now);
+    local.reader.remove_writer_proxies_if(gone);
+    std::erase_if(local.matched_writers, [&](const auto& entry) { return gone(entry.first); });
+  }
+  hand_over(std::move(delivery));
+}
+
 }  // namespace nimbrel::dcps

@@ -151,4 +151,9 @@ Delivery collect_delivery(UserReaderSlot& slot, rtps::Released released, Elapsed
 // listener, the queue once for them all), then the waker.
 void hand_over(Delivery delivery);
 
+// Lets go of the writers `gone` names: what they left in the reader is handed over first, and
+// what they still owed is counted lost at the writer.
+void forget_writers_in(Guarded<UserReaderSlot>& shared,
+                       const std::function<bool(const rtps::Guid&)>& gone, Elapsed now);
+
 }  // namespace nimbrel::dcps
