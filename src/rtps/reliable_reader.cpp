@@ -143,6 +143,7 @@ Released ReliableReader::handle_data_frag(const GuidPrefix& source, const DataFr
     // Given up on for good and acknowledged as such, so that its writer never waits for it: a
     // received number that the cache does not hold is passed over in delivery.
     proxy.mark_received(sn);
+    proxy.refused.insert(sn);
     if (sn >= proxy.counted_from) {
       out.lost.push_back(LostRange{.writer = proxy.remote_writer_guid,
                                    .first = sn,
@@ -269,8 +270,15 @@ void ReliableReader::collect_in_order_for(WriterProxyState& state, Released& out
       state.cache.remove_up_to(next);
       continue;
     }
-    // A skip never passes a stored change, which is delivered in its turn.
-    const SequenceNumber skip_limit = state.cache.empty() ? sn_max : *state.cache.min_sn() - 1;
+    // A skip never passes a stored change, which is delivered in its turn, nor a refused number,
+    // which was counted when it was refused.
+    SequenceNumber skip_limit = state.cache.empty() ? sn_max : *state.cache.min_sn() - 1;
+    if (auto end = proxy.refused.range_end(next)) {
+      done = std::min(*end, skip_limit);
+      continue;
+    }
+    if (auto refused = proxy.refused.next_start_after(next))
+      skip_limit = std::min(skip_limit, *refused - 1);
     if (next < proxy.first_available) {
       done = std::min(proxy.first_available - 1, skip_limit);
       // A best-effort writer's first available number is its newest arrival.
@@ -278,7 +286,7 @@ void ReliableReader::collect_in_order_for(WriterProxyState& state, Released& out
       continue;
     }
     if (next > proxy.last_available) break;
-    // A received number the cache does not hold was given up on when it arrived.
+    // Received, and delivered or refused already.
     if (auto end = proxy.received.range_end(next)) {
       done = std::min({*end, proxy.last_available, skip_limit});
       continue;
@@ -286,8 +294,6 @@ void ReliableReader::collect_in_order_for(WriterProxyState& state, Released& out
     auto end = proxy.irrelevant.range_end(next);
     if (!end) break;
     done = std::min({*end, proxy.last_available, skip_limit});
-    // A received number in the range was accounted for when it arrived.
-    if (auto received = proxy.received.next_start_after(next)) done = std::min(done, *received - 1);
     lose(next, done, LossReason::AtWriter);
   }
   proxy.mark_delivered_up_to(done);

@@ -124,9 +124,11 @@ void WriterProxy::mark_delivered_up_to(SequenceNumber sn) {
   const SequenceNumber keep_from = next_sn(sn);
   received.erase_below(keep_from);
   irrelevant.erase_below(keep_from);
+  refused.erase_below(keep_from);
   if (sn == sn_max) {
     received = {};
     irrelevant = {};
+    refused = {};
   }
 }
 

@@ -56,6 +56,9 @@ struct WriterProxy {
   SequenceNumber counted_from = 0;
   SequenceRanges received{};
   SequenceRanges irrelevant{};
+  // Numbers the reader gave up on itself (too large), already counted as lost. Also in `received`
+  // while at or above the first available number, so that they are acknowledged.
+  SequenceRanges refused{};
 
   // Numbers from max(first available, highest delivered + 1) to last available that neither
   // arrived nor are irrelevant, ascending, at most `limit`. Costs O(limit + stored ranges).
