@@ -126,8 +126,8 @@ NimbrelRuntime* create_runtime(uint32_t domain_id, dcps::RuntimeConfig config) n
   return new NimbrelRuntime{std::move(*runtime)};
 }
 
-int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out,
-                   std::size_t max_items, std::size_t max_bytes) noexcept {
+int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out, std::size_t max_items,
+                   std::size_t max_bytes) noexcept {
   if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
   auto samples = reader->samples.lock();
   if (!samples) return NIMBREL_STATUS_POISONED;

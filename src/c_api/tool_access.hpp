@@ -20,8 +20,8 @@ NimbrelRuntime* create_runtime(uint32_t domain_id, dcps::RuntimeConfig config) n
 // their payloads reach `max_bytes`. Samples come whole (every change kind, the payload with its
 // encapsulation header); a take through nimbrel_reader_take never sees those taken here.
 // Returns NIMBREL_STATUS_OK, NIMBREL_STATUS_NULL_ARGUMENT or NIMBREL_STATUS_POISONED.
-int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out,
-                   std::size_t max_items, std::size_t max_bytes) noexcept;
+int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out, std::size_t max_items,
+                   std::size_t max_bytes) noexcept;
 
 // Stops the reader from taking in new samples, so that what it holds can be taken to the last one
 // before the reader is destroyed: every sample it acknowledged to a writer is queued for a take.

@@ -49,8 +49,8 @@ struct ReceivedSubmessage {
 // The valid entity submessages of one datagram that are for this participant, in arrival order.
 struct ReceivedDatagram {
   std::vector<ReceivedSubmessage> submessages;
-  std::uint32_t consumers = 0;  // a bit per consumer named, so dispatch need not scan
-  Locator source{};             // where the datagram came from, as the receive thread saw it
+  std::uint32_t consumers = 0;     // a bit per consumer named, so dispatch need not scan
+  Locator source{};                // where the datagram came from, as the receive thread saw it
   std::uint64_t reception_ns = 0;  // when it arrived: wall clock, ns since the Unix epoch
 
   bool has(Consumer consumer) const {

@@ -64,8 +64,8 @@ Released ReliableReader::flush_writers_if(const std::function<bool(const Guid&)>
   for (WriterProxyState& state : states_) {
     WriterProxy& proxy = state.proxy;
     if (!going(proxy.remote_writer_guid)) continue;
-    const SequenceNumber end = std::max(
-        {proxy.last_available, proxy.highest_received, state.cache.max_sn().value_or(0)});
+    const SequenceNumber end =
+        std::max({proxy.last_available, proxy.highest_received, state.cache.max_sn().value_or(0)});
     proxy.mark_irrelevant(proxy.highest_delivered + 1, end);
     proxy.last_available = end;
     collect_in_order_for(state, out);
@@ -244,16 +244,9 @@ void ReliableReader::collect_in_order_for(WriterProxyState& state, Released& out
     if (proxy.counted_from == 0) return;
     first = std::max(first, proxy.counted_from);
     if (first > last) return;
-    if (!out.lost.empty()) {
-      LostRange& previous = out.lost.back();
-      if (previous.writer == proxy.remote_writer_guid && previous.reason == reason &&
-          previous.last + 1 == first) {
-        previous.last = last;
-        return;
-      }
-    }
-    out.lost.push_back(
-        LostRange{.writer = proxy.remote_writer_guid, .first = first, .last = last, .reason = reason});
+    const LostRange range{
+        .writer = proxy.remote_writer_guid, .first = first, .last = last, .reason = reason};
+    if (out.lost.empty() || !join(out.lost.back(), range)) out.lost.push_back(range);
   };
   // Each pass delivers one stored change or jumps over a whole stored range, so a huge announced
   // or skipped span costs one pass.

@@ -40,4 +40,13 @@ struct LostRange {
   friend bool operator==(const LostRange&, const LostRange&) = default;
 };
 
+// Extends `into` by `next` when `next` continues it (same writer and reason, the very next
+// numbers); true if it did.
+inline bool join(LostRange& into, const LostRange& next) {
+  if (into.writer != next.writer || into.reason != next.reason || into.last + 1 != next.first)
+    return false;
+  into.last = next.last;
+  return true;
+}
+
 }  // namespace nimbrel::rtps

@@ -42,7 +42,8 @@ TEST_F(BestEffortWriter, DeliversOnArrivalAndNeverGoesBack) {
   EXPECT_EQ(data(4), Sns{});   // older than what was delivered
   EXPECT_EQ(data(5), Sns{});
   EXPECT_EQ(data(6), Sns{6});
-  EXPECT_TRUE(reader->handle_heartbeat(participant('A'), heartbeat_msg(1, 9), Elapsed{}).samples.empty());
+  EXPECT_TRUE(
+      reader->handle_heartbeat(participant('A'), heartbeat_msg(1, 9), Elapsed{}).samples.empty());
   EXPECT_TRUE(silent());
 }
 

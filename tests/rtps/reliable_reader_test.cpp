@@ -43,8 +43,8 @@ class ReaderTimeline : public ::testing::Test {
   Sns gap(SequenceNumber start, SequenceNumber base, Sns listed = {}) {
     return numbers(reader->handle_gap(participant('A'), gap_msg(start, base, std::move(listed))));
   }
-  Released frag(SequenceNumber sn, FragmentNumber first, std::uint16_t count,
-                                    std::uint16_t size, std::uint32_t sample_size) {
+  Released frag(SequenceNumber sn, FragmentNumber first, std::uint16_t count, std::uint16_t size,
+                std::uint32_t sample_size) {
     return reader->handle_data_frag(participant('A'), frag_msg(sn, first, count, size, sample_size),
                                     now);
   }

@@ -33,7 +33,8 @@ bool accept_writer(UserReaderSlot& slot, const rtps::PublicationBuiltinTopicData
 
 // A writer delivers through one endpoint of a handle only, so nothing of it arrives twice.
 void forget_writer(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, Elapsed now) {
-  forget_writers_in(shared, [&](const rtps::Guid& g) { return g == writer; }, now);
+  forget_writers_in(
+      shared, [&](const rtps::Guid& g) { return g == writer; }, now);
 }
 
 }  // namespace

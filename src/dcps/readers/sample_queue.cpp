@@ -1,8 +1,5 @@
 #include "dcps/readers/sample_queue.hpp"
 
-#include <algorithm>
-#include <iterator>
-
 namespace nimbrel::dcps {
 
 void detail::SampleChannel::release_admission() {
@@ -23,12 +20,8 @@ constexpr std::size_t per_sample_overhead = 64;
 // Appends `item`, or extends the last queued loss with it; gives the bytes it adds to the queue.
 std::size_t push(std::deque<ReaderItem>& items, ReaderItem&& item) {
   if (const auto* loss = std::get_if<rtps::LostRange>(&item); loss != nullptr && !items.empty()) {
-    if (auto* last = std::get_if<rtps::LostRange>(&items.back());
-        last != nullptr && last->writer == loss->writer && last->reason == loss->reason &&
-        last->last + 1 == loss->first) {
-      last->last = loss->last;
+    if (auto* last = std::get_if<rtps::LostRange>(&items.back()); last && join(*last, *loss))
       return 0;
-    }
   }
   const std::size_t size = queued_size(item);
   items.push_back(std::move(item));

@@ -1,10 +1,11 @@
 // The hand-over from the runtime's receive threads to a user reader's consumer: a multi-producer,
-// single-consumer queue of whole samples and of the losses among them, with a byte budget. The runtime keeps the sending side in
-// the reader's slot, the C API's reader handle owns the receiving side. Before a datagram may
-// release samples into the queue, the receive path asks the sender for an `Admission`: refused
-// while the queue is over its budget (the reader then leaves the data unacknowledged, so a reliable
-// writer sends it again later) and for good once the consumer has closed the queue, so that what
-// it drains after the close is everything the reader ever acknowledged.
+// single-consumer queue of whole samples and of the losses among them, with a byte budget. The
+// runtime keeps the sending side in the reader's slot, the C API's reader handle owns the receiving
+// side. Before a datagram may release samples into the queue, the receive path asks the sender for
+// an `Admission`: refused while the queue is over its budget (the reader then leaves the data
+// unacknowledged, so a reliable writer sends it again later) and for good once the consumer has
+// closed the queue, so that what it drains after the close is everything the reader ever
+// acknowledged.
 #pragma once
 
 #include <atomic>
@@ -64,7 +65,7 @@ struct SampleChannel {
 
   std::mutex mutex;
   std::deque<ReaderItem> items;  // guarded by mutex; pushed by receive threads, popped by API
-  bool receiver_alive = true;      // guarded by mutex
+  bool receiver_alive = true;    // guarded by mutex
   const std::size_t budget_bytes;
   // Written under mutex, read without it by the admission check of the receive threads.
   std::atomic<std::size_t> queued_bytes{0};

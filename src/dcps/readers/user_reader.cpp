@@ -21,15 +21,8 @@ constexpr std::size_t key_hash_size = 16;
 
 // Joins `range` to the last item when that is a loss it continues.
 void add_loss(std::vector<ReaderItem>& items, const rtps::LostRange& range) {
-  if (!items.empty()) {
-    if (auto* last = std::get_if<rtps::LostRange>(&items.back());
-        last != nullptr && last->writer == range.writer && last->reason == range.reason &&
-        last->last + 1 == range.first) {
-      last->last = range.last;
-      return;
-    }
-  }
-  items.emplace_back(range);
+  auto* last = items.empty() ? nullptr : std::get_if<rtps::LostRange>(&items.back());
+  if (last == nullptr || !join(*last, range)) items.emplace_back(range);
 }
 
 rtps::SubscriptionBuiltinTopicData subscription_record(const Participant& participant,
@@ -66,12 +59,11 @@ const char* to_string(RegisterError error) {
 
 SharedReaderSlot make_endpoint_slot(const rtps::SubscriptionBuiltinTopicData& subscription,
                                     std::shared_ptr<ReaderEndpoints> handle, Elapsed now) {
-  rtps::ReliableReader reader(rtps::ReliableReaderConfig{
-      .response_delay = Duration{0},
-      .reader_guid = subscription.endpoint_guid,
-      .vendor_id = rtps::nimbrel_vendor_id,
-      .max_samples = 256,
-      .assembler_caps = handle->assembler_caps});
+  rtps::ReliableReader reader(rtps::ReliableReaderConfig{.response_delay = Duration{0},
+                                                         .reader_guid = subscription.endpoint_guid,
+                                                         .vendor_id = rtps::nimbrel_vendor_id,
+                                                         .max_samples = 256,
+                                                         .assembler_caps = handle->assembler_caps});
   auto queue = handle->queue;
   auto listener = handle->listener;
   auto waker = handle->waker;

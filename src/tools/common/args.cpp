@@ -22,8 +22,8 @@ DurationText split_duration(std::string_view text) {
 }
 
 std::expected<std::uint64_t, std::string> parse_size(std::string_view text) {
-  constexpr std::pair<std::string_view, int> units[] = {
-      {"KiB", 10}, {"MiB", 20}, {"GiB", 30}, {"K", 10}, {"M", 20}, {"G", 30}};
+  constexpr std::pair<std::string_view, int> units[] = {{"KiB", 10}, {"MiB", 20}, {"GiB", 30},
+                                                        {"K", 10},   {"M", 20},   {"G", 30}};
   int shift = 0;
   for (const auto& [unit, bits] : units) {
     if (text.ends_with(unit)) {

@@ -153,9 +153,9 @@ std::string converted(std::vector<std::uint8_t> payload, std::uint8_t kind,
 TEST(Conversion, WholeSamplesOfEveryEncapsulationAndLifecycle) {
   EXPECT_EQ(converted({0, 1, 0, 0, 9, 8}, 0), "kind 0, strength 7: 0 1 0 0 9 8");  // CDR_LE
   EXPECT_EQ(converted({0, 0, 0, 0}, 0), "kind 0, strength 7: 0 0 0 0");            // header only
-  EXPECT_EQ(converted({0, 9, 0, 0, 1}, 0), "kind 0, strength 7: 0 9 0 0 1");        // D_CDR2 LE
-  EXPECT_EQ(converted({0, 0x0B, 0, 0, 1}, 0), "kind 0, strength 7: 0 11 0 0 1");    // PL_CDR2 LE
-  EXPECT_EQ(converted({0, 1, 0}, 0), "lost 5 malformed");                            // too short
+  EXPECT_EQ(converted({0, 9, 0, 0, 1}, 0), "kind 0, strength 7: 0 9 0 0 1");       // D_CDR2 LE
+  EXPECT_EQ(converted({0, 0x0B, 0, 0, 1}, 0), "kind 0, strength 7: 0 11 0 0 1");   // PL_CDR2 LE
+  EXPECT_EQ(converted({0, 1, 0}, 0), "lost 5 malformed");                          // too short
   // Dispose without a key hash: the payload padded to 16 bytes stands in for it.
   EXPECT_EQ(converted({0, 1, 0, 0, 1, 2}, 2),
             "kind 2, strength 7: 0 1 0 0 1 2, key 0 1 0 0 1 2 0 0 0 0 0 0 0 0 0 0");

@@ -106,8 +106,9 @@ TEST(Args, DomainValues) {
 }
 
 TEST(Args, MaxSampleSizeValues) {
-  const std::string not_size = "max-sample-size: not a size: a number of bytes, or with K, M or G "
-                               "(64MiB)";
+  const std::string not_size =
+      "max-sample-size: not a size: a number of bytes, or with K, M or G "
+      "(64MiB)";
   const std::string out_of_range = "max-sample-size: must be from 4 bytes to 4 GiB - 1";
   // clang-format off
   const std::pair<std::string, std::string> cases[] = {

@@ -401,7 +401,8 @@ TEST_F(LoopTest, StatisticsCountFromThePreviousLineWhileBusy) {
 TEST_F(LoopTest, EachWritersSamplesAreRecordedOrLostWithTheirReason) {
   const auto lost = [](rtps::SequenceNumber first, rtps::SequenceNumber last,
                        rtps::LossReason reason) {
-    return item(rtps::LostRange{.writer = writer_w, .first = first, .last = last, .reason = reason});
+    return item(
+        rtps::LostRange{.writer = writer_w, .first = first, .last = last, .reason = reason});
   };
   auto dispose = sample_of({});
   dispose.kind = rtps::change_kind::not_alive_disposed;
