@@ -26,7 +26,10 @@ std::optional<KeyHash> key_hash_of(const DataSubmessage& data) {
 }
 
 std::uint8_t change_kind_of(const DataSubmessage& data) {
-  if (!data.key_flag || !data.inline_qos) return change_kind::alive;
+  // A DATA with data is alive whatever it says; one with a key, or with nothing but its inline QoS
+  // (as Fast DDS disposes and unregisters), says what happened to its instance.
+  const bool carries_data = !data.key_flag && !data.serialized_payload.empty();
+  if (carries_data || !data.inline_qos) return change_kind::alive;
   const Parameter* p = data.inline_qos->find(pid::status_info);
   if (p == nullptr || p->value.size() != 4) return change_kind::alive;
   const auto flags = static_cast<std::uint8_t>(p->value[3]);

@@ -13,7 +13,7 @@
 namespace nimbrel::rtps {
 
 std::optional<KeyHash> key_hash_of(const DataSubmessage& data);
-// Alive unless a DATA carrying its key says otherwise.
+// Alive unless a DATA without data (its key, or inline QoS alone) says otherwise.
 std::uint8_t change_kind_of(const DataSubmessage& data);
 
 // Inline QoS naming `key` with the status of `kind`.

@@ -356,6 +356,7 @@ struct LifecycleCase {
   std::vector<Parameter> inline_qos;
   std::uint8_t kind;
   bool has_key_hash;
+  bool payload = true;  // false: neither data nor key, only inline QoS
 };
 
 Parameter status(std::uint8_t flags, std::size_t length = 4) {
@@ -374,6 +375,7 @@ TEST_P(Lifecycle, KindAndKeyHashComeFromTheFirstParameters) {
   ReliableReader reader({.writer_proxies = {proxy_of('A')}, .reader_guid = local_reader});
   auto msg = data_msg(1);
   msg.key_flag = c.key_flag;
+  if (!c.payload) msg.serialized_payload = {};
   if (!c.inline_qos.empty()) msg.inline_qos = ParameterList{c.inline_qos};
   const auto out = reader.handle_data(participant('A'), msg).samples;
   ASSERT_EQ(out.size(), 1u);
@@ -391,6 +393,8 @@ INSTANTIATE_TEST_SUITE_P(ReliableReader, Lifecycle, ::testing::Values(
     LifecycleCase{"unregistered",            true,  {status(2)},                    3, false},
     LifecycleCase{"disposed_unregistered",   true,  {status(3), key_hash(16)},      4, true},
     LifecycleCase{"status_without_key_flag", false, {status(1)},                    0, false},
+    // As Fast DDS disposes and unregisters: inline QoS alone.
+    LifecycleCase{"status_without_payload",  false, {key_hash(16), status(2)},      3, true, false},
     LifecycleCase{"status_of_wrong_length",  true,  {status(1, 8)},                 0, false},
     LifecycleCase{"first_status_wins",       true,  {status(0), status(1)},         0, false},
     LifecycleCase{"key_hash",                false, {key_hash(16)},                 0, true},
