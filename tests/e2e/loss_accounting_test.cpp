@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <variant>
@@ -192,6 +193,19 @@ class LossAccountingTest : public ::testing::Test {
     return status;
   }
 
+  // Starts a peer that waits for a reader, then a reliable reader of its topic, and takes until the
+  // peer has exited; true when it exited with 0.
+  bool read_from_peer(const std::vector<std::string>& args, const std::string& topic,
+                      const std::string& type) {
+    auto* peer = start_peer(args);
+    if (peer == nullptr) return false;
+    auto reader = start_reader(topic, type, /*reliable=*/true);
+    if (!reader) return false;
+    const auto status = take_until_exit(*reader, *peer);
+    EXPECT_EQ(status, std::optional<int>(0)) << args[0] << " " << args[1];
+    return status == 0;
+  }
+
   // The log of the one writer heard of.
   const WriterLog& only_writer() {
     EXPECT_EQ(writers_.size(), 1u) << "writers heard of";
@@ -239,14 +253,11 @@ TEST_F(LossAccountingTest, KeepLastWriterAccountsForAllItPublishedUnderLoss) {
   GTEST_SKIP() << "Fast DDS peer not built";
 #else
   constexpr SequenceNumber count = 2000;
-  auto* peer =
-      start_peer({NIMBREL_FASTDDS_LIFECYCLE_PUBLISHER, "depth", "2", std::to_string(count), "30"});
-  ASSERT_TRUE(peer);
-  auto reader = start_reader("KeyedCounter", "KeyedCounter", /*reliable=*/true);
-  ASSERT_TRUE(reader);
-  const auto status = take_until_exit(*reader, *peer);
-  EXPECT_EQ(status, std::optional<int>(0));
-  EXPECT_NE(peer->output().find("published 2000\n"), std::string::npos);
+  EXPECT_TRUE(read_from_peer(
+      {NIMBREL_FASTDDS_LIFECYCLE_PUBLISHER, "depth", "2", std::to_string(count), "30"},
+      "KeyedCounter", "KeyedCounter"));
+  ASSERT_FALSE(peers_.empty());
+  EXPECT_NE(peers_[0]->output().find("published 2000\n"), std::string::npos);
   const auto& log = only_writer();
   std::printf("received %zu, lost%s\n", log.samples.size(), reasons_text(log).c_str());
   EXPECT_TRUE(covers_exactly(log, {LossReason::AtWriter}, 1, count));
@@ -266,12 +277,9 @@ TEST_F(LossAccountingTest, DisposeAndUnregisterArriveAsLifecycleSamplesWithTheir
   GTEST_SKIP() << "Fast DDS peer not built";
 #else
   constexpr std::uint32_t count = 20;
-  auto* peer =
-      start_peer({NIMBREL_FASTDDS_LIFECYCLE_PUBLISHER, "lifecycle", std::to_string(count), "30"});
-  ASSERT_TRUE(peer);
-  auto reader = start_reader("KeyedCounter", "KeyedCounter", /*reliable=*/true);
-  ASSERT_TRUE(reader);
-  EXPECT_EQ(take_until_exit(*reader, *peer), std::optional<int>(0));
+  EXPECT_TRUE(read_from_peer(
+      {NIMBREL_FASTDDS_LIFECYCLE_PUBLISHER, "lifecycle", std::to_string(count), "30"},
+      "KeyedCounter", "KeyedCounter"));
   const auto& log = only_writer();
   // Fast DDS sends each as a DATA with inline KEY_HASH and STATUS_INFO and neither the data nor
   // the key flag: nothing but the inline QoS says it is a lifecycle change.
@@ -340,12 +348,9 @@ TEST_P(ExtensibleTypes, EverySampleArrivesWithItsHeader) {
   GTEST_SKIP() << "Cyclone DDS peer not built";
 #else
   constexpr SequenceNumber count = 100;
-  auto* peer =
-      start_peer({NIMBREL_CYCLONE_XTYPES_PUBLISHER, GetParam().kind, std::to_string(count), "30"});
-  ASSERT_TRUE(peer);
-  auto reader = start_reader(GetParam().topic, GetParam().type, /*reliable=*/true);
-  ASSERT_TRUE(reader);
-  EXPECT_EQ(take_until_exit(*reader, *peer), std::optional<int>(0));
+  EXPECT_TRUE(read_from_peer(
+      {NIMBREL_CYCLONE_XTYPES_PUBLISHER, GetParam().kind, std::to_string(count), "30"},
+      GetParam().topic, GetParam().type));
   const auto& log = only_writer();
   EXPECT_TRUE(covers_exactly(log, {}, 1, count));
   EXPECT_EQ(log.samples.size(), count);
