@@ -16,7 +16,7 @@ enum class LossReason : std::uint8_t {
   Network,        // a best-effort writer's samples that never arrived
   TooLarge,       // above the reader's largest sample
   Malformed,      // a data change too short to hold its encapsulation header
-  QueueFull,      // refused by the reader's full queue (best-effort writers only)
+  QueueFull,      // refused by the reader's full queue, or missing while it was (best-effort only)
   WriteFailed,    // the recording could not write them
   NotRecordable,  // the output format cannot hold them (an empty body in a .nbrlrec file)
 };

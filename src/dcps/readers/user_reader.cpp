@@ -176,6 +176,14 @@ Delivery collect_delivery(UserReaderSlot& slot, rtps::Released released, Elapsed
   Delivery delivery;
   if (released.samples.empty() && released.lost.empty()) return delivery;
   delivery.items.reserve(released.samples.size() + released.lost.size());
+  // Losses first: a best-effort writer's hole lies below the arrival that shows it. While the
+  // queue is full, a hole between refused samples counts as refused too, so that a stalled
+  // consumer costs one queued loss, not one per hole.
+  for (auto range : released.lost) {
+    if (queue_full && range.reason == rtps::LossReason::Network)
+      range.reason = rtps::LossReason::QueueFull;
+    add_loss(delivery.items, range);
+  }
   std::uint64_t received = 0;
   for (const auto& sample : released.samples) {
     if (queue_full) {
@@ -193,8 +201,6 @@ Delivery collect_delivery(UserReaderSlot& slot, rtps::Released released, Elapsed
       ++received;
     }
   }
-  for (const auto& range : released.lost)
-    add_loss(delivery.items, range);
   if (const TopicSeries* series = slot.endpoints ? slot.endpoints->series.get() : nullptr) {
     series->received(received);
     for (const auto& item : delivery.items) {
