@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "foundation/saturating.hpp"
 
@@ -124,7 +123,6 @@ std::optional<AssembledSample> FragmentAssembler::insert(const DataFragSubmessag
   if (!it->second.complete()) return std::nullopt;
   auto bytes = std::move(it->second).take_bytes();
   erase(it);
-  saturating_increment(assembled_count_);
   return AssembledSample{.sequence_number = sn, .payload = std::move(bytes)};
 }
 

@@ -94,8 +94,6 @@ class FragmentAssembler {
   std::optional<FragmentDropReason> last_drop_reason() const { return last_drop_reason_; }
   // Fragments refused because their sample is above the largest one; each counts once.
   std::uint64_t too_large_count() const { return too_large_count_; }
-  // Samples completed.
-  std::uint64_t assembled_count() const { return assembled_count_; }
   std::uint64_t pending_bytes() const { return pending_bytes_; }
 
  private:
@@ -110,7 +108,6 @@ class FragmentAssembler {
   Pending pending_;
   std::uint64_t pending_bytes_ = 0;
   std::uint64_t too_large_count_ = 0;
-  std::uint64_t assembled_count_ = 0;
   std::uint64_t drop_count_ = 0;
   std::optional<FragmentDropReason> last_drop_reason_;
 };

@@ -86,10 +86,11 @@ TEST_F(DiskFullTest, LostSamplesAreCountedReportedInFewLinesAndFailTheRun) {
   std::smatch done;
   ASSERT_TRUE(std::regex_search(
       out, done,
-      std::regex(R"(recorder-bridge done: samples=([0-9]+) )"
-                 R"(dropped=([0-9]+) bytes=([0-9]+) elapsed=([0-9]+)\.[0-9]s\n)"
-                 R"(recorder-bridge lost: topic "DDSPerfRDataKS" writer [0-9a-f:]+ )"
-                 R"(received=([0-9]+) recorded=([0-9]+) lost=([0-9]+) \(write_failed=([0-9]+)\)\n$)")));
+      std::regex(
+          R"(recorder-bridge done: samples=([0-9]+) )"
+          R"(dropped=([0-9]+) bytes=([0-9]+) elapsed=([0-9]+)\.[0-9]s\n)"
+          R"(recorder-bridge lost: topic "DDSPerfRDataKS" writer [0-9a-f:]+ )"
+          R"(received=([0-9]+) recorded=([0-9]+) lost=([0-9]+) \(write_failed=([0-9]+)\)\n$)")));
   const auto number = [&](std::size_t i) { return std::stoull(done[i].str()); };
   // The writer's own line says the same: every sample received is recorded or lost to the disk.
   EXPECT_EQ(number(6), number(1));

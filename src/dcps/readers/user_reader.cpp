@@ -36,11 +36,11 @@ rtps::SubscriptionBuiltinTopicData subscription_record(const Participant& partic
 }  // namespace
 
 rtps::AssemblerCaps user_assembler_caps(const RuntimeConfig& config) {
-  const std::uint64_t largest = config.max_sample_size;
   return {.max_pending_sns = 64,
           .max_sample_size = config.max_sample_size,
           .max_fragment_size = 65'535,
-          .max_pending_bytes = std::max<std::uint64_t>(largest, config.reader_queue_budget_bytes)};
+          .max_pending_bytes =
+              std::max<std::uint64_t>(config.max_sample_size, config.reader_queue_budget_bytes)};
 }
 
 rtps::EntityId user_reader_entity_id(std::uint32_t key, rtps::EntityKind kind) {
