@@ -10,6 +10,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e/bridge_recording.hpp"
@@ -27,14 +28,14 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
+// Sample size and rate: 800 MB in four seconds, so that a small disk still takes it.
 class LargeSamples : public RecorderBridgeDdsperfTest,
-                     public ::testing::WithParamInterface<std::size_t> {};
+                     public ::testing::WithParamInterface<std::pair<std::size_t, const char*>> {};
 
-// At full rate, so that only the recorder's acknowledgements pace the writer.
-TEST_P(LargeSamples, AreRecordedCompletelyAtFullRate) {
-  const std::size_t size = GetParam();
-  start_running_publishers(1, "", std::to_string(size));
-  start_bridge({"--duration", "3s"});
+TEST_P(LargeSamples, AreRecordedCompletely) {
+  const auto [size, rate] = GetParam();
+  start_running_publishers(1, rate, std::to_string(size));
+  start_bridge({"--duration", "4s"});
   const auto seqs = finished_recording(size);
   std::printf("recorded %zu samples of %zu bytes, %u to %u\n", seqs.size(), size,
               seqs.empty() ? 0 : seqs.front(), seqs.empty() ? 0 : seqs.back());
@@ -45,8 +46,10 @@ TEST_P(LargeSamples, AreRecordedCompletelyAtFullRate) {
   EXPECT_EQ(publishers_[0]->output().find("write error"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, LargeSamples, ::testing::Values(1048576, 4194304),
-                         [](const auto& test) { return std::to_string(test.param); });
+INSTANTIATE_TEST_SUITE_P(Sizes, LargeSamples,
+                         ::testing::Values(std::pair<std::size_t, const char*>{1048576, "200Hz"},
+                                           std::pair<std::size_t, const char*>{4194304, "50Hz"}),
+                         [](const auto& test) { return std::to_string(test.param.first); });
 
 // ddsperf's rates per second, as it prints them ("[pid] 2.000    50/s ...").
 std::vector<unsigned> ddsperf_rates(const std::string& output) {
