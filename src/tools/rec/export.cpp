@@ -6,15 +6,19 @@
 #include <ostream>
 
 #include "foundation/saturating.hpp"
+#include "recorder/mcap_writer.hpp"
 #include "tools/common/json.hpp"
 #include "tools/rec/commands.hpp"
 #include "tools/rec/input.hpp"
-#include "tools/rec/mcap_writer.hpp"
 #include "tools/rec/output_file.hpp"
 #include "tools/rec/progress.hpp"
 
 namespace nimbrel::rec {
 namespace {
+
+using recorder::McapChannel;
+using recorder::McapWriter;
+using recorder::StringPairs;
 
 StringPairs header_metadata(const recorder::Header& header) {
   StringPairs out{{"format_version", std::to_string(recorder::format_version)},

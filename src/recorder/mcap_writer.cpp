@@ -1,4 +1,4 @@
-#include "tools/rec/mcap_writer.hpp"
+#include "recorder/mcap_writer.hpp"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-namespace nimbrel::rec {
+namespace nimbrel::recorder {
 namespace {
 
 constexpr std::array<std::byte, 8> magic{std::byte{0x89}, std::byte{'M'}, std::byte{'C'},
@@ -104,8 +104,7 @@ std::uint32_t crc_of(std::uint32_t crc, std::span<const std::byte> bytes) {
 
 }  // namespace
 
-McapWriter::McapWriter(recorder::ByteSink& out, std::size_t chunk_size)
-    : out_(out), chunk_size_(chunk_size) {
+McapWriter::McapWriter(ByteSink& out, std::size_t chunk_size) : out_(out), chunk_size_(chunk_size) {
   chunk_.reserve(chunk_size_ + 4096);
 }
 
@@ -316,4 +315,4 @@ std::expected<void, std::error_code> McapWriter::finish() {
   return emit(scratch_);
 }
 
-}  // namespace nimbrel::rec
+}  // namespace nimbrel::recorder

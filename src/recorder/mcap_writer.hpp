@@ -17,7 +17,7 @@
 
 #include "recorder/writer.hpp"
 
-namespace nimbrel::rec {
+namespace nimbrel::recorder {
 
 using StringPairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -31,7 +31,7 @@ struct McapChannel {
 class McapWriter {
  public:
   // `chunk_size`: the uncompressed size past which a chunk is closed.
-  explicit McapWriter(recorder::ByteSink& out, std::size_t chunk_size = std::size_t{1} << 20);
+  explicit McapWriter(ByteSink& out, std::size_t chunk_size = std::size_t{1} << 20);
 
   std::expected<void, std::error_code> start(std::string_view profile, std::string_view library);
   std::expected<void, std::error_code> add_channel(const McapChannel& channel);
@@ -61,7 +61,7 @@ class McapWriter {
   std::expected<void, std::error_code> emit(std::span<const std::byte> bytes);
   std::expected<void, std::error_code> close_chunk();
 
-  recorder::ByteSink& out_;
+  ByteSink& out_;
   std::size_t chunk_size_;
   std::uint64_t offset_ = 0;
   std::uint32_t crc_ = 0;  // of all bytes emitted since the start of the data or summary section
@@ -89,4 +89,4 @@ class McapWriter {
   std::vector<std::byte> scratch_;
 };
 
-}  // namespace nimbrel::rec
+}  // namespace nimbrel::recorder
