@@ -6,15 +6,19 @@
 #include <ostream>
 
 #include "foundation/saturating.hpp"
+#include "recorder/mcap_writer.hpp"
 #include "tools/common/json.hpp"
 #include "tools/rec/commands.hpp"
 #include "tools/rec/input.hpp"
-#include "tools/rec/mcap_writer.hpp"
 #include "tools/rec/output_file.hpp"
 #include "tools/rec/progress.hpp"
 
 namespace nimbrel::rec {
 namespace {
+
+using recorder::McapChannel;
+using recorder::McapWriter;
+using recorder::StringPairs;
 
 StringPairs header_metadata(const recorder::Header& header) {
   StringPairs out{{"format_version", std::to_string(recorder::format_version)},
@@ -43,6 +47,7 @@ int run_export(const ExportOptions& options, std::ostream& err) {
   const auto& header = input.header.header;
   std::vector<McapChannel> channels;
   std::vector<std::uint16_t> channel_of(header.topics.size());
+  std::vector<std::uint32_t> sequence_of(header.topics.size());  // counted per channel from 0
   for (std::size_t i = 0; i < header.topics.size(); ++i) {
     if (!selected[i]) continue;
     if (channels.size() == std::numeric_limits<std::uint16_t>::max()) {
@@ -81,7 +86,8 @@ int run_export(const ExportOptions& options, std::ostream& err) {
     progress.update(input.offset_after(*frame));
     if (!selected[frame->topic_idx]) continue;
     const std::uint64_t time = saturating_add(header.start_ns, frame->time);
-    auto done = writer.write_message(channel_of[frame->topic_idx], time, time, frame->payload);
+    auto done = writer.write_message(channel_of[frame->topic_idx], sequence_of[frame->topic_idx]++,
+                                     time, time, frame->payload);
     if (!done) return failed(done.error());
   }
   if (auto done = writer.finish(); !done) return failed(done.error());

@@ -1,11 +1,10 @@
 // The MCAP export read back by an independent reader: @mcap/core under node (see mcap-check/).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
+#include "recorder/mcap_read_back.hpp"
 #include "tools/common/json.hpp"
 #include "tools/rec/rec_fixtures.hpp"
 
@@ -14,30 +13,7 @@ namespace {
 
 constexpr std::uint64_t start_ns = 1'700'000'000'000'000'000;
 
-// What check.mjs prints, split in lines; empty with a failure when node cannot read the file.
-std::vector<std::string> read_back(const std::string& mcap) {
-  const std::string dir = NIMBREL_MCAP_CHECK;
-  if (!std::filesystem::exists(dir + "/node_modules/@mcap/core")) {
-    ADD_FAILURE() << "@mcap/core is not installed in " << dir << "; run scripts/install-deps";
-    return {};
-  }
-  const std::string command = "node " + dir + "/check.mjs '" + mcap + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string out;
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-    out.append(buf, n);
-  const int status = ::pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    ADD_FAILURE() << "node check.mjs failed:\n" << out.substr(0, 4000);
-    return {};
-  }
-  std::vector<std::string> lines;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
+using recorder::testing::mcap_read_back;
 
 class McapExportTest : public ::testing::Test {
  protected:
@@ -77,7 +53,7 @@ class McapExportTest : public ::testing::Test {
     for (auto n : counts)
       total += n;
     lines.push_back("statistics messages=" + std::to_string(total) +
-                    " channels=" + std::to_string(topics.size()) +
+                    " schemas=0 channels=" + std::to_string(topics.size()) +
                     " metadata=1 start=" + std::to_string(first) + " end=" + std::to_string(last));
     for (std::size_t c = 0; c < counts.size(); ++c)
       lines.push_back("count " + std::to_string(c + 1) + " " + std::to_string(counts[c]));
@@ -121,7 +97,7 @@ class McapExportTest : public ::testing::Test {
 TEST_F(McapExportTest, EveryFrameIsAMessageWithItsChannelTimeAndBytes) {
   const RecRun run = rec({"export", in_, "--mcap", out_});
   ASSERT_EQ(run.status, 0) << run.err;
-  auto lines = read_back(out_);
+  auto lines = mcap_read_back(out_);
   EXPECT_GE(take_chunk_count(lines), 2u);
   EXPECT_EQ(lines, expected({0, 1, 2}));
 }
@@ -129,7 +105,7 @@ TEST_F(McapExportTest, EveryFrameIsAMessageWithItsChannelTimeAndBytes) {
 TEST_F(McapExportTest, ATopicChoiceExportsOnlyItsChannel) {
   const RecRun run = rec({"export", in_, "--mcap", out_, "--topic", "B"});
   ASSERT_EQ(run.status, 0) << run.err;
-  auto lines = read_back(out_);
+  auto lines = mcap_read_back(out_);
   EXPECT_GE(take_chunk_count(lines), 1u);
   EXPECT_EQ(lines, expected({1}));
 }
@@ -138,12 +114,13 @@ TEST_F(McapExportTest, ATopicChoiceExportsOnlyItsChannel) {
 TEST_F(McapExportTest, AnEmptyRecordingExportsNoMessages) {
   write_file(in_, Bytes{});
   ASSERT_EQ(rec({"export", in_, "--mcap", out_}).status, 0);
-  auto lines = read_back(out_);
+  auto lines = mcap_read_back(out_);
   EXPECT_EQ(take_chunk_count(lines), 0u);
-  EXPECT_EQ(lines, (std::vector<std::string>{"statistics messages=0 channels=0 metadata=1 "
-                                             "start=0 end=0",
-                                             "metadata nbrlrec_header format_version=1 start_ns=0",
-                                             "streamed 0 done=true", "data_crc ok"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"statistics messages=0 schemas=0 channels=0 metadata=1 "
+                                      "start=0 end=0",
+                                      "metadata nbrlrec_header format_version=1 start_ns=0",
+                                      "streamed 0 done=true", "data_crc ok"}));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// Reads an MCAP file with @mcap/core and prints what it holds, one fact per line, so that the
-// export test can compare it with the recording. Throws on anything the library rejects.
+// Reads an MCAP file with @mcap/core (and @mcap/support's LZ4 and Zstandard decoders) and prints
+// what it holds, one fact per line, so that the writer and export tests can compare it with what
+// they wrote. Throws on anything the library rejects.
 //   node check.mjs FILE.mcap
 import { crc32 } from "@foxglove/crc";
 import { McapIndexedReader, McapStreamReader } from "@mcap/core";
+import { loadDecompressHandlers } from "@mcap/support";
 import { open, readFile } from "node:fs/promises";
 
 const path = process.argv[2];
@@ -16,19 +18,25 @@ const readable = {
     return out;
   },
 };
-const reader = await McapIndexedReader.Initialize({ readable });
+const decompressHandlers = await loadDecompressHandlers();
+const reader = await McapIndexedReader.Initialize({ readable, decompressHandlers });
 const lines = [];
 const hex = (data) => Buffer.from(data).toString("hex");
 
+for (const [id, schema] of reader.schemasById) {
+  lines.push(`schema ${id} ${schema.name} ${schema.encoding} ${hex(schema.data)}`);
+}
 for (const [id, channel] of reader.channelsById) {
   const metadata = [...channel.metadata].map(([k, v]) => `${k}=${v}`).join(" ");
   lines.push(`channel ${id} ${channel.topic} ${channel.messageEncoding} schema=${channel.schemaId} ${metadata}`);
 }
 const s = reader.statistics;
-lines.push(`statistics messages=${s.messageCount} channels=${s.channelCount} ` +
+lines.push(`statistics messages=${s.messageCount} schemas=${s.schemaCount} channels=${s.channelCount} ` +
   `metadata=${s.metadataCount} start=${s.messageStartTime} end=${s.messageEndTime}`);
 for (const [id, count] of s.channelMessageCounts) lines.push(`count ${id} ${count}`);
-lines.push(`chunks statistics=${s.chunkCount} indexes=${reader.chunkIndexes.length}`);
+const compressions = new Set(reader.chunkIndexes.map((c) => c.compression || "none"));
+lines.push(`chunks statistics=${s.chunkCount} indexes=${reader.chunkIndexes.length} ` +
+  `compression=${[...compressions].join(",")}`);
 for await (const m of reader.readMetadata()) {
   lines.push(`metadata ${m.name} ${[...m.metadata].map(([k, v]) => `${k}=${v}`).join(" ")}`);
 }
@@ -39,7 +47,7 @@ for await (const m of reader.readMessages({ validateCrcs: true })) {
 lines.push(...messages.sort());
 
 // A second, sequential pass over every record checks the chunk CRCs and the record framing.
-const stream = new McapStreamReader({ validateCrcs: true });
+const stream = new McapStreamReader({ validateCrcs: true, decompressHandlers });
 stream.append(bytes);
 let streamed = 0;
 for (let record; (record = stream.nextRecord()); ) {

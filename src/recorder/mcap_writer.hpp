@@ -1,7 +1,8 @@
-// Writes MCAP files: messages gathered into uncompressed chunks, each followed by its message
-// indexes, then a summary section (channels, statistics, chunk and metadata indexes) with summary
-// offsets, so that readers can seek by time and channel without scanning the data.
-// Usage: start, add the channels and metadata, write the messages, finish.
+// Writes MCAP files: messages gathered into chunks (uncompressed, LZ4 or Zstandard), each followed
+// by its message indexes, then a summary section (schemas, channels, statistics, chunk and metadata
+// indexes) with summary offsets, so that readers can seek by time and channel without scanning the
+// data. Usage: start, add the schemas, channels and metadata, write the messages, finish. The
+// writer reads no clock: a caller that wants idle chunks on disk calls `close_chunk_if_older`.
 #pragma once
 
 #include <cstddef>
@@ -15,31 +16,48 @@
 #include <utility>
 #include <vector>
 
+#include "recorder/mcap_compression.hpp"
 #include "recorder/writer.hpp"
 
-namespace nimbrel::rec {
+namespace nimbrel::recorder {
 
 using StringPairs = std::vector<std::pair<std::string, std::string>>;
 
 struct McapChannel {
   std::uint16_t id = 0;
+  std::uint16_t schema_id = 0;  // 0: none
   std::string topic;
   std::string message_encoding;
   StringPairs metadata;
 };
 
+struct McapOptions {
+  std::size_t chunk_size = std::size_t{1} << 20;  // uncompressed, past which a chunk is closed
+  // A message this long after the chunk's first one starts the next chunk; 0: no time bound.
+  std::uint64_t max_chunk_duration_ns = 0;
+  McapCompression compression = McapCompression::None;
+};
+
 class McapWriter {
  public:
-  // `chunk_size`: the uncompressed size past which a chunk is closed.
-  explicit McapWriter(recorder::ByteSink& out, std::size_t chunk_size = std::size_t{1} << 20);
+  explicit McapWriter(ByteSink& out, McapOptions options = {});
 
   std::expected<void, std::error_code> start(std::string_view profile, std::string_view library);
+  // `id` is not 0, which channels use to say they have no schema.
+  std::expected<void, std::error_code> add_schema(std::uint16_t id, std::string_view name,
+                                                  std::string_view encoding,
+                                                  std::span<const std::byte> data);
+  // Its schema, if any, was added before.
   std::expected<void, std::error_code> add_channel(const McapChannel& channel);
   std::expected<void, std::error_code> add_metadata(std::string_view name,
                                                     const StringPairs& values);
-  std::expected<void, std::error_code> write_message(std::uint16_t channel, std::uint64_t log_time,
+  std::expected<void, std::error_code> write_message(std::uint16_t channel, std::uint32_t sequence,
+                                                     std::uint64_t log_time,
                                                      std::uint64_t publish_time,
                                                      std::span<const std::byte> data);
+  // Closes the open chunk when `now_ns` (a log time) is past its time bound, so that a writer
+  // killed while no message comes loses nothing already written.
+  std::expected<void, std::error_code> close_chunk_if_older(std::uint64_t now_ns);
   std::expected<void, std::error_code> finish();
 
  private:
@@ -50,7 +68,14 @@ class McapWriter {
     std::uint64_t length = 0;
     std::map<std::uint16_t, std::uint64_t> message_index_offsets;
     std::uint64_t message_index_length = 0;
+    std::uint64_t compressed_size = 0;
     std::uint64_t records_size = 0;
+  };
+  struct Schema {
+    std::uint16_t id = 0;
+    std::string name;
+    std::string encoding;
+    std::vector<std::byte> data;
   };
   struct MetadataIndex {
     std::uint64_t offset = 0;
@@ -60,17 +85,19 @@ class McapWriter {
 
   std::expected<void, std::error_code> emit(std::span<const std::byte> bytes);
   std::expected<void, std::error_code> close_chunk();
+  bool is_past_bound(std::uint64_t time) const;
 
-  recorder::ByteSink& out_;
-  std::size_t chunk_size_;
+  ByteSink& out_;
+  McapOptions options_;
+  ChunkCompressor compressor_;
   std::uint64_t offset_ = 0;
   std::uint32_t crc_ = 0;  // of all bytes emitted since the start of the data or summary section
 
+  std::vector<Schema> schemas_;
   std::vector<McapChannel> channels_;
   // Indexed by channel id: a map lookup per message would cost more than the copy of its bytes.
   struct ChannelState {
     bool known = false;
-    std::uint32_t sequence = 0;
     std::uint64_t messages = 0;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> chunk_entries;  // (time, offset)
   };
@@ -81,6 +108,7 @@ class McapWriter {
 
   std::vector<std::byte> chunk_;               // the open chunk's records
   std::vector<std::uint16_t> chunk_channels_;  // those with entries in the open chunk
+  std::uint64_t chunk_first_time_ = 0;  // its first message's: the time bound counts from there
   std::uint64_t chunk_start_time_ = 0;
   std::uint64_t chunk_end_time_ = 0;
 
@@ -89,4 +117,4 @@ class McapWriter {
   std::vector<std::byte> scratch_;
 };
 
-}  // namespace nimbrel::rec
+}  // namespace nimbrel::recorder

@@ -1,4 +1,4 @@
-#include "tools/rec/mcap_writer.hpp"
+#include "recorder/mcap_writer.hpp"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-namespace nimbrel::rec {
+namespace nimbrel::recorder {
 namespace {
 
 constexpr std::array<std::byte, 8> magic{std::byte{0x89}, std::byte{'M'}, std::byte{'C'},
@@ -16,6 +16,7 @@ constexpr std::array<std::byte, 8> magic{std::byte{0x89}, std::byte{'M'}, std::b
 enum class Op : std::uint8_t {
   Header = 0x01,
   Footer = 0x02,
+  Schema = 0x03,
   Channel = 0x04,
   Message = 0x05,
   Chunk = 0x06,
@@ -87,10 +88,21 @@ void end_record(std::vector<std::byte>& out, std::size_t length_at) {
   patch_u64(out, length_at, out.size() - length_at - 8);
 }
 
+void put_schema(std::vector<std::byte>& out, std::uint16_t id, std::string_view name,
+                std::string_view encoding, std::span<const std::byte> data) {
+  const auto at = begin_record(out, Op::Schema);
+  put_u16(out, id);
+  put_str(out, name);
+  put_str(out, encoding);
+  put_u32(out, static_cast<std::uint32_t>(data.size()));
+  put_bytes(out, data);
+  end_record(out, at);
+}
+
 void put_channel(std::vector<std::byte>& out, const McapChannel& channel) {
   const auto at = begin_record(out, Op::Channel);
   put_u16(out, channel.id);
-  put_u16(out, 0);  // no schema
+  put_u16(out, channel.schema_id);
   put_str(out, channel.topic);
   put_str(out, channel.message_encoding);
   put_map(out, channel.metadata);
@@ -104,9 +116,9 @@ std::uint32_t crc_of(std::uint32_t crc, std::span<const std::byte> bytes) {
 
 }  // namespace
 
-McapWriter::McapWriter(recorder::ByteSink& out, std::size_t chunk_size)
-    : out_(out), chunk_size_(chunk_size) {
-  chunk_.reserve(chunk_size_ + 4096);
+McapWriter::McapWriter(ByteSink& out, McapOptions options)
+    : out_(out), options_(options), compressor_(options.compression) {
+  chunk_.reserve(options_.chunk_size + 4096);
 }
 
 std::expected<void, std::error_code> McapWriter::emit(std::span<const std::byte> bytes) {
@@ -126,7 +138,24 @@ std::expected<void, std::error_code> McapWriter::start(std::string_view profile,
   return emit(scratch_);
 }
 
+std::expected<void, std::error_code> McapWriter::add_schema(std::uint16_t id, std::string_view name,
+                                                            std::string_view encoding,
+                                                            std::span<const std::byte> data) {
+  if (id == 0 || std::ranges::any_of(schemas_, [&](const Schema& s) { return s.id == id; }))
+    return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+  schemas_.push_back({.id = id,
+                      .name = std::string(name),
+                      .encoding = std::string(encoding),
+                      .data = {data.begin(), data.end()}});
+  scratch_.clear();
+  put_schema(scratch_, id, name, encoding, data);
+  return emit(scratch_);
+}
+
 std::expected<void, std::error_code> McapWriter::add_channel(const McapChannel& channel) {
+  if (channel.schema_id != 0 &&
+      std::ranges::none_of(schemas_, [&](const Schema& s) { return s.id == channel.schema_id; }))
+    return std::unexpected(std::make_error_code(std::errc::invalid_argument));
   channels_.push_back(channel);
   if (state_.size() <= channel.id) state_.resize(std::size_t{channel.id} + 1);
   state_[channel.id].known = true;
@@ -149,13 +178,17 @@ std::expected<void, std::error_code> McapWriter::add_metadata(std::string_view n
 }
 
 std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t channel,
+                                                               std::uint32_t sequence,
                                                                std::uint64_t log_time,
                                                                std::uint64_t publish_time,
                                                                std::span<const std::byte> data) {
   if (channel >= state_.size() || !state_[channel].known)
     return std::unexpected(std::make_error_code(std::errc::invalid_argument));
   ChannelState& state = state_[channel];
-  if (chunk_.empty()) chunk_start_time_ = chunk_end_time_ = log_time;
+  if (!chunk_.empty() && is_past_bound(log_time)) {
+    if (auto closed = close_chunk(); !closed) return closed;
+  }
+  if (chunk_.empty()) chunk_first_time_ = chunk_start_time_ = chunk_end_time_ = log_time;
   chunk_start_time_ = std::min(chunk_start_time_, log_time);
   chunk_end_time_ = std::max(chunk_end_time_, log_time);
   if (message_count_ == 0) first_time_ = last_time_ = log_time;
@@ -171,24 +204,37 @@ std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t cha
   head[0] = std::byte{static_cast<std::uint8_t>(Op::Message)};
   store_le(&head[1], head.size() - 9 + data.size(), 8);
   store_le(&head[9], channel, 2);
-  store_le(&head[11], state.sequence++, 4);
+  store_le(&head[11], sequence, 4);
   store_le(&head[15], log_time, 8);
   store_le(&head[23], publish_time, 8);
   put_bytes(chunk_, head);
   put_bytes(chunk_, data);
-  if (chunk_.size() >= chunk_size_) return close_chunk();
+  if (chunk_.size() >= options_.chunk_size) return close_chunk();
   return {};
+}
+
+bool McapWriter::is_past_bound(std::uint64_t time) const {
+  const std::uint64_t bound = options_.max_chunk_duration_ns;
+  return bound != 0 && time >= chunk_first_time_ && time - chunk_first_time_ >= bound;
+}
+
+std::expected<void, std::error_code> McapWriter::close_chunk_if_older(std::uint64_t now_ns) {
+  if (chunk_.empty() || !is_past_bound(now_ns)) return {};
+  return close_chunk();
 }
 
 std::expected<void, std::error_code> McapWriter::close_chunk() {
   if (chunk_.empty()) return {};
   const std::uint32_t records_crc = crc_of(0, chunk_);
+  const auto compressed = compressor_.compress(chunk_);
+  if (!compressed) return std::unexpected(compressed.error());
   ChunkIndex index{.start_time = chunk_start_time_,
                    .end_time = chunk_end_time_,
                    .offset = offset_,
                    .length = 0,
                    .message_index_offsets = {},
                    .message_index_length = 0,
+                   .compressed_size = compressed->size(),
                    .records_size = chunk_.size()};
   scratch_.clear();
   const auto at = begin_record(scratch_, Op::Chunk);
@@ -196,15 +242,19 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
   put_u64(scratch_, chunk_end_time_);
   put_u64(scratch_, chunk_.size());
   put_u32(scratch_, records_crc);
-  put_str(scratch_, "");  // uncompressed: the payloads are mostly incompressible samples
-  put_u64(scratch_, chunk_.size());
-  patch_u64(scratch_, at, scratch_.size() - at - 8 + chunk_.size());
+  put_str(scratch_, compression_name(options_.compression));
+  put_u64(scratch_, compressed->size());
+  patch_u64(scratch_, at, scratch_.size() - at - 8 + compressed->size());
   if (auto done = emit(scratch_); !done) return done;
-  // The records' CRC is known: fold it into the running one instead of reading them twice.
-  crc_ = static_cast<std::uint32_t>(
-      ::crc32_combine(crc_, records_crc, static_cast<z_off_t>(chunk_.size())));
-  offset_ += chunk_.size();
-  if (auto done = out_.write_all(chunk_); !done) return done;
+  if (options_.compression != McapCompression::None) {
+    if (auto done = emit(*compressed); !done) return done;
+  } else {
+    // The records' CRC is known: fold it into the running one instead of reading them twice.
+    crc_ = static_cast<std::uint32_t>(
+        ::crc32_combine(crc_, records_crc, static_cast<z_off_t>(chunk_.size())));
+    offset_ += chunk_.size();
+    if (auto done = out_.write_all(chunk_); !done) return done;
+  }
   index.length = offset_ - index.offset;
 
   scratch_.clear();
@@ -248,6 +298,10 @@ std::expected<void, std::error_code> McapWriter::finish() {
       groups.push_back({op, {summary_start + begin, scratch_.size() - begin}});
   };
   scratch_.clear();
+  group(Op::Schema, [&] {
+    for (const auto& schema : schemas_)
+      put_schema(scratch_, schema.id, schema.name, schema.encoding, schema.data);
+  });
   group(Op::Channel, [&] {
     for (const auto& channel : channels_)
       put_channel(scratch_, channel);
@@ -255,7 +309,7 @@ std::expected<void, std::error_code> McapWriter::finish() {
   group(Op::Statistics, [&] {
     const auto record = begin_record(scratch_, Op::Statistics);
     put_u64(scratch_, message_count_);
-    put_u16(scratch_, 0);  // schemas
+    put_u16(scratch_, static_cast<std::uint16_t>(schemas_.size()));
     put_u32(scratch_, static_cast<std::uint32_t>(channels_.size()));
     put_u32(scratch_, 0);  // attachments
     put_u32(scratch_, static_cast<std::uint32_t>(metadata_indexes_.size()));
@@ -282,8 +336,8 @@ std::expected<void, std::error_code> McapWriter::finish() {
         put_u64(scratch_, offset);
       }
       put_u64(scratch_, index.message_index_length);
-      put_str(scratch_, "");
-      put_u64(scratch_, index.records_size);
+      put_str(scratch_, compression_name(options_.compression));
+      put_u64(scratch_, index.compressed_size);
       put_u64(scratch_, index.records_size);
       end_record(scratch_, record);
     }
@@ -316,4 +370,4 @@ std::expected<void, std::error_code> McapWriter::finish() {
   return emit(scratch_);
 }
 
-}  // namespace nimbrel::rec
+}  // namespace nimbrel::recorder

@@ -1,0 +1,43 @@
+// MCAP files read back by an independent reader: tests/tools/rec/mcap-check/check.mjs, which runs
+// @mcap/core under node and prints one fact per line. The test target defines NIMBREL_MCAP_CHECK
+// as that folder; scripts/install-deps installs its packages.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace nimbrel::recorder::testing {
+
+// What check.mjs prints, split in lines; empty with a failure when node cannot read the file.
+inline std::vector<std::string> mcap_read_back(const std::string& mcap) {
+  const std::string dir = NIMBREL_MCAP_CHECK;
+  if (!std::filesystem::exists(dir + "/node_modules/@mcap/support")) {
+    ADD_FAILURE() << "@mcap/core or @mcap/support is missing in " << dir
+                  << "; run scripts/install-deps";
+    return {};
+  }
+  const std::string command = "node " + dir + "/check.mjs '" + mcap + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string out;
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+    out.append(buf, n);
+  const int status = ::pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    ADD_FAILURE() << "node check.mjs failed:\n" << out.substr(0, 4000);
+    return {};
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+}  // namespace nimbrel::recorder::testing
