@@ -97,13 +97,18 @@ std::error_code last_errno() {
 }
 
 std::expected<std::vector<std::byte>, ReadError> read_whole_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO is refused at once instead of waiting for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::unexpected(ReadError{.kind = ReadError::Kind::Io, .io = last_errno()});
   std::vector<std::byte> bytes;
   struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return std::unexpected(ReadError{.kind = ReadError::Kind::Io,
+                                     .io = std::make_error_code(std::errc::invalid_argument)});
+  }
   // The size is only a hint: a recording still being written may grow while it is read.
-  if (::fstat(fd, &info) == 0 && info.st_size > 0)
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
+  if (info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
   constexpr std::size_t chunk = 64 * 1024;
   for (;;) {
     const std::size_t used = bytes.size();

@@ -35,7 +35,8 @@ bool is_damaged_recording(const recorder::ReadError& error, std::span<const std:
 }  // namespace
 
 std::expected<MappedFile, std::error_code> MappedFile::open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO is refused at once instead of waiting for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::unexpected(last_errno());
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
@@ -81,8 +82,12 @@ MappedFile::~MappedFile() {
 
 std::expected<Input, OpenError> open_input(const std::string& path) {
   auto file = MappedFile::open(path);
-  if (!file)
-    return std::unexpected(OpenError{.status = 2, .message = path + ": " + file.error().message()});
+  if (!file) {
+    const bool irregular = file.error() == std::errc::invalid_argument;
+    return std::unexpected(OpenError{
+        .status = 2,
+        .message = path + ": " + (irregular ? "not a regular file" : file.error().message())});
+  }
   Input input{.path = path, .file = std::move(*file), .header = {}};
   const auto data = input.file.bytes();
   if (data.empty()) return input;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "tools/rec/rec_fixtures.hpp"
@@ -84,6 +86,18 @@ TEST_F(InfoTest, FramesGoingBackInTimeGiveTheirTrueSpan) {
                   {{0, 5'000'000, numbered(1)}, {0, 1'000'000, numbered(2)}});
   const auto s = summarize(*tools::open_input(path_), false);
   EXPECT_EQ(s.topics[0].last_time_ns - s.topics[0].first_time_ns, 4'000'000u);
+}
+
+// A FIFO is refused at once, not waited on for a writer that may never come.
+TEST(OpenInput, AFifoIsRefusedWithoutWaiting) {
+  TempDir dir;
+  const std::string path = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  const auto opened = tools::open_input(path);
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error().status, 2);
+  EXPECT_EQ(opened.error().message, path + ": not a regular file");
+  EXPECT_FALSE(recorder::RecordingFile::open(path));
 }
 
 }  // namespace
