@@ -6,6 +6,7 @@
 #include <limits>
 #include <ostream>
 #include <queue>
+#include <span>
 
 #include "foundation/saturating.hpp"
 #include "tools/rec/commands.hpp"
@@ -57,6 +58,13 @@ int run_merge(const MergeOptions& options, std::ostream& err) {
     }
     total_bytes += input->file.bytes().size();
     inputs.push_back(std::move(*input));
+  }
+  // The same recording twice, or a link to it, would double every one of its frames.
+  for (std::size_t i = 1; i < options.files.size(); ++i) {
+    if (is_one_of(options.files[i], std::span(options.files).first(i))) {
+      err << options.files[i] << ": given twice (or a link to an input given before)\n";
+      return 2;
+    }
   }
   if (is_one_of(options.out, options.files)) {
     err << options.out << ": is one of the inputs; write the merge to another file\n";

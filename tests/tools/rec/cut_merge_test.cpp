@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -171,6 +172,18 @@ TEST_F(RewriteTest, RefusesToOverwriteAnInput) {
   EXPECT_EQ(rec({"merge", dir_.file("in.nbrlrec"), "--out", in}).status, 2);
   EXPECT_EQ(rec({"export", in, "--mcap", in}).status, 2);
   EXPECT_EQ(read_file(in), before);
+}
+
+TEST_F(RewriteTest, RefusesTheSameInputTwice) {
+  const std::string in = dir_.file("in.nbrlrec");
+  const std::string link = dir_.file("link.nbrlrec");
+  write_recording(in, three_topics, spread_samples());
+  ASSERT_EQ(::symlink(in.c_str(), link.c_str()), 0);
+  for (const auto& second : {in, link}) {
+    const auto result = rec({"merge", in, second, "--out", dir_.file("out.nbrlrec")});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, second + ": given twice (or a link to an input given before)\n");
+  }
 }
 
 }  // namespace
