@@ -1,6 +1,8 @@
 // `info`, `verify` and `dump`: walks over a recording that print text and write no file.
 #include <cstdint>
+#include <limits>
 #include <ostream>
+#include <string>
 
 #include "foundation/saturating.hpp"
 #include "tools/common/json.hpp"
@@ -33,8 +35,25 @@ int run_verify(const std::string& file, std::ostream& out, std::ostream& err) {
   }
   auto frames = input->frames();
   std::uint64_t count = 0;
-  while (frames.next())
+  // Whole frames this system never writes: another kind than 0, or a time that wrapped below
+  // the recording's start. The first is named.
+  std::string odd;
+  while (auto frame = frames.next()) {
     ++count;
+    if (!odd.empty()) continue;
+    const auto at = input->offset_after(*frame) - frame->payload.size() - recorder::frame_overhead;
+    if (frame->kind != 0) {
+      odd = "frame " + std::to_string(count) + " at byte " + std::to_string(at) + " has kind " +
+            std::to_string(frame->kind) + ", not 0";
+    } else if (frame->time == std::numeric_limits<std::uint64_t>::max()) {
+      odd = "frame " + std::to_string(count) + " at byte " + std::to_string(at) +
+            " has the time 2^64-1, before the recording's start";
+    }
+  }
+  if (!odd.empty() && frames.end().reason == recorder::DataEnd::Reason::Clean) {
+    err << file << ": " << odd << " (" << count << " whole frames)\n";
+    return 1;
+  }
   if (frames.end().reason != recorder::DataEnd::Reason::Clean) {
     err << file << ": " << recorder::to_string(frames.end()) << " (after " << count
         << " whole frames)\n";

@@ -50,6 +50,24 @@ TEST_F(VerifyTest, EveryPrefixOfARecordingGetsTheRightAnswer) {
   }
 }
 
+// Whole frames that this system never writes are named: the file is not what it claims.
+TEST_F(VerifyTest, FramesOfAnotherKindOrAWrappedTimeAreNotOk) {
+  write_recording(path_, example_header(), {{0, 5, payload_of(3, 1)}, {1, 7, payload_of(2, 3)}});
+  const Bytes whole = read_file(path_);
+  Bytes kind = whole;
+  kind[81 + 25 + 17] = std::byte{5};
+  RecRun run = verify_bytes(kind);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, path_ + ": frame 2 at byte 106 has kind 5, not 0 (2 whole frames)\n");
+  Bytes time = whole;
+  std::fill_n(time.begin() + 81 + 1, 8, std::byte{0xFF});
+  run = verify_bytes(time);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, path_ +
+                         ": frame 1 at byte 81 has the time 2^64-1, before the recording's start "
+                         "(2 whole frames)\n");
+}
+
 TEST_F(VerifyTest, DamageInsideTheDataIsNamedWithItsOffset) {
   write_recording(path_, example_header(), {{0, 5, payload_of(3, 1)}, {1, 7, payload_of(2, 3)}});
   Bytes bytes = read_file(path_);
