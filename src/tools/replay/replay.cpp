@@ -134,7 +134,9 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     if (frame->kind != 0 || !(*selected)[frame->topic_idx]) continue;
     frames.push_back({writer_of[frame->topic_idx], frame->time, frame->payload});
   }
-  if (reader.end().reason != recorder::DataEnd::Reason::Clean) {
+  // Played all the same, and then said in the status, as export, cut and merge do.
+  const bool damaged = reader.end().reason != recorder::DataEnd::Reason::Clean;
+  if (damaged) {
     err << args.in << ": " << recorder::to_string(reader.end()) << "; replaying the "
         << frames.size() << " whole frames before it\n";
   }
@@ -210,7 +212,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     err << stats.failed << " samples could not be written\n";
     return 1;
   }
-  return 0;
+  return damaged ? 1 : 0;
 }
 
 }  // namespace nimbrel::replay
