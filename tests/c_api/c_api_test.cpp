@@ -200,7 +200,7 @@ TEST_F(CApi, CloseKeepsWhatIsQueuedForTheTakes) {
   const auto slot =
       nimbrel::dcps::RuntimeInternals::reader_slot(*reader_->runtime, reader_->entity_id);
   ASSERT_TRUE(slot);
-  EXPECT_FALSE((*slot->lock())->queue->admit(/*needs_room=*/false));
+  EXPECT_FALSE((*slot->lock())->queue->admit());
   EXPECT_EQ(take(reader_), "ok: 7");
   EXPECT_EQ(take(reader_), "ok: nothing");
   reader_->samples.poison();

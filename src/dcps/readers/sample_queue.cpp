@@ -35,14 +35,13 @@ std::size_t queued_size(const ReaderItem& item) {
   return per_sample_overhead + (sample != nullptr ? sample->payload.size() : 0);
 }
 
-std::optional<Admission> SampleSender::admit(bool needs_room) const {
+std::optional<Admission> SampleSender::admit() const {
   detail::SampleChannel& channel = *channel_;
   // Counted before the closed flag is read, and the close sets the flag before it reads the
   // count: one of the two always sees the other.
   channel.admitted.fetch_add(1, std::memory_order_seq_cst);
   Admission admission(&channel);
   if (channel.closed.load(std::memory_order_seq_cst)) return std::nullopt;
-  if (needs_room && full()) return std::nullopt;
   return admission;
 }
 

@@ -109,8 +109,9 @@ class SampleSender {
   SampleSender(const SampleSender&) = delete;
   SampleSender& operator=(const SampleSender&) = delete;
 
-  // Empty once the queue is closed, and while it is over its budget when `needs_room`.
-  std::optional<Admission> admit(bool needs_room) const;
+  // Empty once the queue is closed. Whether data waits for room is the receive path's to decide
+  // (`full`): a reliable writer's does, a best-effort writer's is counted lost.
+  std::optional<Admission> admit() const;
 
   // False, and the item is dropped, once the receiving side is gone. A loss that continues the
   // last queued one joins it, so a stalled consumer costs one entry per writer and reason.

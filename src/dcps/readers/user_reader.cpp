@@ -176,40 +176,39 @@ Delivery collect_delivery(UserReaderSlot& slot, rtps::Released released, Elapsed
   Delivery delivery;
   if (released.samples.empty() && released.lost.empty()) return delivery;
   delivery.items.reserve(released.samples.size() + released.lost.size());
+  const TopicSeries* series = slot.endpoints ? slot.endpoints->series.get() : nullptr;
+  const auto lose = [&](const rtps::LostRange& range) {
+    add_loss(delivery.items, range);
+    if (series == nullptr) return;
+    const auto* writer = slot.reader.writer_proxy_state(range.writer);
+    series->lost(range, writer == nullptr || writer->proxy.reliable);
+  };
   // Losses first: a best-effort writer's hole lies below the arrival that shows it. While the
   // queue is full, a hole between refused samples counts as refused too, so that a stalled
   // consumer costs one queued loss, not one per hole.
   for (auto range : released.lost) {
     if (queue_full && range.reason == rtps::LossReason::Network)
       range.reason = rtps::LossReason::QueueFull;
-    add_loss(delivery.items, range);
+    lose(range);
   }
   std::uint64_t received = 0;
   for (const auto& sample : released.samples) {
     if (queue_full) {
-      add_loss(delivery.items, {.writer = sample.writer_guid,
-                                .first = sample.sequence_number,
-                                .last = sample.sequence_number,
-                                .reason = rtps::LossReason::QueueFull});
+      lose({.writer = sample.writer_guid,
+            .first = sample.sequence_number,
+            .last = sample.sequence_number,
+            .reason = rtps::LossReason::QueueFull});
       continue;
     }
     auto item = delivered_to_user_sample(sample, slot.matched_writers);
     if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
-      add_loss(delivery.items, *loss);
+      lose(*loss);
     } else {
       delivery.items.push_back(std::move(item));
       ++received;
     }
   }
-  if (const TopicSeries* series = slot.endpoints ? slot.endpoints->series.get() : nullptr) {
-    series->received(received);
-    for (const auto& item : delivery.items) {
-      if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
-        const auto* writer = slot.reader.writer_proxy_state(loss->writer);
-        series->lost(*loss, writer == nullptr || writer->proxy.reliable);
-      }
-    }
-  }
+  if (series != nullptr && received != 0) series->received(received);
   if (received != 0) {
     slot.last_sample_time = now;
     if (!slot.writer_alive) {
@@ -246,8 +245,7 @@ void forget_writers_in(Guarded<UserReaderSlot>& shared,
     UserReaderSlot& local = **slot;
     // A closed queue takes nothing more: what the writers left goes with them.
     if (local.queue) {
-      if (auto granted = local.queue->admit(/*needs_room=*/false))
-        admission.emplace(std::move(*granted));
+      if (auto granted = local.queue->admit()) admission.emplace(std::move(*granted));
     }
     auto flushed = local.reader.flush_writers_if(gone);
     if (!local.queue || admission) delivery = collect_delivery(local, std::move(flushed), now);

@@ -105,27 +105,28 @@ class UserDatagramRouter {
     auto slot = shared.lock();
     if (!slot) return;
     UserReaderSlot& local = **slot;
-    const rtps::WriterProxyState* proxy = local.reader.writer_proxy_state(writer);
-    if (only_if_matched && proxy == nullptr) return;
-    const bool waits_for_room = needs_room && (proxy == nullptr || proxy->proxy.reliable);
+    if (only_if_matched && local.reader.writer_proxy_state(writer) == nullptr) return;
+    const bool full = needs_room && local.queue && local.queue->full();
+    // Only a best-effort writer's data goes on into a full queue's reader, to be counted lost.
+    const bool refused = full && is_best_effort(local.reader, writer);
+    if (full && !refused) return;
     Pending& pending = pending_for(shared);
-    bool queue_full = false;
-    if (local.queue) {
-      if (!pending.admission) {
-        auto granted = local.queue->admit(waits_for_room);
-        if (!granted) return;
-        pending.admission.emplace(std::move(*granted));
-      } else if (waits_for_room && local.queue->full()) {
-        return;
-      }
-      queue_full = needs_room && !waits_for_room && local.queue->full();
+    if (local.queue && !pending.admission) {
+      auto granted = local.queue->admit();
+      if (!granted) return;
+      pending.admission.emplace(std::move(*granted));
     }
-    append(pending.delivery, collect_delivery(local, handle(local.reader), now_, queue_full));
+    append(pending.delivery, collect_delivery(local, handle(local.reader), now_, refused));
     // With its queue filling up the reader answers later, from the tick, once there is room.
     if (respond && !(local.queue && local.queue->holding_answers())) {
       if (auto out = local.reader.tick_outbound(now_))
         std::ranges::move(*out, std::back_inserter(replies_));
     }
+  }
+
+  static bool is_best_effort(const rtps::ReliableReader& reader, const rtps::Guid& writer) {
+    const rtps::WriterProxyState* state = reader.writer_proxy_state(writer);
+    return state != nullptr && !state->proxy.reliable;
   }
 
   static void append(Delivery& into, Delivery more) {

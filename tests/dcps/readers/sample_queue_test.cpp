@@ -196,20 +196,18 @@ TEST_F(SampleQueueTest, AfterTheCloseTheQueueHoldsEverythingAcknowledged) {
 
 TEST(SampleQueue, ChargesEachSampleAndFreesTheChargeWhenTaken) {
   auto [sender, receiver] = make_sample_queue(2 * sample_size);
-  ASSERT_TRUE(sender.admit(/*needs_room=*/true));
+  ASSERT_TRUE(sender.admit());
   sender.send(UserSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(8))});
   sender.send(UserSample{.kind = rtps::change_kind::not_alive_disposed});
   EXPECT_EQ(sender.queued_bytes(), 2 * sample_size - 8);
-  EXPECT_TRUE(sender.admit(/*needs_room=*/true));
+  EXPECT_FALSE(sender.full());
   sender.send(UserSample{.payload = SharedBytes::copy_of(std::vector<std::byte>(8))});
   EXPECT_TRUE(sender.full());
-  EXPECT_FALSE(sender.admit(/*needs_room=*/true));
-  EXPECT_TRUE(sender.admit(/*needs_room=*/false));  // what releases no new data still passes
+  EXPECT_TRUE(sender.admit());  // a full queue still admits; new data is the caller's to hold
   EXPECT_TRUE(receiver.try_receive());
   EXPECT_FALSE(sender.full());
-  EXPECT_TRUE(sender.admit(/*needs_room=*/true));
   receiver.close();
-  EXPECT_FALSE(sender.admit(/*needs_room=*/false));
+  EXPECT_FALSE(sender.admit());
   EXPECT_TRUE(receiver.try_receive());
   EXPECT_TRUE(receiver.try_receive());
   EXPECT_EQ(sender.queued_bytes(), 0u);
@@ -218,7 +216,7 @@ TEST(SampleQueue, ChargesEachSampleAndFreesTheChargeWhenTaken) {
 // A close waits for the delivery in progress; an admission granted before it is honoured.
 TEST(SampleQueue, CloseWaitsForTheAdmissionInProgress) {
   auto [sender, receiver] = make_sample_queue();
-  std::optional<Admission> admission = sender.admit(/*needs_room=*/true);
+  std::optional<Admission> admission = sender.admit();
   ASSERT_TRUE(admission);
   std::atomic<bool> closed{false};
   std::thread closer([&, &receiver = receiver] {
