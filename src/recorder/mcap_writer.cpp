@@ -110,6 +110,8 @@ void put_channel(std::vector<std::byte>& out, const McapChannel& channel) {
 }
 
 std::uint32_t crc_of(std::uint32_t crc, std::span<const std::byte> bytes) {
+  // zlib takes a null buffer as a request for the initial value.
+  if (bytes.empty()) return crc;
   return static_cast<std::uint32_t>(
       ::crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
 }
@@ -121,10 +123,39 @@ McapWriter::McapWriter(ByteSink& out, McapOptions options)
   chunk_.reserve(options_.chunk_size + 4096);
 }
 
-std::expected<void, std::error_code> McapWriter::emit(std::span<const std::byte> bytes) {
-  crc_ = crc_of(crc_, bytes);
-  offset_ += bytes.size();
-  return out_.write_all(bytes);
+std::expected<void, std::error_code> McapWriter::emit(std::span<const Piece> pieces) {
+  if (cut_pending_) {
+    if (auto cut = out_.truncate(offset_); !cut) return cut;
+    cut_pending_ = false;
+  }
+  spans_.clear();
+  for (const auto& piece : pieces)
+    spans_.push_back(piece.bytes);
+  if (auto done = out_.write_gathered(spans_); !done) {
+    // What the sink took of this write is cut away, now or before the next one.
+    cut_pending_ = !out_.truncate(offset_);
+    return std::unexpected(done.error().error);
+  }
+  for (const auto& piece : pieces) {
+    crc_ = piece.crc ? static_cast<std::uint32_t>(::crc32_combine(
+                           crc_, *piece.crc, static_cast<z_off_t>(piece.bytes.size())))
+                     : crc_of(crc_, piece.bytes);
+    offset_ += piece.bytes.size();
+  }
+  return {};
+}
+
+std::expected<void, std::error_code> McapWriter::emit_one(std::span<const std::byte> bytes) {
+  const std::array<Piece, 1> pieces{Piece{bytes}};
+  return emit(pieces);
+}
+
+std::expected<void, std::error_code> McapWriter::emit_with_pending(
+    std::span<const std::byte> bytes) {
+  const std::array<Piece, 2> pieces{Piece{pending_}, Piece{bytes}};
+  if (auto done = emit(pieces); !done) return done;
+  pending_.clear();
+  return {};
 }
 
 std::expected<void, std::error_code> McapWriter::start(std::string_view profile,
@@ -135,7 +166,7 @@ std::expected<void, std::error_code> McapWriter::start(std::string_view profile,
   put_str(scratch_, profile);
   put_str(scratch_, library);
   end_record(scratch_, at);
-  return emit(scratch_);
+  return emit_with_pending(scratch_);
 }
 
 std::expected<void, std::error_code> McapWriter::add_schema(std::uint16_t id, std::string_view name,
@@ -147,9 +178,8 @@ std::expected<void, std::error_code> McapWriter::add_schema(std::uint16_t id, st
                       .name = std::string(name),
                       .encoding = std::string(encoding),
                       .data = {data.begin(), data.end()}});
-  scratch_.clear();
-  put_schema(scratch_, id, name, encoding, data);
-  return emit(scratch_);
+  put_schema(pending_, id, name, encoding, data);
+  return {};
 }
 
 std::expected<void, std::error_code> McapWriter::add_channel(const McapChannel& channel) {
@@ -159,9 +189,8 @@ std::expected<void, std::error_code> McapWriter::add_channel(const McapChannel& 
   channels_.push_back(channel);
   if (state_.size() <= channel.id) state_.resize(std::size_t{channel.id} + 1);
   state_[channel.id].known = true;
-  scratch_.clear();
-  put_channel(scratch_, channel);
-  return emit(scratch_);
+  put_channel(pending_, channel);
+  return {};
 }
 
 std::expected<void, std::error_code> McapWriter::add_metadata(std::string_view name,
@@ -172,9 +201,11 @@ std::expected<void, std::error_code> McapWriter::add_metadata(std::string_view n
   put_str(scratch_, name);
   put_map(scratch_, values);
   end_record(scratch_, at);
-  metadata_indexes_.push_back({.offset = offset_, .length = scratch_.size(), .name = {}});
-  metadata_indexes_.back().name = name;
-  return emit(scratch_);
+  const MetadataIndex index{
+      .offset = offset_ + pending_.size(), .length = scratch_.size(), .name = std::string(name)};
+  if (auto done = emit_with_pending(scratch_); !done) return done;
+  metadata_indexes_.push_back(index);
+  return {};
 }
 
 std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t channel,
@@ -227,15 +258,8 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
   if (chunk_.empty()) return {};
   const std::uint32_t records_crc = crc_of(0, chunk_);
   const auto compressed = compressor_.compress(chunk_);
-  if (!compressed) return std::unexpected(compressed.error());
-  ChunkIndex index{.start_time = chunk_start_time_,
-                   .end_time = chunk_end_time_,
-                   .offset = offset_,
-                   .length = 0,
-                   .message_index_offsets = {},
-                   .message_index_length = 0,
-                   .compressed_size = compressed->size(),
-                   .records_size = chunk_.size()};
+  if (!compressed) return drop_chunk(compressed.error());
+  const std::uint64_t chunk_offset = offset_ + pending_.size();
   scratch_.clear();
   const auto at = begin_record(scratch_, Op::Chunk);
   put_u64(scratch_, chunk_start_time_);
@@ -245,48 +269,78 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
   put_str(scratch_, compression_name(options_.compression));
   put_u64(scratch_, compressed->size());
   patch_u64(scratch_, at, scratch_.size() - at - 8 + compressed->size());
-  if (auto done = emit(scratch_); !done) return done;
-  if (options_.compression != McapCompression::None) {
-    if (auto done = emit(*compressed); !done) return done;
-  } else {
-    // The records' CRC is known: fold it into the running one instead of reading them twice.
-    crc_ = static_cast<std::uint32_t>(
-        ::crc32_combine(crc_, records_crc, static_cast<z_off_t>(chunk_.size())));
-    offset_ += chunk_.size();
-    if (auto done = out_.write_all(chunk_); !done) return done;
-  }
-  index.length = offset_ - index.offset;
+  const std::uint64_t indexes_start = chunk_offset + scratch_.size() + compressed->size();
+  ChunkIndex index{.start_time = chunk_start_time_,
+                   .end_time = chunk_end_time_,
+                   .offset = chunk_offset,
+                   .length = indexes_start - chunk_offset,
+                   .message_index_offsets = {},
+                   .message_index_length = 0,
+                   .compressed_size = compressed->size(),
+                   .records_size = chunk_.size()};
 
-  scratch_.clear();
-  const std::uint64_t indexes_start = offset_;
+  indexes_.clear();
   std::ranges::sort(chunk_channels_);
   for (const std::uint16_t channel : chunk_channels_) {
-    auto& entries = state_[channel].chunk_entries;
-    index.message_index_offsets[channel] = indexes_start + scratch_.size();
-    const auto record = begin_record(scratch_, Op::MessageIndex);
-    put_u16(scratch_, channel);
-    put_u32(scratch_, static_cast<std::uint32_t>(entries.size() * 16));
+    const auto& entries = state_[channel].chunk_entries;
+    index.message_index_offsets[channel] = indexes_start + indexes_.size();
+    const auto record = begin_record(indexes_, Op::MessageIndex);
+    put_u16(indexes_, channel);
+    put_u32(indexes_, static_cast<std::uint32_t>(entries.size() * 16));
     for (const auto& [time, offset] : entries) {
-      put_u64(scratch_, time);
-      put_u64(scratch_, offset);
+      put_u64(indexes_, time);
+      put_u64(indexes_, offset);
     }
-    end_record(scratch_, record);
-    entries.clear();
+    end_record(indexes_, record);
   }
-  chunk_channels_.clear();
-  index.message_index_length = scratch_.size();
+  index.message_index_length = indexes_.size();
+  // Uncompressed records have a known CRC: folded into the running one instead of read twice.
+  const bool plain = options_.compression == McapCompression::None;
+  const std::array<Piece, 4> pieces{
+      Piece{pending_}, Piece{scratch_},
+      Piece{.bytes = *compressed, .crc = plain ? std::optional(records_crc) : std::nullopt},
+      Piece{indexes_}};
+  if (auto done = emit(pieces); !done) return drop_chunk(done.error());
+  pending_.clear();
   chunk_indexes_.push_back(std::move(index));
+  clear_chunk();
+  return {};
+}
+
+void McapWriter::clear_chunk() {
+  for (const std::uint16_t channel : chunk_channels_)
+    state_[channel].chunk_entries.clear();
+  chunk_channels_.clear();
   chunk_.clear();
-  return emit(scratch_);
+}
+
+std::unexpected<std::error_code> McapWriter::drop_chunk(std::error_code error) {
+  for (const std::uint16_t channel : chunk_channels_) {
+    const std::uint64_t count = state_[channel].chunk_entries.size();
+    state_[channel].messages -= count;
+    message_count_ -= count;
+    dropped_.push_back({.channel = channel, .count = count});
+  }
+  clear_chunk();
+  return std::unexpected(error);
+}
+
+std::vector<DroppedMessages> McapWriter::take_dropped() {
+  return std::exchange(dropped_, {});
 }
 
 std::expected<void, std::error_code> McapWriter::finish() {
   if (auto closed = close_chunk(); !closed) return closed;
   scratch_.clear();
+  if (!pending_.empty()) {
+    if (auto done = emit_one(pending_); !done) return done;
+    pending_.clear();
+  }
+  scratch_.clear();
   auto at = begin_record(scratch_, Op::DataEnd);
   put_u32(scratch_, crc_);
   end_record(scratch_, at);
-  if (auto done = emit(scratch_); !done) return done;
+  if (auto done = emit_one(scratch_); !done) return done;
 
   crc_ = 0;
   const std::uint64_t summary_start = offset_;
@@ -363,11 +417,11 @@ std::expected<void, std::error_code> McapWriter::finish() {
   put_u64(scratch_, 8 + 8 + 4);
   put_u64(scratch_, summary_start);
   put_u64(scratch_, summary_offset_start);
-  if (auto done = emit(scratch_); !done) return done;
+  if (auto done = emit_one(scratch_); !done) return done;
   scratch_.clear();
   put_u32(scratch_, crc_);
   put_bytes(scratch_, magic);
-  return emit(scratch_);
+  return emit_one(scratch_);
 }
 
 }  // namespace nimbrel::recorder

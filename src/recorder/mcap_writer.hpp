@@ -1,14 +1,21 @@
 // Writes MCAP files: messages gathered into chunks (uncompressed, LZ4 or Zstandard), each followed
 // by its message indexes, then a summary section (schemas, channels, statistics, chunk and metadata
 // indexes) with summary offsets, so that readers can seek by time and channel without scanning the
-// data. Usage: start, add the schemas, channels and metadata, write the messages, finish. The
-// writer reads no clock: a caller that wants idle chunks on disk calls `close_chunk_if_older`.
+// data. Usage: start, add the schemas, channels and metadata, write the messages, finish; channels
+// may be added while messages are written. The writer reads no clock: a caller that wants idle
+// chunks on disk calls `close_chunk_if_older`.
+//
+// The file only ever grows by whole records: schemas and channels go out with the next chunk, and
+// after a failed write the sink is cut back to the last whole record (or before the next write),
+// so a recording that meets a full disk stays readable and can go on once there is room. A chunk
+// whose write fails is dropped with its messages; `take_dropped` tells how many per channel.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +36,12 @@ struct McapChannel {
   std::string topic;
   std::string message_encoding;
   StringPairs metadata;
+};
+
+struct DroppedMessages {
+  std::uint16_t channel = 0;
+  std::uint64_t count = 0;
+  friend bool operator==(const DroppedMessages&, const DroppedMessages&) = default;
 };
 
 struct McapOptions {
@@ -60,6 +73,11 @@ class McapWriter {
   std::expected<void, std::error_code> close_chunk_if_older(std::uint64_t now_ns);
   std::expected<void, std::error_code> finish();
 
+  // The messages of the chunks dropped since the last call, per channel, in the order dropped.
+  std::vector<DroppedMessages> take_dropped();
+  // Bytes surely in the sink: the file's length once no cut is pending.
+  std::uint64_t bytes_written() const { return offset_; }
+
  private:
   struct ChunkIndex {
     std::uint64_t start_time = 0;
@@ -83,15 +101,24 @@ class McapWriter {
     std::string name;
   };
 
-  std::expected<void, std::error_code> emit(std::span<const std::byte> bytes);
+  struct Piece {
+    std::span<const std::byte> bytes;
+    std::optional<std::uint32_t> crc{};  // of `bytes`, when already known
+  };
+  // Writes the pieces in one go, or cuts the sink back to where it was and fails.
+  std::expected<void, std::error_code> emit(std::span<const Piece> pieces);
+  std::expected<void, std::error_code> emit_one(std::span<const std::byte> bytes);
+  std::expected<void, std::error_code> emit_with_pending(std::span<const std::byte> bytes);
   std::expected<void, std::error_code> close_chunk();
+  void clear_chunk();
+  std::unexpected<std::error_code> drop_chunk(std::error_code error);
   bool is_past_bound(std::uint64_t time) const;
 
   ByteSink& out_;
   McapOptions options_;
   ChunkCompressor compressor_;
-  std::uint64_t offset_ = 0;
-  std::uint32_t crc_ = 0;  // of all bytes emitted since the start of the data or summary section
+  std::uint64_t offset_ = 0;  // bytes of whole records in the sink
+  std::uint32_t crc_ = 0;     // of all bytes emitted since the start of the data or summary section
 
   std::vector<Schema> schemas_;
   std::vector<McapChannel> channels_;
@@ -114,7 +141,12 @@ class McapWriter {
 
   std::vector<ChunkIndex> chunk_indexes_;
   std::vector<MetadataIndex> metadata_indexes_;
+  std::vector<std::byte> pending_;  // schema and channel records not yet written
+  bool cut_pending_ = false;        // a failed write may have left bytes past `offset_`
+  std::vector<DroppedMessages> dropped_;
   std::vector<std::byte> scratch_;
+  std::vector<std::byte> indexes_;  // the message indexes of the chunk being closed
+  std::vector<std::span<const std::byte>> spans_;
 };
 
 }  // namespace nimbrel::recorder

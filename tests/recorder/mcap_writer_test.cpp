@@ -120,5 +120,42 @@ TEST_F(McapWriterTest, AnIdleChunkIsOnDiskOnceRequestedPastItsTimeBound) {
   EXPECT_EQ(std::ranges::count(lines, "chunks statistics=2 indexes=2 compression=none"), 1);
 }
 
+// A full disk drops the chunk being written, its channel record goes out with the next one, and the
+// file reads back whole with every other message, whether the cut happens at once or is put off.
+TEST_F(McapWriterTest, AFailedChunkIsCutAwayAndWritingGoesOnWhenThereIsRoom) {
+  for (const bool truncate_fails_once : {false, true}) {
+    auto state = std::make_shared<fixtures::SinkState>();
+    auto sink = fixtures::memory_sink(state);
+    McapWriter writer(*sink, {.chunk_size = 1, .compression = zstd});
+    ASSERT_TRUE(writer.start("", "nimbrel-test"));
+    ASSERT_TRUE(
+        writer.add_channel({.id = 1, .topic = "/a", .message_encoding = "cdr", .metadata = {}}));
+    ASSERT_TRUE(writer.write_message(1, 0, t0, t0, schema));
+    ASSERT_TRUE(
+        writer.add_channel({.id = 2, .topic = "/b", .message_encoding = "cdr", .metadata = {}}));
+    state->room = 10;
+    if (truncate_fails_once) state->truncate_error = std::make_error_code(std::errc::io_error);
+    EXPECT_FALSE(writer.write_message(2, 1, t0 + ms, t0, schema));
+    EXPECT_EQ(writer.take_dropped(), (std::vector<DroppedMessages>{{.channel = 2, .count = 1}}));
+    state->room.reset();
+    state->truncate_error.reset();
+    ASSERT_TRUE(writer.write_message(2, 2, t0 + 2 * ms, t0, schema));
+    ASSERT_TRUE(writer.finish());
+    EXPECT_TRUE(writer.take_dropped().empty());
+    EXPECT_EQ(writer.bytes_written(), state->bytes.size());
+
+    {
+      std::unique_ptr<FileSink> file = FileSink::create(path_).value();
+      ASSERT_TRUE(file->write_all(state->bytes));
+    }
+    const auto lines = mcap_read_back(path_);
+    EXPECT_EQ(
+        std::ranges::count_if(lines, [](const std::string& l) { return l.starts_with("message"); }),
+        2);
+    EXPECT_EQ(std::ranges::count(lines, "channel 2 /b cdr schema=0 "), 1);
+    EXPECT_EQ(std::ranges::count(lines, "data_crc ok"), 1);
+  }
+}
+
 }  // namespace
 }  // namespace nimbrel::recorder::testing
