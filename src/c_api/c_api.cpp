@@ -135,6 +135,16 @@ int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out, st
   return NIMBREL_STATUS_OK;
 }
 
+std::optional<dcps::RemoteWriter> describe_writer(NimbrelRuntime* runtime,
+                                                  const rtps::Guid& writer) noexcept {
+  if (runtime == nullptr) return std::nullopt;
+  try {
+    return runtime->runtime->describe_writer(writer);
+  } catch (...) {
+    return std::nullopt;  // a copy that could not allocate: the writer stays undescribed
+  }
+}
+
 int32_t close_reader(NimbrelReader* reader) noexcept {
   if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
   auto samples = reader->samples.lock();

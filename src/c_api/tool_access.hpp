@@ -1,14 +1,17 @@
 // What the project's own tools do beyond the six C functions; they link the C API statically. A
 // runtime with a configuration of their own, whole samples with the losses between them, and
-// closing a reader ahead of its last takes, so that everything it acknowledged is recorded.
+// closing a reader ahead of its last takes, so that everything it acknowledged is recorded; what
+// discovery knows of a writer whose samples are taken.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "dcps/participant/runtime_config.hpp"
 #include "dcps/readers/sample_queue.hpp"
+#include "dcps/runtime/runtime.hpp"
 #include "nimbrel/nimbrel.h"
 
 namespace nimbrel::c_api {
@@ -28,5 +31,10 @@ int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out, st
 // Data that arrives afterwards is left unacknowledged to its writer. Waits only for a delivery in
 // progress. Returns NIMBREL_STATUS_OK, NIMBREL_STATUS_NULL_ARGUMENT or NIMBREL_STATUS_POISONED.
 int32_t close_reader(NimbrelReader* reader) noexcept;
+
+// The writer's publication and its participant as discovered; empty for a null runtime or a writer
+// no longer (or never) known.
+std::optional<dcps::RemoteWriter> describe_writer(NimbrelRuntime* runtime,
+                                                  const rtps::Guid& writer) noexcept;
 
 }  // namespace nimbrel::c_api

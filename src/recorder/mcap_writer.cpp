@@ -303,6 +303,11 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
   if (auto done = emit(pieces); !done) return drop_chunk(done.error());
   pending_.clear();
   chunk_indexes_.push_back(std::move(index));
+  for (const std::uint16_t channel : chunk_channels_) {
+    auto& state = state_[channel];
+    state.written += state.chunk_entries.size();
+    written_ += state.chunk_entries.size();
+  }
   clear_chunk();
   return {};
 }

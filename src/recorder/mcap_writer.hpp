@@ -75,6 +75,11 @@ class McapWriter {
 
   // The messages of the chunks dropped since the last call, per channel, in the order dropped.
   std::vector<DroppedMessages> take_dropped();
+  // Messages in chunks written whole, of all channels or of one.
+  std::uint64_t messages_written() const { return written_; }
+  std::uint64_t messages_written(std::uint16_t channel) const {
+    return channel < state_.size() ? state_[channel].written : 0;
+  }
   // Bytes surely in the sink: the file's length once no cut is pending.
   std::uint64_t bytes_written() const { return offset_; }
 
@@ -126,10 +131,12 @@ class McapWriter {
   struct ChannelState {
     bool known = false;
     std::uint64_t messages = 0;
+    std::uint64_t written = 0;  // of `messages`, those in chunks written whole
     std::vector<std::pair<std::uint64_t, std::uint64_t>> chunk_entries;  // (time, offset)
   };
   std::vector<ChannelState> state_;
   std::uint64_t message_count_ = 0;
+  std::uint64_t written_ = 0;
   std::uint64_t first_time_ = 0;
   std::uint64_t last_time_ = 0;
 

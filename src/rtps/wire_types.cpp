@@ -78,6 +78,12 @@ std::array<std::uint8_t, 16> Guid::to_bytes() const {
   return out;
 }
 
+std::uint64_t to_unix_ns(const Time& time) {
+  if (time.seconds < 0) return 0;
+  return static_cast<std::uint64_t>(time.seconds) * 1'000'000'000 +
+         ((std::uint64_t{time.fraction} * 1'000'000'000) >> 32);
+}
+
 std::string to_string(const Guid& guid) {
   const auto bytes = guid.to_bytes();
   return to_hex(std::span(bytes).first(12)) + ":" + to_hex(std::span(bytes).last(4));

@@ -171,6 +171,9 @@ struct Time {
   friend bool operator==(const Time&, const Time&) = default;
 };
 
+// Nanoseconds since the Unix epoch, rounded down; 0 for a time before it.
+std::uint64_t to_unix_ns(const Time& time);
+
 struct RtpsDuration {
   std::int32_t seconds = 0;
   std::uint32_t fraction = 0;

@@ -230,6 +230,22 @@ std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> DcpsRuntime::discovered_
   return out;
 }
 
+std::optional<RemoteWriter> DcpsRuntime::describe_writer(const rtps::Guid& writer) const {
+  std::optional<RemoteWriter> out;
+  if (auto sedp = state_->participant.sedp.lock()) {
+    const auto& publications = (*sedp)->cache().publications();
+    if (auto it = publications.find(writer); it != publications.end())
+      out = RemoteWriter{.publication = it->second.first, .participant = std::nullopt};
+  }
+  if (!out) return out;
+  // One component lock at a time: the participants' after the SEDP cache's is released.
+  if (auto participants = state_->participant.participants.lock()) {
+    if (const auto* participant = (*participants)->find(writer.prefix))
+      out->participant = *participant;
+  }
+  return out;
+}
+
 std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> DcpsRuntime::discovered_subscriptions()
     const {
   std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> out;

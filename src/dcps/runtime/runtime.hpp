@@ -46,6 +46,12 @@ enum class StartError {
 };
 const char* to_string(StartError error);
 
+struct RemoteWriter {
+  rtps::PublicationBuiltinTopicData publication;
+  // Empty when its participant has already gone.
+  std::optional<discovery::DiscoveredParticipant> participant;
+};
+
 class DcpsRuntime {
  public:
   // Threads in start order; the system sees each name cut to 15 bytes.
@@ -67,6 +73,8 @@ class DcpsRuntime {
   std::vector<discovery::DiscoveredParticipant> discovered_participants() const;
   std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> discovered_publications() const;
   std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> discovered_subscriptions() const;
+  // A remote writer as discovery knows it now; empty once it has gone (or was never seen).
+  std::optional<RemoteWriter> describe_writer(const rtps::Guid& writer) const;
 
   // A user reader for one topic: its entity id and the receiving side of its sample queue.
   std::expected<RegisteredUserReader, RegisterError> register_user_reader(UserReaderConfig config);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "tools/common/qos_names.hpp"
+
 namespace nimbrel::discover {
 namespace {
 
@@ -34,8 +36,7 @@ std::map<rtps::Guid, Record> latest(const std::vector<std::vector<std::byte>>& s
 }  // namespace
 
 bool EndpointView::keyed() const {
-  return guid.entity_id.entity_kind == rtps::EntityKind::UserWriterWithKey ||
-         guid.entity_id.entity_kind == rtps::EntityKind::UserReaderWithKey;
+  return tools::is_keyed(guid);
 }
 
 DomainView build_domain_view(const TakenSamples& samples,

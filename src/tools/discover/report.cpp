@@ -5,38 +5,14 @@
 
 #include "cdr/buffer.hpp"
 #include "tools/common/json.hpp"
+#include "tools/common/qos_names.hpp"
 
 namespace nimbrel::discover {
 namespace {
 
-const char* reliability_name(rtps::ReliabilityKind kind) {
-  return kind == rtps::ReliabilityKind::Reliable ? "reliable" : "best-effort";
-}
-
-const char* durability_name(rtps::DurabilityKind kind) {
-  switch (kind) {
-    case rtps::DurabilityKind::Volatile:
-      return "volatile";
-    case rtps::DurabilityKind::TransientLocal:
-      return "transient-local";
-    case rtps::DurabilityKind::Transient:
-      return "transient";
-    case rtps::DurabilityKind::Persistent:
-      break;
-  }
-  return "persistent";
-}
-
-std::string vendor_text(const rtps::VendorId& vendor) {
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < vendor.size(); ++i) {
-    if (i > 0) out += '.';
-    out += digits[vendor[i] >> 4];
-    out += digits[vendor[i] & 0xF];
-  }
-  return out;
-}
+using tools::durability_name;
+using tools::reliability_name;
+using tools::vendor_text;
 
 template <typename T, typename Fn>
 void json_list(std::ostringstream& out, const T& items, Fn&& item) {

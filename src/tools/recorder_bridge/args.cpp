@@ -1,8 +1,11 @@
 #include "tools/recorder_bridge/args.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 #include "cdr/buffer.hpp"
 #include "tools/common/args.hpp"
@@ -15,7 +18,8 @@ const std::string_view usage_text =
     "USAGE:\n"
     "  nimbrel-recorder-bridge --out FILE [--domain N] \\\n"
     "    --topic NAME:TYPE [--topic NAME:TYPE ...] \\\n"
-    "    [--duration N(ms|s)] [--max-sample-size SIZE]\n"
+    "    [--duration N(ms|s)] [--max-sample-size SIZE] \\\n"
+    "    [--compression none|lz4|zstd]\n"
     "\n"
     "OPTIONS:\n"
     "  --out FILE        Output-Pfad fuer .nbrlrec\n"
@@ -24,6 +28,9 @@ const std::string_view usage_text =
     "  --duration X      Stop nach X (ms-default oder Suffix s)\n"
     "  --max-sample-size SIZE\n"
     "                    Groesstes Sample (default 64MiB); groessere gehen verloren\n"
+    "  --compression none|lz4|zstd\n"
+    "                    MCAP statt .nbrlrec, wenn FILE auf .mcap endet;\n"
+    "                    Chunk-Kompression (default zstd)\n"
     "\n";
 
 namespace {
@@ -102,6 +109,13 @@ std::expected<T, IntError> parse_unsigned(std::string_view text) {
   return value;
 }
 
+std::optional<recorder::McapCompression> parse_compression(std::string_view text) {
+  if (text == "none") return recorder::McapCompression::None;
+  if (text == "lz4") return recorder::McapCompression::Lz4;
+  if (text == "zstd") return recorder::McapCompression::Zstd;
+  return std::nullopt;
+}
+
 std::expected<TopicArg, std::string> parse_topic(const std::string& value) {
   const auto colon = value.find(':');
   if (colon == std::string::npos) return std::unexpected("topic must be NAME:TYPE, got " + value);
@@ -109,6 +123,15 @@ std::expected<TopicArg, std::string> parse_topic(const std::string& value) {
 }
 
 }  // namespace
+
+bool is_mcap_path(std::string_view path) {
+  constexpr std::string_view extension = ".mcap";
+  if (path.size() <= extension.size()) return false;
+  const auto tail = path.substr(path.size() - extension.size());
+  return std::ranges::equal(tail, extension, [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  });
+}
 
 std::string_view trim_unicode_space(std::string_view text) {
   while (!text.empty()) {
@@ -193,13 +216,14 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
 
   Args args;
   bool have_out = false;
+  bool have_compression = false;
   for (std::size_t i = 1; i < argv.size(); i += 2) {
     const std::string& flag = argv[i];
     if (flag == "-h" || flag == "help" || flag == "--help") {
       return tools::stop_for_help();
     }
     if (flag != "--out" && flag != "--domain" && flag != "--topic" && flag != "--duration" &&
-        flag != "--max-sample-size") {
+        flag != "--max-sample-size" && flag != "--compression") {
       return tools::stop_for_error("unknown flag: " + flag);
     }
     if (i + 1 >= argv.size()) return tools::stop_for_error("missing value for " + flag);
@@ -216,6 +240,12 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
       auto topic = parse_topic(value);
       if (!topic) return tools::stop_for_error(std::move(topic.error()));
       args.topics.push_back(std::move(*topic));
+    } else if (flag == "--compression") {
+      const auto compression = parse_compression(value);
+      if (!compression)
+        return tools::stop_for_error("compression: must be none, lz4 or zstd, got " + value);
+      args.compression = *compression;
+      have_compression = true;
     } else if (flag == "--max-sample-size") {
       // DATA_FRAG gives a sample's size in 32 bits; below 4 bytes not even a header fits.
       const auto size = tools::parse_size(value);
@@ -231,6 +261,8 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
   }
   if (!have_out) return tools::stop_for_error("--out FILE required");
   if (args.topics.empty()) return tools::stop_for_error("at least one --topic NAME:TYPE required");
+  if (have_compression && !is_mcap_path(args.out))
+    return tools::stop_for_error("--compression needs an .mcap output");
   return args;
 }
 

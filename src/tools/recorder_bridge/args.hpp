@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "recorder/mcap_compression.hpp"
 #include "tools/common/args.hpp"
 
 namespace nimbrel::bridge {
@@ -31,7 +32,12 @@ struct Args {
   std::optional<std::uint64_t> duration_ms;  // absent: record until SIGINT
   // The largest sample taken in, its encapsulation header included; larger ones are lost.
   std::uint32_t max_sample_size = 64 * 1024 * 1024;
+  // Of the chunks of an MCAP output (`out` ends in .mcap, in any case).
+  recorder::McapCompression compression = recorder::McapCompression::Zstd;
 };
+
+// Whether `path` names an MCAP output rather than a .nbrlrec recording.
+bool is_mcap_path(std::string_view path);
 
 // Its message is the text after "error: ".
 using tools::ParseStop;

@@ -24,7 +24,7 @@ bool due(const std::optional<MonoInstant>& last, MonoInstant now) {
 
 }  // namespace
 
-void FailureReport::failed(const std::string& error, std::uint64_t wall_ns) {
+void FailureReport::failed(const std::string& error, std::uint64_t wall_ns, std::uint64_t samples) {
   auto [entry, first] = errors_.try_emplace(error);
   if (first) {
     put_line(*err_, "session error: " + error);
@@ -33,7 +33,7 @@ void FailureReport::failed(const std::string& error, std::uint64_t wall_ns) {
   }
   if (open_.samples == 0) open_.first_ns = wall_ns;
   open_.last_ns = wall_ns;
-  saturating_increment(open_.samples);
+  saturating_increment(open_.samples, samples);
 }
 
 void FailureReport::recorded() {

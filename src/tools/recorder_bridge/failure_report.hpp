@@ -21,8 +21,8 @@ class FailureReport {
   // Gap times are printed relative to `start_ns`, the time base of the recording's frames.
   FailureReport(std::ostream& err, std::uint64_t start_ns) : err_(&err), start_ns_(start_ns) {}
 
-  // A sample received at `wall_ns` was lost with `error`.
-  void failed(const std::string& error, std::uint64_t wall_ns);
+  // `samples` received up to `wall_ns` were lost with `error`.
+  void failed(const std::string& error, std::uint64_t wall_ns, std::uint64_t samples = 1);
   // A sample was written: a run of lost samples before it is a closed gap.
   void recorded();
   // Prints the repeat counts and closed gaps whose line is due; once per loop round.

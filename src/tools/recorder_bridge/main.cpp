@@ -1,6 +1,10 @@
 // nimbrel-recorder-bridge: records the samples of the named topics of a DDS domain into a
-// .nbrlrec file until SIGINT or the given duration stops it.
+// .nbrlrec or an MCAP file until SIGINT or the given duration stops it.
 #include <malloc.h>
+#include <unistd.h>
+
+#include <array>
+#include <ctime>
 
 #include <atomic>
 #include <cstdlib>
@@ -13,11 +17,12 @@
 #include "foundation/time.hpp"
 #include "nimbrel/nimbrel.h"
 #include "recorder/format.hpp"
-#include "recorder/session.hpp"
 #include "recorder/writer.hpp"
 #include "tools/common/ctrl_c.hpp"
 #include "tools/recorder_bridge/args.hpp"
+#include "tools/recorder_bridge/mcap_output.hpp"
 #include "tools/recorder_bridge/metrics_server.hpp"
+#include "tools/recorder_bridge/nbrlrec_output.hpp"
 #include "tools/recorder_bridge/recorder_metrics.hpp"
 #include "tools/recorder_bridge/recording_loop.hpp"
 
@@ -28,6 +33,9 @@ constexpr int exit_ok = 0;
 constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 constexpr std::uint64_t peer_wait_ms = 5000;
+// An MCAP chunk closes at this size or age, so that a killed recorder loses at most the open one.
+constexpr std::size_t mcap_chunk_size = std::size_t{1} << 20;
+constexpr std::uint64_t mcap_chunk_duration_ns = 250'000'000;
 
 void print_usage() {
   std::cout << usage_text << std::flush;
@@ -43,8 +51,54 @@ recorder::Header recording_header(const Args& args, std::uint64_t start_ns) {
   return header;
 }
 
+// An argument as a POSIX shell would read it back.
+std::string shell_word(const std::string& word) {
+  const bool plain = !word.empty() && word.find_first_not_of(
+                                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                          "0123456789_./:=@%+-,") == std::string::npos;
+  if (plain) return word;
+  std::string out = "'";
+  for (const char c : word) {
+    if (c == '\'')
+      out.append("'\\''");
+    else
+      out.push_back(c);
+  }
+  out.push_back('\'');
+  return out;
+}
+
+std::string utc_text(std::uint64_t unix_ns) {
+  const auto seconds = static_cast<std::time_t>(unix_ns / 1'000'000'000);
+  std::tm tm{};
+  ::gmtime_r(&seconds, &tm);
+  std::array<char, 64> text{};
+  const auto n = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &tm);
+  std::array<char, 16> fraction{};
+  std::snprintf(fraction.data(), fraction.size(), ".%09lluZ",
+                static_cast<unsigned long long>(unix_ns % 1'000'000'000));
+  return std::string(text.data(), n) + fraction.data();
+}
+
+recorder::StringPairs recording_metadata(std::span<const std::string> arguments, const Args& args,
+                                         std::uint64_t start_ns) {
+  std::string command_line;
+  for (const auto& argument : arguments) {
+    if (!command_line.empty()) command_line.push_back(' ');
+    command_line.append(shell_word(argument));
+  }
+  std::array<char, 256> host{};
+  if (::gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
+  return {{"command_line", command_line},
+          {"domain", std::to_string(args.domain)},
+          {"host", host.data()},
+          {"start_time_ns", std::to_string(start_ns)},
+          {"start_time", utc_text(start_ns)},
+          {"library", "nimbrel-recorder-bridge"}};
+}
+
 // Metrics are an extra: an address that does not work is reported and recording goes on.
-std::unique_ptr<MetricsServer> start_metrics(const recorder::RecordingSession& session) {
+std::unique_ptr<MetricsServer> start_metrics(const RecordingOutput& session) {
   const char* text = std::getenv(metrics_address_variable);
   if (text == nullptr || *text == '\0') return nullptr;
   const auto fail = [&](const std::string& why) {
@@ -70,7 +124,7 @@ void keep_freed_memory() {
   static_cast<void>(::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024));
 }
 
-int run(const Args& args) {
+int run(const Args& args, std::span<const std::string> arguments) {
   keep_freed_memory();
   put_line(std::cout, "nimbrel-recorder-bridge: domain=" + std::to_string(args.domain) +
                           " topics=" + std::to_string(args.topics.size()) + " \u2192 " +
@@ -82,8 +136,32 @@ int run(const Args& args) {
                             " (os error " + std::to_string(file.error().value()) + ")");
     return exit_failure;
   }
-  recorder::RecordingSession session(recorder::RecordingWriter(std::move(*file)),
-                                     recording_header(args, wall_clock_now().unix_ns));
+  const std::uint64_t start_ns = wall_clock_now().unix_ns;
+  NimbrelRuntime* runtime = nullptr;
+  std::unique_ptr<RecordingOutput> output;
+  if (is_mcap_path(args.out)) {
+    auto mcap = McapOutput::start(
+        std::move(*file),
+        McapOutputConfig{.mcap = {.chunk_size = mcap_chunk_size,
+                                  .max_chunk_duration_ns = mcap_chunk_duration_ns,
+                                  .compression = args.compression},
+                         .metadata = recording_metadata(arguments, args, start_ns),
+                         .start_ns = start_ns,
+                         .describe =
+                             [&runtime](const rtps::Guid& writer) {
+                               return c_api::describe_writer(runtime, writer);
+                             },
+                         .wall_ns = [] { return wall_clock_now().unix_ns; }});
+    if (!mcap) {
+      put_line(std::cerr, "write " + quote_path(args.out) + ": " + mcap.error().message());
+      return exit_failure;
+    }
+    output = std::move(*mcap);
+  } else {
+    output = std::make_unique<NbrlrecOutput>(recorder::RecordingWriter(std::move(*file)),
+                                             recording_header(args, start_ns));
+  }
+  RecordingOutput& session = *output;
   // Declared after the session, so it stops serving before the session goes.
   const auto metrics = start_metrics(session);
 
@@ -92,7 +170,7 @@ int run(const Args& args) {
 
   dcps::RuntimeConfig config;
   config.max_sample_size = args.max_sample_size;
-  NimbrelRuntime* runtime = c_api::create_runtime(args.domain, std::move(config));
+  runtime = c_api::create_runtime(args.domain, std::move(config));
   if (runtime == nullptr) {
     put_line(std::cerr, "nimbrel_runtime_create failed");
     return exit_failure;
@@ -127,7 +205,7 @@ int run(const Args& args) {
   for (const auto& line : tally.loss_lines())
     put_line(std::cerr, line);
   // A recording with holes is not a success, however the loop ended.
-  return session.failed() == 0 ? exit_ok : exit_failure;
+  return session.failed() == 0 && session.complete() ? exit_ok : exit_failure;
 }
 
 }  // namespace
@@ -146,5 +224,5 @@ int main(int argc, char** argv) {
     print_usage();
     return exit_usage;
   }
-  return run(*args);
+  return run(*args, arguments);
 }

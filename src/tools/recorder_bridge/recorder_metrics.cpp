@@ -30,7 +30,7 @@ RecorderMetrics::RecorderMetrics(monitor::Registry& registry)
   (void)monitor::discovery_metrics();
 }
 
-void RecorderMetrics::sync(const recorder::RecordingSession& session) const {
+void RecorderMetrics::sync(const RecordingOutput& session) const {
   catch_up(*recorded_, session.recorded());
   catch_up(*dropped_, session.dropped());
   catch_up(*bytes_, session.bytes());

@@ -1,11 +1,11 @@
 // The recorder's own series: samples recorded and dropped and bytes written, mirrored from the
-// recording session's atomic counters into the metrics registry whenever it is scraped.
+// recording output's atomic counters into the metrics registry whenever it is scraped.
 #pragma once
 
 #include <memory>
 
 #include "monitor/registry.hpp"
-#include "recorder/session.hpp"
+#include "tools/recorder_bridge/recording_output.hpp"
 
 namespace nimbrel::bridge {
 
@@ -16,7 +16,7 @@ class RecorderMetrics {
   explicit RecorderMetrics(monitor::Registry& registry);
 
   // Brings the series up to the session's counters; call from one thread at a time.
-  void sync(const recorder::RecordingSession& session) const;
+  void sync(const RecordingOutput& session) const;
 
  private:
   std::shared_ptr<monitor::Counter> recorded_;

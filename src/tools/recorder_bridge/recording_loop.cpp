@@ -12,9 +12,6 @@
 namespace nimbrel::bridge {
 namespace {
 
-// The tool records every sample under the single participant of its header.
-constexpr std::array<std::uint8_t, 16> recorder_participant_guid{};
-
 bool duration_reached(std::optional<std::uint64_t> duration_ms, MonoInstant start,
                       MonoInstant now) {
   if (!duration_ms) return false;
@@ -29,13 +26,6 @@ bool duration_reached(std::optional<std::uint64_t> duration_ms, MonoInstant star
 constexpr std::size_t max_takes_per_reader = 256;
 constexpr std::size_t max_bytes_per_reader = 1024 * 1024;
 
-// A sample taken in the current pass, in the buffer it arrived in until the pass is recorded.
-struct TakenSample {
-  dcps::UserSample sample;
-  std::uint64_t wall_ns = 0;
-  const recorder::TopicKey* topic = nullptr;
-};
-
 struct PassResult {
   bool payload = false;   // a take gave a sample to record
   bool anything = false;  // a take gave anything: a sample, an empty one, a lifecycle, a loss
@@ -45,8 +35,8 @@ struct PassResult {
 // bodies of the pass go to the file in one batch, each stamped with the time of its take.
 class Pass {
  public:
-  PassResult run(std::span<const LoopReader> readers, recorder::RecordingSession& session,
-                 const LoopEnv& env, FailureReport& failures, WriterTally& tally) {
+  PassResult run(std::span<const LoopReader> readers, RecordingOutput& output, const LoopEnv& env,
+                 FailureReport& failures, WriterTally& tally) {
     PassResult result;
     taken_.clear();
     for (const auto& reader : readers) {
@@ -57,22 +47,17 @@ class Pass {
       }
       if (!items_.empty()) result.anything = true;
       for (auto& item : items_)
-        sort_out(std::move(item), reader.topic, env, tally);
+        sort_out(std::move(item), reader.topic, output, env, tally);
     }
     if (taken_.empty()) return result;
     result.payload = true;
-    pending_.clear();
-    for (const auto& taken : taken_) {
-      pending_.push_back(recorder::PendingSample{
-          .topic = taken.topic, .payload = taken.sample.body(), .timestamp_ns = taken.wall_ns});
-    }
-    const auto losses = session.record_batch(recorder_participant_guid, pending_);
+    const auto losses = output.record(taken_);
     std::size_t next_loss = 0;
     for (std::size_t i = 0; i < taken_.size(); ++i) {
       const auto& taken = taken_[i];
-      if (next_loss < losses.size() && losses[next_loss].first == i) {
-        failures.failed(recorder::to_string(losses[next_loss].second), taken.wall_ns);
-        tally.lost(*taken.topic, taken.sample.writer_guid, rtps::LossReason::WriteFailed, 1);
+      if (next_loss < losses.size() && losses[next_loss].position == i) {
+        failures.failed(losses[next_loss].error, taken.wall_ns);
+        tally.lost(*taken.topic, taken.sample.writer_guid, losses[next_loss].reason, 1);
         ++next_loss;
       } else {
         failures.recorded();
@@ -84,18 +69,23 @@ class Pass {
   }
 
  private:
-  // A data sample with a body is kept for the file; the file format has no place for the rest.
-  void sort_out(dcps::ReaderItem&& item, const recorder::TopicKey& topic, const LoopEnv& env,
-                WriterTally& tally) {
+  // Data goes to the file in one batch per pass; losses and lifecycle changes to the output at
+  // once.
+  void sort_out(dcps::ReaderItem&& item, const recorder::TopicKey& topic, RecordingOutput& output,
+                const LoopEnv& env, WriterTally& tally) {
     if (const auto* loss = std::get_if<rtps::LostRange>(&item)) {
+      output.note_loss(topic, *loss, env.wall_ns());
       if (tally.lost(topic, loss->writer, loss->reason, static_cast<std::uint64_t>(loss->count())))
         put_line(*env.err, too_large_line(topic, loss->writer));
       return;
     }
     auto& sample = std::get<dcps::UserSample>(item);
     tally.received(topic, sample.writer_guid);
-    if (!sample.is_data()) return;
-    if (sample.body().empty()) {
+    if (!sample.is_data()) {
+      output.note_lifecycle(topic, sample, env.wall_ns());
+      return;
+    }
+    if (sample.body().empty() && !output.takes_empty_bodies()) {
       tally.lost(topic, sample.writer_guid, rtps::LossReason::NotRecordable, 1);
       return;
     }
@@ -105,18 +95,26 @@ class Pass {
 
   std::vector<dcps::ReaderItem> items_;
   std::vector<TakenSample> taken_;
-  std::vector<recorder::PendingSample> pending_;
 };
+
+// Samples a failed write took out of the file after they were counted as recorded.
+void settle_later_losses(RecordingOutput& output, const LoopEnv& env, FailureReport& failures,
+                         WriterTally& tally) {
+  for (const auto& loss : output.take_later_losses()) {
+    failures.failed(loss.error, env.wall_ns(), loss.samples);
+    tally.unrecorded(*loss.topic, loss.writer, rtps::LossReason::WriteFailed, loss.samples);
+  }
+}
 
 // Closed readers take in nothing more, so their queues only shrink: once a pass finds them all
 // empty, everything they acknowledged is in the file.
-void drain(std::span<const LoopReader> readers, recorder::RecordingSession& session,
-           const LoopEnv& env, FailureReport& failures, WriterTally& tally, Pass& pass) {
+void drain(std::span<const LoopReader> readers, RecordingOutput& output, const LoopEnv& env,
+           FailureReport& failures, WriterTally& tally, Pass& pass) {
   for (const auto& reader : readers)
     static_cast<void>(env.close(reader.handle));
   const MonoInstant deadline = deadline_after(env.mono_now(), drain_limit);
   for (;;) {
-    if (!pass.run(readers, session, env, failures, tally).anything) return;
+    if (!pass.run(readers, output, env, failures, tally).anything) return;
     if (env.mono_now() >= deadline) {
       put_line(*env.out, "recorder-bridge: drain stopped after " +
                              std::to_string(std::chrono::seconds(drain_limit).count()) +
@@ -140,16 +138,18 @@ LoopEnv system_loop_env() {
   };
 }
 
-StopCause run_recording_loop(std::span<const LoopReader> readers,
-                             recorder::RecordingSession& session, const std::atomic<bool>& stop,
+StopCause run_recording_loop(std::span<const LoopReader> readers, RecordingOutput& output,
+                             const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,
                              const LoopEnv& env, WriterTally& tally) {
   MonoInstant last_stats = start;
-  FailureReport failures(*env.err, session.start_ns());
+  FailureReport failures(*env.err, output.start_ns());
   Pass pass;
   const auto stopped = [&](StopCause cause, std::string_view line) {
     put_line(*env.out, line);
-    drain(readers, session, env, failures, tally, pass);
+    drain(readers, output, env, failures, tally, pass);
+    if (const auto error = output.finish()) put_line(*env.err, "session error: " + *error);
+    settle_later_losses(output, env, failures, tally);
     failures.finish();
     return cause;
   };
@@ -158,23 +158,25 @@ StopCause run_recording_loop(std::span<const LoopReader> readers,
       return stopped(StopCause::Sigint, "recorder-bridge: SIGINT received, draining...");
     if (duration_reached(duration_ms, start, env.mono_now()))
       return stopped(StopCause::DurationReached, "recorder-bridge: duration reached");
-    if (!pass.run(readers, session, env, failures, tally).payload) env.sleep(idle_sleep);
+    if (!pass.run(readers, output, env, failures, tally).payload) env.sleep(idle_sleep);
+    output.tick();
+    settle_later_losses(output, env, failures, tally);
     const MonoInstant now = env.mono_now();
     failures.tick(now);
     if (elapsed_between(last_stats, now).since_start >= stats_interval) {
-      put_line(*env.out, stats_line(session));
+      put_line(*env.out, stats_line(output));
       last_stats = now;
     }
   }
 }
 
-std::string stats_line(const recorder::RecordingSession& session) {
+std::string stats_line(const RecordingOutput& session) {
   return "  recorded=" + std::to_string(session.recorded()) +
          " dropped=" + std::to_string(session.dropped()) +
          " bytes=" + std::to_string(session.bytes());
 }
 
-std::string done_line(const recorder::RecordingSession& session, Duration elapsed) {
+std::string done_line(const RecordingOutput& session, Duration elapsed) {
   std::array<char, 32> seconds{};
   std::snprintf(seconds.data(), seconds.size(), "%.1f",
                 std::chrono::duration<double>(elapsed).count());

@@ -23,7 +23,7 @@
 #include "foundation/time.hpp"
 #include "nimbrel/nimbrel.h"
 #include "recorder/format.hpp"
-#include "recorder/session.hpp"
+#include "tools/recorder_bridge/recording_output.hpp"
 #include "tools/recorder_bridge/writer_tally.hpp"
 
 namespace nimbrel::bridge {
@@ -58,18 +58,19 @@ enum class StopCause { Sigint, DurationReached };
 
 // Runs rounds until a stop condition holds (the flag is checked first), prints the stop message,
 // closes the readers and records what they still hold (for at most `drain_limit`, said on `out`
-// when it cuts the drain short), prints what is left to say about failed appends, and returns;
+// when it cuts the drain short), ends the output, prints what is left to say about failed appends,
+// and returns;
 // `start` is the instant the duration and the statistics count from. Each writer's samples are
 // counted in `tally`.
-StopCause run_recording_loop(std::span<const LoopReader> readers,
-                             recorder::RecordingSession& session, const std::atomic<bool>& stop,
+StopCause run_recording_loop(std::span<const LoopReader> readers, RecordingOutput& output,
+                             const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,
                              const LoopEnv& env, WriterTally& tally);
 
-std::string stats_line(const recorder::RecordingSession& session);
+std::string stats_line(const RecordingOutput& session);
 
 // The final line, with the elapsed time to one decimal place of a second.
-std::string done_line(const recorder::RecordingSession& session, Duration elapsed);
+std::string done_line(const RecordingOutput& session, Duration elapsed);
 
 // Writes `line` and a newline and flushes, so that a reader of a pipe sees each line at once.
 void put_line(std::ostream& stream, std::string_view line);

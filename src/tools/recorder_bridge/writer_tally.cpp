@@ -1,5 +1,6 @@
 #include "tools/recorder_bridge/writer_tally.hpp"
 
+#include <algorithm>
 #include <numeric>
 
 #include "tools/common/json.hpp"
@@ -24,6 +25,13 @@ bool WriterTally::lost(const recorder::TopicKey& topic, const rtps::Guid& writer
   const bool first = count == 0;
   count += samples;
   return first && reason == rtps::LossReason::TooLarge;
+}
+
+void WriterTally::unrecorded(const recorder::TopicKey& topic, const rtps::Guid& writer,
+                             rtps::LossReason reason, std::uint64_t samples) {
+  auto& counts = writers_[{&topic, writer}];
+  counts.recorded -= std::min(counts.recorded, samples);
+  counts.lost[static_cast<std::size_t>(reason)] += samples;
 }
 
 const WriterCounts* WriterTally::find(const recorder::TopicKey& topic,

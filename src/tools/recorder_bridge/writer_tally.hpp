@@ -33,6 +33,10 @@ class WriterTally {
   bool lost(const recorder::TopicKey& topic, const rtps::Guid& writer, rtps::LossReason reason,
             std::uint64_t samples);
 
+  // `samples` counted as recorded were lost after all, with `reason`.
+  void unrecorded(const recorder::TopicKey& topic, const rtps::Guid& writer,
+                  rtps::LossReason reason, std::uint64_t samples);
+
   // One line per writer that lost samples, in topic and writer order; none when nothing was lost:
   // `recorder-bridge lost: topic "NAME" writer GUID received=N recorded=N lost=N (REASON=N ...)`.
   std::vector<std::string> loss_lines() const;

@@ -25,7 +25,8 @@ const std::string usage =
     "USAGE:\n"
     "  nimbrel-recorder-bridge --out FILE [--domain N] \\\n"
     "    --topic NAME:TYPE [--topic NAME:TYPE ...] \\\n"
-    "    [--duration N(ms|s)] [--max-sample-size SIZE]\n"
+    "    [--duration N(ms|s)] [--max-sample-size SIZE] \\\n"
+    "    [--compression none|lz4|zstd]\n"
     "\n"
     "OPTIONS:\n"
     "  --out FILE        Output-Pfad fuer .nbrlrec\n"
@@ -34,6 +35,9 @@ const std::string usage =
     "  --duration X      Stop nach X (ms-default oder Suffix s)\n"
     "  --max-sample-size SIZE\n"
     "                    Groesstes Sample (default 64MiB); groessere gehen verloren\n"
+    "  --compression none|lz4|zstd\n"
+    "                    MCAP statt .nbrlrec, wenn FILE auf .mcap endet;\n"
+    "                    Chunk-Kompression (default zstd)\n"
     "\n";
 
 const std::string recording_line = "recording... (Ctrl-C zum stoppen)\n";
@@ -110,6 +114,10 @@ TEST_F(Cli, UsageAfterHelpOrAnError) {
       {{"--out", out, "--topic", a_ta, "--duration", "99999999999999999999"},
        "ms-default: number too large to fit in target type"},
       {{"--verbose", "1", "--help"}, "unknown flag: --verbose"},
+      {{"--out", out, "--topic", a_ta, "--compression", "zstd"},
+       "--compression needs an .mcap output"},
+      {{"--out", out + ".mcap", "--topic", a_ta, "--compression", "gzip"},
+       "compression: must be none, lz4 or zstd, got gzip"},
       {{"--out", (dir_ / "x\xFF.nbrlrec").string(), "--topic", a_ta},
        "argument 2 is not valid UTF-8"}};
   // clang-format on

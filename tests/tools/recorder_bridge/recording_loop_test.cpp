@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "recorder/recording_fixtures.hpp"
+#include "tools/recorder_bridge/nbrlrec_output.hpp"
 
 namespace nimbrel::bridge {
 namespace {
@@ -116,8 +117,8 @@ class LoopTest : public ::testing::Test {
   static constexpr const char* duration_reached = "recorder-bridge: duration reached\n";
 
   std::shared_ptr<fixtures::SinkState> sink_ = std::make_shared<fixtures::SinkState>();
-  recorder::RecordingSession session_{recorder::RecordingWriter(fixtures::memory_sink(sink_)),
-                                      fixtures::example_header()};
+  NbrlrecOutput session_{recorder::RecordingWriter(fixtures::memory_sink(sink_)),
+                         fixtures::example_header()};
   std::vector<LoopReader> readers_;
   std::vector<std::string> events_;
   std::ostringstream out_;
@@ -431,7 +432,7 @@ TEST_F(LoopTest, EachWritersSamplesAreRecordedOrLostWithTheirReason) {
 }
 
 TEST(DoneLine, ShowsSecondsToOneDecimalPlace) {
-  recorder::RecordingSession session(
+  NbrlrecOutput session(
       recorder::RecordingWriter(fixtures::memory_sink(std::make_shared<fixtures::SinkState>())),
       fixtures::example_header());
   const std::pair<Duration, const char*> cases[] = {

@@ -1,0 +1,237 @@
+#include "tools/recorder_bridge/mcap_output.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "tools/common/json.hpp"
+#include "tools/common/qos_names.hpp"
+
+namespace nimbrel::bridge {
+namespace {
+
+constexpr std::uint16_t events_schema = 1;
+constexpr std::uint16_t events_channel = 1;
+
+constexpr std::string_view events_json_schema =
+    R"({"title":"nimbrel.RecorderEvent","type":"object",)"
+    R"("properties":{"event":{"type":"string","enum":["lost","dispose","unregister",)"
+    R"("dispose_unregister"]},"topic":{"type":"string"},"type":{"type":"string"},)"
+    R"("writer":{"type":"string"},"first":{"type":"integer"},"last":{"type":"integer"},)"
+    R"("count":{"type":"integer"},"reason":{"type":"string"},"sequence":{"type":"integer"},)"
+    R"("key_hash":{"type":"string"}},"required":["event","topic","type","writer"]})";
+
+std::string partitions_json(const std::vector<std::string>& partitions) {
+  std::string out = "[";
+  for (const auto& partition : partitions) {
+    if (out.size() > 1) out += ',';
+    out += tools::json_string(partition);
+  }
+  return out + "]";
+}
+
+std::string representations_text(const std::vector<std::int16_t>& ids) {
+  std::string out;
+  for (const auto id : ids) {
+    if (!out.empty()) out += ',';
+    out += std::to_string(id);
+  }
+  return out;
+}
+
+// The start every event shares: what happened, on which topic, from which writer.
+std::string event_head(std::string_view event, const recorder::TopicKey& topic,
+                       const rtps::Guid& writer) {
+  return "{\"event\":\"" + std::string(event) + "\",\"topic\":" + tools::json_string(topic.name) +
+         ",\"type\":" + tools::json_string(topic.type_name) +
+         ",\"writer\":" + tools::json_string(rtps::to_string(writer));
+}
+
+const char* lifecycle_event(std::uint8_t kind) {
+  switch (kind) {
+    case rtps::change_kind::not_alive_disposed:
+      return "dispose";
+    case rtps::change_kind::not_alive_unregistered:
+      return "unregister";
+    default:
+      return "dispose_unregister";
+  }
+}
+
+}  // namespace
+
+recorder::StringPairs writer_metadata(const std::string& type_name, const rtps::Guid& writer,
+                                      const std::optional<dcps::RemoteWriter>& remote) {
+  recorder::StringPairs out{{"dds.type_name", type_name},
+                            {"dds.writer_guid", rtps::to_string(writer)},
+                            {"dds.keyed", tools::is_keyed(writer) ? "true" : "false"}};
+  rtps::Guid participant = writer;
+  participant.entity_id = rtps::entity_ids::participant;
+  out.emplace_back("dds.participant_guid", rtps::to_string(participant));
+  const auto add = [&](const char* key, std::string value) {
+    out.emplace_back(key, remote ? std::move(value) : std::string{});
+  };
+  const rtps::PublicationBuiltinTopicData none{};
+  const auto& publication = remote ? remote->publication : none;
+  const auto* peer = remote && remote->participant ? &*remote->participant : nullptr;
+  out.emplace_back("dds.participant_name",
+                   peer ? peer->data.entity_name.value_or(std::string{}) : std::string{});
+  out.emplace_back("dds.vendor_id", peer ? tools::vendor_text(peer->data.vendor_id) : "");
+  add("dds.reliability", tools::reliability_name(publication.reliability.kind));
+  add("dds.durability", tools::durability_name(publication.durability));
+  add("dds.ownership", tools::ownership_name(publication.ownership));
+  add("dds.ownership_strength", std::to_string(publication.ownership_strength));
+  add("dds.partitions", partitions_json(publication.partition));
+  add("dds.representations", representations_text(publication.data_representation));
+  return out;
+}
+
+McapOutput::McapOutput(std::unique_ptr<recorder::ByteSink> sink, McapOutputConfig config)
+    : sink_(std::move(sink)), config_(std::move(config)), writer_(*sink_, config_.mcap) {
+  channels_.resize(events_channel + 1);
+}
+
+std::expected<std::unique_ptr<McapOutput>, std::error_code> McapOutput::start(
+    std::unique_ptr<recorder::ByteSink> sink, McapOutputConfig config) {
+  std::unique_ptr<McapOutput> out(new McapOutput(std::move(sink), std::move(config)));
+  auto& writer = out->writer_;
+  if (auto done = writer.start("", "nimbrel-recorder-bridge"); !done)
+    return std::unexpected(done.error());
+  if (auto done = writer.add_schema(events_schema, "nimbrel.RecorderEvent", "jsonschema",
+                                    std::as_bytes(std::span(events_json_schema)));
+      !done)
+    return std::unexpected(done.error());
+  if (auto done = writer.add_channel({.id = events_channel,
+                                      .schema_id = events_schema,
+                                      .topic = std::string(events_topic),
+                                      .message_encoding = "json",
+                                      .metadata = {}});
+      !done)
+    return std::unexpected(done.error());
+  if (auto done = writer.add_metadata("nimbrel.recording", out->config_.metadata); !done)
+    return std::unexpected(done.error());
+  out->bytes_.store(writer.bytes_written(), std::memory_order_relaxed);
+  return out;
+}
+
+std::optional<std::uint16_t> McapOutput::channel_for(const recorder::TopicKey& topic,
+                                                     const rtps::Guid& writer) {
+  const auto key = std::pair(&topic, writer);
+  if (auto it = channel_ids_.find(key); it != channel_ids_.end()) return it->second;
+  if (channels_.size() > std::numeric_limits<std::uint16_t>::max()) return std::nullopt;
+  const auto id = static_cast<std::uint16_t>(channels_.size());
+  const auto remote = config_.describe ? config_.describe(writer) : std::nullopt;
+  if (auto added =
+          writer_.add_channel({.id = id,
+                               .schema_id = 0,
+                               .topic = topic.name,
+                               .message_encoding = "cdr",
+                               .metadata = writer_metadata(topic.type_name, writer, remote)});
+      !added) {
+    return std::nullopt;
+  }
+  channels_.push_back(Channel{.topic = &topic, .writer = writer});
+  channel_ids_.emplace(key, id);
+  return id;
+}
+
+std::vector<BatchLoss> McapOutput::record(std::span<const TakenSample> samples) {
+  std::vector<BatchLoss> lost;
+  std::error_code error{};
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const auto& sample = samples[i].sample;
+    const auto channel = channel_for(*samples[i].topic, sample.writer_guid);
+    if (!channel) {
+      lost.push_back(BatchLoss{.position = i,
+                               .reason = rtps::LossReason::NotRecordable,
+                               .error = "no MCAP channel id left for another writer"});
+      continue;
+    }
+    const std::uint64_t log_time = sample.times.reception_ns;
+    latest_ns_ = std::max(latest_ns_, log_time);
+    const std::uint64_t publish_time =
+        sample.times.source ? rtps::to_unix_ns(*sample.times.source) : log_time;
+    // The writer's chunk failure drops earlier messages; this one is in the next chunk.
+    if (auto done =
+            writer_.write_message(*channel, static_cast<std::uint32_t>(sample.sequence_number),
+                                  log_time, publish_time, sample.payload.span());
+        !done) {
+      error = done.error();
+    }
+  }
+  batch_lost_ += lost.size();
+  settle(error);
+  return lost;
+}
+
+void McapOutput::write_event(const std::string& json, std::uint64_t wall_ns) {
+  latest_ns_ = std::max(latest_ns_, wall_ns);
+  if (auto done = writer_.write_message(events_channel, 0, wall_ns, wall_ns,
+                                        std::as_bytes(std::span(json)));
+      !done) {
+    settle(done.error());
+  }
+}
+
+void McapOutput::note_loss(const recorder::TopicKey& topic, const rtps::LostRange& loss,
+                           std::uint64_t wall_ns) {
+  write_event(event_head("lost", topic, loss.writer) + ",\"first\":" + std::to_string(loss.first) +
+                  ",\"last\":" + std::to_string(loss.last) +
+                  ",\"count\":" + std::to_string(loss.count()) + ",\"reason\":\"" +
+                  std::string(rtps::to_string(loss.reason)) + "\"}",
+              wall_ns);
+}
+
+void McapOutput::note_lifecycle(const recorder::TopicKey& topic, const dcps::UserSample& sample,
+                                std::uint64_t wall_ns) {
+  std::string json = event_head(lifecycle_event(sample.kind), topic, sample.writer_guid) +
+                     ",\"sequence\":" + std::to_string(sample.sequence_number);
+  if (sample.key_hash)
+    json += ",\"key_hash\":\"" + tools::to_hex(std::as_bytes(std::span(*sample.key_hash))) + "\"";
+  write_event(json + "}", wall_ns);
+}
+
+void McapOutput::tick() {
+  const std::uint64_t wall_ns = config_.wall_ns();
+  latest_ns_ = std::max(latest_ns_, wall_ns);
+  std::error_code error{};
+  if (auto done = writer_.close_chunk_if_older(wall_ns); !done) error = done.error();
+  settle(error);
+}
+
+std::optional<std::string> McapOutput::finish() {
+  std::error_code error{};
+  if (auto done = writer_.finish(); !done) error = done.error();
+  settle(error);
+  if (!error) return std::nullopt;
+  complete_ = false;
+  return error.message();
+}
+
+void McapOutput::settle(const std::error_code& error) {
+  if (error) last_error_ = error;
+  const auto dropped = writer_.take_dropped();
+  std::vector<LaterLoss> losses;
+  for (const auto& [channel, count] : dropped) {
+    if (channel == events_channel || channel >= channels_.size()) continue;
+    const auto& owner = channels_[channel];
+    losses.push_back(LaterLoss{.topic = owner.topic,
+                               .writer = owner.writer,
+                               .samples = count,
+                               .error = last_error_.message()});
+    failed_.fetch_add(count, std::memory_order_relaxed);
+    batch_lost_ += count;
+  }
+  for (const auto& loss : losses) {
+    write_event(event_head("lost", *loss.topic, loss.writer) +
+                    ",\"count\":" + std::to_string(loss.samples) + ",\"reason\":\"" +
+                    std::string(rtps::to_string(rtps::LossReason::WriteFailed)) + "\"}",
+                latest_ns_);
+    later_.push_back(loss);
+  }
+  recorded_.store(writer_.messages_written() - writer_.messages_written(events_channel),
+                  std::memory_order_relaxed);
+  dropped_.store(batch_lost_, std::memory_order_relaxed);
+  bytes_.store(writer_.bytes_written(), std::memory_order_relaxed);
+}
+
+}  // namespace nimbrel::bridge

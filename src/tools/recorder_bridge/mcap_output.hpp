@@ -1,0 +1,96 @@
+// The MCAP output: each data sample whole (its encapsulation header included) as a message on the
+// channel of its writer, one channel per topic and writer with what discovery knew of the writer
+// as metadata; losses and lifecycle changes as JSON messages on the events channel, so that no
+// loss is invisible in the file. Chunks close at a size or a time bound; a chunk that cannot be
+// written is cut away, its samples counted lost per writer and said on the events channel.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "dcps/runtime/runtime.hpp"
+#include "recorder/mcap_writer.hpp"
+#include "tools/recorder_bridge/recording_output.hpp"
+
+namespace nimbrel::bridge {
+
+inline constexpr std::string_view events_topic = "nimbrel/events";
+
+struct McapOutputConfig {
+  recorder::McapOptions mcap;
+  recorder::StringPairs metadata;  // the recording's: command line, domain, host, start time
+  std::uint64_t start_ns = 0;
+  // What discovery knows of a writer when its first sample is recorded.
+  std::function<std::optional<dcps::RemoteWriter>(const rtps::Guid&)> describe;
+  // The wall clock (unix ns) that tells when an open chunk is old enough to be written.
+  std::function<std::uint64_t()> wall_ns;
+};
+
+// The channel metadata of a writer's samples: its GUID, participant, vendor and QoS; empty values
+// where discovery no longer knows the writer.
+recorder::StringPairs writer_metadata(const std::string& type_name, const rtps::Guid& writer,
+                                      const std::optional<dcps::RemoteWriter>& remote);
+
+class McapOutput final : public RecordingOutput {
+ public:
+  // Writes the file's start: header, the recording's metadata and the events channel.
+  static std::expected<std::unique_ptr<McapOutput>, std::error_code> start(
+      std::unique_ptr<recorder::ByteSink> sink, McapOutputConfig config);
+
+  std::vector<BatchLoss> record(std::span<const TakenSample> samples) override;
+  bool takes_empty_bodies() const override { return true; }
+  void note_loss(const recorder::TopicKey& topic, const rtps::LostRange& loss,
+                 std::uint64_t wall_ns) override;
+  void note_lifecycle(const recorder::TopicKey& topic, const dcps::UserSample& sample,
+                      std::uint64_t wall_ns) override;
+  void tick() override;
+  std::optional<std::string> finish() override;
+  bool complete() const override { return complete_; }
+  std::vector<LaterLoss> take_later_losses() override { return std::exchange(later_, {}); }
+
+  std::uint64_t recorded() const override { return recorded_.load(std::memory_order_relaxed); }
+  std::uint64_t dropped() const override { return dropped_.load(std::memory_order_relaxed); }
+  std::uint64_t failed() const override { return failed_.load(std::memory_order_relaxed); }
+  std::uint64_t bytes() const override { return bytes_.load(std::memory_order_relaxed); }
+  std::uint64_t start_ns() const override { return config_.start_ns; }
+
+ private:
+  McapOutput(std::unique_ptr<recorder::ByteSink> sink, McapOutputConfig config);
+
+  struct Channel {
+    const recorder::TopicKey* topic = nullptr;
+    rtps::Guid writer{};
+  };
+  // The writer's channel, opened with its first sample; empty once channel ids are used up.
+  std::optional<std::uint16_t> channel_for(const recorder::TopicKey& topic,
+                                           const rtps::Guid& writer);
+  void write_event(const std::string& json, std::uint64_t wall_ns);
+  // Turns chunks the writer dropped into losses, and the counters into what the file holds.
+  void settle(const std::error_code& error);
+
+  std::unique_ptr<recorder::ByteSink> sink_;
+  McapOutputConfig config_;
+  recorder::McapWriter writer_;
+  std::map<std::pair<const recorder::TopicKey*, rtps::Guid>, std::uint16_t> channel_ids_;
+  std::vector<Channel> channels_;  // by channel id
+  bool complete_ = true;
+  std::error_code last_error_{};
+  std::vector<LaterLoss> later_;
+  std::uint64_t batch_lost_ = 0;
+  std::uint64_t latest_ns_ = 0;  // the latest time met: when a later loss is said
+  std::atomic<std::uint64_t> recorded_{0};
+  std::atomic<std::uint64_t> dropped_{0};
+  std::atomic<std::uint64_t> failed_{0};
+  std::atomic<std::uint64_t> bytes_{0};
+};
+
+}  // namespace nimbrel::bridge
