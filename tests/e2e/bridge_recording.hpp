@@ -164,9 +164,10 @@ class RecorderBridgeDdsperfTest : public ::testing::Test {
     return seqs;
   }
 
-  std::filesystem::path file() const { return dir_ / "ddsperf.nbrlrec"; }
+  std::filesystem::path file() const { return dir_ / file_name_; }
 
   std::filesystem::path dir_;
+  std::string file_name_ = "ddsperf.nbrlrec";  // its extension chooses the recorder's format
   std::vector<std::unique_ptr<PeerProcess>> publishers_;
   std::unique_ptr<PeerProcess> bridge_;
 };

@@ -2,12 +2,41 @@
 // what it holds, one fact per line, so that the writer and export tests can compare it with what
 // they wrote. Throws on anything the library rejects.
 //   node check.mjs FILE.mcap
+//   node check.mjs --stream FILE.mcap   only the sequential pass, for a file without its summary:
+//                                       channels and messages as met, then how far it read
 import { crc32 } from "@foxglove/crc";
 import { McapIndexedReader, McapStreamReader } from "@mcap/core";
 import { loadDecompressHandlers } from "@mcap/support";
 import { open, readFile } from "node:fs/promises";
 
-const path = process.argv[2];
+const streamOnly = process.argv[2] === "--stream";
+const path = process.argv[streamOnly ? 3 : 2];
+const hex = (data) => Buffer.from(data).toString("hex");
+if (streamOnly) {
+  // Read in pieces, with each message's first 32 bytes only: the file may be larger than memory.
+  const stream = new McapStreamReader({ validateCrcs: true, decompressHandlers: await loadDecompressHandlers() });
+  const file = await open(path, "r");
+  const piece = new Uint8Array(1 << 24);
+  const lines = [];
+  let streamed = 0;
+  for (let n; (n = (await file.read(piece, 0, piece.length, null)).bytesRead) > 0; ) {
+    stream.append(piece.slice(0, n));
+    for (let record; (record = stream.nextRecord()); ) {
+      if (record.type === "Channel") {
+        const metadata = [...record.metadata].map(([k, v]) => `${k}=${v}`).join(" ");
+        lines.push(`channel ${record.id} ${record.topic} ${record.messageEncoding} schema=${record.schemaId} ${metadata}`);
+      } else if (record.type === "Message") {
+        streamed++;
+        lines.push(`message ${record.channelId} ${record.sequence} ${record.logTime} ${record.publishTime} ${hex(record.data.subarray(0, 32))}`);
+      }
+    }
+  }
+  await file.close();
+  lines.push(`streamed ${streamed} done=${stream.done()}`);
+  // Written out before the exit: a pipe takes large output in several writes.
+  await new Promise((done) => process.stdout.write(lines.join("\n") + "\n", done));
+  process.exit(0);
+}
 const bytes = new Uint8Array(await readFile(path));
 const handle = await open(path, "r");
 const readable = {
@@ -21,7 +50,6 @@ const readable = {
 const decompressHandlers = await loadDecompressHandlers();
 const reader = await McapIndexedReader.Initialize({ readable, decompressHandlers });
 const lines = [];
-const hex = (data) => Buffer.from(data).toString("hex");
 
 for (const [id, schema] of reader.schemasById) {
   lines.push(`schema ${id} ${schema.name} ${schema.encoding} ${hex(schema.data)}`);
