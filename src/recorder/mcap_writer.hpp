@@ -80,6 +80,10 @@ class McapWriter {
   std::uint64_t messages_written(std::uint16_t channel) const {
     return channel < state_.size() ? state_[channel].written : 0;
   }
+  // Messages of a channel in the open chunk.
+  std::size_t open_messages(std::uint16_t channel) const {
+    return channel < state_.size() ? state_[channel].chunk_entries.size() : 0;
+  }
   // Bytes surely in the sink: the file's length once no cut is pending.
   std::uint64_t bytes_written() const { return offset_; }
 

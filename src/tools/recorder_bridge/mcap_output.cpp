@@ -163,12 +163,15 @@ std::vector<BatchLoss> McapOutput::record(std::span<const TakenSample> samples) 
   return lost;
 }
 
-void McapOutput::write_event(const std::string& json, std::uint64_t wall_ns) {
+void McapOutput::write_event(std::string json, std::uint64_t wall_ns) {
   latest_ns_ = std::max(latest_ns_, wall_ns);
-  if (auto done = writer_.write_message(events_channel, 0, wall_ns, wall_ns,
-                                        std::as_bytes(std::span(json)));
+  open_events_.push_back(Event{.json = std::move(json), .time = wall_ns});
+  const auto& event = open_events_.back();
+  // A failed chunk write is settled by the caller, after its own write.
+  if (auto done = writer_.write_message(events_channel, 0, event.time, event.time,
+                                        std::as_bytes(std::span(event.json)));
       !done) {
-    settle(done.error());
+    last_error_ = done.error();
   }
 }
 
@@ -179,6 +182,7 @@ void McapOutput::note_loss(const recorder::TopicKey& topic, const rtps::LostRang
                   ",\"count\":" + std::to_string(loss.count()) + ",\"reason\":\"" +
                   std::string(rtps::to_string(loss.reason)) + "\"}",
               wall_ns);
+  settle({});
 }
 
 void McapOutput::note_lifecycle(const recorder::TopicKey& topic, const dcps::UserSample& sample,
@@ -188,6 +192,7 @@ void McapOutput::note_lifecycle(const recorder::TopicKey& topic, const dcps::Use
   if (sample.key_hash)
     json += ",\"key_hash\":\"" + tools::to_hex(std::as_bytes(std::span(*sample.key_hash))) + "\"";
   write_event(json + "}", wall_ns);
+  settle({});
 }
 
 void McapOutput::tick() {
@@ -199,20 +204,25 @@ void McapOutput::tick() {
 }
 
 std::optional<std::string> McapOutput::finish() {
+  settle({});
   std::error_code error{};
   if (auto done = writer_.finish(); !done) error = done.error();
-  settle(error);
+  settle(error, /*may_write=*/false);
   if (!error) return std::nullopt;
   complete_ = false;
   return error.message();
 }
 
-void McapOutput::settle(const std::error_code& error) {
+void McapOutput::settle(const std::error_code& error, bool may_write) {
   if (error) last_error_ = error;
-  const auto dropped = writer_.take_dropped();
+  std::uint64_t events_dropped = 0;
   std::vector<LaterLoss> losses;
-  for (const auto& [channel, count] : dropped) {
-    if (channel == events_channel || channel >= channels_.size()) continue;
+  for (const auto& [channel, count] : writer_.take_dropped()) {
+    if (channel == events_channel) {
+      events_dropped += count;
+      continue;
+    }
+    if (channel >= channels_.size()) continue;
     const auto& owner = channels_[channel];
     losses.push_back(LaterLoss{.topic = owner.topic,
                                .writer = owner.writer,
@@ -221,11 +231,25 @@ void McapOutput::settle(const std::error_code& error) {
     failed_.fetch_add(count, std::memory_order_relaxed);
     batch_lost_ += count;
   }
+  // The events not in the open chunk were written or dropped, the dropped ones last: those are
+  // written again, so that an event outlives a full disk.
+  const std::size_t open = writer_.open_messages(events_channel);
+  const std::size_t gone = open_events_.size() - std::min(open, open_events_.size());
+  const std::size_t retry = std::min<std::size_t>(events_dropped, gone);
+  std::vector<Event> again(std::make_move_iterator(open_events_.begin() + (gone - retry)),
+                           std::make_move_iterator(open_events_.begin() + gone));
+  open_events_.erase(open_events_.begin(), open_events_.begin() + gone);
+  if (may_write) {
+    for (auto& event : again)
+      write_event(std::move(event.json), event.time);
+  }
   for (const auto& loss : losses) {
-    write_event(event_head("lost", *loss.topic, loss.writer) +
-                    ",\"count\":" + std::to_string(loss.samples) + ",\"reason\":\"" +
-                    std::string(rtps::to_string(rtps::LossReason::WriteFailed)) + "\"}",
-                latest_ns_);
+    if (may_write) {
+      write_event(event_head("lost", *loss.topic, loss.writer) +
+                      ",\"count\":" + std::to_string(loss.samples) + ",\"reason\":\"" +
+                      std::string(rtps::to_string(rtps::LossReason::WriteFailed)) + "\"}",
+                  latest_ns_);
+    }
     later_.push_back(loss);
   }
   recorded_.store(writer_.messages_written() - writer_.messages_written(events_channel),

@@ -73,9 +73,15 @@ class McapOutput final : public RecordingOutput {
   // The writer's channel, opened with its first sample; empty once channel ids are used up.
   std::optional<std::uint16_t> channel_for(const recorder::TopicKey& topic,
                                            const rtps::Guid& writer);
-  void write_event(const std::string& json, std::uint64_t wall_ns);
-  // Turns chunks the writer dropped into losses, and the counters into what the file holds.
-  void settle(const std::error_code& error);
+  struct Event {
+    std::string json;
+    std::uint64_t time = 0;
+  };
+  void write_event(std::string json, std::uint64_t wall_ns);
+  // After each write: turns chunks the writer dropped into losses, said on the events channel
+  // unless `may_write` is false, writes dropped events again, and brings the counters to what the
+  // file holds.
+  void settle(const std::error_code& error, bool may_write = true);
 
   std::unique_ptr<recorder::ByteSink> sink_;
   McapOutputConfig config_;
@@ -85,6 +91,7 @@ class McapOutput final : public RecordingOutput {
   bool complete_ = true;
   std::error_code last_error_{};
   std::vector<LaterLoss> later_;
+  std::vector<Event> open_events_;  // written since the events channel's last chunk went out
   std::uint64_t batch_lost_ = 0;
   std::uint64_t latest_ns_ = 0;  // the latest time met: when a later loss is said
   std::atomic<std::uint64_t> recorded_{0};
