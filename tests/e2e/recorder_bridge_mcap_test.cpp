@@ -142,5 +142,50 @@ TEST_F(RecorderBridgeMcapTest, AKilledRecorderLeavesEveryClosedChunkReadable) {
   EXPECT_TRUE(consecutive_sequences(messages));
 }
 
+std::string text_of_hex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// Fast DDS disposes and unregisters instances after its data: each change is an event.
+TEST_F(RecorderBridgeMcapTest, LifecycleChangesAreEventsBesideTheData) {
+#ifndef NIMBREL_FASTDDS_LIFECYCLE_PUBLISHER
+  GTEST_SKIP() << "Fast DDS peer not built";
+#else
+  start_bridge({}, "KeyedCounter:KeyedCounter");
+  ASSERT_TRUE(bridge_->wait_for_output(recording_line, generous));
+  publishers_.push_back(
+      PeerProcess::spawn({NIMBREL_FASTDDS_LIFECYCLE_PUBLISHER, "lifecycle", "20", "30"}));
+  ASSERT_TRUE(publishers_.back());
+  EXPECT_EQ(publishers_.back()->wait_exit(generous), std::optional<int>(0));
+  bridge_->signal(SIGINT);
+  ASSERT_EQ(bridge_->wait_exit(generous), std::optional<int>(0));
+
+  const auto read = parse(mcap_read_back(file().string()));
+  ASSERT_EQ(read.channels.size(), 2u);
+  ASSERT_TRUE(read.messages.contains(2));
+  EXPECT_EQ(read.messages.at(2).size(), 20u);
+  ASSERT_TRUE(read.messages.contains(1));
+  std::vector<std::string> events;
+  for (const auto& m : read.messages.at(1))
+    events.push_back(text_of_hex(m.data));
+  std::ranges::sort(events);
+  ASSERT_EQ(events.size(), 3u);
+  const std::string writer =
+      read.channels.at(2).substr(read.channels.at(2).find("dds.writer_guid=") + 16, 33);
+  const auto event = [&](const char* kind, int sequence, int key) {
+    return std::string(R"({"event":")") + kind +
+           R"(","topic":"KeyedCounter","type":"KeyedCounter","writer":")" + writer +
+           R"(","sequence":)" + std::to_string(sequence) + R"(,"key_hash":"0000000)" +
+           std::to_string(key) + R"(000000000000000000000000"})";
+  };
+  EXPECT_EQ(events,
+            (std::vector<std::string>{event("dispose", 21, 3), event("dispose_unregister", 23, 5),
+                                      event("unregister", 22, 4)}));
+#endif
+}
+
 }  // namespace
 }  // namespace nimbrel::testing
