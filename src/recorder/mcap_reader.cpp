@@ -13,17 +13,7 @@ namespace {
 
 constexpr std::size_t record_head = 1 + 8;  // opcode, length
 
-enum Op : std::uint8_t {
-  Header = 0x01,
-  Footer = 0x02,
-  Schema = 0x03,
-  Channel = 0x04,
-  Message = 0x05,
-  Chunk = 0x06,
-  Statistics = 0x0B,
-  Metadata = 0x0C,
-};
-
+// The records this reader knows, by opcode; the switch below names them through `op`.
 constexpr std::pair<std::uint8_t, std::string_view> op_names[] = {
     {0x01, "header"},           {0x02, "footer"},         {0x03, "schema"},
     {0x04, "channel"},          {0x05, "message"},        {0x06, "chunk"},
@@ -32,11 +22,18 @@ constexpr std::pair<std::uint8_t, std::string_view> op_names[] = {
     {0x0D, "metadata index"},   {0x0E, "summary offset"}, {0x0F, "data end"},
 };
 
-std::string op_name(std::uint8_t op) {
-  for (const auto& [code, name] : op_names) {
-    if (code == op) return std::string(name);
+consteval std::uint8_t op(std::string_view name) {
+  for (const auto& [code, known] : op_names) {
+    if (known == name) return code;
   }
-  return "opcode " + std::to_string(op);
+  throw "no such record";
+}
+
+std::string op_name(std::uint8_t code) {
+  for (const auto& [known, name] : op_names) {
+    if (known == code) return std::string(name);
+  }
+  return "opcode " + std::to_string(code);
 }
 
 std::uint64_t load_le(const std::byte* at, std::size_t size) {
@@ -44,6 +41,16 @@ std::uint64_t load_le(const std::byte* at, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i)
     v |= std::uint64_t{std::to_integer<std::uint8_t>(at[i])} << (8 * i);
   return v;
+}
+
+// The first of a repeated id wins: the summary repeats what the data section holds.
+template <typename T>
+void add_once(std::vector<std::uint32_t>& slots, std::vector<T>& list, T&& item) {
+  const std::uint16_t id = item.id;
+  if (slots.size() <= id) slots.resize(std::size_t{id} + 1);
+  if (slots[id] != 0) return;
+  list.push_back(std::move(item));
+  slots[id] = static_cast<std::uint32_t>(list.size());
 }
 
 std::uint32_t crc_of(std::span<const std::byte> bytes) {
@@ -255,7 +262,7 @@ std::optional<McapMessage> McapReader::next() {
     }
     const auto body = data_.subspan(static_cast<std::size_t>(offset_ + record_head),
                                     static_cast<std::size_t>(length));
-    if (!header_seen_ && op_ != Op::Header) {
+    if (!header_seen_ && op_ != op("header")) {
       stop(McapEnd::Reason::BadRecord);
       break;
     }
@@ -277,7 +284,7 @@ std::optional<McapMessage> McapReader::next_in_chunk() {
       stop(McapEnd::Reason::ChunkCorrupt);
       return std::nullopt;
     }
-    const auto op = std::to_integer<std::uint8_t>(chunk_[chunk_pos_]);
+    const auto code = std::to_integer<std::uint8_t>(chunk_[chunk_pos_]);
     const std::uint64_t length = load_le(chunk_.data() + chunk_pos_ + 1, 8);
     if (length > left - record_head) {
       stop(McapEnd::Reason::ChunkCorrupt);
@@ -285,7 +292,7 @@ std::optional<McapMessage> McapReader::next_in_chunk() {
     }
     const auto body = chunk_.subspan(chunk_pos_ + record_head, static_cast<std::size_t>(length));
     chunk_pos_ += record_head + static_cast<std::size_t>(length);
-    if (!take_record(op, body, /*in_chunk=*/true)) return std::nullopt;
+    if (!take_record(code, body, /*in_chunk=*/true)) return std::nullopt;
     if (pending_) {
       ++messages_;
       return std::exchange(pending_, std::nullopt);
@@ -298,46 +305,43 @@ std::optional<McapMessage> McapReader::next_in_chunk() {
   return std::nullopt;
 }
 
-bool McapReader::take_record(std::uint8_t op, std::span<const std::byte> body, bool in_chunk) {
+bool McapReader::take_record(std::uint8_t code, std::span<const std::byte> body, bool in_chunk) {
   Cursor in{.in = body};
-  switch (in_chunk && op != Op::Schema && op != Op::Channel && op != Op::Message ? 0 : op) {
-    case Op::Header:
+  // A chunk holds only these; anything else in it is skipped as unknown.
+  const bool allowed =
+      !in_chunk || code == op("schema") || code == op("channel") || code == op("message");
+  switch (allowed ? code : 0) {
+    case op("header"):
       if (header_seen_) return true;
       profile_ = in.str();
       library_ = in.str();
       header_seen_ = in.ok;
       break;
-    case Op::Footer:
+    case op("footer"):
       read_footer(body);
       return false;
-    case Op::Schema: {
+    case op("schema"): {
       McapSchema schema{.id = static_cast<std::uint16_t>(in.num(2)),
                         .name = in.str(),
                         .encoding = in.str(),
                         .data = {}};
       const auto data = in.bytes(in.num(4));
       if (!in.ok || schema.id == 0) break;
-      if (schema_slot_.size() <= schema.id) schema_slot_.resize(std::size_t{schema.id} + 1);
-      if (schema_slot_[schema.id] != 0) return true;
       schema.data.assign(data.begin(), data.end());
-      schemas_.push_back(std::move(schema));
-      schema_slot_[schemas_.back().id] = static_cast<std::uint32_t>(schemas_.size());
+      add_once(schema_slot_, schemas_, std::move(schema));
       return true;
     }
-    case Op::Channel: {
+    case op("channel"): {
       McapChannel channel{.id = static_cast<std::uint16_t>(in.num(2)),
                           .schema_id = static_cast<std::uint16_t>(in.num(2)),
                           .topic = in.str(),
                           .message_encoding = in.str(),
                           .metadata = in.map()};
       if (!in.ok) break;
-      if (channel_slot_.size() <= channel.id) channel_slot_.resize(std::size_t{channel.id} + 1);
-      if (channel_slot_[channel.id] != 0) return true;
-      channels_.push_back(std::move(channel));
-      channel_slot_[channels_.back().id] = static_cast<std::uint32_t>(channels_.size());
+      add_once(channel_slot_, channels_, std::move(channel));
       return true;
     }
-    case Op::Message: {
+    case op("message"): {
       McapMessage message{.channel = static_cast<std::uint16_t>(in.num(2)),
                           .sequence = static_cast<std::uint32_t>(in.num(4)),
                           .log_time = in.num(8),
@@ -350,15 +354,15 @@ bool McapReader::take_record(std::uint8_t op, std::span<const std::byte> body, b
       pending_ = message;
       return true;
     }
-    case Op::Chunk:
+    case op("chunk"):
       return open_chunk(body);
-    case Op::Metadata: {
+    case op("metadata"): {
       McapMetadata metadata{.name = in.str(), .values = in.map()};
       if (!in.ok) break;
       metadata_.push_back(std::move(metadata));
       return true;
     }
-    case Op::Statistics:
+    case op("statistics"):
       summary_messages_ = in.num(8);
       if (!in.ok) break;
       return true;

@@ -115,7 +115,7 @@ class McapReader {
   McapReader(std::span<const std::byte> data, McapReadOptions options);
 
   std::optional<McapMessage> next_in_chunk();
-  bool take_record(std::uint8_t op, std::span<const std::byte> body, bool in_chunk);
+  bool take_record(std::uint8_t code, std::span<const std::byte> body, bool in_chunk);
   bool open_chunk(std::span<const std::byte> body);
   void read_footer(std::span<const std::byte> body);
   void stop(McapEnd::Reason reason, std::uint64_t value = 0, std::uint64_t limit = 0);

@@ -32,6 +32,22 @@ std::expected<tools::MappedFile, int> open_mapped(const std::string& path, std::
   return std::move(*file);
 }
 
+// The output's writer, refused when `out` is one of `inputs`.
+std::expected<std::unique_ptr<McapCopy>, int> create_output(const std::string& out,
+                                                            std::span<const std::string> inputs,
+                                                            std::ostream& err) {
+  if (is_one_of(out, inputs)) {
+    err << out << ": is an input; write to another file\n";
+    return std::unexpected(2);
+  }
+  auto copy = McapCopy::create(out);
+  if (!copy) {
+    err << copy.error() << "\n";
+    return std::unexpected(1);
+  }
+  return std::move(*copy);
+}
+
 // The file was chosen for its magic, but may have changed since.
 std::expected<McapReader, int> open_reader(const std::string& path, const tools::MappedFile& file,
                                            std::ostream& err) {
@@ -186,17 +202,10 @@ int run_mcap_dump(const DumpOptions& options, std::ostream& out, std::ostream& e
 int run_mcap_cut(const CutOptions& options, std::ostream& err) {
   auto file = open_mapped(options.file, err);
   if (!file) return file.error();
-  if (is_one_of(options.out, std::span(&options.file, 1))) {
-    err << options.out << ": is the input; write to another file\n";
-    return 2;
-  }
   auto reader = open_reader(options.file, *file, err);
   if (!reader) return reader.error();
-  auto copy = McapCopy::create(options.out);
-  if (!copy) {
-    err << copy.error() << "\n";
-    return 1;
-  }
+  auto copy = create_output(options.out, std::span(&options.file, 1), err);
+  if (!copy) return copy.error();
   std::optional<std::uint64_t> start;
   const auto in_range = [&](const recorder::McapMessage& message) {
     if (!start) start = start_time_metadata(*reader).value_or(message.log_time);
@@ -224,15 +233,8 @@ int run_recover(const RecoverOptions& options, std::ostream& err) {
     err << options.file << ": not an MCAP file; recover rewrites damaged MCAP recordings\n";
     return 2;
   }
-  if (is_one_of(options.out, std::span(&options.file, 1))) {
-    err << options.out << ": is the input; write to another file\n";
-    return 2;
-  }
-  auto copy = McapCopy::create(options.out);
-  if (!copy) {
-    err << copy.error() << "\n";
-    return 1;
-  }
+  auto copy = create_output(options.out, std::span(&options.file, 1), err);
+  if (!copy) return copy.error();
   auto copied = copy_all(**copy, 0, *reader, file->bytes().size(), "recover", {},
                          [](const auto&) { return true; });
   if (copied) copied = (*copy)->finish();
@@ -271,15 +273,8 @@ int run_mcap_merge(const MergeOptions& options, std::ostream& err) {
       return 2;
     }
   }
-  if (is_one_of(options.out, options.files)) {
-    err << options.out << ": is one of the inputs; write the merge to another file\n";
-    return 2;
-  }
-  auto copy = McapCopy::create(options.out);
-  if (!copy) {
-    err << copy.error() << "\n";
-    return 1;
-  }
+  auto copy = create_output(options.out, options.files, err);
+  if (!copy) return copy.error();
   // Equal times keep the order of the inputs, and each input its own order.
   const auto later = [&](std::size_t a, std::size_t b) {
     const auto ta = sources[a].current->log_time;

@@ -49,7 +49,8 @@ void write_recorder_mcap(const std::string& path) {
   }
   for (
       const char* event :
-      {R"({"event":"lost","topic":"A","type":"TA","writer":"G1","first":4,"last":4,"count":1,"reason":"network"})",
+      {R"({"event":"lost","topic":"A","type":"TA","writer":"G1","first":4,"last":4,)"
+       R"("count":1,"reason":"network"})",
        R"({"event":"lost","topic":"A","type":"TA","writer":"G2","count":3,"reason":"queue_full"})"})
     (void)writer.write_message(3, 0, start + 9'000'000, start + 9'000'000, text_bytes(event));
   (void)writer.finish();
