@@ -212,7 +212,7 @@ std::optional<McapReader> McapReader::open(std::span<const std::byte> data,
 }
 
 McapReader::McapReader(std::span<const std::byte> data, McapReadOptions options)
-    : data_(data), options_(options), offset_(mcap_magic.size()) {}
+    : data_(data), options_(options), offset_(mcap_magic.size()), data_crc_(crc_of(mcap_magic)) {}
 McapReader::McapReader(McapReader&&) noexcept = default;
 McapReader& McapReader::operator=(McapReader&&) noexcept = default;
 McapReader::~McapReader() = default;
@@ -267,6 +267,7 @@ std::optional<McapMessage> McapReader::next() {
       break;
     }
     if (!take_record(op_, body, /*in_chunk=*/false)) break;
+    if (!data_end_seen_) fold_data_crc(record_head + length);
     // A chunk moves the offset once its last record is taken.
     if (chunk_.data() == nullptr && !ended_) offset_ += record_head + length;
     if (pending_) {
@@ -362,6 +363,16 @@ bool McapReader::take_record(std::uint8_t code, std::span<const std::byte> body,
       metadata_.push_back(std::move(metadata));
       return true;
     }
+    case op("data end"): {
+      const auto crc = static_cast<std::uint32_t>(in.num(4));
+      if (!in.ok) break;
+      data_end_seen_ = true;
+      if (crc != 0 && crc != data_crc_) {
+        stop(McapEnd::Reason::BadCrc, data_crc_, crc);
+        return false;
+      }
+      return true;
+    }
     case op("statistics"):
       summary_messages_ = in.num(8);
       if (!in.ok) break;
@@ -419,11 +430,29 @@ bool McapReader::open_chunk(std::span<const std::byte> body) {
       stop(McapEnd::Reason::BadCrc, found, crc);
       return false;
     }
+    if (compression.empty()) records_crc_ = {crc, records};
   }
   // A span that is never null marks the chunk open, even when it holds no records.
   chunk_ = records.data() != nullptr ? records : std::span(body.data(), 0);
   chunk_pos_ = 0;
   return true;
+}
+
+void McapReader::fold_data_crc(std::uint64_t length) {
+  const auto record =
+      data_.subspan(static_cast<std::size_t>(record_start_), static_cast<std::size_t>(length));
+  const auto fold = [&](std::span<const std::byte> bytes) {
+    data_crc_ = static_cast<std::uint32_t>(
+        ::crc32_z(data_crc_, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+  };
+  if (!records_crc_) return fold(record);
+  // The records of an uncompressed chunk were checked already: their CRC is not computed twice.
+  const auto [crc, records] = *std::exchange(records_crc_, std::nullopt);
+  const auto before = static_cast<std::size_t>(records.data() - record.data());
+  fold(record.first(before));
+  data_crc_ = static_cast<std::uint32_t>(
+      ::crc32_combine(data_crc_, crc, static_cast<z_off_t>(records.size())));
+  fold(record.subspan(before + records.size()));
 }
 
 void McapReader::read_footer(std::span<const std::byte> body) {

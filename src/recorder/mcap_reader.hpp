@@ -5,6 +5,7 @@
 // gives its whole chunks. Usage: `open`, then `next()` until empty, then `end()`.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recorder/mcap_writer.hpp"
@@ -57,7 +59,7 @@ struct McapEnd {
     ChunkTooLarge,   // a chunk declaring more uncompressed bytes than the reader's cap
     ChunkCorrupt,    // a chunk that does not decompress to its declared size
     BadCompression,  // a chunk compressed by a codec the reader lacks
-    BadCrc,          // a chunk or the summary whose bytes do not match their CRC
+    BadCrc,          // a chunk, the data section or the summary not matching its CRC
     BadMagic,        // no closing magic after the footer
   };
 
@@ -118,6 +120,7 @@ class McapReader {
   bool take_record(std::uint8_t code, std::span<const std::byte> body, bool in_chunk);
   bool open_chunk(std::span<const std::byte> body);
   void read_footer(std::span<const std::byte> body);
+  void fold_data_crc(std::uint64_t length);
   void stop(McapEnd::Reason reason, std::uint64_t value = 0, std::uint64_t limit = 0);
 
   std::span<const std::byte> data_;
@@ -126,7 +129,11 @@ class McapReader {
   std::uint8_t op_ = 0;  // of the record being taken
   std::uint64_t record_start_ = 0;
   bool header_seen_ = false;
-  bool summary_seen_ = false;
+  bool data_end_seen_ = false;
+  // Of every byte before the data end record, checked against the CRC it holds.
+  std::uint32_t data_crc_ = 0;
+  // The records of the uncompressed chunk just opened and their checked CRC.
+  std::optional<std::pair<std::uint32_t, std::span<const std::byte>>> records_crc_;
   bool ended_ = false;
   McapEnd end_{};
 

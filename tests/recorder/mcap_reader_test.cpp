@@ -204,6 +204,15 @@ struct Builder {
     b.insert(b.end(), records.begin(), records.end());
     return record(0x06, b);
   }
+  // With the CRC of all bytes so far, or `crc` when given.
+  Builder& data_end(std::optional<std::uint32_t> crc = {}) {
+    Bytes b;
+    le(b,
+       crc.value_or(
+           ::crc32(0, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()))),
+       4);
+    return record(0x0F, b);
+  }
   Builder& footer(std::uint64_t summary_start, std::uint32_t crc = 0) {
     Bytes b;
     le(b, summary_start, 8);
@@ -267,6 +276,9 @@ std::vector<HostileCase> hostile_cases() {
       {"record length past the file",
        [&] { auto b = base().record(0x05, Builder::message(1)).out; b.pop_back(); return b; }(),
        0, Reason::RecordCut, after_channel},
+      {"data end with the data's CRC", base().data_end().footer(0).out, 0, Reason::NoSummary,
+       after_channel + 9 + 4},
+      {"data end with a wrong CRC", base().data_end(1).out, 0, Reason::BadCrc, after_channel},
       {"footer whose summary CRC is wrong",
        base().footer(after_channel, 5).out, 0, Reason::BadCrc, after_channel},
       {"footer without its closing magic",
