@@ -101,7 +101,8 @@ std::expected<void, std::string> copy_all(McapCopy& copy, std::size_t source, Mc
   while (auto message = reader.next()) {
     progress.update(reader.offset());
     if (auto done = copy.copy_metadata(source, reader); !done) return done;
-    if (!selected(topics, reader.channel(message->channel)->topic) || !keep(*message)) continue;
+    // `keep` sees every message: a cut's start is the recording's, not the chosen topics'.
+    if (!keep(*message) || !selected(topics, reader.channel(message->channel)->topic)) continue;
     auto channel = copy.channel(source, reader, message->channel);
     if (!channel) return std::unexpected(channel.error());
     if (auto done = copy.write(*channel, *message); !done) return done;

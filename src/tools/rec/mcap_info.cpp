@@ -121,8 +121,14 @@ std::string json_field(std::string_view object, std::string_view key) {
   if (at == std::string_view::npos) return {};
   std::string_view rest = object.substr(at + needle.size());
   if (rest.starts_with('"')) {
-    const auto close = rest.find('"', 1);
-    return close == std::string_view::npos ? std::string{} : std::string(rest.substr(1, close - 1));
+    // Escapes kept as they are but for quotes and backslashes, which names may hold.
+    std::string value;
+    for (std::size_t i = 1; i < rest.size() && rest[i] != '"'; ++i) {
+      if (rest[i] == '\\' && i + 1 < rest.size() && (rest[i + 1] == '"' || rest[i + 1] == '\\'))
+        ++i;
+      value += rest[i];
+    }
+    return value;
   }
   const auto end = rest.find_first_not_of("0123456789");
   return std::string(rest.substr(0, end));

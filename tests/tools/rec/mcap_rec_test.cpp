@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "recorder/mcap_writer.hpp"
+#include "tools/rec/mcap_info.hpp"
 #include "tools/rec/rec_fixtures.hpp"
 
 namespace nimbrel::rec::testing {
@@ -167,6 +168,24 @@ TEST_F(McapRecTest, ReadsAForeignFile) {
       R"({"topic":"/KeyedSeq","channel":0,"sequence":1,"log_time":1700000000001000000,)"
       R"("publish_time":1700000000000999995,"size":16,"hex":"00010000010000000700000000000000"})"
       "\n");
+}
+
+// Fields of the recorder's events, whose topic names may hold quotes and look like fields.
+TEST(McapEventField, FindsTheFieldNotItsLookAlike) {
+  struct Case {
+    const char* object;
+    const char* key;
+    const char* value;
+  };
+  const Case cases[] = {
+      {R"({"topic":"x\"y","count":5})", "topic", R"(x"y)"},
+      {R"({"topic":"x\"y","count":5})", "count", "5"},
+      {R"({"topic":"say \"count\":1","count":2})", "count", "2"},
+      {R"({"topic":"a\\","reason":"network"})", "reason", "network"},
+      {R"({"count":5})", "reason", ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(json_field(c.object, c.key), c.value) << c.object << " " << c.key;
 }
 
 }  // namespace
