@@ -214,14 +214,18 @@ int run_mcap_cut(const CutOptions& options, std::ostream& err) {
     return since >= options.from_ns && since < options.to_ns;
   };
   auto copied = copy_all(**copy, 0, *reader, file->bytes().size(), "cut", options.topics, in_range);
-  if (copied) copied = (*copy)->finish();
+  if (copied) {
+    // Channels are met as the walk goes: only at its end is a name known to be no topic.
+    if (int status = unknown_topics(options.file, options.topics, *reader, err); status != 0) {
+      copy->reset();
+      std::filesystem::remove(options.out);
+      return status;
+    }
+    copied = (*copy)->finish();
+  }
   if (!copied) {
     err << copied.error() << "\n";
     return 1;
-  }
-  if (int status = unknown_topics(options.file, options.topics, *reader, err); status != 0) {
-    std::filesystem::remove(options.out);
-    return status;
   }
   return end_status(options.file, *reader, err);
 }
