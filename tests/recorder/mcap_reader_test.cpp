@@ -196,7 +196,8 @@ struct Builder {
   Builder& chunk(std::string_view compression, std::uint64_t size, const Bytes& records,
                  std::uint32_t crc = 0) {
     Bytes b;
-    le(b, 0, 16);
+    le(b, 0, 8);  // start and end times
+    le(b, 0, 8);
     le(b, size, 8);
     le(b, crc, 4);
     str(b, compression);
