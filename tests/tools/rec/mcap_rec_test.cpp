@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "recorder/mcap_read_back.hpp"
 #include "recorder/mcap_writer.hpp"
 #include "tools/rec/mcap_info.hpp"
 #include "tools/rec/rec_fixtures.hpp"
@@ -138,6 +139,10 @@ TEST_F(McapRecTest, RecoverCutAndMergeKeepTheMessages) {
   const std::string merged = dir_.file("merged.mcap");
   ASSERT_EQ(rec({"merge", rest, first, "--out", merged}).status, 0);
   EXPECT_EQ(rec({"dump", merged}).out, rec({"dump", whole_}).out);
+  // An independent reader takes the merge whole, through its indexes and record by record.
+  const auto read_back = recorder::testing::mcap_read_back(merged);
+  for (const char* line : {"streamed 10 done=true", "data_crc ok", "count 3 2"})
+    EXPECT_NE(std::ranges::find(read_back, line), read_back.end()) << line;
   EXPECT_EQ(rec({"merge", first, whole_ + ".missing", "--out", merged}).status, 2);
   EXPECT_EQ(rec({"merge", first, first, "--out", merged}).status, 2);
 
