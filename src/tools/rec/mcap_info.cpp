@@ -80,6 +80,20 @@ McapWriterSummary& writer_entry(std::vector<McapWriterSummary>& writers, const s
   return writers.back();
 }
 
+// A foreign channel has no type metadata: its schema's name says the type.
+McapChannelSummary channel_summary(const recorder::McapReader& reader,
+                                   const recorder::McapChannel& channel) {
+  std::string type = metadata_value(channel, "dds.type_name");
+  if (const auto* schema = reader.schema(channel.schema_id); type.empty() && schema != nullptr)
+    type = schema->name;
+  return {.id = channel.id,
+          .topic = channel.topic,
+          .type = std::move(type),
+          .writer = metadata_value(channel, "dds.writer_guid"),
+          .encoding = channel.message_encoding,
+          .traffic = {}};
+}
+
 }  // namespace
 
 std::string metadata_value(const recorder::McapChannel& channel, std::string_view key) {
@@ -143,17 +157,8 @@ McapSummary summarize_mcap(std::span<const std::byte> file) {
   while (auto message = reader->next()) {
     std::int32_t& index = slot[message->channel];
     if (index < 0) {
-      const auto& channel = *reader->channel(message->channel);
-      const auto* schema = reader->schema(channel.schema_id);
-      std::string type = metadata_value(channel, "dds.type_name");
-      if (type.empty() && schema != nullptr) type = schema->name;
       index = static_cast<std::int32_t>(out.channels.size());
-      out.channels.push_back({.id = channel.id,
-                              .topic = channel.topic,
-                              .type = std::move(type),
-                              .writer = metadata_value(channel, "dds.writer_guid"),
-                              .encoding = channel.message_encoding,
-                              .traffic = {}});
+      out.channels.push_back(channel_summary(*reader, *reader->channel(message->channel)));
     }
     auto& channel = out.channels[static_cast<std::size_t>(index)];
     channel.traffic.add(*message);
@@ -174,13 +179,7 @@ McapSummary summarize_mcap(std::span<const std::byte> file) {
   }
   // Channels that carried no message are still part of what the file holds.
   for (const auto& channel : reader->channels()) {
-    if (slot[channel.id] >= 0) continue;
-    out.channels.push_back({.id = channel.id,
-                            .topic = channel.topic,
-                            .type = metadata_value(channel, "dds.type_name"),
-                            .writer = metadata_value(channel, "dds.writer_guid"),
-                            .encoding = channel.message_encoding,
-                            .traffic = {}});
+    if (slot[channel.id] < 0) out.channels.push_back(channel_summary(*reader, channel));
   }
   std::ranges::sort(out.channels, {}, &McapChannelSummary::id);
   out.profile = reader->profile();
