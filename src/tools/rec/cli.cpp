@@ -8,20 +8,29 @@
 
 #include "tools/common/args.hpp"
 #include "tools/rec/commands.hpp"
+#include "tools/rec/mcap_commands.hpp"
 
 namespace nimbrel::rec {
 
 const char* const usage_text =
     "usage: nimbrel-rec COMMAND [OPTIONS]\n"
-    "  info FILE [--json] [--sequence]      what the recording holds and how its data ends\n"
+    "FILE is a .nbrlrec or an MCAP recording (told apart by content); outputs of MCAP inputs are\n"
+    "MCAP.\n"
+    "  info FILE [--json] [--sequence]      what the recording holds and how its data ends; for\n"
+    "                                       MCAP per channel and per writer, with sequence gaps\n"
+    "                                       and the losses of the events channel\n"
     "  verify FILE                          exit 0 clean, 1 cut or damaged, 2 not a recording\n"
     "  dump FILE [--topic NAME]... [--limit N] [--base64]\n"
-    "                                       one JSON line per frame, payload as hex or base64\n"
+    "                                       one JSON line per frame or message, payload as hex\n"
+    "                                       or base64\n"
     "  export FILE --mcap OUT.mcap [--topic NAME]...\n"
+    "                                       a .nbrlrec as MCAP (an MCAP input is refused)\n"
     "  cut FILE --out OUT [--from T] [--to T] [--topic NAME]...\n"
     "                                       frames with FROM <= time < TO since the start;\n"
     "                                       T like 90, 1.5s, 250ms, 2m, 1h (seconds by default)\n"
-    "  merge FILE FILE... --out OUT         the frames of all files in time order\n";
+    "  merge FILE FILE... --out OUT         the frames of all files in time order\n"
+    "  recover FILE.mcap --out OUT.mcap     everything readable of a damaged MCAP, with a\n"
+    "                                       summary; exit 1 when the input was damaged\n";
 
 namespace {
 
@@ -105,15 +114,25 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
     auto target = required(parsed, "--out");
     if (!target) return usage(target.error());
     if (parsed.files.empty()) return usage("expected at least one FILE");
+    if (std::ranges::any_of(parsed.files, is_mcap_file))
+      return run_mcap_merge({.files = parsed.files, .out = *target}, err);
     return run_merge({.files = parsed.files, .out = *target}, err);
   }
   auto file = one_file(parsed);
   if (!file) return usage(file.error());
-  if (command == "info")
-    return run_info(
-        {.file = *file, .json = parsed.has("--json"), .sequence = parsed.has("--sequence")}, out,
-        err);
-  if (command == "verify") return run_verify(*file, out, err);
+  const bool mcap = is_mcap_file(*file);
+  if (command == "recover") {
+    auto target = required(parsed, "--out");
+    if (!target) return usage(target.error());
+    return run_recover({.file = *file, .out = *target}, err);
+  }
+  if (command == "info") {
+    const InfoOptions options{
+        .file = *file, .json = parsed.has("--json"), .sequence = parsed.has("--sequence")};
+    return mcap ? run_mcap_info(options, out, err) : run_info(options, out, err);
+  }
+  if (command == "verify")
+    return mcap ? run_mcap_verify(*file, out, err) : run_verify(*file, out, err);
   if (command == "dump") {
     DumpOptions options{.file = *file, .topics = parsed.all("--topic")};
     if (parsed.has("--limit")) {
@@ -122,9 +141,13 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
       options.limit = *limit;
     }
     if (parsed.has("--base64")) options.encoding = PayloadEncoding::Base64;
-    return run_dump(options, out, err);
+    return mcap ? run_mcap_dump(options, out, err) : run_dump(options, out, err);
   }
   if (command == "export") {
+    if (mcap) {
+      err << *file << ": is MCAP already; `cut` chooses topics or times of it\n";
+      return 2;
+    }
     auto target = required(parsed, "--mcap");
     if (!target) return usage(target.error());
     return run_export({.file = *file, .mcap = *target, .topics = parsed.all("--topic")}, err);
@@ -140,7 +163,7 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
     *bound = *time;
   }
   if (options.from_ns > options.to_ns) return usage("--from is after --to");
-  return run_cut(options, err);
+  return mcap ? run_mcap_cut(options, err) : run_cut(options, err);
 }
 
 }  // namespace
@@ -199,6 +222,7 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
       {"export", {{"--mcap", "--topic"}, {}}},
       {"cut", {{"--out", "--from", "--to", "--topic"}, {}}},
       {"merge", {{"--out"}, {}}},
+      {"recover", {{"--out"}, {}}},
   };
   const auto options = specs.find(command);
   if (options == specs.end()) {
