@@ -116,7 +116,8 @@ TEST_F(RecorderBridgeMcapTest, TwoWritersOnOneTopicAreTwoChannelsHoldingEverySam
 }
 
 // Killed while ddsperf publishes 16 KiB samples at full rate: the file holds at most one partial
-// chunk at its end; every chunk before it reads back with its CRC, sequence numbers unbroken.
+// chunk at its end; every chunk before it reads back with its CRC, sequence numbers unbroken;
+// verify calls the file damaged and recover rewrites every message of it with a summary.
 TEST_F(RecorderBridgeMcapTest, AKilledRecorderLeavesEveryClosedChunkReadable) {
   start_running_publishers(1, "", "16384");
   start_bridge({"--compression", "lz4"});
@@ -140,6 +141,23 @@ TEST_F(RecorderBridgeMcapTest, AKilledRecorderLeavesEveryClosedChunkReadable) {
               static_cast<unsigned long long>(messages.front().sequence));
   EXPECT_GE(messages.size(), 1000u);
   EXPECT_TRUE(consecutive_sequences(messages));
+
+  const auto run_rec = [](const std::vector<std::string>& args) {
+    auto rec = PeerProcess::spawn(args);
+    EXPECT_TRUE(rec);
+    return rec ? rec->wait_exit(generous) : std::nullopt;
+  };
+  EXPECT_EQ(run_rec({NIMBREL_REC_BINARY, "verify", file().string()}), std::optional<int>(1));
+  const std::string recovered = (dir_ / "recovered.mcap").string();
+  EXPECT_EQ(run_rec({NIMBREL_REC_BINARY, "recover", file().string(), "--out", recovered}),
+            std::optional<int>(1));
+  std::filesystem::remove(file());
+  EXPECT_EQ(run_rec({NIMBREL_REC_BINARY, "verify", recovered}), std::optional<int>(0));
+  auto whole = PeerProcess::spawn({"node", check, "--stream", recovered});
+  ASSERT_TRUE(whole);
+  ASSERT_EQ(whole->wait_exit(generous), std::optional<int>(0));
+  EXPECT_NE(whole->output().find("streamed " + std::to_string(messages.size()) + " done=true"),
+            std::string::npos);
 }
 
 std::string text_of_hex(const std::string& hex) {
