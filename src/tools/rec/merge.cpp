@@ -2,8 +2,10 @@
 // and type, participants by name and GUID; the earliest start becomes the output's start and
 // every frame keeps its wall-clock time. Frames with equal times keep the order of the inputs,
 // and each input's frames keep their own order.
+#include <array>
 #include <functional>
 #include <limits>
+#include <map>
 #include <ostream>
 #include <queue>
 #include <span>
@@ -17,14 +19,15 @@
 namespace nimbrel::rec {
 namespace {
 
-// The index of `item` in `list`, appended if it is not there yet.
-template <typename T, typename Same>
-std::uint32_t index_in(std::vector<T>& list, const T& item, Same same) {
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (same(list[i], item)) return static_cast<std::uint32_t>(i);
-  }
-  list.push_back(item);
-  return static_cast<std::uint32_t>(list.size() - 1);
+// The index of `item` in `list`, appended if it is not there yet. `where` indexes `list` by
+// `key`, so that joining many inputs' topics costs n log n rather than n squared.
+template <typename T, typename Key>
+std::uint32_t index_in(std::vector<T>& list, std::map<Key, std::uint32_t>& where, const T& item,
+                       Key key) {
+  const auto [it, added] =
+      where.try_emplace(std::move(key), static_cast<std::uint32_t>(list.size()));
+  if (added) list.push_back(item);
+  return it->second;
 }
 
 struct Source {
@@ -72,6 +75,8 @@ int run_merge(const MergeOptions& options, std::ostream& err) {
   }
 
   recorder::Header header;
+  std::map<std::pair<std::string, std::array<std::uint8_t, 16>>, std::uint32_t> participant_at;
+  std::map<std::pair<std::string, std::string>, std::uint32_t> topic_at;
   std::vector<Source> sources;
   bool any_start = false;
   for (const auto& input : inputs) {
@@ -82,12 +87,13 @@ int run_merge(const MergeOptions& options, std::ostream& err) {
                   .participant_index = {},
                   .topic_index = {}};
     for (const auto& participant : in.participants) {
-      source.participant_index.push_back(index_in(
-          header.participants, participant,
-          [](const auto& a, const auto& b) { return a.name == b.name && a.guid == b.guid; }));
+      source.participant_index.push_back(index_in(header.participants, participant_at, participant,
+                                                  std::pair{participant.name, participant.guid}));
     }
-    for (const auto& topic : in.topics)
-      source.topic_index.push_back(index_in(header.topics, topic, std::equal_to<>{}));
+    for (const auto& topic : in.topics) {
+      source.topic_index.push_back(
+          index_in(header.topics, topic_at, topic, std::pair{topic.name, topic.type_name}));
+    }
     // An empty input has no header and so no start of its own.
     if (input.file.bytes().empty()) continue;
     header.start_ns = any_start ? std::min(header.start_ns, in.start_ns) : in.start_ns;
