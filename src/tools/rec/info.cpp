@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <optional>
-#include <unordered_set>
 
 #include "tools/common/json.hpp"
 
@@ -17,14 +18,42 @@ std::string format(const char* fmt, double a, double b = 0) {
   return buf;
 }
 
-// Per-topic bookkeeping of sequence numbers seen so far.
+// Per-topic bookkeeping of sequence numbers seen so far, as ranges: memory follows the gaps and
+// reorderings, not the number of samples.
 struct SequenceTracker {
-  std::unordered_set<std::uint32_t> seen;
+  std::map<std::uint64_t, std::uint64_t> ranges;  // first -> last, disjoint, never adjacent
+  std::uint64_t distinct = 0;
   std::optional<std::uint32_t> previous;
 
+  // Whether `sn` was seen before; records it otherwise.
+  bool insert(std::uint64_t sn) {
+    auto next = ranges.upper_bound(sn);
+    if (next != ranges.begin()) {
+      auto before = std::prev(next);
+      if (sn <= before->second) return false;
+      if (before->second + 1 == sn) {
+        before->second = sn;
+        if (next != ranges.end() && next->first == sn + 1) {
+          before->second = next->second;
+          ranges.erase(next);
+        }
+        ++distinct;
+        return true;
+      }
+    }
+    if (next != ranges.end() && next->first == sn + 1) {
+      const std::uint64_t last = next->second;
+      ranges.erase(next);
+      ranges.emplace(sn, last);
+    } else {
+      ranges.emplace(sn, sn);
+    }
+    ++distinct;
+    return true;
+  }
   void add(std::uint32_t sn, SequenceStats& stats) {
     if (!previous) stats.first = stats.last = sn;
-    if (!seen.insert(sn).second) ++stats.repeated;
+    if (!insert(sn)) ++stats.repeated;
     if (previous && sn < *previous) ++stats.backwards;
     if (sn < stats.first) stats.first = sn;
     if (sn > stats.last) stats.last = sn;
@@ -32,7 +61,7 @@ struct SequenceTracker {
   }
   void finish(SequenceStats& stats) const {
     if (!previous) return;
-    stats.missing = stats.last - stats.first + 1 - seen.size();
+    stats.missing = stats.last - stats.first + 1 - distinct;
   }
 };
 

@@ -48,6 +48,36 @@ TEST_F(InfoTest, CountsGapsRepeatsAndReorderingsPerTopic) {
   EXPECT_EQ(counts(s.topics[1]), (std::vector<std::uint64_t>{2, 7, 10, 2, 0, 0}));  // 8, 9 missing
 }
 
+struct SequenceCase {
+  const char* label;
+  std::vector<std::uint32_t> numbers;
+  std::vector<std::uint64_t> first_last_missing_repeated_backwards;
+};
+
+class SequenceTest : public InfoTest, public ::testing::WithParamInterface<SequenceCase> {};
+
+// Numbers kept as ranges: joins from either side, repeats inside a range, the ends of the range.
+TEST_P(SequenceTest, CountsAsASetWould) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> samples;
+  for (const std::uint32_t sn : GetParam().numbers)
+    samples.emplace_back(0, sn);
+  record(samples);
+  const auto q = summarize(*tools::open_input(path_), /*sequence_check=*/true).topics[0].sequence;
+  EXPECT_EQ((std::vector<std::uint64_t>{q.first, q.last, q.missing, q.repeated, q.backwards}),
+            GetParam().first_last_missing_repeated_backwards);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SequenceTest,
+    ::testing::Values(
+        SequenceCase{"FillsAHoleBetweenTwoRanges", {1, 2, 5, 6, 4, 3, 4}, {1, 6, 0, 1, 2}},
+        SequenceCase{"Descending", {9, 7, 8, 5, 9}, {5, 9, 1, 1, 2}},
+        SequenceCase{"RepeatInsideARange", {10, 11, 12, 13, 11, 14}, {10, 14, 0, 1, 1}},
+        SequenceCase{"TopOfTheRange",
+                     {0xFFFFFFFE, 0xFFFFFFFF, 0, 0xFFFFFFFF},
+                     {0, 0xFFFFFFFF, 0xFFFFFFFD, 1, 1}}),
+    [](const auto& test) { return std::string(test.param.label); });
+
 // The text is what nimbrel-recording-summary printed, so scripts reading it keep working.
 TEST_F(InfoTest, PrintsTheSummaryTextAndJson) {
   record({{0, 1}, {0, 2}, {0, 3}});
