@@ -79,6 +79,63 @@ std::string json_string(std::string_view s) {
   return out + "\"";
 }
 
+std::string text_escape(std::string_view s) {
+  std::string out;
+  const auto escape = [&](const char* format, unsigned value) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, format, value);
+    out += buf;
+  };
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      const std::size_t n = utf8_length(s, i);
+      // U+0080..U+009F are two bytes, C2 80..C2 9F: terminals take some of them as controls.
+      if (n == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) {
+        escape("\\u%04x", static_cast<unsigned char>(s[i + 1]));
+      } else if (n == 0) {
+        escape("\\x%02x", c);
+      } else {
+        out.append(s.substr(i, n));
+      }
+      i += n == 0 ? 1 : n;
+      continue;
+    }
+    ++i;
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      escape("\\x%02x", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string utf8_lossy(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c < 0x80 ? 1 : utf8_length(s, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(s.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
 std::string to_hex(std::span<const std::byte> bytes) {
   static constexpr char digits[] = "0123456789abcdef";
   std::string out(bytes.size() * 2, '0');

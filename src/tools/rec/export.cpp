@@ -20,19 +20,28 @@ using recorder::McapChannel;
 using recorder::McapWriter;
 using recorder::StringPairs;
 
+// MCAP strings are UTF-8: a name that is not gets U+FFFD for its bad bytes, and its raw bytes
+// as hex under `key` + "_hex", so that nothing of it is lost.
+void add_name(StringPairs& out, const std::string& key, const std::string& name) {
+  std::string text = tools::utf8_lossy(name);
+  const bool changed = text != name;
+  out.emplace_back(key, std::move(text));
+  if (changed) out.emplace_back(key + "_hex", tools::to_hex(std::as_bytes(std::span(name))));
+}
+
 StringPairs header_metadata(const recorder::Header& header) {
   StringPairs out{{"format_version", std::to_string(recorder::format_version)},
                   {"start_ns", std::to_string(header.start_ns)}};
   for (std::size_t i = 0; i < header.participants.size(); ++i) {
     const auto& participant = header.participants[i];
     const std::string key = "participant." + std::to_string(i);
-    out.emplace_back(key + ".name", participant.name);
+    add_name(out, key + ".name", participant.name);
     out.emplace_back(key + ".guid", tools::to_hex(std::as_bytes(std::span(participant.guid))));
   }
   for (std::size_t i = 0; i < header.topics.size(); ++i) {
     const std::string key = "topic." + std::to_string(i);
-    out.emplace_back(key + ".name", header.topics[i].name);
-    out.emplace_back(key + ".type", header.topics[i].type_name);
+    add_name(out, key + ".name", header.topics[i].name);
+    add_name(out, key + ".type", header.topics[i].type_name);
   }
   return out;
 }
@@ -56,11 +65,16 @@ int run_export(const ExportOptions& options, std::ostream& err) {
       return 2;
     }
     channel_of[i] = static_cast<std::uint16_t>(channels.size() + 1);
+    StringPairs metadata;
+    add_name(metadata, "type_name", header.topics[i].type_name);
+    metadata.emplace_back("encapsulation_header", "not recorded");
+    StringPairs topic;
+    add_name(topic, "topic", header.topics[i].name);
+    if (topic.size() > 1) metadata.push_back(topic.back());
     channels.push_back({.id = channel_of[i],
-                        .topic = header.topics[i].name,
+                        .topic = topic.front().second,
                         .message_encoding = "cdr",
-                        .metadata = {{"type_name", header.topics[i].type_name},
-                                     {"encapsulation_header", "not recorded"}}});
+                        .metadata = std::move(metadata)});
   }
 
   auto file = OutputFile::create(options.mcap);

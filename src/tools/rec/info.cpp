@@ -110,7 +110,8 @@ std::string to_text(const RecordingSummary& summary, bool sequence_check) {
   out += "topics: " + std::to_string(summary.topics.size()) + "\n";
   for (const auto& topic : summary.topics) {
     const double span_s = span_seconds(topic);
-    out += "  " + topic.name + " (" + topic.type_name +
+    // Names come from the file: escaped, so that none can forge a line or drive the terminal.
+    out += "  " + tools::text_escape(topic.name) + " (" + tools::text_escape(topic.type_name) +
            "): frames=" + std::to_string(topic.frames) +
            " bytes=" + std::to_string(topic.payload_bytes);
     if (topic.frames > 1 && span_s > 0) {

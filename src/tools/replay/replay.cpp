@@ -11,6 +11,7 @@
 #include "c_api/guid_prefix.hpp"
 #include "dcps/runtime/runtime.hpp"
 #include "tools/common/input.hpp"
+#include "tools/common/json.hpp"
 #include "tools/replay/keyedness.hpp"
 #include "tools/replay/player.hpp"
 
@@ -167,12 +168,13 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
                                             .keyed = keyed,
                                             .heartbeat_period = heartbeat_period});
     if (!id) {
-      err << "cannot create a writer for " << topic.name << ": " << dcps::to_string(id.error())
-          << "\n";
+      err << "cannot create a writer for " << tools::text_escape(topic.name) << ": "
+          << dcps::to_string(id.error()) << "\n";
       return 1;
     }
-    out << "writer " << entity_id_hex(*id) << " for " << topic.name << " (" << topic.type_name
-        << ", " << (keyed ? "keyed" : "keyless") << ")" << std::endl;
+    out << "writer " << entity_id_hex(*id) << " for " << tools::text_escape(topic.name) << " ("
+        << tools::text_escape(topic.type_name) << ", " << (keyed ? "keyed" : "keyless") << ")"
+        << std::endl;
     writers.push_back({topic, *id});
   }
   if (args.wait_for_readers > 0) {

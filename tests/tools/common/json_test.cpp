@@ -13,5 +13,27 @@ TEST(Json, StringsStayValidWhateverTheBytes) {
   EXPECT_EQ(to_base64(std::as_bytes(std::span("fooba", 5))), "Zm9vYmE=");
 }
 
+struct NameCase {
+  std::string_view raw;
+  std::string_view escaped;
+  std::string_view lossy;
+};
+
+TEST(Names, EscapedForTerminalsAndMadeUtf8) {
+  // clang-format off
+  const NameCase cases[] = {
+      {"plain/name_1 \xc3\xa9", "plain/name_1 \xc3\xa9", "plain/name_1 \xc3\xa9"},
+      {"a\nend: clean", "a\\nend: clean", "a\nend: clean"},           // a line of its own
+      {"\x1b[2J\\\t\x7f", "\\x1b[2J\\\\\\t\\x7f", "\x1b[2J\\\t\x7f"},  // escape codes
+      {"\xc2\x9b" "31m", "\\u009b" "31m", "\xc2\x9b" "31m"},         // C1 control introducer
+      {"x\xff\xe2\x82", "x\\xff\\xe2\\x82", "x\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(text_escape(c.raw), c.escaped);
+    EXPECT_EQ(utf8_lossy(c.raw), c.lossy);
+  }
+}
+
 }  // namespace
 }  // namespace nimbrel::tools

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tools/common/json.hpp"
 #include "tools/rec/progress.hpp"
 #include "tools/rec/rec_fixtures.hpp"
 
@@ -69,6 +70,37 @@ TEST(Dump, OneJsonLinePerChosenFrame) {
   run = rec({"dump", path, "--topic", "Z"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("no topic \"Z\""), std::string::npos);
+}
+
+// A payload longer than the pieces it is encoded in reads as one encoded whole, in either form.
+TEST(Dump, ALargePayloadIsEncodedInPiecesThatJoinUp) {
+  TempDir dir;
+  const std::string path = dir.file("in.nbrlrec");
+  const Bytes payload = payload_of(3 * 65'536 * 2 + 7, 9);
+  write_recording(path, recorder::fixtures::example_header(), {{0, 5, payload}});
+  for (const auto& [option, text] : {std::pair{"--limit=1", tools::to_hex(payload)},
+                                     std::pair{"--base64", tools::to_base64(payload)}}) {
+    const RecRun run = rec({"dump", path, option});
+    EXPECT_EQ(run.status, 0);
+    const auto at = run.out.find(text);
+    EXPECT_NE(at, std::string::npos) << option;
+    EXPECT_EQ(run.out.substr(at + text.size()), "\"}\n") << option;
+  }
+}
+
+// Names from the file cannot forge the lines after them or drive the terminal.
+TEST(Info, TextEscapesTopicAndTypeNames) {
+  TempDir dir;
+  const std::string path = dir.file("in.nbrlrec");
+  recorder::Header header = recorder::fixtures::example_header();
+  header.topics[0].name = "A\nend: clean end at byte 0\x1b[2J";
+  header.topics[1].type_name = "T\r\xff";
+  write_recording(path, header, {});
+  const RecRun run = rec({"info", path});
+  EXPECT_NE(run.out.find("  A\\nend: clean end at byte 0\\x1b[2J (TA): frames=0 bytes=0\n"
+                         "  B (T\\r\\xff): frames=0"),
+            std::string::npos)
+      << run.out;
 }
 
 TEST(Progress, BarFillsWithTheWorkDone) {

@@ -124,4 +124,30 @@ TEST_F(McapExportTest, AnEmptyRecordingExportsNoMessages) {
 }
 
 }  // namespace
+// MCAP strings are UTF-8: bad bytes become U+FFFD and the raw name is kept as hex.
+TEST_F(McapExportTest, NamesThatAreNotUtf8AreReplacedAndKeptAsHex) {
+  header_.topics[0].name = "A\xff";
+  header_.topics[1].type_name = "T\xc3";
+  write_recording(in_, header_, samples_);
+  ASSERT_EQ(rec({"export", in_, "--mcap", out_}).status, 0);
+  const auto lines = mcap_read_back(out_);
+  const auto has = [&](const std::string& line) {
+    return std::ranges::find(lines, line) != lines.end();
+  };
+  EXPECT_TRUE(
+      has("channel 1 A\ufffd cdr schema=0 type_name=TA encapsulation_header=not recorded "
+          "topic_hex=41ff"));
+  EXPECT_TRUE(
+      has("channel 2 B cdr schema=0 type_name=T\ufffd type_name_hex=54c3 "
+          "encapsulation_header=not recorded"));
+  EXPECT_NE(std::ranges::find_if(lines,
+                                 [](const std::string& line) {
+                                   return line.find(
+                                              " topic.0.name=A\ufffd topic.0.name_hex=41ff "
+                                              "topic.0.type=TA topic.1.name=B topic.1.type=T"
+                                              "\ufffd topic.1.type_hex=54c3 ") != std::string::npos;
+                                 }),
+            lines.end());
+}
+
 }  // namespace nimbrel::rec::testing
