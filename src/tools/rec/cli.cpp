@@ -30,7 +30,9 @@ const char* const usage_text =
     "                                       T like 90, 1.5s, 250ms, 2m, 1h (seconds by default)\n"
     "  merge FILE FILE... --out OUT         the frames of all files in time order\n"
     "  recover FILE.mcap --out OUT.mcap     everything readable of a damaged MCAP, with a\n"
-    "                                       summary; exit 1 when the input was damaged\n";
+    "                                       summary; exit 1 when the input was damaged\n"
+    "exit status: 0 done; 1 the input is cut or damaged, the output has every whole frame;\n"
+    "  2 usage error or not a recording; 3 the output could not be written (none is left)\n";
 
 namespace {
 

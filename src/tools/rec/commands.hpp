@@ -1,8 +1,8 @@
 // The subcommands of nimbrel-rec, each run from parsed options. They print results on `out` and
 // diagnostics on `err`, and return the exit status: 0 done; 1 the input's data (or its header)
-// ends in a cut or damaged record, or the output could not be written; 2 a usage error or a file
-// that is not a recording. Outputs are written from every whole frame even when an input's tail
-// is damaged.
+// ends in a cut or damaged record, and the output holds every whole frame before it; 2 a usage
+// error or a file that is not a recording; 3 the output could not be written, and no file is left
+// at its name (an earlier file of that name stays as it was).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,8 @@
 #include <vector>
 
 namespace nimbrel::rec {
+
+inline constexpr int output_not_written = 3;
 
 struct InfoOptions {
   std::string file;

@@ -28,7 +28,7 @@ int run_cut(const CutOptions& options, std::ostream& err) {
   auto output = create_recording(options.out, out_header);
   if (!output) {
     err << output.error() << "\n";
-    return 1;
+    return output_not_written;
   }
   auto progress = Progress::for_terminal("cut", input.file.bytes().size());
   auto frames = input.frames();
@@ -40,12 +40,12 @@ int run_cut(const CutOptions& options, std::ostream& err) {
     frame->topic_idx = new_index[frame->topic_idx];
     if (auto written = write_frame(*output, options.out, *frame); !written) {
       err << written.error() << "\n";
-      return 1;
+      return output_not_written;
     }
   }
   if (auto finished = finish_recording(*output, options.out); !finished) {
     err << finished.error() << "\n";
-    return 1;
+    return output_not_written;
   }
   progress.finish();
   return end_status(input, frames.end(), err);

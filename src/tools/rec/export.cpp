@@ -80,12 +80,12 @@ int run_export(const ExportOptions& options, std::ostream& err) {
   auto file = OutputFile::create(options.mcap);
   if (!file) {
     err << options.mcap << ": " << file.error().message() << "\n";
-    return 1;
+    return output_not_written;
   }
   McapWriter writer(**file);
   const auto failed = [&](std::error_code error) {
     err << options.mcap << ": " << error.message() << "\n";
-    return 1;
+    return output_not_written;
   };
   if (auto done = writer.start("", "nimbrel-rec"); !done) return failed(done.error());
   for (const auto& channel : channels) {
@@ -105,7 +105,7 @@ int run_export(const ExportOptions& options, std::ostream& err) {
     if (!done) return failed(done.error());
   }
   if (auto done = writer.finish(); !done) return failed(done.error());
-  if (auto done = (*file)->flush(); !done) return failed(done.error());
+  if (auto done = (*file)->commit(); !done) return failed(done.error());
   progress.finish();
   return end_status(input, frames.end(), err);
 }

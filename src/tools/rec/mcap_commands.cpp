@@ -43,7 +43,7 @@ std::expected<std::unique_ptr<McapCopy>, int> create_output(const std::string& o
   auto copy = McapCopy::create(out);
   if (!copy) {
     err << copy.error() << "\n";
-    return std::unexpected(1);
+    return std::unexpected(output_not_written);
   }
   return std::move(*copy);
 }
@@ -225,7 +225,7 @@ int run_mcap_cut(const CutOptions& options, std::ostream& err) {
   }
   if (!copied) {
     err << copied.error() << "\n";
-    return 1;
+    return output_not_written;
   }
   return end_status(options.file, *reader, err);
 }
@@ -245,7 +245,7 @@ int run_recover(const RecoverOptions& options, std::ostream& err) {
   if (copied) copied = (*copy)->finish();
   if (!copied) {
     err << copied.error() << "\n";
-    return 1;
+    return output_not_written;
   }
   err << options.out << ": " << reader->messages() << " messages of " << reader->chunks()
       << " whole chunks, " << reader->channels().size() << " channels, with a summary\n";
@@ -295,7 +295,7 @@ int run_mcap_merge(const MergeOptions& options, std::ostream& err) {
   std::uint64_t walked = 0;
   const auto fail = [&](const std::string& message) {
     err << message << "\n";
-    return 1;
+    return output_not_written;
   };
   while (!next.empty()) {
     const std::size_t i = next.top();

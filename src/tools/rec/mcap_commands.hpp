@@ -1,6 +1,6 @@
 // The subcommands of nimbrel-rec over MCAP recordings, which the command line picks by content
 // (the MCAP magic). Exit statuses as for .nbrlrec: 0 done, 1 an input cut or damaged (outputs
-// still hold everything before the damage) or an output not written, 2 a usage error.
+// still hold everything before the damage), 2 a usage error, 3 an output not written.
 #pragma once
 
 #include <iosfwd>

@@ -117,7 +117,7 @@ std::expected<void, std::string> McapCopy::copy_metadata(std::size_t source,
 
 std::expected<void, std::string> McapCopy::finish() {
   if (auto done = writer_.finish(); !done) return std::unexpected(failed(done.error()));
-  if (auto done = file_->flush(); !done) return std::unexpected(failed(done.error()));
+  if (auto done = file_->commit(); !done) return std::unexpected(failed(done.error()));
   return {};
 }
 

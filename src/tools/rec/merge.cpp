@@ -104,7 +104,7 @@ int run_merge(const MergeOptions& options, std::ostream& err) {
   auto output = create_recording(options.out, header);
   if (!output) {
     err << output.error() << "\n";
-    return 1;
+    return output_not_written;
   }
   const auto later = [&](std::size_t a, std::size_t b) {
     return sources[a].time != sources[b].time ? sources[a].time > sources[b].time : a > b;
@@ -126,7 +126,7 @@ int run_merge(const MergeOptions& options, std::ostream& err) {
     frame.topic_idx = source.topic_index[frame.topic_idx];
     if (auto written = write_frame(*output, options.out, frame); !written) {
       err << written.error() << "\n";
-      return 1;
+      return output_not_written;
     }
     const std::uint64_t before = source.done;
     source.advance();
@@ -136,7 +136,7 @@ int run_merge(const MergeOptions& options, std::ostream& err) {
   }
   if (auto finished = finish_recording(*output, options.out); !finished) {
     err << finished.error() << "\n";
-    return 1;
+    return output_not_written;
   }
   progress.finish();
   int status = 0;

@@ -1,12 +1,68 @@
 #include "tools/rec/output_file.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
 namespace nimbrel::rec {
+namespace {
+
+std::error_code last_errno() {
+  return {errno, std::generic_category()};
+}
+
+// Syncs what is written to `path`: a file's data, or a folder's entries.
+std::expected<void, std::error_code> sync(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(last_errno());
+  const bool synced = ::fsync(fd) == 0;
+  const auto error = last_errno();
+  ::close(fd);
+  if (!synced) return std::unexpected(error);
+  return {};
+}
+
+}  // namespace
 
 std::expected<std::unique_ptr<OutputFile>, std::error_code> OutputFile::create(
     const std::string& path, std::size_t buffer_size) {
-  auto file = recorder::FileSink::create(path);
-  if (!file) return std::unexpected(file.error());
-  return std::unique_ptr<OutputFile>(new OutputFile(std::move(*file), buffer_size));
+  // In the output's folder, so that the rename stays on its file system.
+  std::string temporary;
+  for (unsigned attempt = 0;; ++attempt) {
+    temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      break;
+    }
+    if (errno != EEXIST || attempt == 100) return std::unexpected(last_errno());
+  }
+  auto file = recorder::FileSink::create(temporary);
+  if (!file) {
+    ::unlink(temporary.c_str());
+    return std::unexpected(file.error());
+  }
+  return std::unique_ptr<OutputFile>(
+      new OutputFile(std::move(*file), path, std::move(temporary), buffer_size));
+}
+
+OutputFile::~OutputFile() {
+  file_.reset();
+  if (!committed_) ::unlink(temporary_.c_str());
+}
+
+std::expected<void, std::error_code> OutputFile::commit() {
+  if (auto flushed = flush(); !flushed) return flushed;
+  if (auto synced = sync(temporary_, O_RDONLY); !synced) return synced;
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) return std::unexpected(last_errno());
+  committed_ = true;
+  const auto folder = std::filesystem::path(path_).parent_path().string();
+  // The name is in place; a folder that cannot be synced (some file systems) loses nothing here.
+  (void)sync(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+  return {};
 }
 
 std::expected<void, std::error_code> OutputFile::write_all(std::span<const std::byte> bytes) {
@@ -50,7 +106,7 @@ std::expected<void, std::string> write_frame(RecordingOutput& output, const std:
 
 std::expected<void, std::string> finish_recording(RecordingOutput& output,
                                                   const std::string& path) {
-  if (auto flushed = output.file->flush(); !flushed)
+  if (auto flushed = output.file->commit(); !flushed)
     return std::unexpected(path + ": " + flushed.error().message());
   return {};
 }

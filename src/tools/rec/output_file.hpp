@@ -1,5 +1,7 @@
 // The file a subcommand writes: a sink that gathers small records into large writes, since a
-// write call per frame would dominate the time of a large cut, merge or export.
+// write call per frame would dominate the time of a large cut, merge or export. It writes to a
+// temporary name beside the output and takes the output's name only once all is on disk, so that
+// a failed write leaves no partial file (and an earlier file of that name as it was).
 #pragma once
 
 #include <cstddef>
@@ -19,19 +21,29 @@ class OutputFile final : public recorder::ByteSink {
  public:
   static std::expected<std::unique_ptr<OutputFile>, std::error_code> create(
       const std::string& path, std::size_t buffer_size = std::size_t{1} << 20);
+  // Removes the temporary file unless it was committed.
+  ~OutputFile() override;
 
   std::expected<void, std::error_code> write_all(std::span<const std::byte> bytes) override;
   std::expected<void, std::error_code> truncate(std::uint64_t length) override;
-  // Writes out what is gathered; until it succeeds the file may lack the last records.
-  std::expected<void, std::error_code> flush();
+  // Writes out what is gathered, syncs it and gives the file its name.
+  std::expected<void, std::error_code> commit();
 
  private:
-  OutputFile(std::unique_ptr<recorder::FileSink> file, std::size_t buffer_size)
-      : file_(std::move(file)), capacity_(buffer_size) {
+  OutputFile(std::unique_ptr<recorder::FileSink> file, std::string path, std::string temporary,
+             std::size_t buffer_size)
+      : file_(std::move(file)),
+        path_(std::move(path)),
+        temporary_(std::move(temporary)),
+        capacity_(buffer_size) {
     buffer_.reserve(capacity_);
   }
+  std::expected<void, std::error_code> flush();
 
   std::unique_ptr<recorder::FileSink> file_;
+  std::string path_;
+  std::string temporary_;
+  bool committed_ = false;
   std::size_t capacity_;
   std::vector<std::byte> buffer_;
 };

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 
@@ -184,6 +187,46 @@ TEST_F(RewriteTest, RefusesTheSameInputTwice) {
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, second + ": given twice (or a link to an input given before)\n");
   }
+}
+
+// A write that fails is exit 3, and leaves neither a partial output nor its temporary file; a
+// file already there under the output's name stays as it was.
+TEST_F(RewriteTest, AFailedWriteLeavesNoPartialOutput) {
+  const std::string in = dir_.file("in.nbrlrec");
+  std::vector<Sample> samples;
+  for (std::uint32_t i = 0; i < 40; ++i)
+    samples.push_back({i % 3, i * 1'000ULL, payload_of(2'000, static_cast<std::uint8_t>(i))});
+  write_recording(in, three_topics, samples);
+  const std::string out = dir_.file("out");
+  const std::vector<std::vector<std::string>> commands{
+      {"cut", in, "--out", out}, {"merge", in, "--out", out}, {"export", in, "--mcap", out}};
+  for (const bool earlier : {false, true}) {
+    if (earlier) write_file(out, payload_of(10, 1));
+    for (const auto& command : commands) {
+      // Writes past 16 KiB fail with EFBIG instead of a signal.
+      rlimit saved{};
+      ::getrlimit(RLIMIT_FSIZE, &saved);
+      const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+      rlimit small = saved;
+      small.rlim_cur = 16 * 1024;
+      ::setrlimit(RLIMIT_FSIZE, &small);
+      const RecRun run = rec(command);
+      ::setrlimit(RLIMIT_FSIZE, &saved);
+      std::signal(SIGXFSZ, handler);
+      EXPECT_EQ(run.status, 3) << command[0] << ": " << run.err;
+      EXPECT_EQ(std::filesystem::exists(out), earlier) << command[0];
+      if (earlier) {
+        EXPECT_EQ(read_file(out), payload_of(10, 1)) << command[0];
+      }
+      std::size_t files = 0;
+      for ([[maybe_unused]] const auto& entry :
+           std::filesystem::directory_iterator(std::filesystem::path(in).parent_path()))
+        ++files;
+      EXPECT_EQ(files, earlier ? 2u : 1u) << command[0];
+    }
+  }
+  const RecRun missing = rec({"cut", in, "--out", dir_.file("no-such-folder/out")});
+  EXPECT_EQ(missing.status, 3);
 }
 
 }  // namespace
