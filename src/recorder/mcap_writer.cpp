@@ -216,7 +216,11 @@ std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t cha
   if (channel >= state_.size() || !state_[channel].known)
     return std::unexpected(std::make_error_code(std::errc::invalid_argument));
   ChannelState& state = state_[channel];
-  if (!chunk_.empty() && is_past_bound(log_time)) {
+  // Uncompressed, a message of a chunk's size or more gets a chunk of its own and goes out from
+  // where it lies: copying it whole would double the memory a large sample costs.
+  const bool alone =
+      options_.compression == McapCompression::None && data.size() >= options_.chunk_size;
+  if (!chunk_.empty() && (alone || is_past_bound(log_time))) {
     if (auto closed = close_chunk(); !closed) return closed;
   }
   if (chunk_.empty()) chunk_first_time_ = chunk_start_time_ = chunk_end_time_ = log_time;
@@ -239,6 +243,7 @@ std::expected<void, std::error_code> McapWriter::write_message(std::uint16_t cha
   store_le(&head[15], log_time, 8);
   store_le(&head[23], publish_time, 8);
   put_bytes(chunk_, head);
+  if (alone) return close_chunk(data);
   put_bytes(chunk_, data);
   if (chunk_.size() >= options_.chunk_size) return close_chunk();
   return {};
@@ -254,9 +259,14 @@ std::expected<void, std::error_code> McapWriter::close_chunk_if_older(std::uint6
   return close_chunk();
 }
 
-std::expected<void, std::error_code> McapWriter::close_chunk() {
+std::expected<void, std::error_code> McapWriter::close_chunk(std::span<const std::byte> tail) {
   if (chunk_.empty()) return {};
-  const std::uint32_t records_crc = crc_of(0, chunk_);
+  const std::uint32_t chunk_crc = crc_of(0, chunk_);
+  // zlib takes an empty piece without data for the start of a new CRC.
+  const std::uint32_t tail_crc = tail.empty() ? 0 : crc_of(0, tail);
+  const std::uint64_t records_size = chunk_.size() + tail.size();
+  const auto records_crc = static_cast<std::uint32_t>(
+      ::crc32_combine(chunk_crc, tail_crc, static_cast<z_off_t>(tail.size())));
   const auto compressed = compressor_.compress(chunk_);
   if (!compressed) return drop_chunk(compressed.error());
   const std::uint64_t chunk_offset = offset_ + pending_.size();
@@ -264,20 +274,22 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
   const auto at = begin_record(scratch_, Op::Chunk);
   put_u64(scratch_, chunk_start_time_);
   put_u64(scratch_, chunk_end_time_);
-  put_u64(scratch_, chunk_.size());
+  // Only uncompressed chunks have a tail, so its size adds to both.
+  const std::uint64_t stored_size = compressed->size() + tail.size();
+  put_u64(scratch_, records_size);
   put_u32(scratch_, records_crc);
   put_str(scratch_, compression_name(options_.compression));
-  put_u64(scratch_, compressed->size());
-  patch_u64(scratch_, at, scratch_.size() - at - 8 + compressed->size());
-  const std::uint64_t indexes_start = chunk_offset + scratch_.size() + compressed->size();
+  put_u64(scratch_, stored_size);
+  patch_u64(scratch_, at, scratch_.size() - at - 8 + stored_size);
+  const std::uint64_t indexes_start = chunk_offset + scratch_.size() + stored_size;
   ChunkIndex index{.start_time = chunk_start_time_,
                    .end_time = chunk_end_time_,
                    .offset = chunk_offset,
                    .length = indexes_start - chunk_offset,
                    .message_index_offsets = {},
                    .message_index_length = 0,
-                   .compressed_size = compressed->size(),
-                   .records_size = chunk_.size()};
+                   .compressed_size = stored_size,
+                   .records_size = records_size};
 
   indexes_.clear();
   std::ranges::sort(chunk_channels_);
@@ -296,10 +308,10 @@ std::expected<void, std::error_code> McapWriter::close_chunk() {
   index.message_index_length = indexes_.size();
   // Uncompressed records have a known CRC: folded into the running one instead of read twice.
   const bool plain = options_.compression == McapCompression::None;
-  const std::array<Piece, 4> pieces{
+  const std::array<Piece, 5> pieces{
       Piece{pending_}, Piece{scratch_},
-      Piece{.bytes = *compressed, .crc = plain ? std::optional(records_crc) : std::nullopt},
-      Piece{indexes_}};
+      Piece{.bytes = *compressed, .crc = plain ? std::optional(chunk_crc) : std::nullopt},
+      Piece{.bytes = tail, .crc = tail_crc}, Piece{indexes_}};
   if (auto done = emit(pieces); !done) return drop_chunk(done.error());
   pending_.clear();
   chunk_indexes_.push_back(std::move(index));

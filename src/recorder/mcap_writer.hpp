@@ -118,7 +118,8 @@ class McapWriter {
   std::expected<void, std::error_code> emit(std::span<const Piece> pieces);
   std::expected<void, std::error_code> emit_one(std::span<const std::byte> bytes);
   std::expected<void, std::error_code> emit_with_pending(std::span<const std::byte> bytes);
-  std::expected<void, std::error_code> close_chunk();
+  // `tail` ends the chunk's records without being copied into it: a large message's data.
+  std::expected<void, std::error_code> close_chunk(std::span<const std::byte> tail = {});
   void clear_chunk();
   std::unexpected<std::error_code> drop_chunk(std::error_code error);
   bool is_past_bound(std::uint64_t time) const;

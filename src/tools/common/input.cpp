@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 namespace nimbrel::tools {
@@ -62,6 +63,15 @@ std::expected<MappedFile, std::error_code> MappedFile::open(const std::string& p
   }
   ::close(fd);
   return file;
+}
+
+void MappedFile::release(std::span<const std::byte> part) const {
+  constexpr std::size_t worth = std::size_t{1} << 20;
+  if (part.size() < worth || addr_ == nullptr) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = (reinterpret_cast<std::uintptr_t>(part.data()) + page - 1) / page * page;
+  const auto end = reinterpret_cast<std::uintptr_t>(part.data() + part.size()) / page * page;
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 MappedFile::MappedFile(MappedFile&& other) noexcept

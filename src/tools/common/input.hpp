@@ -26,6 +26,10 @@ class MappedFile {
   ~MappedFile();
 
   std::span<const std::byte> bytes() const { return {static_cast<const std::byte*>(addr_), size_}; }
+  // Gives back the pages wholly inside `part` (of `bytes()`), which the caller is done with: read
+  // pages count as the process's memory while they stay mapped. They read again as before.
+  // Parts below a few pages are left alone, as the call would cost more than it saves.
+  void release(std::span<const std::byte> part) const;
 
  private:
   MappedFile() = default;
@@ -40,6 +44,7 @@ struct Input {
   recorder::HeaderRead header;
 
   recorder::FrameReader frames() const { return recorder::FrameReader(file.bytes(), header); }
+  void release(std::span<const std::byte> part) const { file.release(part); }
   // Where `frame` ends in the file: how far a walk over the frames has come.
   std::uint64_t offset_after(const recorder::Frame& frame) const {
     return static_cast<std::uint64_t>(frame.payload.data() - file.bytes().data()) +

@@ -42,6 +42,7 @@ int run_cut(const CutOptions& options, std::ostream& err) {
       err << written.error() << "\n";
       return output_not_written;
     }
+    input.release(frame->payload);
   }
   if (auto finished = finish_recording(*output, options.out); !finished) {
     err << finished.error() << "\n";

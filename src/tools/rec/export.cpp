@@ -103,6 +103,7 @@ int run_export(const ExportOptions& options, std::ostream& err) {
     auto done = writer.write_message(channel_of[frame->topic_idx], sequence_of[frame->topic_idx]++,
                                      time, time, frame->payload);
     if (!done) return failed(done.error());
+    input.release(frame->payload);
   }
   if (auto done = writer.finish(); !done) return failed(done.error());
   if (auto done = (*file)->commit(); !done) return failed(done.error());

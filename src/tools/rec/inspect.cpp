@@ -1,4 +1,5 @@
 // `info`, `verify` and `dump`: walks over a recording that print text and write no file.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <ostream>
@@ -11,6 +12,20 @@
 #include "tools/rec/input.hpp"
 
 namespace nimbrel::rec {
+namespace {
+
+// In pieces, so that a large payload never needs its whole text in memory; a multiple of three
+// bytes keeps base64 from padding before the end.
+void write_encoded(std::ostream& out, std::span<const std::byte> payload,
+                   PayloadEncoding encoding) {
+  constexpr std::size_t piece = 3 << 16;
+  for (std::size_t at = 0; at < payload.size(); at += piece) {
+    const auto part = payload.subspan(at, std::min(piece, payload.size() - at));
+    out << (encoding == PayloadEncoding::Hex ? tools::to_hex(part) : tools::to_base64(part));
+  }
+}
+
+}  // namespace
 
 int run_info(const InfoOptions& options, std::ostream& out, std::ostream& err) {
   auto input = tools::open_input(options.file);
@@ -88,10 +103,10 @@ int run_dump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
     out << "{\"time_ns\":" << frame->time
         << ",\"unix_ns\":" << saturating_add(header.start_ns, frame->time)
         << ",\"participant\":" << frame->participant_idx << topic_fields[frame->topic_idx]
-        << ",\"kind\":" << unsigned{frame->kind} << ",\"size\":" << frame->payload.size() << key
-        << (options.encoding == PayloadEncoding::Hex ? tools::to_hex(frame->payload)
-                                                     : tools::to_base64(frame->payload))
-        << "\"}\n";
+        << ",\"kind\":" << unsigned{frame->kind} << ",\"size\":" << frame->payload.size() << key;
+    write_encoded(out, frame->payload, options.encoding);
+    input.release(frame->payload);
+    out << "\"}\n";
     ++printed;
   }
   return 0;

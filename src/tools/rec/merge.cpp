@@ -128,6 +128,7 @@ int run_merge(const MergeOptions& options, std::ostream& err) {
       err << written.error() << "\n";
       return output_not_written;
     }
+    source.input->release(frame.payload);
     const std::uint64_t before = source.done;
     source.advance();
     if (source.current) next.push(i);

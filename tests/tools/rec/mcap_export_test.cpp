@@ -18,9 +18,10 @@ using recorder::testing::mcap_read_back;
 class McapExportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Large payloads now and then, so that the messages fill several chunks.
+    // Large payloads now and then, so that the messages fill several chunks, and one past a
+    // chunk's size, which goes out in a chunk of its own without being copied.
     for (std::uint32_t i = 0; i < 40; ++i) {
-      const std::size_t size = i % 4 == 0 ? 200'000 : i * 13 % 50;
+      const std::size_t size = i == 21 ? 1'500'000 : i % 4 == 0 ? 200'000 : i * 13 % 50;
       samples_.push_back(
           {i % 2, i / 3 * 1'000'000ULL, payload_of(size, static_cast<std::uint8_t>(i))});
     }
@@ -123,7 +124,6 @@ TEST_F(McapExportTest, AnEmptyRecordingExportsNoMessages) {
                                       "streamed 0 done=true", "data_crc ok"}));
 }
 
-}  // namespace
 // MCAP strings are UTF-8: bad bytes become U+FFFD and the raw name is kept as hex.
 TEST_F(McapExportTest, NamesThatAreNotUtf8AreReplacedAndKeptAsHex) {
   header_.topics[0].name = "A\xff";
@@ -150,4 +150,5 @@ TEST_F(McapExportTest, NamesThatAreNotUtf8AreReplacedAndKeptAsHex) {
             lines.end());
 }
 
+}  // namespace
 }  // namespace nimbrel::rec::testing
