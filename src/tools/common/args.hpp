@@ -48,6 +48,9 @@ struct DurationText {
 };
 DurationText split_duration(std::string_view text);
 
+// Nanoseconds in a time such as "90", "1.5s", "250ms", "2m", "1h" (seconds when no unit is given).
+std::expected<std::uint64_t, std::string> parse_time(std::string_view text);
+
 // A size in bytes: a number with an optional binary unit, K/KiB, M/MiB or G/GiB (64MiB, 1048576).
 // The error says what is wrong with the text.
 std::expected<std::uint64_t, std::string> parse_size(std::string_view text);

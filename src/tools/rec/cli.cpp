@@ -170,43 +170,6 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
 
 }  // namespace
 
-std::expected<std::uint64_t, std::string> parse_time(std::string_view text) {
-  const auto bad = [&] { return std::unexpected("not a time: \"" + std::string(text) + "\""); };
-  std::size_t digits_end = 0;
-  while (digits_end < text.size() &&
-         ((text[digits_end] >= '0' && text[digits_end] <= '9') || text[digits_end] == '.'))
-    ++digits_end;
-  const std::string_view number = text.substr(0, digits_end);
-  const std::string_view unit = text.substr(digits_end);
-  static const std::map<std::string_view, std::uint64_t, std::less<>> units{
-      {"", 1'000'000'000}, {"s", 1'000'000'000},     {"ms", 1'000'000},          {"us", 1'000},
-      {"ns", 1},           {"m", 60'000'000'000ULL}, {"h", 3'600'000'000'000ULL}};
-  const auto scale = units.find(unit);
-  const auto dot = number.find('.');
-  const std::string_view whole = number.substr(0, dot);
-  const std::string_view fraction = dot == std::string_view::npos ? "" : number.substr(dot + 1);
-  if (scale == units.end() || number.empty() || number == "." ||
-      fraction.find('.') != std::string_view::npos)
-    return bad();
-  std::uint64_t value = 0;
-  if (!whole.empty()) {
-    const auto whole_value = tools::parse_number<std::uint64_t>(whole);
-    if (!whole_value) return bad();
-    value = *whole_value;
-  }
-  constexpr auto max = std::numeric_limits<std::uint64_t>::max();
-  if (value > max / scale->second) return bad();
-  value *= scale->second;
-  // Fraction digits past the unit's resolution cannot name a nanosecond and are dropped.
-  std::uint64_t part = scale->second;
-  for (char c : fraction) {
-    part /= 10;
-    value += static_cast<std::uint64_t>(c - '0') * part;
-    if (part == 0) break;
-  }
-  return value;
-}
-
 int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {
     err << usage_text;

@@ -9,12 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "tools/common/args.hpp"
+
 namespace nimbrel::rec {
 
 extern const char* const usage_text;
 
-// Nanoseconds in a time such as "90", "1.5s", "250ms", "2m" (seconds when no unit is given).
-std::expected<std::uint64_t, std::string> parse_time(std::string_view text);
+using tools::parse_time;
 
 // `args` excludes the program name; returns the exit status.
 int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err);

@@ -11,7 +11,7 @@ const std::string_view usage_text =
     "\n"
     "USAGE:\n"
     "  nimbrel-replay --in FILE [--domain N] [--topic NAME ...] [--rate FACTOR] [--loop]\n"
-    "    [--wait-for-readers N]\n"
+    "    [--wait-for-readers N] [--max-gap TIME]\n"
     "\n"
     "OPTIONS:\n"
     "  --in FILE              recording to play\n"
@@ -21,6 +21,9 @@ const std::string_view usage_text =
     "                         0 as fast as the readers take the samples (default 1)\n"
     "  --loop                 start again after the last sample, until Ctrl-C\n"
     "  --wait-for-readers N   wait for N matched remote readers before the first sample\n"
+    "  --max-gap TIME         the longest wait between two samples: a longer jump of the\n"
+    "                         recorded times (a clock step, a paused recorder) is cut to it,\n"
+    "                         and said once; like 1s, 250ms, 2m; 0 keeps every gap (default 1s)\n"
     "\n";
 
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
@@ -36,7 +39,7 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
       continue;
     }
     if (flag != "--in" && flag != "--domain" && flag != "--topic" && flag != "--rate" &&
-        flag != "--wait-for-readers") {
+        flag != "--wait-for-readers" && flag != "--max-gap") {
       return tools::stop_for_error("unknown argument " + flag);
     }
     if (i + 1 >= argv.size()) return tools::stop_for_error(tools::needs_value(flag));
@@ -50,6 +53,10 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
       const auto domain = tools::parse_number<std::uint32_t>(value);
       if (!domain) return tools::stop_for_error("--domain: not a domain id: " + value);
       args.domain = *domain;
+    } else if (flag == "--max-gap") {
+      const auto gap = tools::parse_time(value);
+      if (!gap) return tools::stop_for_error("--max-gap: not a time: " + value);
+      args.max_gap_ns = *gap;
     } else if (flag == "--wait-for-readers") {
       const auto count = tools::parse_number<std::uint32_t>(value);
       if (!count) return tools::stop_for_error("--wait-for-readers: not a count: " + value);

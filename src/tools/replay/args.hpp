@@ -22,6 +22,7 @@ struct Args {
   std::vector<std::string> topics;  // empty: every topic of the recording
   double rate = 1.0;                // 1 the recorded timing, 2 twice as fast, 0 no pauses
   bool loop = false;
+  std::uint64_t max_gap_ns = 1'000'000'000;  // the longest wait between two samples; 0 no cap
   std::uint32_t wait_for_readers = 0;
 };
 

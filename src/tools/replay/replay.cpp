@@ -95,6 +95,44 @@ std::string entity_id_hex(const rtps::EntityId& id) {
   return out;
 }
 
+std::string seconds_text(std::uint64_t ns) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(ns) / 1e9);
+  return text;
+}
+
+// CDR little-endian, options 0: how the recorder's peers encode their samples; a .nbrlrec
+// recording keeps only the body.
+constexpr std::byte cdr_le_header[] = {std::byte{0x00}, std::byte{0x01}, std::byte{0x00},
+                                       std::byte{0x00}};
+
+// The samples of the chosen topics, walked from the mapped file each pass.
+class RecordingFrames final : public FrameSource {
+ public:
+  RecordingFrames(const tools::Input& input, const std::vector<bool>& selected,
+                  const std::vector<std::size_t>& writer_of)
+      : input_(input), selected_(selected), writer_of_(writer_of), reader_(input.frames()) {}
+
+  std::optional<PlayFrame> next() override {
+    while (auto frame = reader_.next()) {
+      if (frame->kind != 0 || !selected_[frame->topic_idx]) continue;
+      return PlayFrame{.writer = writer_of_[frame->topic_idx],
+                       .time_ns = frame->time,
+                       .encapsulation = cdr_le_header,
+                       .data = frame->payload};
+    }
+    return std::nullopt;
+  }
+  void rewind() override { reader_ = input_.frames(); }
+  const recorder::DataEnd& end() const { return reader_.end(); }
+
+ private:
+  const tools::Input& input_;
+  const std::vector<bool>& selected_;
+  const std::vector<std::size_t>& writer_of_;
+  recorder::FrameReader reader_;
+};
+
 void sleep_until(const std::atomic<bool>& stop, MonoInstant when) {
   // In slices, so that Ctrl-C during a long recorded pause is seen at once.
   while (!stop.load() && Clock::now() < when) {
@@ -129,19 +167,18 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     writer_of[i] = topics.size();
     topics.push_back(header.topics[i]);
   }
-  std::vector<PlayFrame> frames;
-  auto reader = input->frames();
-  while (auto frame = reader.next()) {
-    if (frame->kind != 0 || !(*selected)[frame->topic_idx]) continue;
-    frames.push_back({writer_of[frame->topic_idx], frame->time, frame->payload});
-  }
+  RecordingFrames frames(*input, *selected, writer_of);
+  // A first walk counts the samples and finds how the data ends, without keeping the frames.
+  std::uint64_t count = 0;
+  while (frames.next())
+    ++count;
   // Played all the same, and then said in the status, as export, cut and merge do.
-  const bool damaged = reader.end().reason != recorder::DataEnd::Reason::Clean;
+  const bool damaged = frames.end().reason != recorder::DataEnd::Reason::Clean;
   if (damaged) {
-    err << args.in << ": " << recorder::to_string(reader.end()) << "; replaying the "
-        << frames.size() << " whole frames before it\n";
+    err << args.in << ": " << recorder::to_string(frames.end()) << "; replaying the " << count
+        << " whole frames before it\n";
   }
-  if (frames.empty()) {
+  if (count == 0) {
     err << args.in << ": no samples of the chosen topics to replay\n";
     return 1;
   }
@@ -152,7 +189,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     return 1;
   }
   dcps::DcpsRuntime& runtime = **started;
-  out << "nimbrel-replay: " << frames.size() << " samples of " << topics.size() << " topics from "
+  out << "nimbrel-replay: " << count << " samples of " << topics.size() << " topics from "
       << args.in << " into domain " << args.domain << std::endl;
 
   // The readers found before the writers exist decide their keyedness.
@@ -199,17 +236,27 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
             return written.error() == dcps::WriterError::HistoryFull ? WriteOutcome::Full
                                                                      : WriteOutcome::Failed;
           },
+      .first_skip =
+          [&](std::uint64_t jump_ns, std::uint64_t sample) {
+            err << "nimbrel-replay: the frame times jump " << seconds_text(jump_ns)
+                << " before sample " << sample << "; waits are cut to --max-gap "
+                << seconds_text(args.max_gap_ns)
+                << " (said once; the last line gives all that was skipped)" << std::endl;
+          },
       .stop = &stop,
   };
   const auto begin = Clock::now();
-  const PlayStats stats = play(frames, args.rate, args.loop, env);
+  const PlayStats stats =
+      play(frames, {.rate = args.rate, .loop = args.loop, .max_gap_ns = args.max_gap_ns}, env);
   if (!wait_for(stop, drain_limit, [&] { return all_acknowledged(runtime, writers); })) {
     err << "not every reader acknowledged every sample\n";
   }
   wait_for(stop, linger, [] { return false; });
   const auto seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   out << "replayed " << stats.samples << " samples (" << stats.bytes << " bytes) in " << seconds
-      << " s" << (stats.stopped ? ", stopped" : "") << std::endl;
+      << " s"
+      << (stats.skipped_ns > 0 ? ", " + seconds_text(stats.skipped_ns) + " of gaps skipped" : "")
+      << (stats.stopped ? ", stopped" : "") << std::endl;
   if (stats.failed > 0) {
     err << stats.failed << " samples could not be written\n";
     return 1;

@@ -23,8 +23,9 @@ std::expected<Args, ParseStop> parse(const std::vector<std::string>& words) {
 }
 
 TEST(ReplayArgs, ReadsEveryOptionAndRefusesWhatIsNotOne) {
-  const auto args = parse({"--in", "r.nbrlrec", "--domain", "7", "--topic", "A", "--topic", "B",
-                           "--rate", "0.5", "--loop", "--wait-for-readers", "2"});
+  const auto args =
+      parse({"--in", "r.nbrlrec", "--domain", "7", "--topic", "A", "--topic", "B", "--rate", "0.5",
+             "--loop", "--wait-for-readers", "2", "--max-gap", "250ms"});
   ASSERT_TRUE(args);
   EXPECT_EQ(args->in, "r.nbrlrec");
   EXPECT_EQ(args->domain, 7u);
@@ -32,8 +33,11 @@ TEST(ReplayArgs, ReadsEveryOptionAndRefusesWhatIsNotOne) {
   EXPECT_EQ(args->rate, 0.5);
   EXPECT_TRUE(args->loop);
   EXPECT_EQ(args->wait_for_readers, 2u);
+  EXPECT_EQ(args->max_gap_ns, 250'000'000u);
 
   EXPECT_EQ(parse({"--in", "f"})->rate, 1.0);
+  EXPECT_EQ(parse({"--in", "f"})->max_gap_ns, 1'000'000'000u);
+  EXPECT_EQ(parse({"--in", "f", "--max-gap", "0"})->max_gap_ns, 0u);
   EXPECT_EQ(parse({"--in", "f", "--help"}).error().kind, ParseStop::Kind::Help);
   for (const auto& bad : std::vector<std::vector<std::string>>{{},
                                                                {"--in"},
@@ -41,6 +45,7 @@ TEST(ReplayArgs, ReadsEveryOptionAndRefusesWhatIsNotOne) {
                                                                {"--in", "f", "--rate", "nan"},
                                                                {"--in", "f", "--rate", "2x"},
                                                                {"--in", "f", "--domain", "-3"},
+                                                               {"--in", "f", "--max-gap", "1x"},
                                                                {"--in", "f", "--speed", "2"}}) {
     EXPECT_EQ(parse(bad).error().kind, ParseStop::Kind::Error) << ::testing::PrintToString(bad);
   }
@@ -71,6 +76,21 @@ TEST(ReplayKeyedness, FollowsTheMajorityOfTheTopicsReadersAndIsKeyedWithoutAny) 
   EXPECT_EQ(readers_of(readers, "Other", "Y"), 2u);
 }
 
+// Frames from a list, as a recording's walk gives them.
+class ListSource final : public FrameSource {
+ public:
+  explicit ListSource(std::vector<PlayFrame> frames) : frames_(std::move(frames)) {}
+  std::optional<PlayFrame> next() override {
+    if (at_ == frames_.size()) return std::nullopt;
+    return frames_[at_++];
+  }
+  void rewind() override { at_ = 0; }
+
+ private:
+  std::vector<PlayFrame> frames_;
+  std::size_t at_ = 0;
+};
+
 // A timeline on a fake clock: sleeping moves it, writes are logged with the time they happened.
 class PlayerTimeline : public ::testing::Test {
  protected:
@@ -80,7 +100,8 @@ class PlayerTimeline : public ::testing::Test {
     std::vector<std::byte> serialized;
   };
 
-  PlayStats run(std::span<const PlayFrame> frames, double rate, bool loop = false) {
+  PlayStats run(const std::vector<PlayFrame>& frames, double rate, bool loop = false,
+                std::uint64_t max_gap_ns = 0) {
     const PlayerEnv env{
         .now = [&] { return now_; },
         .sleep_until = [&](MonoInstant when) { now_ = std::max(now_, when); },
@@ -95,34 +116,44 @@ class PlayerTimeline : public ::testing::Test {
               if (written_.size() == stop_after_) stop_ = true;
               return WriteOutcome::Written;
             },
+        .first_skip = [&](std::uint64_t jump_ns,
+                          std::uint64_t sample) { skips_.emplace_back(jump_ns, sample); },
         .stop = &stop_,
     };
-    return play(frames, rate, loop, env);
+    ListSource source(frames);
+    return play(source, {.rate = rate, .loop = loop, .max_gap_ns = max_gap_ns}, env);
   }
   std::int64_t ms_since_start() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(now_ - MonoInstant{}).count();
   }
+  std::vector<std::int64_t> write_times() const {
+    std::vector<std::int64_t> out;
+    for (const auto& w : written_)
+      out.push_back(w.at_ms);
+    return out;
+  }
 
   MonoInstant now_{};
   std::vector<Written> written_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> skips_;
   int full_answers_ = 0;
   std::size_t stop_after_ = 0;
   std::atomic<bool> stop_{false};
 };
 
+const std::byte cdr_le[] = {std::byte{0}, std::byte{1}, std::byte{0}, std::byte{0}};
 const std::byte body[] = {std::byte{0xAA}, std::byte{0xBB}};
-const std::vector<PlayFrame> frames{{.writer = 0, .time_ns = 1'000'000'000, .body = body},
-                                    {.writer = 1, .time_ns = 1'400'000'000, .body = body},
-                                    {.writer = 0, .time_ns = 2'000'000'000, .body = body}};
+const std::vector<PlayFrame> frames{
+    {.writer = 0, .time_ns = 1'000'000'000, .encapsulation = cdr_le, .data = body},
+    {.writer = 1, .time_ns = 1'400'000'000, .encapsulation = cdr_le, .data = body},
+    {.writer = 0, .time_ns = 2'000'000'000, .encapsulation = cdr_le, .data = body}};
 
 TEST_F(PlayerTimeline, KeepsTheRecordedSpacingScaledByTheRate) {
   const auto stats = run(frames, 2.0);
+  EXPECT_EQ(write_times(), (std::vector<std::int64_t>{0, 200, 500}));
   ASSERT_EQ(written_.size(), 3u);
-  EXPECT_EQ(written_[0].at_ms, 0);
-  EXPECT_EQ(written_[1].at_ms, 200);
-  EXPECT_EQ(written_[2].at_ms, 500);
   EXPECT_EQ(written_[1].writer, 1u);
-  // The CDR little-endian header the recording left off comes back in front of the body.
+  // The header the recording left off comes back in front of the body.
   EXPECT_EQ(written_[0].serialized,
             (std::vector<std::byte>{std::byte{0}, std::byte{1}, std::byte{0}, std::byte{0},
                                     std::byte{0xAA}, std::byte{0xBB}}));
@@ -130,24 +161,83 @@ TEST_F(PlayerTimeline, KeepsTheRecordedSpacingScaledByTheRate) {
   EXPECT_EQ(stats.bytes, 6u);
 }
 
+// Data that holds its own header (as MCAP keeps it) goes out exactly as given.
+TEST_F(PlayerTimeline, DataWithItsOwnHeaderIsWrittenAsGiven) {
+  const std::byte whole[] = {std::byte{0},    std::byte{7}, std::byte{0}, std::byte{2},
+                             std::byte{0x11}, std::byte{0}, std::byte{0}};
+  run({{.writer = 0, .time_ns = 5, .encapsulation = {}, .data = whole}}, 1.0);
+  ASSERT_EQ(written_.size(), 1u);
+  EXPECT_EQ(written_[0].serialized, (std::vector<std::byte>(std::begin(whole), std::end(whole))));
+}
+
 TEST_F(PlayerTimeline, RateZeroNeverWaitsButAFullHistoryIsAskedAgain) {
   full_answers_ = 3;
   const auto stats = run(frames, 0.0);
-  ASSERT_EQ(written_.size(), 3u);
   // Three retries one millisecond apart, then no pause at all.
-  EXPECT_EQ(written_[0].at_ms, 3);
-  EXPECT_EQ(written_[2].at_ms, 3);
+  EXPECT_EQ(write_times(), (std::vector<std::int64_t>{3, 3, 3}));
   EXPECT_EQ(stats.failed, 0u);
 }
 
 TEST_F(PlayerTimeline, LoopsUntilStoppedEachPassWithItsOwnTiming) {
   stop_after_ = 5;
   const auto stats = run(frames, 1.0, /*loop=*/true);
-  ASSERT_EQ(written_.size(), 5u);
-  EXPECT_EQ(written_[3].at_ms, 1000);  // the second pass starts where the first ended
-  EXPECT_EQ(written_[4].at_ms, 1400);
+  // The second pass starts where the first ended.
+  EXPECT_EQ(write_times(), (std::vector<std::int64_t>{0, 400, 1000, 1000, 1400}));
   EXPECT_TRUE(stats.stopped);
 }
+
+struct GapCase {
+  const char* label;
+  std::vector<std::uint64_t> times_ms;
+  double rate;
+  std::uint64_t max_gap_ms;
+  std::vector<std::int64_t> written_ms;
+  std::uint64_t skipped_ms;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> told;  // (jump ms, sample)
+};
+
+class PlayerGaps : public PlayerTimeline, public ::testing::WithParamInterface<GapCase> {};
+
+TEST_P(PlayerGaps, AJumpOfTheFrameTimesIsCutToTheLongestWait) {
+  const auto& c = GetParam();
+  std::vector<PlayFrame> list;
+  for (const auto t : c.times_ms)
+    list.push_back({.writer = 0, .time_ns = t * 1'000'000, .encapsulation = {}, .data = body});
+  const auto stats = run(list, c.rate, /*loop=*/false, c.max_gap_ms * 1'000'000);
+  EXPECT_EQ(write_times(), c.written_ms);
+  EXPECT_EQ(stats.skipped_ns, c.skipped_ms * 1'000'000);
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
+  for (const auto& [jump, sample] : skips_)
+    told.emplace_back(jump / 1'000'000, sample);
+  EXPECT_EQ(told, c.told);
+}
+
+constexpr std::uint64_t hour_ms = 3'600'000;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlayerGaps,
+    ::testing::Values(
+        // A clock step of an hour forward: one second of silence, said once for both.
+        GapCase{"ForwardStep",
+                {0, 100, hour_ms, hour_ms + 50, 2 * hour_ms},
+                1.0,
+                1'000,
+                {0, 100, 1100, 1150, 2150},
+                2 * hour_ms - 2'150,
+                {{hour_ms - 100, 3}}},
+        // The cap counts in wall time: at rate 2 it lets two recorded seconds through.
+        GapCase{"CapIsWallTime", {0, 10'000}, 2.0, 1'000, {0, 1000}, 8'000, {{10'000, 2}}},
+        // A step back by more than the cap: the next sample follows at once, then the spacing.
+        GapCase{"BackwardStep",
+                {hour_ms, hour_ms + 500, 10, 310},
+                1.0,
+                1'000,
+                {0, 500, 500, 800},
+                0,
+                {}},
+        // Small steps back (reception jitter) are due at once and keep the timeline.
+        GapCase{"Jitter", {1'000, 1'200, 1'150, 1'400}, 1.0, 1'000, {0, 200, 200, 400}, 0, {}},
+        GapCase{"NoCap", {0, 5'000}, 1.0, 0, {0, 5'000}, 0, {}}),
+    [](const auto& test) { return std::string(test.param.label); });
 
 // Inputs that cannot be played are refused before the domain is joined.
 TEST(ReplayRun, SaysWhyAMissingOrEmptyFileIsNotPlayed) {
