@@ -14,14 +14,15 @@
 namespace nimbrel::rec {
 namespace {
 
-// In pieces, so that a large payload never needs its whole text in memory; a multiple of three
-// bytes keeps base64 from padding before the end.
-void write_encoded(std::ostream& out, std::span<const std::byte> payload,
+// In pieces, so that a large payload never needs its whole text in memory, and its pages are
+// given back as they are done; a multiple of three bytes keeps base64 from padding before the end.
+void write_encoded(std::ostream& out, const tools::Input& input, std::span<const std::byte> payload,
                    PayloadEncoding encoding) {
-  constexpr std::size_t piece = 3 << 16;
+  constexpr std::size_t piece = 3 << 20;
   for (std::size_t at = 0; at < payload.size(); at += piece) {
     const auto part = payload.subspan(at, std::min(piece, payload.size() - at));
     out << (encoding == PayloadEncoding::Hex ? tools::to_hex(part) : tools::to_base64(part));
+    input.release(part);
   }
 }
 
@@ -104,8 +105,7 @@ int run_dump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
         << ",\"unix_ns\":" << saturating_add(header.start_ns, frame->time)
         << ",\"participant\":" << frame->participant_idx << topic_fields[frame->topic_idx]
         << ",\"kind\":" << unsigned{frame->kind} << ",\"size\":" << frame->payload.size() << key;
-    write_encoded(out, frame->payload, options.encoding);
-    input.release(frame->payload);
+    write_encoded(out, input, frame->payload, options.encoding);
     out << "\"}\n";
     ++printed;
   }

@@ -76,7 +76,7 @@ TEST(Dump, OneJsonLinePerChosenFrame) {
 TEST(Dump, ALargePayloadIsEncodedInPiecesThatJoinUp) {
   TempDir dir;
   const std::string path = dir.file("in.nbrlrec");
-  const Bytes payload = payload_of(3 * 65'536 * 2 + 7, 9);
+  const Bytes payload = payload_of((3 << 20) * 2 + 7, 9);
   write_recording(path, recorder::fixtures::example_header(), {{0, 5, payload}});
   for (const auto& [option, text] : {std::pair{"--limit=1", tools::to_hex(payload)},
                                      std::pair{"--base64", tools::to_base64(payload)}}) {
