@@ -10,10 +10,10 @@
 
 #include "c_api/guid_prefix.hpp"
 #include "dcps/runtime/runtime.hpp"
-#include "tools/common/input.hpp"
 #include "tools/common/json.hpp"
 #include "tools/replay/keyedness.hpp"
 #include "tools/replay/player.hpp"
+#include "tools/replay/playlist.hpp"
 
 namespace nimbrel::replay {
 namespace {
@@ -37,7 +37,7 @@ constexpr auto drain_limit = std::chrono::seconds(10);
 constexpr auto linger = std::chrono::seconds(1);
 
 struct TopicWriter {
-  recorder::TopicKey topic;
+  PlayTopic topic;
   rtps::EntityId id{};
 };
 
@@ -75,8 +75,7 @@ bool all_acknowledged(const dcps::DcpsRuntime& runtime, const std::vector<TopicW
   return true;
 }
 
-std::size_t remote_readers(const dcps::DcpsRuntime& runtime,
-                           const std::vector<recorder::TopicKey>& topics) {
+std::size_t remote_readers(const dcps::DcpsRuntime& runtime, const std::vector<PlayTopic>& topics) {
   const auto readers = runtime.discovered_subscriptions();
   std::size_t n = 0;
   for (const auto& topic : topics)
@@ -101,38 +100,6 @@ std::string seconds_text(std::uint64_t ns) {
   return text;
 }
 
-// CDR little-endian, options 0: how the recorder's peers encode their samples; a .nbrlrec
-// recording keeps only the body.
-constexpr std::byte cdr_le_header[] = {std::byte{0x00}, std::byte{0x01}, std::byte{0x00},
-                                       std::byte{0x00}};
-
-// The samples of the chosen topics, walked from the mapped file each pass.
-class RecordingFrames final : public FrameSource {
- public:
-  RecordingFrames(const tools::Input& input, const std::vector<bool>& selected,
-                  const std::vector<std::size_t>& writer_of)
-      : input_(input), selected_(selected), writer_of_(writer_of), reader_(input.frames()) {}
-
-  std::optional<PlayFrame> next() override {
-    while (auto frame = reader_.next()) {
-      if (frame->kind != 0 || !selected_[frame->topic_idx]) continue;
-      return PlayFrame{.writer = writer_of_[frame->topic_idx],
-                       .time_ns = frame->time,
-                       .encapsulation = cdr_le_header,
-                       .data = frame->payload};
-    }
-    return std::nullopt;
-  }
-  void rewind() override { reader_ = input_.frames(); }
-  const recorder::DataEnd& end() const { return reader_.end(); }
-
- private:
-  const tools::Input& input_;
-  const std::vector<bool>& selected_;
-  const std::vector<std::size_t>& writer_of_;
-  recorder::FrameReader reader_;
-};
-
 void sleep_until(const std::atomic<bool>& stop, MonoInstant when) {
   // In slices, so that Ctrl-C during a long recorded pause is seen at once.
   while (!stop.load() && Clock::now() < when) {
@@ -143,42 +110,19 @@ void sleep_until(const std::atomic<bool>& stop, MonoInstant when) {
 }  // namespace
 
 int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err) {
-  auto input = tools::open_input(args.in);
-  if (!input) {
-    err << input.error().message << "\n";
-    return input.error().status;
+  auto list = open_playlist(args.in, args.topics);
+  if (!list) {
+    err << list.error().message << "\n";
+    return list.error().status;
   }
-  if (input->file.bytes().empty()) {
-    err << args.in << ": empty recording, nothing to replay\n";
-    return 2;
-  }
-  const auto& header = input->header.header;
-  auto selected = tools::select_topics(header, args.topics);
-  if (!selected) {
-    err << args.in << ": " << selected.error() << "\n";
-    return 2;
-  }
-
-  // One writer per selected topic, in header order; frames name their writer by index.
-  std::vector<recorder::TopicKey> topics;
-  std::vector<std::size_t> writer_of(header.topics.size(), 0);
-  for (std::size_t i = 0; i < header.topics.size(); ++i) {
-    if (!(*selected)[i]) continue;
-    writer_of[i] = topics.size();
-    topics.push_back(header.topics[i]);
-  }
-  RecordingFrames frames(*input, *selected, writer_of);
-  // A first walk counts the samples and finds how the data ends, without keeping the frames.
-  std::uint64_t count = 0;
-  while (frames.next())
-    ++count;
+  const std::vector<PlayTopic>& topics = list->topics;
   // Played all the same, and then said in the status, as export, cut and merge do.
-  const bool damaged = frames.end().reason != recorder::DataEnd::Reason::Clean;
+  const bool damaged = !list->damage.empty();
   if (damaged) {
-    err << args.in << ": " << recorder::to_string(frames.end()) << "; replaying the " << count
+    err << args.in << ": " << list->damage << "; replaying the " << list->count
         << " whole frames before it\n";
   }
-  if (count == 0) {
+  if (list->count == 0) {
     err << args.in << ": no samples of the chosen topics to replay\n";
     return 1;
   }
@@ -189,7 +133,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
     return 1;
   }
   dcps::DcpsRuntime& runtime = **started;
-  out << "nimbrel-replay: " << count << " samples of " << topics.size() << " topics from "
+  out << "nimbrel-replay: " << list->count << " samples of " << topics.size() << " topics from "
       << args.in << " into domain " << args.domain << std::endl;
 
   // The readers found before the writers exist decide their keyedness.
@@ -199,7 +143,7 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
   const auto found = runtime.discovered_subscriptions();
   std::vector<TopicWriter> writers;
   for (const auto& topic : topics) {
-    const bool keyed = choose_keyed(found, topic.name, topic.type_name);
+    const bool keyed = topic.keyed.value_or(choose_keyed(found, topic.name, topic.type_name));
     auto id = runtime.register_user_writer({.topic_name = topic.name,
                                             .type_name = topic.type_name,
                                             .keyed = keyed,
@@ -246,8 +190,8 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
       .stop = &stop,
   };
   const auto begin = Clock::now();
-  const PlayStats stats =
-      play(frames, {.rate = args.rate, .loop = args.loop, .max_gap_ns = args.max_gap_ns}, env);
+  const PlayStats stats = play(
+      *list->frames, {.rate = args.rate, .loop = args.loop, .max_gap_ns = args.max_gap_ns}, env);
   if (!wait_for(stop, drain_limit, [&] { return all_acknowledged(runtime, writers); })) {
     err << "not every reader acknowledged every sample\n";
   }
