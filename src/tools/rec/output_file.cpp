@@ -1,6 +1,7 @@
 #include "tools/rec/output_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,14 @@ std::expected<void, std::error_code> sync(const std::string& path, int flags) {
 
 std::expected<std::unique_ptr<OutputFile>, std::error_code> OutputFile::create(
     const std::string& path, std::size_t buffer_size) {
+  // A device or pipe (/dev/null, /dev/stdout) is written as it is: renaming over it would replace
+  // it, and it keeps no partial file anyway.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    auto file = recorder::FileSink::create(path);
+    if (!file) return std::unexpected(file.error());
+    return std::unique_ptr<OutputFile>(new OutputFile(std::move(*file), path, {}, buffer_size));
+  }
   // In the output's folder, so that the rename stays on its file system.
   std::string temporary;
   for (unsigned attempt = 0;; ++attempt) {
@@ -51,11 +60,15 @@ std::expected<std::unique_ptr<OutputFile>, std::error_code> OutputFile::create(
 
 OutputFile::~OutputFile() {
   file_.reset();
-  if (!committed_) ::unlink(temporary_.c_str());
+  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
 std::expected<void, std::error_code> OutputFile::commit() {
   if (auto flushed = flush(); !flushed) return flushed;
+  if (temporary_.empty()) {
+    committed_ = true;
+    return {};
+  }
   if (auto synced = sync(temporary_, O_RDONLY); !synced) return synced;
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) return std::unexpected(last_errno());
   committed_ = true;

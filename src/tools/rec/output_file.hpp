@@ -1,7 +1,8 @@
 // The file a subcommand writes: a sink that gathers small records into large writes, since a
 // write call per frame would dominate the time of a large cut, merge or export. It writes to a
 // temporary name beside the output and takes the output's name only once all is on disk, so that
-// a failed write leaves no partial file (and an earlier file of that name as it was).
+// a failed write leaves no partial file (and an earlier file of that name as it was). A device or
+// pipe given as the output is written directly.
 #pragma once
 
 #include <cstddef>
@@ -42,7 +43,7 @@ class OutputFile final : public recorder::ByteSink {
 
   std::unique_ptr<recorder::FileSink> file_;
   std::string path_;
-  std::string temporary_;
+  std::string temporary_;  // empty when writing to `path_` directly
   bool committed_ = false;
   std::size_t capacity_;
   std::vector<std::byte> buffer_;

@@ -227,6 +227,9 @@ TEST_F(RewriteTest, AFailedWriteLeavesNoPartialOutput) {
   }
   const RecRun missing = rec({"cut", in, "--out", dir_.file("no-such-folder/out")});
   EXPECT_EQ(missing.status, 3);
+  // A device is written as it is, never renamed over.
+  EXPECT_EQ(rec({"cut", in, "--out", "/dev/null"}).status, 0);
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
 }  // namespace
