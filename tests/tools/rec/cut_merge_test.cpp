@@ -197,18 +197,21 @@ TEST_F(RewriteTest, AFailedWriteLeavesNoPartialOutput) {
   for (std::uint32_t i = 0; i < 40; ++i)
     samples.push_back({i % 3, i * 1'000ULL, payload_of(2'000, static_cast<std::uint8_t>(i))});
   write_recording(in, three_topics, samples);
+  const std::string mcap = dir_.file("in.mcap");
+  ASSERT_EQ(rec({"export", in, "--mcap", mcap}).status, 0);
   const std::string out = dir_.file("out");
   const std::vector<std::vector<std::string>> commands{
-      {"cut", in, "--out", out}, {"merge", in, "--out", out}, {"export", in, "--mcap", out}};
+      {"cut", in, "--out", out},   {"merge", in, "--out", out},   {"export", in, "--mcap", out},
+      {"cut", mcap, "--out", out}, {"merge", mcap, "--out", out}, {"recover", mcap, "--out", out}};
   for (const bool earlier : {false, true}) {
     if (earlier) write_file(out, payload_of(10, 1));
     for (const auto& command : commands) {
-      // Writes past 16 KiB fail with EFBIG instead of a signal.
+      // Writes past 512 bytes fail with EFBIG instead of a signal.
       rlimit saved{};
       ::getrlimit(RLIMIT_FSIZE, &saved);
       const auto handler = std::signal(SIGXFSZ, SIG_IGN);
       rlimit small = saved;
-      small.rlim_cur = 16 * 1024;
+      small.rlim_cur = 512;
       ::setrlimit(RLIMIT_FSIZE, &small);
       const RecRun run = rec(command);
       ::setrlimit(RLIMIT_FSIZE, &saved);
@@ -222,7 +225,7 @@ TEST_F(RewriteTest, AFailedWriteLeavesNoPartialOutput) {
       for ([[maybe_unused]] const auto& entry :
            std::filesystem::directory_iterator(std::filesystem::path(in).parent_path()))
         ++files;
-      EXPECT_EQ(files, earlier ? 2u : 1u) << command[0];
+      EXPECT_EQ(files, earlier ? 3u : 2u) << command[0];
     }
   }
   const RecRun missing = rec({"cut", in, "--out", dir_.file("no-such-folder/out")});
