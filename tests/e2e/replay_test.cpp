@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -33,8 +34,8 @@ class ReplayTest : public RecorderBridgeDdsperfTest {
     return seqs;
   }
 
-  void start_replay(const std::string& rate) {
-    replay_ = PeerProcess::spawn({NIMBREL_REPLAY_BINARY, "--in", file().string(),
+  void start_replay(const std::string& rate, const std::string& in = {}) {
+    replay_ = PeerProcess::spawn({NIMBREL_REPLAY_BINARY, "--in", in.empty() ? file().string() : in,
                                   "--wait-for-readers", "1", "--rate", rate});
     ASSERT_TRUE(replay_);
   }
@@ -124,6 +125,24 @@ INSTANTIATE_TEST_SUITE_P(Rates, ReplayIntoDdsperf,
                          ::testing::Values(DdsperfCase{"RecordedTiming", "1", {}},
                                            DdsperfCase{"NoPauses", "0", {"-k", "all"}}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// An MCAP file of another recorder (written by @mcap/core: a "cdr" channel without this recorder's
+// metadata, the type named by its schema) plays into ddsperf sub at its recorded timing, each
+// sample with the encapsulation header it holds.
+TEST_F(ReplayTest, ForeignMcapPlaysIntoDdsperf) {
+  const std::string mcap = (dir_ / "foreign.mcap").string();
+  const std::string check = NIMBREL_MCAP_CHECK;
+  ASSERT_TRUE(std::filesystem::exists(check + "/node_modules/@mcap/core"))
+      << "@mcap/core is missing in " << check << "; run scripts/install-deps";
+  const std::string write = "node " + check + "/write_keyedseq.mjs '" + mcap + "' 1000 100 1000000";
+  ASSERT_EQ(std::system(write.c_str()), 0) << write;
+  sink_ = PeerProcess::spawn({"ddsperf", "-D", "30", "-Qsamples:1000", "sub"});
+  ASSERT_TRUE(sink_);
+  start_replay("1", mcap);
+  expect_replay_done(1000);
+  EXPECT_NE(replay_->output().find("for DDSPerfRDataKS (KeyedSeq, keyed)"), std::string::npos);
+  expect_sub_received_all();
+}
 
 TEST_F(ReplayTest, RoundTripKeepsEveryPayloadInOrder) {
   round_trip(100);

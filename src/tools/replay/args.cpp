@@ -7,14 +7,14 @@
 namespace nimbrel::replay {
 
 const std::string_view usage_text =
-    "nimbrel-replay - play a .nbrlrec recording back into a DDS domain\n"
+    "nimbrel-replay - play a .nbrlrec or MCAP recording back into a DDS domain\n"
     "\n"
     "USAGE:\n"
     "  nimbrel-replay --in FILE [--domain N] [--topic NAME ...] [--rate FACTOR] [--loop]\n"
     "    [--wait-for-readers N] [--max-gap TIME]\n"
     "\n"
     "OPTIONS:\n"
-    "  --in FILE              recording to play\n"
+    "  --in FILE              recording to play: .nbrlrec or MCAP (\"cdr\" channels)\n"
     "  --domain N             DDS domain id (default 0)\n"
     "  --topic NAME           play only this topic; repeatable (default: all topics)\n"
     "  --rate FACTOR          1 keeps the recorded timing, 2 plays twice as fast,\n"

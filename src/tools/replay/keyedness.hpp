@@ -1,7 +1,7 @@
 // Whether a replay writer is keyed: peers match a writer only with readers of the same keyedness
-// (the entity kinds 0x02/0x03 and 0x07/0x04), and a recording does not say which its topic had.
-// So the remote readers found for the topic decide: keyless when more of them are keyless than
-// keyed, keyed otherwise (also when none is found yet).
+// (the entity kinds 0x02/0x03 and 0x07/0x04), and a .nbrlrec recording (or a foreign MCAP file)
+// does not say which its topic had. So the remote readers found for the topic decide: keyless when
+// more of them are keyless than keyed, keyed otherwise (also when none is found yet).
 #pragma once
 
 #include <map>

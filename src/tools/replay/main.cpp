@@ -1,4 +1,4 @@
-// nimbrel-replay: plays a .nbrlrec recording back into a DDS domain.
+// nimbrel-replay: plays a .nbrlrec or MCAP recording back into a DDS domain.
 #include <atomic>
 #include <iostream>
 #include <memory>

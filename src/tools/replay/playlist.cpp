@@ -1,5 +1,11 @@
 #include "tools/replay/playlist.hpp"
 
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "recorder/mcap_reader.hpp"
+
 namespace nimbrel::replay {
 namespace {
 
@@ -65,10 +71,95 @@ std::expected<Playlist, tools::OpenError> open_recording(const std::string& path
   return list;
 }
 
+// The messages of the chosen channels of an MCAP file, their data as recorded: header included.
+class McapFrames final : public FrameSource {
+ public:
+  McapFrames(tools::MappedFile file, recorder::McapReader reader,
+             std::vector<std::optional<std::size_t>> writer_of)
+      : file_(std::move(file)), reader_(std::move(reader)), writer_of_(std::move(writer_of)) {}
+
+  std::optional<PlayFrame> next() override {
+    while (auto message = reader_.next()) {
+      if (message->channel >= writer_of_.size() || !writer_of_[message->channel]) continue;
+      return PlayFrame{.writer = *writer_of_[message->channel],
+                       .time_ns = message->log_time,
+                       .encapsulation = {},
+                       .data = message->data};
+    }
+    return std::nullopt;
+  }
+  // The file opened as MCAP once, and its mapping does not move.
+  void rewind() override { reader_ = std::move(*recorder::McapReader::open(file_.bytes())); }
+
+ private:
+  tools::MappedFile file_;
+  recorder::McapReader reader_;
+  std::vector<std::optional<std::size_t>> writer_of_;  // by channel id; empty: not played
+};
+
+std::string value_of(const recorder::McapChannel& channel, std::string_view key) {
+  for (const auto& [k, v] : channel.metadata) {
+    if (k == key) return v;
+  }
+  return {};
+}
+
+// The recorder's channel metadata names the type and keyedness; a foreign file names the type by
+// its schema at most.
+PlayTopic topic_of(const recorder::McapReader& reader, const recorder::McapChannel& channel) {
+  PlayTopic topic{
+      .name = channel.topic, .type_name = value_of(channel, "dds.type_name"), .keyed = {}};
+  if (topic.type_name.empty() && channel.schema_id != 0) {
+    if (const auto* schema = reader.schema(channel.schema_id)) topic.type_name = schema->name;
+  }
+  const std::string keyed = value_of(channel, "dds.keyed");
+  if (keyed == "true" || keyed == "false") topic.keyed = keyed == "true";
+  return topic;
+}
+
+// One writer per topic and type, however many channels (recorded writers) it has; only "cdr"
+// channels hold DDS samples.
+std::expected<Playlist, tools::OpenError> open_mcap(const std::string& path, tools::MappedFile file,
+                                                    std::span<const std::string> names) {
+  auto reader = recorder::McapReader::open(file.bytes());
+  if (!reader) return std::unexpected(refused(path, "not an MCAP file"));
+  std::vector<std::uint64_t> messages;  // by channel id
+  while (auto message = reader->next()) {
+    if (message->channel >= messages.size()) messages.resize(message->channel + std::size_t{1});
+    ++messages[message->channel];
+  }
+  Playlist list;
+  if (reader->end().reason != recorder::McapEnd::Reason::Clean)
+    list.damage = recorder::to_string(reader->end());
+  std::map<std::pair<std::string, std::string>, std::size_t> writer_at;
+  std::vector<std::optional<std::size_t>> writer_of;
+  for (const auto& channel : reader->channels()) {
+    if (channel.message_encoding != "cdr") continue;
+    if (!names.empty() && std::ranges::find(names, channel.topic) == names.end()) continue;
+    PlayTopic topic = topic_of(*reader, channel);
+    const auto [at, added] =
+        writer_at.try_emplace({topic.name, topic.type_name}, list.topics.size());
+    if (added) list.topics.push_back(std::move(topic));
+    if (writer_of.size() <= channel.id) writer_of.resize(channel.id + std::size_t{1});
+    writer_of[channel.id] = at->second;
+    if (channel.id < messages.size()) list.count += messages[channel.id];
+  }
+  for (const auto& name : names) {
+    if (std::ranges::none_of(list.topics, [&](const PlayTopic& t) { return t.name == name; }))
+      return std::unexpected(refused(path, "no topic \"" + name + "\" in the recording"));
+  }
+  list.frames =
+      std::make_unique<McapFrames>(std::move(file), std::move(*reader), std::move(writer_of));
+  return list;
+}
+
 }  // namespace
 
 std::expected<Playlist, tools::OpenError> open_playlist(const std::string& path,
                                                         std::span<const std::string> topics) {
+  // Chosen by content, whatever the file's name.
+  auto file = tools::MappedFile::open(path);
+  if (file && recorder::is_mcap(file->bytes())) return open_mcap(path, std::move(*file), topics);
   return open_recording(path, topics);
 }
 

@@ -1,6 +1,7 @@
-// What a recording gives a replay: the topics to write, each with what the file says of its
-// keyedness, and a source of their frames in file order. Opening walks the file once, to count the
-// frames and to find how its data ends; the frames themselves are read again as they are played.
+// What a recording (.nbrlrec or MCAP, told apart by content) gives a replay: the topics to write,
+// each with what the file says of its keyedness, and a source of their frames in file order.
+// Opening walks the file once, to count the frames and to find how its data ends; the frames
+// themselves are read again as they are played.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // One run of nimbrel-replay: opens the recording, joins the domain, creates one reliable keep-all
-// writer per topic (keyed or not as the readers found ask), waits for the readers it was told to,
-// plays the frames and waits for the readers to acknowledge them before it leaves.
+// writer per topic (keyed or not as the file says, else as the readers found ask), waits for the
+// readers it was told to, plays the frames and waits for the readers to acknowledge them before it
+// leaves.
 #pragma once
 
 #include <atomic>
