@@ -1,7 +1,6 @@
 #include "tools/rec/mcap_commands.hpp"
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <queue>
@@ -217,8 +216,7 @@ int run_mcap_cut(const CutOptions& options, std::ostream& err) {
   if (copied) {
     // Channels are met as the walk goes: only at its end is a name known to be no topic.
     if (int status = unknown_topics(options.file, options.topics, *reader, err); status != 0) {
-      copy->reset();
-      std::filesystem::remove(options.out);
+      copy->reset();  // drops the temporary file: a file of that name stays as it was
       return status;
     }
     copied = (*copy)->finish();

@@ -136,6 +136,8 @@ TEST_F(McapRecTest, RecoverCutAndMergeKeepTheMessages) {
   ASSERT_EQ(rec({"cut", whole_, "--out", first, "--to", "3ms"}).status, 0);
   ASSERT_EQ(rec({"cut", whole_, "--out", rest, "--from", "3ms"}).status, 0);
   EXPECT_EQ(lines(rec({"dump", first}).out), 3u);
+  EXPECT_EQ(rec({"cut", whole_, "--out", first, "--topic", "B"}).status, 2);
+  EXPECT_EQ(lines(rec({"dump", first}).out), 3u);
   const std::string merged = dir_.file("merged.mcap");
   ASSERT_EQ(rec({"merge", rest, first, "--out", merged}).status, 0);
   EXPECT_EQ(rec({"dump", merged}).out, rec({"dump", whole_}).out);
