@@ -13,25 +13,32 @@ namespace {
 
 constexpr std::size_t record_head = 1 + 8;  // opcode, length
 
-// The records this reader knows, by opcode; the switch below names them through `op`.
-constexpr std::pair<std::uint8_t, std::string_view> op_names[] = {
-    {0x01, "header"},           {0x02, "footer"},         {0x03, "schema"},
-    {0x04, "channel"},          {0x05, "message"},        {0x06, "chunk"},
-    {0x07, "message index"},    {0x08, "chunk index"},    {0x09, "attachment"},
-    {0x0A, "attachment index"}, {0x0B, "statistics"},     {0x0C, "metadata"},
-    {0x0D, "metadata index"},   {0x0E, "summary offset"}, {0x0F, "data end"},
+// Names for what is said of a record that ends the data.
+constexpr std::pair<McapOp, std::string_view> op_names[] = {
+    {McapOp::Header, "header"},
+    {McapOp::Footer, "footer"},
+    {McapOp::Schema, "schema"},
+    {McapOp::Channel, "channel"},
+    {McapOp::Message, "message"},
+    {McapOp::Chunk, "chunk"},
+    {McapOp::MessageIndex, "message index"},
+    {McapOp::ChunkIndex, "chunk index"},
+    {McapOp::Attachment, "attachment"},
+    {McapOp::AttachmentIndex, "attachment index"},
+    {McapOp::Statistics, "statistics"},
+    {McapOp::Metadata, "metadata"},
+    {McapOp::MetadataIndex, "metadata index"},
+    {McapOp::SummaryOffset, "summary offset"},
+    {McapOp::DataEnd, "data end"},
 };
 
-consteval std::uint8_t op(std::string_view name) {
-  for (const auto& [code, known] : op_names) {
-    if (known == name) return code;
-  }
-  throw "no such record";
+constexpr std::uint8_t op(McapOp code) {
+  return static_cast<std::uint8_t>(code);
 }
 
 std::string op_name(std::uint8_t code) {
   for (const auto& [known, name] : op_names) {
-    if (known == code) return std::string(name);
+    if (op(known) == code) return std::string(name);
   }
   return "opcode " + std::to_string(code);
 }
@@ -262,7 +269,7 @@ std::optional<McapMessage> McapReader::next() {
     }
     const auto body = data_.subspan(static_cast<std::size_t>(offset_ + record_head),
                                     static_cast<std::size_t>(length));
-    if (!header_seen_ && op_ != op("header")) {
+    if (!header_seen_ && op_ != op(McapOp::Header)) {
       stop(McapEnd::Reason::BadRecord);
       break;
     }
@@ -309,19 +316,19 @@ std::optional<McapMessage> McapReader::next_in_chunk() {
 bool McapReader::take_record(std::uint8_t code, std::span<const std::byte> body, bool in_chunk) {
   Cursor in{.in = body};
   // A chunk holds only these; anything else in it is skipped as unknown.
-  const bool allowed =
-      !in_chunk || code == op("schema") || code == op("channel") || code == op("message");
+  const bool allowed = !in_chunk || code == op(McapOp::Schema) || code == op(McapOp::Channel) ||
+                       code == op(McapOp::Message);
   switch (allowed ? code : 0) {
-    case op("header"):
+    case op(McapOp::Header):
       if (header_seen_) return true;
       profile_ = in.str();
       library_ = in.str();
       header_seen_ = in.ok;
       break;
-    case op("footer"):
+    case op(McapOp::Footer):
       read_footer(body);
       return false;
-    case op("schema"): {
+    case op(McapOp::Schema): {
       McapSchema schema{.id = static_cast<std::uint16_t>(in.num(2)),
                         .name = in.str(),
                         .encoding = in.str(),
@@ -332,7 +339,7 @@ bool McapReader::take_record(std::uint8_t code, std::span<const std::byte> body,
       add_once(schema_slot_, schemas_, std::move(schema));
       return true;
     }
-    case op("channel"): {
+    case op(McapOp::Channel): {
       McapChannel channel{.id = static_cast<std::uint16_t>(in.num(2)),
                           .schema_id = static_cast<std::uint16_t>(in.num(2)),
                           .topic = in.str(),
@@ -342,7 +349,7 @@ bool McapReader::take_record(std::uint8_t code, std::span<const std::byte> body,
       add_once(channel_slot_, channels_, std::move(channel));
       return true;
     }
-    case op("message"): {
+    case op(McapOp::Message): {
       McapMessage message{.channel = static_cast<std::uint16_t>(in.num(2)),
                           .sequence = static_cast<std::uint32_t>(in.num(4)),
                           .log_time = in.num(8),
@@ -355,15 +362,15 @@ bool McapReader::take_record(std::uint8_t code, std::span<const std::byte> body,
       pending_ = message;
       return true;
     }
-    case op("chunk"):
+    case op(McapOp::Chunk):
       return open_chunk(body);
-    case op("metadata"): {
+    case op(McapOp::Metadata): {
       McapMetadata metadata{.name = in.str(), .values = in.map()};
       if (!in.ok) break;
       metadata_.push_back(std::move(metadata));
       return true;
     }
-    case op("data end"): {
+    case op(McapOp::DataEnd): {
       const auto crc = static_cast<std::uint32_t>(in.num(4));
       if (!in.ok) break;
       data_end_seen_ = true;
@@ -373,7 +380,7 @@ bool McapReader::take_record(std::uint8_t code, std::span<const std::byte> body,
       }
       return true;
     }
-    case op("statistics"):
+    case op(McapOp::Statistics):
       summary_messages_ = in.num(8);
       if (!in.ok) break;
       return true;

@@ -20,19 +20,8 @@
 
 namespace nimbrel::recorder {
 
-inline constexpr std::array<std::byte, 8> mcap_magic{
-    std::byte{0x89}, std::byte{'M'}, std::byte{'C'},  std::byte{'A'},
-    std::byte{'P'},  std::byte{'0'}, std::byte{'\r'}, std::byte{'\n'}};
-
 // Whether `data` starts as an MCAP file does: the tools pick the format by content.
 bool is_mcap(std::span<const std::byte> data);
-
-struct McapSchema {
-  std::uint16_t id = 0;
-  std::string name;
-  std::string encoding;
-  std::vector<std::byte> data;
-};
 
 struct McapMetadata {
   std::string name;

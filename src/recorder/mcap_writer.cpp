@@ -9,25 +9,7 @@
 namespace nimbrel::recorder {
 namespace {
 
-constexpr std::array<std::byte, 8> magic{std::byte{0x89}, std::byte{'M'}, std::byte{'C'},
-                                         std::byte{'A'},  std::byte{'P'}, std::byte{'0'},
-                                         std::byte{'\r'}, std::byte{'\n'}};
-
-enum class Op : std::uint8_t {
-  Header = 0x01,
-  Footer = 0x02,
-  Schema = 0x03,
-  Channel = 0x04,
-  Message = 0x05,
-  Chunk = 0x06,
-  MessageIndex = 0x07,
-  ChunkIndex = 0x08,
-  Statistics = 0x0B,
-  Metadata = 0x0C,
-  MetadataIndex = 0x0D,
-  SummaryOffset = 0x0E,
-  DataEnd = 0x0F,
-};
+using Op = McapOp;
 
 void store_le(std::byte* at, std::uint64_t v, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i)
@@ -137,9 +119,11 @@ std::expected<void, std::error_code> McapWriter::emit(std::span<const Piece> pie
     return std::unexpected(done.error().error);
   }
   for (const auto& piece : pieces) {
-    crc_ = piece.crc ? static_cast<std::uint32_t>(::crc32_combine(
-                           crc_, *piece.crc, static_cast<z_off_t>(piece.bytes.size())))
-                     : crc_of(crc_, piece.bytes);
+    if (options_.crcs) {
+      crc_ = piece.crc ? static_cast<std::uint32_t>(::crc32_combine(
+                             crc_, *piece.crc, static_cast<z_off_t>(piece.bytes.size())))
+                       : crc_of(crc_, piece.bytes);
+    }
     offset_ += piece.bytes.size();
   }
   return {};
@@ -161,7 +145,7 @@ std::expected<void, std::error_code> McapWriter::emit_with_pending(
 std::expected<void, std::error_code> McapWriter::start(std::string_view profile,
                                                        std::string_view library) {
   scratch_.clear();
-  put_bytes(scratch_, magic);
+  put_bytes(scratch_, mcap_magic);
   const auto at = begin_record(scratch_, Op::Header);
   put_str(scratch_, profile);
   put_str(scratch_, library);
@@ -172,7 +156,7 @@ std::expected<void, std::error_code> McapWriter::start(std::string_view profile,
 std::expected<void, std::error_code> McapWriter::add_schema(std::uint16_t id, std::string_view name,
                                                             std::string_view encoding,
                                                             std::span<const std::byte> data) {
-  if (id == 0 || std::ranges::any_of(schemas_, [&](const Schema& s) { return s.id == id; }))
+  if (id == 0 || std::ranges::any_of(schemas_, [&](const McapSchema& s) { return s.id == id; }))
     return std::unexpected(std::make_error_code(std::errc::invalid_argument));
   schemas_.push_back({.id = id,
                       .name = std::string(name),
@@ -183,8 +167,9 @@ std::expected<void, std::error_code> McapWriter::add_schema(std::uint16_t id, st
 }
 
 std::expected<void, std::error_code> McapWriter::add_channel(const McapChannel& channel) {
-  if (channel.schema_id != 0 &&
-      std::ranges::none_of(schemas_, [&](const Schema& s) { return s.id == channel.schema_id; }))
+  if (channel.schema_id != 0 && std::ranges::none_of(schemas_, [&](const McapSchema& s) {
+        return s.id == channel.schema_id;
+      }))
     return std::unexpected(std::make_error_code(std::errc::invalid_argument));
   channels_.push_back(channel);
   if (state_.size() <= channel.id) state_.resize(std::size_t{channel.id} + 1);
@@ -261,12 +246,14 @@ std::expected<void, std::error_code> McapWriter::close_chunk_if_older(std::uint6
 
 std::expected<void, std::error_code> McapWriter::close_chunk(std::span<const std::byte> tail) {
   if (chunk_.empty()) return {};
-  const std::uint32_t chunk_crc = crc_of(0, chunk_);
+  const std::uint32_t chunk_crc = options_.crcs ? crc_of(0, chunk_) : 0;
   // zlib takes an empty piece without data for the start of a new CRC.
-  const std::uint32_t tail_crc = tail.empty() ? 0 : crc_of(0, tail);
+  const std::uint32_t tail_crc = tail.empty() || !options_.crcs ? 0 : crc_of(0, tail);
   const std::uint64_t records_size = chunk_.size() + tail.size();
-  const auto records_crc = static_cast<std::uint32_t>(
-      ::crc32_combine(chunk_crc, tail_crc, static_cast<z_off_t>(tail.size())));
+  const auto records_crc = options_.crcs
+                               ? static_cast<std::uint32_t>(::crc32_combine(
+                                     chunk_crc, tail_crc, static_cast<z_off_t>(tail.size())))
+                               : 0;
   const auto compressed = compressor_.compress(chunk_);
   if (!compressed) return drop_chunk(compressed.error());
   const std::uint64_t chunk_offset = offset_ + pending_.size();
@@ -437,7 +424,7 @@ std::expected<void, std::error_code> McapWriter::finish() {
   if (auto done = emit_one(scratch_); !done) return done;
   scratch_.clear();
   put_u32(scratch_, crc_);
-  put_bytes(scratch_, magic);
+  put_bytes(scratch_, mcap_magic);
   return emit_one(scratch_);
 }
 

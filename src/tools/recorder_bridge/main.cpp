@@ -144,7 +144,8 @@ int run(const Args& args, std::span<const std::string> arguments) {
         std::move(*file),
         McapOutputConfig{.mcap = {.chunk_size = mcap_chunk_size,
                                   .max_chunk_duration_ns = mcap_chunk_duration_ns,
-                                  .compression = args.compression},
+                                  .compression = args.compression,
+                                  .crcs = args.compression != recorder::McapCompression::None},
                          .metadata = recording_metadata(arguments, args, start_ns),
                          .start_ns = start_ns,
                          .describe =
