@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -63,6 +64,13 @@ ReadBack parse(const std::vector<std::string>& lines) {
              << "sequence " << messages[i].sequence << " after " << messages[i - 1].sequence;
   }
   return ::testing::AssertionSuccess();
+}
+
+std::string text_of_hex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
 }
 
 class RecorderBridgeMcapTest : public RecorderBridgeDdsperfTest {
@@ -160,11 +168,31 @@ TEST_F(RecorderBridgeMcapTest, AKilledRecorderLeavesEveryClosedChunkReadable) {
             std::string::npos);
 }
 
-std::string text_of_hex(const std::string& hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
+// With 5 % of the datagrams dropped (the lossy run of this test), a best-effort writer's holes are
+// each said on the events channel: their counts add up to exactly the numbers missing.
+TEST_F(RecorderBridgeMcapTest, EveryBestEffortHoleIsALossEventUnderLoss) {
+  start_running_publishers(1, "1000Hz", "100", {"-u"});
+  start_bridge({"--duration", "4s"}, "DDSPerfUDataKS:KeyedSeq");
+  ASSERT_EQ(bridge_->wait_exit(generous), std::optional<int>(0));
+  const auto read = parse(mcap_read_back(file().string()));
+  ASSERT_TRUE(read.messages.contains(2));
+  const auto& messages = read.messages.at(2);
+  ASSERT_GE(messages.size(), 1000u);
+  const std::uint64_t missing =
+      messages.back().sequence - messages.front().sequence + 1 - messages.size();
+  std::uint64_t said = 0;
+  static const std::regex lost(R"(^\{"event":"lost",.*"count":([0-9]+),"reason":"network"\}$)");
+  if (read.messages.contains(1)) {
+    for (const auto& m : read.messages.at(1)) {
+      const std::string event = text_of_hex(m.data);
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(event, match, lost)) << event;
+      said += std::stoull(match[1].str());
+    }
+  }
+  std::printf("%zu recorded, %llu missing, %llu said lost\n", messages.size(),
+              static_cast<unsigned long long>(missing), static_cast<unsigned long long>(said));
+  EXPECT_EQ(said, missing);
 }
 
 // Fast DDS disposes and unregisters instances after its data: each change is an event.
