@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint16_t events_schema = 1;
 constexpr std::uint16_t events_channel = 1;
+constexpr std::size_t max_waiting_events = 4096;
 
 constexpr std::string_view events_json_schema =
     R"({"title":"nimbrel.RecorderEvent","type":"object",)"
@@ -158,7 +159,7 @@ std::vector<BatchLoss> McapOutput::record(std::span<const TakenSample> samples) 
       error = done.error();
     }
   }
-  batch_lost_ += lost.size();
+  dropped_.fetch_add(lost.size(), std::memory_order_relaxed);
   settle(error);
   return lost;
 }
@@ -229,13 +230,16 @@ void McapOutput::settle(const std::error_code& error, bool may_write) {
                                .samples = count,
                                .error = last_error_.message()});
     failed_.fetch_add(count, std::memory_order_relaxed);
-    batch_lost_ += count;
+    dropped_.fetch_add(count, std::memory_order_relaxed);
   }
   // The events not in the open chunk were written or dropped, the dropped ones last: those are
   // written again, so that an event outlives a full disk.
   const std::size_t open = writer_.open_messages(events_channel);
   const std::size_t gone = open_events_.size() - std::min(open, open_events_.size());
-  const std::size_t retry = std::min<std::size_t>(events_dropped, gone);
+  // While the disk stays full the events wait in memory, the newest of them up to a bound; the
+  // losses they tell are on stderr in any case.
+  const std::size_t room = max_waiting_events - std::min(open, max_waiting_events);
+  const std::size_t retry = std::min({static_cast<std::size_t>(events_dropped), gone, room});
   std::vector<Event> again(std::make_move_iterator(open_events_.begin() + (gone - retry)),
                            std::make_move_iterator(open_events_.begin() + gone));
   open_events_.erase(open_events_.begin(), open_events_.begin() + gone);
@@ -254,7 +258,6 @@ void McapOutput::settle(const std::error_code& error, bool may_write) {
   }
   recorded_.store(writer_.messages_written() - writer_.messages_written(events_channel),
                   std::memory_order_relaxed);
-  dropped_.store(batch_lost_, std::memory_order_relaxed);
   bytes_.store(writer_.bytes_written(), std::memory_order_relaxed);
 }
 

@@ -92,8 +92,7 @@ class McapOutput final : public RecordingOutput {
   std::error_code last_error_{};
   std::vector<LaterLoss> later_;
   std::vector<Event> open_events_;  // written since the events channel's last chunk went out
-  std::uint64_t batch_lost_ = 0;
-  std::uint64_t latest_ns_ = 0;  // the latest time met: when a later loss is said
+  std::uint64_t latest_ns_ = 0;     // the latest time met: when a later loss is said
   std::atomic<std::uint64_t> recorded_{0};
   std::atomic<std::uint64_t> dropped_{0};
   std::atomic<std::uint64_t> failed_{0};
