@@ -147,7 +147,9 @@ std::vector<BatchLoss> McapOutput::record(std::span<const TakenSample> samples) 
                                .error = "no MCAP channel id left for another writer"});
       continue;
     }
-    const std::uint64_t log_time = sample.times.reception_ns;
+    // A change the runtime did not stamp is stamped when it was taken.
+    const std::uint64_t log_time =
+        sample.times.reception_ns != 0 ? sample.times.reception_ns : samples[i].wall_ns;
     latest_ns_ = std::max(latest_ns_, log_time);
     const std::uint64_t publish_time =
         sample.times.source ? rtps::to_unix_ns(*sample.times.source) : log_time;
