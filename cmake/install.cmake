@@ -33,11 +33,13 @@ set(CPACK_PACKAGE_NAME nimbrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "nimbrel developers <nimbrel@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "DDS recorder: records RTPS topics to .nbrlrec or MCAP files")
-set(CPACK_PACKAGE_DESCRIPTION
-  "nimbrel-recorder-bridge joins a DDS domain over RTPS/UDP with its own DDS stack and records the \
-samples of the chosen topics; nimbrel-rec inspects, checks, cuts, merges and converts recordings; \
-nimbrel-replay plays them back into a domain; nimbrel-discover lists what is on a domain. \
-Includes the C interface libnimbrel with its header and pkg-config file.")
+set(CPACK_PACKAGE_DESCRIPTION [=[
+nimbrel-recorder-bridge joins a DDS domain over RTPS/UDP with its own DDS
+stack and records the samples of the chosen topics into .nbrlrec or MCAP
+files; nimbrel-rec inspects, checks, cuts, merges, converts and recovers
+recordings; nimbrel-replay plays them back into a domain; nimbrel-discover
+lists what is on a domain. With libnimbrel, the C interface, its header
+and its pkg-config file.]=])
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # dpkg-shlibdeps names the runtime dependencies from what the binaries link (zlib, lz4, zstd,

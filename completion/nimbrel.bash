@@ -3,12 +3,12 @@
 
 # Completes the current word from the words in $1, or as a file name when $1 is empty.
 _nimbrel_reply() {
-  local cur=${COMP_WORDS[COMP_CWORD]}
+  local cur=${COMP_WORDS[COMP_CWORD]} IFS=$'\n'
   if [[ -n $1 ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "$1" -- "$cur")
+    COMPREPLY=($(IFS=' ' compgen -W "$1" -- "$cur"))
   else
     compopt -o filenames 2>/dev/null
-    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    COMPREPLY=($(compgen -f -- "$cur"))
   fi
 }
 
