@@ -1,7 +1,10 @@
 # bash completion for nimbrel-recorder-bridge, nimbrel-rec, nimbrel-replay and nimbrel-discover.
 # Installed once under each command's name, so that bash-completion loads it for any of them.
 
-# Completes the current word from the words in $1, or as a file name when $1 is empty.
+# Completes the current word from the words in $1, or as a file name when $1 is empty. Split on
+# newlines rather than read through mapfile: process substitution needs a /dev/fd, which a chroot
+# or a minimal system may lack.
+# shellcheck disable=SC2207
 _nimbrel_reply() {
   local cur=${COMP_WORDS[COMP_CWORD]} IFS=$'\n'
   if [[ -n $1 ]]; then
@@ -12,20 +15,34 @@ _nimbrel_reply() {
   fi
 }
 
-_nimbrel_recorder_bridge() {
-  local prev=${COMP_WORDS[COMP_CWORD - 1]}
+# Completes one word of a command line: $1 the options whose value is a file, $2 those whose value
+# is something else, $3 every option; with $4 = files, a word that is no option is a file.
+_nimbrel_options() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   COMPREPLY=()
   case $prev in
-    --out) _nimbrel_reply "" ;;
     --compression) _nimbrel_reply "none lz4 zstd" ;;
-    --domain | --topic | --duration | --max-sample-size) ;;
-    *) _nimbrel_reply "--out --domain --topic --duration --max-sample-size --compression --help" ;;
+    --rate) _nimbrel_reply "0 1 2" ;;
+    *)
+      if [[ " $1 " == *" $prev "* ]]; then
+        _nimbrel_reply ""
+      elif [[ " $2 " != *" $prev "* ]]; then
+        if [[ $4 == files && $cur != -* ]]; then
+          _nimbrel_reply ""
+        else
+          _nimbrel_reply "$3"
+        fi
+      fi
+      ;;
   esac
 }
 
+_nimbrel_recorder_bridge() {
+  _nimbrel_options --out "--domain --topic --duration --max-sample-size --compression" \
+    "--out --domain --topic --duration --max-sample-size --compression --help"
+}
+
 _nimbrel_rec() {
-  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  COMPREPLY=()
   if ((COMP_CWORD == 1)); then
     _nimbrel_reply "info verify dump export cut merge recover help --help"
     return
@@ -40,39 +57,16 @@ _nimbrel_rec() {
     merge | recover) options="--out" ;;
     *) return ;;
   esac
-  case $prev in
-    --out | --mcap) _nimbrel_reply "" ;;
-    --topic | --limit | --from | --to) ;;
-    *)
-      if [[ $cur == -* ]]; then
-        _nimbrel_reply "$options --"
-      else
-        _nimbrel_reply ""
-      fi
-      ;;
-  esac
+  _nimbrel_options "--out --mcap" "--topic --limit --from --to" "$options --" files
 }
 
 _nimbrel_replay() {
-  local prev=${COMP_WORDS[COMP_CWORD - 1]}
-  COMPREPLY=()
-  case $prev in
-    --in) _nimbrel_reply "" ;;
-    --rate) _nimbrel_reply "0 1 2" ;;
-    --domain | --topic | --wait-for-readers | --max-gap) ;;
-    *)
-      _nimbrel_reply "--in --domain --topic --rate --loop --wait-for-readers --max-gap --help"
-      ;;
-  esac
+  _nimbrel_options --in "--domain --topic --rate --wait-for-readers --max-gap" \
+    "--in --domain --topic --rate --loop --wait-for-readers --max-gap --help"
 }
 
 _nimbrel_discover() {
-  local prev=${COMP_WORDS[COMP_CWORD - 1]}
-  COMPREPLY=()
-  case $prev in
-    --domain | --duration) ;;
-    *) _nimbrel_reply "--domain --duration --json --help" ;;
-  esac
+  _nimbrel_options "" "--domain --duration" "--domain --duration --json --help"
 }
 
 complete -F _nimbrel_recorder_bridge nimbrel-recorder-bridge
