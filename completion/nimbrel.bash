@@ -39,12 +39,12 @@ _nimbrel_options() {
 
 _nimbrel_recorder_bridge() {
   _nimbrel_options --out "--domain --topic --duration --max-sample-size --compression" \
-    "--out --domain --topic --duration --max-sample-size --compression --help"
+    "--out --domain --topic --duration --max-sample-size --compression --help --version"
 }
 
 _nimbrel_rec() {
   if ((COMP_CWORD == 1)); then
-    _nimbrel_reply "info verify dump export cut merge recover help --help"
+    _nimbrel_reply "info verify dump export cut merge recover help --help --version"
     return
   fi
   local options
@@ -57,16 +57,16 @@ _nimbrel_rec() {
     merge | recover) options="--out" ;;
     *) return ;;
   esac
-  _nimbrel_options "--out --mcap" "--topic --limit --from --to" "$options --" files
+  _nimbrel_options "--out --mcap" "--topic --limit --from --to" "$options --help --" files
 }
 
 _nimbrel_replay() {
   _nimbrel_options --in "--domain --topic --rate --wait-for-readers --max-gap" \
-    "--in --domain --topic --rate --loop --wait-for-readers --max-gap --help"
+    "--in --domain --topic --rate --loop --wait-for-readers --max-gap --help --version"
 }
 
 _nimbrel_discover() {
-  _nimbrel_options "" "--domain --duration" "--domain --duration --json --help"
+  _nimbrel_options "" "--domain --duration" "--domain --duration --json --help --version"
 }
 
 complete -F _nimbrel_recorder_bridge nimbrel-recorder-bridge

@@ -39,6 +39,11 @@ check_option() {
   grep -qxF -- "$option" <<<"$offers" || fail "completion of $tool ${4:-}lacks $option"
 }
 
+version=$(sed -nE 's/^Version: //p' "$libdir/pkgconfig/nimbrel.pc")
+for tool in "${tools[@]}"; do
+  [ "$("bin/$tool" --version)" = "$tool $version" ] || fail "$tool --version is not \"$tool $version\""
+done
+
 for tool in "${tools[@]}"; do
   completion=share/bash-completion/completions/$tool
   export completion_function=_${tool//-/_}

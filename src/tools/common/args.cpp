@@ -6,6 +6,10 @@
 
 namespace nimbrel::tools {
 
+std::string version_line(std::string_view program) {
+  return std::string(program) + " " NIMBREL_VERSION;
+}
+
 std::string needs_value(std::string_view option) {
   return std::string(option) + " needs a value";
 }

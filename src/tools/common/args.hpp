@@ -11,9 +11,9 @@
 
 namespace nimbrel::tools {
 
-// Why a command line gave no arguments: help asked for, or the message of an error.
+// Why a command line gave no arguments: help or the version asked for, or the message of an error.
 struct ParseStop {
-  enum class Kind { Help, Error };
+  enum class Kind { Help, Version, Error };
   Kind kind = Kind::Error;
   std::string message;  // empty for help
 };
@@ -21,6 +21,13 @@ struct ParseStop {
 inline std::unexpected<ParseStop> stop_for_help() {
   return std::unexpected(ParseStop{.kind = ParseStop::Kind::Help, .message = {}});
 }
+
+inline std::unexpected<ParseStop> stop_for_version() {
+  return std::unexpected(ParseStop{.kind = ParseStop::Kind::Version, .message = {}});
+}
+
+// "PROGRAM VERSION", the project's version, as --version prints it.
+std::string version_line(std::string_view program);
 
 inline std::unexpected<ParseStop> stop_for_error(std::string message) {
   return std::unexpected(ParseStop{.kind = ParseStop::Kind::Error, .message = std::move(message)});

@@ -31,6 +31,7 @@ const std::string_view usage_text =
     "  --duration X      how long to listen (milliseconds, or suffix s; default 3s)\n"
     "  --json            one JSON document instead of text\n"
     "  -h, --help        this text\n"
+    "  --version         the version\n"
     "\n";
 
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
@@ -38,6 +39,7 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& flag = argv[i];
     if (flag == "-h" || flag == "--help") return tools::stop_for_help();
+    if (flag == "--version") return tools::stop_for_version();
     if (flag == "--json") {
       args.json = true;
       continue;

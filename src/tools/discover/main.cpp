@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
       std::cout << usage_text;
       return 0;
     }
+    if (args.error().kind == ParseStop::Kind::Version) {
+      std::cout << nimbrel::tools::version_line("nimbrel-discover") << '\n';
+      return 0;
+    }
     std::cerr << "error: " << args.error().message << "\n\n" << usage_text;
     return 2;
   }

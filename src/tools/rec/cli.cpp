@@ -31,6 +31,7 @@ const char* const usage_text =
     "  merge FILE FILE... --out OUT         the frames of all files in time order\n"
     "  recover FILE.mcap --out OUT.mcap     everything readable of a damaged MCAP, with a\n"
     "                                       summary; exit 1 when the input was damaged\n"
+    "  --version                            the version; COMMAND --help: that command's usage\n"
     "exit status: 0 done; 1 the input is cut or damaged, the output has every whole frame;\n"
     "  2 usage error or not a recording; 3 the output could not be written (none is left)\n";
 
@@ -104,6 +105,27 @@ std::expected<std::string, std::string> one_file(const Parsed& parsed) {
 std::expected<std::string, std::string> required(const Parsed& parsed, std::string_view option) {
   if (!parsed.has(option)) return std::unexpected(std::string(option) + " is required");
   return parsed.last(option);
+}
+
+// The usage of one command: its lines of the usage text, and the exit statuses.
+std::string command_usage(std::string_view command) {
+  const std::string_view text = usage_text;
+  const std::string head = "  " + std::string(command) + " ";
+  std::string out = "usage: nimbrel-rec\n";
+  bool inside = false;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at) + 1;
+    const std::string_view line = text.substr(at, end - at);
+    if (line.starts_with("exit status:")) {
+      out.append(text.substr(at));
+      break;
+    }
+    // A command's continuation lines are indented deeper than the commands.
+    inside = line.starts_with(head) || (inside && line.starts_with("   "));
+    if (inside) out.append(line);
+    at = end;
+  }
+  return out;
 }
 
 int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out,
@@ -180,6 +202,10 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
     out << usage_text;
     return 0;
   }
+  if (command == "--version") {
+    out << tools::version_line("nimbrel-rec") << '\n';
+    return 0;
+  }
   static const std::map<std::string, OptionSpec, std::less<>> specs{
       {"info", {{}, {"--json", "--sequence"}}},
       {"verify", {{}, {}}},
@@ -193,6 +219,11 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
   if (options == specs.end()) {
     err << "nimbrel-rec: unknown command \"" << command << "\"\n" << usage_text;
     return 2;
+  }
+  if (std::ranges::any_of(args.subspan(1),
+                          [](const std::string& arg) { return arg == "-h" || arg == "--help"; })) {
+    out << command_usage(command);
+    return 0;
   }
   auto parsed = parse(args.subspan(1), options->second);
   if (!parsed) {

@@ -31,6 +31,7 @@ const std::string_view usage_text =
     "  --compression none|lz4|zstd\n"
     "                    MCAP statt .nbrlrec, wenn FILE auf .mcap endet;\n"
     "                    Chunk-Kompression (default zstd)\n"
+    "  --version         Version ausgeben\n"
     "\n";
 
 namespace {
@@ -222,6 +223,7 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     if (flag == "-h" || flag == "help" || flag == "--help") {
       return tools::stop_for_help();
     }
+    if (flag == "--version") return tools::stop_for_version();
     if (flag != "--out" && flag != "--domain" && flag != "--topic" && flag != "--duration" &&
         flag != "--max-sample-size" && flag != "--compression") {
       return tools::stop_for_error("unknown flag: " + flag);

@@ -221,6 +221,10 @@ int main(int argc, char** argv) {
       print_usage();
       return exit_ok;
     }
+    if (args.error().kind == ParseStop::Kind::Version) {
+      put_line(std::cout, nimbrel::tools::version_line("nimbrel-recorder-bridge"));
+      return exit_ok;
+    }
     put_line(std::cerr, "error: " + args.error().message);
     print_usage();
     return exit_usage;

@@ -24,6 +24,7 @@ const std::string_view usage_text =
     "  --max-gap TIME         the longest wait between two samples: a longer jump of the\n"
     "                         recorded times (a clock step, a paused recorder) is cut to it,\n"
     "                         and said once; like 1s, 250ms, 2m; 0 keeps every gap (default 1s)\n"
+    "  --version              print the version and exit\n"
     "\n";
 
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
@@ -34,6 +35,7 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     if (flag == "-h" || flag == "--help" || flag == "help") {
       return tools::stop_for_help();
     }
+    if (flag == "--version") return tools::stop_for_version();
     if (flag == "--loop") {
       args.loop = true;
       continue;

@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
       std::cout << usage_text << std::flush;
       return 0;
     }
+    if (args.error().kind == ParseStop::Kind::Version) {
+      std::cout << nimbrel::tools::version_line("nimbrel-replay") << std::endl;
+      return 0;
+    }
     std::cerr << "error: " << args.error().message << "\n" << usage_text << std::flush;
     return 2;
   }

@@ -38,6 +38,7 @@ const std::string usage =
     "  --compression none|lz4|zstd\n"
     "                    MCAP statt .nbrlrec, wenn FILE auf .mcap endet;\n"
     "                    Chunk-Kompression (default zstd)\n"
+    "  --version         Version ausgeben\n"
     "\n";
 
 const std::string recording_line = "recording... (Ctrl-C zum stoppen)\n";
