@@ -12,7 +12,7 @@ std::string progress_line(std::string_view label, std::uint64_t done, std::uint6
   const std::uint64_t percent = total == 0 ? 100 : done * 100 / total;
   const std::uint64_t filled = total == 0 ? width : done * width / total;
   char tail[64];
-  std::snprintf(tail, sizeof tail, "] %3u%% %llu/%llu MB", static_cast<unsigned>(percent),
+  std::snprintf(tail, sizeof tail, "] %3u%% %llu/%llu MiB", static_cast<unsigned>(percent),
                 static_cast<unsigned long long>(done >> 20),
                 static_cast<unsigned long long>(total >> 20));
   std::string line(label);
@@ -22,23 +22,29 @@ std::string progress_line(std::string_view label, std::uint64_t done, std::uint6
   return line + tail;
 }
 
-Progress::Progress(std::FILE* out, std::string label, std::uint64_t total)
-    : out_(out), label_(std::move(label)), total_(total) {}
+Progress::Progress(std::FILE* out, std::string label, std::uint64_t total,
+                   std::chrono::steady_clock::duration delay)
+    : out_(out),
+      label_(std::move(label)),
+      total_(total),
+      first_draw_(std::chrono::steady_clock::now() + delay) {}
 
 Progress Progress::for_terminal(std::string label, std::uint64_t total) {
-  const bool wanted = total >= progress_threshold && ::isatty(STDERR_FILENO) == 1;
-  return Progress(wanted ? stderr : nullptr, std::move(label), total);
+  const bool wanted = ::isatty(STDERR_FILENO) == 1;
+  return Progress(wanted ? stderr : nullptr, std::move(label), total, progress_delay);
 }
 
 void Progress::update(std::uint64_t done) {
   if (out_ == nullptr || done < next_draw_) return;
+  next_draw_ = done + std::max<std::uint64_t>(total_ / 100, 1);
+  if (!drawn_ && std::chrono::steady_clock::now() < first_draw_) return;
+  drawn_ = true;
   std::fprintf(out_, "\r%s", progress_line(label_, done, total_).c_str());
   std::fflush(out_);
-  next_draw_ = done + std::max<std::uint64_t>(total_ / 100, 1);
 }
 
 void Progress::finish() {
-  if (out_ == nullptr) return;
+  if (out_ == nullptr || !drawn_) return;
   std::fprintf(out_, "\r%s\n", progress_line(label_, total_, total_).c_str());
   std::fflush(out_);
 }

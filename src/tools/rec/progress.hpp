@@ -2,6 +2,7 @@
 // is a terminal so that logs and pipes get no control characters.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,16 +10,18 @@
 
 namespace nimbrel::rec {
 
-// Work below this many bytes ends too soon for a bar to help.
-inline constexpr std::uint64_t progress_threshold = std::uint64_t{64} << 20;
+// Work done sooner than this needs no bar, whatever its size.
+inline constexpr auto progress_delay = std::chrono::seconds(2);
 
 // One frame of the bar, without the leading carriage return.
 std::string progress_line(std::string_view label, std::uint64_t done, std::uint64_t total);
 
 class Progress {
  public:
-  // Draws on `out` when it is given; `for_terminal` picks stderr when the bar is wanted.
-  Progress(std::FILE* out, std::string label, std::uint64_t total);
+  // Draws on `out` when it is given, from `delay` after the start on; `for_terminal` picks stderr
+  // when it is a terminal.
+  Progress(std::FILE* out, std::string label, std::uint64_t total,
+           std::chrono::steady_clock::duration delay = {});
   static Progress for_terminal(std::string label, std::uint64_t total);
 
   void update(std::uint64_t done);
@@ -29,6 +32,8 @@ class Progress {
   std::FILE* out_;
   std::string label_;
   std::uint64_t total_;
+  std::chrono::steady_clock::time_point first_draw_;
+  bool drawn_ = false;
   std::uint64_t next_draw_ = 0;  // redraws at each further percent only
 };
 

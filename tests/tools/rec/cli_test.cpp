@@ -113,11 +113,25 @@ TEST(Info, TextEscapesTopicAndTypeNames) {
 TEST(Progress, BarFillsWithTheWorkDone) {
   const std::uint64_t mb = 1 << 20;
   EXPECT_EQ(progress_line("cut", 0, 200 * mb),
-            "cut [                              ]   0% 0/200 MB");
+            "cut [                              ]   0% 0/200 MiB");
   EXPECT_EQ(progress_line("cut", 100 * mb, 200 * mb),
-            "cut [###############               ]  50% 100/200 MB");
+            "cut [###############               ]  50% 100/200 MiB");
   EXPECT_EQ(progress_line("cut", 300 * mb, 200 * mb),
-            "cut [##############################] 100% 200/200 MB");
+            "cut [##############################] 100% 200/200 MiB");
+}
+
+// Work that ends before the delay draws nothing; after it, the bar and its end.
+TEST(Progress, DrawsOnlyOnceTheWorkHasTakenItsDelay) {
+  for (const auto delay : {std::chrono::hours(1), std::chrono::hours(0)}) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    Progress progress(file, "cut", 100, delay);
+    progress.update(50);
+    progress.finish();
+    const long size = std::ftell(file);
+    std::fclose(file);
+    EXPECT_EQ(size > 0, delay == std::chrono::hours(0));
+  }
 }
 
 }  // namespace
