@@ -10,25 +10,25 @@ namespace {
 // One day: a listing is a glance, not a service.
 constexpr std::uint64_t max_duration_ms = 24ULL * 3600 * 1000;
 
-// N milliseconds, Nms or Ns.
+// 90, 1.5s, 250ms, 2m: a bare number is seconds, as in every option beyond the recorder's own.
 std::optional<std::uint64_t> parse_duration(std::string_view text) {
-  const auto duration = tools::split_duration(text);
-  const auto value = tools::parse_number<std::uint64_t>(duration.number);
-  if (!value || *value > max_duration_ms / duration.unit_ms) return std::nullopt;
-  return *value * duration.unit_ms;
+  const auto ns = tools::parse_time(text);
+  if (!ns || *ns > max_duration_ms * 1'000'000) return std::nullopt;
+  return *ns / 1'000'000;
 }
 
 }  // namespace
 
 const std::string_view usage_text =
     "Usage:\n"
-    "  nimbrel-discover [--domain N] [--duration N(ms|s)] [--json]\n"
+    "  nimbrel-discover [--domain N] [--duration TIME] [--json]\n"
     "\n"
     "Joins a DDS domain for a while and lists its participants and, per topic, the\n"
     "writers and readers with their QoS.\n"
     "\n"
     "  --domain N        DDS domain id (default 0)\n"
-    "  --duration X      how long to listen (milliseconds, or suffix s; default 3s)\n"
+    "  --duration TIME   how long to listen, like 5s, 500ms, 2m; a bare number is\n"
+    "                    seconds (default 3s)\n"
     "  --json            one JSON document instead of text\n"
     "  -h, --help        this text\n"
     "  --version         the version\n"
