@@ -15,7 +15,7 @@ namespace nimbrel::rec {
 const char* const usage_text =
     "usage: nimbrel-rec COMMAND [OPTIONS]\n"
     "FILE is a .nbrlrec or an MCAP recording (told apart by content); outputs of MCAP inputs are\n"
-    "MCAP.\n"
+    "MCAP; an output - is standard output.\n"
     "  info FILE [--json] [--sequence]      what the recording holds and how its data ends; for\n"
     "                                       MCAP per channel and per writer, with sequence gaps\n"
     "                                       and the losses of the events channel\n"

@@ -29,14 +29,24 @@ std::expected<void, std::error_code> sync(const std::string& path, int flags) {
 }  // namespace
 
 std::expected<std::unique_ptr<OutputFile>, std::error_code> OutputFile::create(
-    const std::string& path, std::size_t buffer_size) {
+    const std::string& name, std::size_t buffer_size) {
+  std::string path = name == "-" ? "/dev/stdout" : name;
   // A device or pipe (/dev/null, /dev/stdout) is written as it is: renaming over it would replace
   // it, and it keeps no partial file anyway.
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
     auto file = recorder::FileSink::create(path);
     if (!file) return std::unexpected(file.error());
     return std::unique_ptr<OutputFile>(new OutputFile(std::move(*file), path, {}, buffer_size));
+  }
+  // A link to a file (/dev/stdout redirected to one, too) leads to where the file is: that file
+  // is replaced, never the link.
+  if (exists) {
+    std::error_code error;
+    auto target = std::filesystem::canonical(path, error);
+    if (error) return std::unexpected(error);
+    path = target.string();
   }
   // In the output's folder, so that the rename stays on its file system.
   std::string temporary;

@@ -2,7 +2,8 @@
 // write call per frame would dominate the time of a large cut, merge or export. It writes to a
 // temporary name beside the output and takes the output's name only once all is on disk, so that
 // a failed write leaves no partial file (and an earlier file of that name as it was). A device or
-// pipe given as the output is written directly.
+// pipe given as the output is written directly; "-" is standard output. A symbolic link to a file
+// leads to that file, which is replaced, not the link.
 #pragma once
 
 #include <cstddef>

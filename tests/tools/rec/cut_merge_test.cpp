@@ -230,9 +230,16 @@ TEST_F(RewriteTest, AFailedWriteLeavesNoPartialOutput) {
   }
   const RecRun missing = rec({"cut", in, "--out", dir_.file("no-such-folder/out")});
   EXPECT_EQ(missing.status, 3);
-  // A device is written as it is, never renamed over.
+  // A device is written as it is, never renamed over; a link to a file leads to the file, which
+  // is replaced while the link stays (as /dev/stdout does when standard output goes to a file).
   EXPECT_EQ(rec({"cut", in, "--out", "/dev/null"}).status, 0);
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+  const std::string link = dir_.file("link");
+  std::filesystem::create_symlink(out, link);
+  EXPECT_EQ(rec({"cut", in, "--out", link}).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(read_file(out), read_file(link));
+  EXPECT_NE(read_file(out), payload_of(10, 1));
 }
 
 }  // namespace
