@@ -4,10 +4,12 @@
 #include <limits>
 #include <map>
 #include <ostream>
+#include <sstream>
 #include <vector>
 
 #include "tools/common/args.hpp"
 #include "tools/rec/commands.hpp"
+#include "tools/rec/info.hpp"
 #include "tools/rec/mcap_commands.hpp"
 
 namespace nimbrel::rec {
@@ -153,7 +155,18 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
   if (command == "info") {
     const InfoOptions options{
         .file = *file, .json = parsed.has("--json"), .sequence = parsed.has("--sequence")};
-    return mcap ? run_mcap_info(options, out, err) : run_info(options, out, err);
+    if (!options.json) return mcap ? run_mcap_info(options, out, err) : run_info(options, out, err);
+    // A reader of the JSON gets a document in any case: the error as one when there is no other.
+    std::ostringstream errors;
+    const int status = mcap ? run_mcap_info(options, out, errors) : run_info(options, out, errors);
+    err << errors.str();
+    if (status == 2) {
+      std::string message = errors.str();
+      while (!message.empty() && message.back() == '\n')
+        message.pop_back();
+      out << json_error(status, message) << "\n";
+    }
+    return status;
   }
   if (command == "verify")
     return mcap ? run_mcap_verify(*file, out, err) : run_verify(*file, out, err);

@@ -134,29 +134,58 @@ std::string to_text(const RecordingSummary& summary, bool sequence_check) {
   return out;
 }
 
+std::string json_time(std::string_view key, std::optional<std::uint64_t> value) {
+  const std::string text = value ? std::to_string(*value) : std::string();
+  std::string out;
+  out.append("\"").append(key).append("\":").append(value ? text : "null");
+  out.append(",\"").append(key).append("_str\":");
+  if (value) {
+    out.append("\"").append(text).append("\"");
+  } else {
+    out.append("null");
+  }
+  return out;
+}
+
+std::string json_number(std::optional<double> value, const char* format_text) {
+  return value ? format(format_text, *value) : std::string("null");
+}
+
+std::string json_error(int status, std::string_view message) {
+  return "{\"version\":" + std::to_string(info_json_version) +
+         ",\"error\":{\"status\":" + std::to_string(status) +
+         ",\"message\":" + tools::json_string(message) + "}}";
+}
+
 std::string to_json(const RecordingSummary& summary, bool sequence_check) {
   const auto n = [](std::uint64_t v) { return std::to_string(v); };
-  std::string out = "{\"start_ns\":" + n(summary.start_ns) + ",\"topics\":[";
+  std::string out = "{\"version\":" + n(info_json_version) + ",\"format\":\"nbrlrec\"," +
+                    json_time("start_ns", summary.start_ns) + ",\"topics\":[";
   for (std::size_t i = 0; i < summary.topics.size(); ++i) {
     const auto& topic = summary.topics[i];
     const double span_s = span_seconds(topic);
+    const bool timed = topic.frames > 0;
+    const bool rated = topic.frames > 1 && span_s > 0;
     out += i == 0 ? "{" : ",{";
     out += "\"name\":" + tools::json_string(topic.name) +
            ",\"type\":" + tools::json_string(topic.type_name) + ",\"frames\":" + n(topic.frames) +
-           ",\"payload_bytes\":" + n(topic.payload_bytes);
-    if (topic.frames > 0) {
-      out += ",\"first_time_ns\":" + n(topic.first_time_ns) +
-             ",\"last_time_ns\":" + n(topic.last_time_ns);
-    }
-    if (topic.frames > 1 && span_s > 0) {
-      out += format(",\"span_s\":%.9g,\"rate_hz\":%.6g", span_s,
-                    static_cast<double>(topic.frames - 1) / span_s);
-    }
-    if (sequence_check && topic.frames > 0) {
+           ",\"payload_bytes\":" + n(topic.payload_bytes) + "," +
+           json_time("first_time_ns", timed ? std::optional(topic.first_time_ns) : std::nullopt) +
+           "," +
+           json_time("last_time_ns", timed ? std::optional(topic.last_time_ns) : std::nullopt) +
+           ",\"span_s\":" + json_number(rated ? std::optional(span_s) : std::nullopt, "%.9g") +
+           ",\"rate_hz\":" +
+           json_number(
+               rated ? std::optional(static_cast<double>(topic.frames - 1) / span_s) : std::nullopt,
+               "%.6g") +
+           ",\"sequence\":";
+    if (sequence_check && timed) {
       const auto& s = topic.sequence;
-      out += ",\"sequence\":{\"first\":" + n(s.first) + ",\"last\":" + n(s.last) +
+      out += "{\"first\":" + n(s.first) + ",\"last\":" + n(s.last) +
              ",\"missing\":" + n(s.missing) + ",\"repeated\":" + n(s.repeated) +
              ",\"backwards\":" + n(s.backwards) + "}";
+    } else {
+      out += "null";
     }
     out += "}";
   }

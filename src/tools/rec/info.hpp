@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/common/input.hpp"
@@ -45,5 +47,15 @@ RecordingSummary summarize(const tools::Input& input, bool sequence_check);
 std::string to_text(const RecordingSummary& summary, bool sequence_check);
 // One JSON object, on one line.
 std::string to_json(const RecordingSummary& summary, bool sequence_check);
+
+// What `info --json` prints has this version; keys are only ever added within one version.
+inline constexpr int info_json_version = 1;
+// `"KEY":N,"KEY_str":"N"`, both null when there is no value: a 64-bit time in JSON numbers is
+// not exact in JavaScript or jq, its string is.
+std::string json_time(std::string_view key, std::optional<std::uint64_t> value);
+// A number, or null.
+std::string json_number(std::optional<double> value, const char* format);
+// The document `info --json` prints when it cannot read the file.
+std::string json_error(int status, std::string_view message);
 
 }  // namespace nimbrel::rec

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tools/common/json.hpp"
+#include "tools/rec/info.hpp"
 
 namespace nimbrel::rec {
 namespace {
@@ -35,20 +36,20 @@ std::string traffic_text(const Traffic& t) {
 }
 
 std::string traffic_json(const Traffic& t) {
-  std::string out = "\"messages\":" + number(t.messages) + ",\"bytes\":" + number(t.bytes);
-  if (t.messages > 0) {
-    out += ",\"first_log_time\":" + number(t.first_log_time) +
-           ",\"last_log_time\":" + number(t.last_log_time);
-  }
+  const bool timed = t.messages > 0;
   const double span = span_seconds(t);
-  if (t.messages > 1 && span > 0) {
-    out += format(",\"span_s\":%.9g,\"rate_hz\":%.6g", span,
-                  static_cast<double>(t.messages - 1) / span);
-  }
-  out += ",\"sequence_gaps\":{\"missing\":" + number(t.gaps.missing) +
+  const bool rated = t.messages > 1 && span > 0;
+  return "\"messages\":" + number(t.messages) + ",\"bytes\":" + number(t.bytes) + "," +
+         json_time("first_log_time", timed ? std::optional(t.first_log_time) : std::nullopt) + "," +
+         json_time("last_log_time", timed ? std::optional(t.last_log_time) : std::nullopt) +
+         ",\"span_s\":" + json_number(rated ? std::optional(span) : std::nullopt, "%.9g") +
+         ",\"rate_hz\":" +
+         json_number(
+             rated ? std::optional(static_cast<double>(t.messages - 1) / span) : std::nullopt,
+             "%.6g") +
+         ",\"sequence_gaps\":{\"missing\":" + number(t.gaps.missing) +
          ",\"repeated\":" + number(t.gaps.repeated) + ",\"backwards\":" + number(t.gaps.backwards) +
          "}";
-  return out;
 }
 
 std::string losses_text(const std::map<std::string, std::uint64_t>& losses) {
@@ -212,7 +213,8 @@ std::string to_text(const McapSummary& s) {
 }
 
 std::string to_json(const McapSummary& s) {
-  std::string out = "{\"format\":\"mcap\",\"library\":" + tools::json_string(s.library) +
+  std::string out = "{\"version\":" + number(info_json_version) +
+                    ",\"format\":\"mcap\",\"library\":" + tools::json_string(s.library) +
                     ",\"profile\":" + tools::json_string(s.profile) + ",\"channels\":[";
   for (std::size_t i = 0; i < s.channels.size(); ++i) {
     const auto& c = s.channels[i];

@@ -94,11 +94,22 @@ TEST_F(InfoTest, PrintsTheSummaryTextAndJson) {
   run = rec({"info", path_, "--json"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            "{\"start_ns\":72623859790382856,\"topics\":[{\"name\":\"A\",\"type\":\"TA\","
-            "\"frames\":3,\"payload_bytes\":36,\"first_time_ns\":1000000,\"last_time_ns\":3000000,"
-            "\"span_s\":0.002,\"rate_hz\":1000},{\"name\":\"B\",\"type\":\"TB\",\"frames\":0,"
-            "\"payload_bytes\":0}],\"frames\":3,\"payload_bytes\":36,\"file_bytes\":183,"
+            "{\"version\":1,\"format\":\"nbrlrec\",\"start_ns\":72623859790382856,"
+            "\"start_ns_str\":\"72623859790382856\",\"topics\":[{\"name\":\"A\",\"type\":\"TA\","
+            "\"frames\":3,\"payload_bytes\":36,\"first_time_ns\":1000000,"
+            "\"first_time_ns_str\":\"1000000\",\"last_time_ns\":3000000,"
+            "\"last_time_ns_str\":\"3000000\",\"span_s\":0.002,\"rate_hz\":1000,\"sequence\":null},"
+            "{\"name\":\"B\",\"type\":\"TB\",\"frames\":0,\"payload_bytes\":0,"
+            "\"first_time_ns\":null,\"first_time_ns_str\":null,\"last_time_ns\":null,"
+            "\"last_time_ns_str\":null,\"span_s\":null,\"rate_hz\":null,\"sequence\":null}],"
+            "\"frames\":3,\"payload_bytes\":36,\"file_bytes\":183,"
             "\"end\":{\"clean\":true,\"offset\":183,\"text\":\"clean end at byte 183\"}}\n");
+  // Whatever stops it, a reader of the JSON gets a document: the error.
+  write_file(path_, payload_of(16, 1));
+  run = rec({"info", path_, "--json"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.out.starts_with("{\"version\":1,\"error\":{\"status\":2,\"message\":\""))
+      << run.out;
 }
 
 TEST_F(InfoTest, ACutTailIsReportedWithStatusOne) {
