@@ -20,12 +20,15 @@ std::optional<std::uint64_t> parse_duration(std::string_view text) {
 }  // namespace
 
 const std::string_view usage_text =
-    "Usage:\n"
+    "nimbrel-discover - list the participants and topics of a DDS domain\n"
+    "\n"
+    "USAGE:\n"
     "  nimbrel-discover [--domain N] [--duration TIME] [--json]\n"
     "\n"
     "Joins a DDS domain for a while and lists its participants and, per topic, the\n"
     "writers and readers with their QoS.\n"
     "\n"
+    "OPTIONS:\n"
     "  --domain N        DDS domain id (default 0)\n"
     "  --duration TIME   how long to listen, like 5s, 500ms, 2m; a bare number is\n"
     "                    seconds (default 3s)\n"

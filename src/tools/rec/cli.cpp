@@ -15,9 +15,16 @@
 namespace nimbrel::rec {
 
 const char* const usage_text =
-    "usage: nimbrel-rec COMMAND [OPTIONS]\n"
+    "nimbrel-rec - inspect, check and convert .nbrlrec and MCAP recordings\n"
+    "\n"
+    "USAGE:\n"
+    "  nimbrel-rec COMMAND FILE [OPTIONS]     COMMAND --help: that command's usage\n"
+    "  nimbrel-rec --help | --version\n"
+    "\n"
     "FILE is a .nbrlrec or an MCAP recording (told apart by content); outputs of MCAP inputs are\n"
     "MCAP; an output - is standard output.\n"
+    "\n"
+    "COMMANDS:\n"
     "  info FILE [--json] [--sequence]      what the recording holds and how its data ends; for\n"
     "                                       MCAP per channel and per writer, with sequence gaps\n"
     "                                       and the losses of the events channel\n"
@@ -33,8 +40,9 @@ const char* const usage_text =
     "  merge FILE FILE... --out OUT         the frames of all files in time order\n"
     "  recover FILE.mcap --out OUT.mcap     everything readable of a damaged MCAP, with a\n"
     "                                       summary; exit 1 when the input was damaged\n"
-    "  --version                            the version; COMMAND --help: that command's usage\n"
-    "exit status: 0 done; 1 the input is cut or damaged, the output has every whole frame;\n"
+    "\n"
+    "EXIT STATUS:\n"
+    "  0 done; 1 the input is cut or damaged, the output has every whole frame;\n"
     "  2 usage error or not a recording; 3 the output could not be written (none is left)\n";
 
 namespace {
@@ -113,18 +121,21 @@ std::expected<std::string, std::string> required(const Parsed& parsed, std::stri
 std::string command_usage(std::string_view command) {
   const std::string_view text = usage_text;
   const std::string head = "  " + std::string(command) + " ";
-  std::string out = "usage: nimbrel-rec\n";
+  std::string out = "USAGE:\n";
   bool inside = false;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = text.find('\n', at) + 1;
     const std::string_view line = text.substr(at, end - at);
-    if (line.starts_with("exit status:")) {
-      out.append(text.substr(at));
+    if (line.starts_with("EXIT STATUS:")) {
+      out.append("\n").append(text.substr(at));
       break;
     }
     // A command's continuation lines are indented deeper than the commands.
     inside = line.starts_with(head) || (inside && line.starts_with("   "));
-    if (inside) out.append(line);
+    if (inside) {
+      if (line.starts_with(head)) out.append("  nimbrel-rec");
+      out.append(line.substr(line.starts_with(head) ? 1 : 0));
+    }
     at = end;
   }
   return out;

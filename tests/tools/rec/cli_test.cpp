@@ -39,16 +39,16 @@ TEST(Cli, UsageErrorsAreStatusTwo) {
            {"merge", "--out", "x"}}) {
     const RecRun run = rec(args);
     EXPECT_EQ(run.status, 2) << ::testing::PrintToString(args);
-    EXPECT_NE(run.err.find("usage: nimbrel-rec"), std::string::npos);
+    EXPECT_NE(run.err.find("USAGE:\n  nimbrel-rec COMMAND"), std::string::npos);
   }
   EXPECT_EQ(rec({"--help"}).status, 0);
   // A command's own help: its usage lines and the exit statuses, not the others'.
   const RecRun help = rec({"merge", "a", "--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(help.out.starts_with("usage: nimbrel-rec\n  merge FILE FILE... --out OUT"))
+  EXPECT_TRUE(help.out.starts_with("USAGE:\n  nimbrel-rec merge FILE FILE... --out OUT"))
       << help.out;
   EXPECT_EQ(help.out.find("  cut "), std::string::npos);
-  EXPECT_NE(help.out.find("exit status: 0 done;"), std::string::npos);
+  EXPECT_NE(help.out.find("EXIT STATUS:\n  0 done;"), std::string::npos);
 }
 
 TEST(Dump, OneJsonLinePerChosenFrame) {
