@@ -52,9 +52,9 @@ _nimbrel_rec() {
     info) options="--json --sequence" ;;
     verify) options="" ;;
     dump) options="--topic --limit --base64" ;;
-    export) options="--mcap --topic" ;;
-    cut) options="--out --from --to --topic" ;;
-    merge | recover) options="--out" ;;
+    export) options="--mcap --topic --quiet" ;;
+    cut) options="--out --from --to --topic --quiet" ;;
+    merge | recover) options="--out --quiet" ;;
     *) return ;;
   esac
   _nimbrel_options "--out --mcap" "--topic --limit --from --to" "$options --help --" files

@@ -11,6 +11,7 @@
 #include "tools/rec/commands.hpp"
 #include "tools/rec/info.hpp"
 #include "tools/rec/mcap_commands.hpp"
+#include "tools/rec/progress.hpp"
 
 namespace nimbrel::rec {
 
@@ -32,14 +33,17 @@ const char* const usage_text =
     "  dump FILE [--topic NAME]... [--limit N] [--base64]\n"
     "                                       one JSON line per frame or message, payload as hex\n"
     "                                       or base64\n"
-    "  export FILE --mcap OUT.mcap [--topic NAME]...\n"
+    "  export FILE --mcap OUT.mcap [--topic NAME]... [--quiet]\n"
     "                                       a .nbrlrec as MCAP (an MCAP input is refused)\n"
-    "  cut FILE --out OUT [--from T] [--to T] [--topic NAME]...\n"
+    "  cut FILE --out OUT [--from T] [--to T] [--topic NAME]... [--quiet]\n"
     "                                       frames with FROM <= time < TO since the start;\n"
     "                                       T like 90, 1.5s, 250ms, 2m, 1h (seconds by default)\n"
-    "  merge FILE FILE... --out OUT         the frames of all files in time order\n"
-    "  recover FILE.mcap --out OUT.mcap     everything readable of a damaged MCAP, with a\n"
+    "  merge FILE FILE... --out OUT [--quiet]\n"
+    "                                       the frames of all files in time order\n"
+    "  recover FILE.mcap --out OUT.mcap [--quiet]\n"
+    "                                       everything readable of a damaged MCAP, with a\n"
     "                                       summary; exit 1 when the input was damaged\n"
+    "  --quiet: no progress bar (drawn on a terminal for work of more than two seconds)\n"
     "\n"
     "EXIT STATUS:\n"
     "  0 done; 1 the input is cut or damaged, the output has every whole frame;\n"
@@ -234,10 +238,10 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
       {"info", {{}, {"--json", "--sequence"}}},
       {"verify", {{}, {}}},
       {"dump", {{"--topic", "--limit"}, {"--base64"}}},
-      {"export", {{"--mcap", "--topic"}, {}}},
-      {"cut", {{"--out", "--from", "--to", "--topic"}, {}}},
-      {"merge", {{"--out"}, {}}},
-      {"recover", {{"--out"}, {}}},
+      {"export", {{"--mcap", "--topic"}, {"--quiet"}}},
+      {"cut", {{"--out", "--from", "--to", "--topic"}, {"--quiet"}}},
+      {"merge", {{"--out"}, {"--quiet"}}},
+      {"recover", {{"--out"}, {"--quiet"}}},
   };
   const auto options = specs.find(command);
   if (options == specs.end()) {
@@ -254,6 +258,7 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
     err << "nimbrel-rec " << command << ": " << parsed.error() << "\n" << usage_text;
     return 2;
   }
+  if (parsed->has("--quiet")) Progress::silence();
   return dispatch(command, *parsed, out, err);
 }
 

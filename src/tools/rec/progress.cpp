@@ -29,8 +29,17 @@ Progress::Progress(std::FILE* out, std::string label, std::uint64_t total,
       total_(total),
       first_draw_(std::chrono::steady_clock::now() + delay) {}
 
+namespace {
+// Set once, from the command line, before any work starts.
+bool silenced = false;
+}  // namespace
+
+void Progress::silence() {
+  silenced = true;
+}
+
 Progress Progress::for_terminal(std::string label, std::uint64_t total) {
-  const bool wanted = ::isatty(STDERR_FILENO) == 1;
+  const bool wanted = !silenced && ::isatty(STDERR_FILENO) == 1;
   return Progress(wanted ? stderr : nullptr, std::move(label), total, progress_delay);
 }
 

@@ -23,6 +23,8 @@ class Progress {
   Progress(std::FILE* out, std::string label, std::uint64_t total,
            std::chrono::steady_clock::duration delay = {});
   static Progress for_terminal(std::string label, std::uint64_t total);
+  // No bar from `for_terminal` from now on in this process (--quiet).
+  static void silence();
 
   void update(std::uint64_t done);
   // Draws the full bar and ends its line.
