@@ -104,6 +104,12 @@ void ParticipantBuiltinTopicData::encode(WireWriter& writer) const {
     WireWriter w(encoded, /*little_endian=*/true);
     if (write_octet_seq(w, user_data)) push_if_fits(list, pid::user_data, std::move(encoded));
   }
+  // Decoded for what other participants announce: a record read back must encode to itself.
+  if (entity_name) {
+    std::vector<std::byte> encoded;
+    WireWriter w(encoded, /*little_endian=*/true);
+    if (w.write_cdr_string(*entity_name)) push_if_fits(list, pid::entity_name, std::move(encoded));
+  }
   const std::pair<std::uint16_t, const std::optional<std::vector<std::byte>>*> tokens[] = {
       {pid::identity_token, &identity_token},
       {pid::permissions_token, &permissions_token},

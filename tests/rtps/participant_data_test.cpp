@@ -265,8 +265,9 @@ TEST(ParticipantEncode, LeavesOutWhatCannotBeFramed) {
   d.properties = {{{"name", "v"}}};
   d.identity_token = testing::filled(ParameterList::max_value_length, 1);
   d.user_data = testing::filled(ParameterList::max_value_length - 4, 1);
+  d.entity_name = std::string("talker\0", 7);  // as some peers send it: read back as it came
   EXPECT_EQ(encoded_ids(d), (std::vector<std::uint16_t>{0x0015, 0x0016, 0x0050, 0x0058, 0x0002,
-                                                        0x002C, 0x1001, 0x0059}));
+                                                        0x002C, 0x0062, 0x1001, 0x0059}));
   EXPECT_EQ(decode_bytes<ParticipantBuiltinTopicData>(encode_bytes(d, true), true), d);
 }
 
