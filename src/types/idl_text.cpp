@@ -324,7 +324,13 @@ class Writer {
     ++pending_;
     const auto outer_scope = std::exchange(scope_, *parts);
     auto body = std::visit(
-        [&](const auto& v) -> std::expected<std::string, IdlTextError> { return write(v, simple); },
+        [&](const auto& v) -> std::expected<std::string, IdlTextError> {
+          // Anonymous collections are spelled where they are used, never defined on their own.
+          if constexpr (requires { v.element; })
+            return std::string{};
+          else
+            return write(v, simple);
+        },
         object.value);
     scope_ = outer_scope;
     --pending_;
@@ -491,11 +497,6 @@ class Writer {
   std::expected<std::string, IdlTextError> write(const CompleteAnnotationType&,
                                                  const std::string& n) {
     return unwritable("annotation " + n);
-  }
-  // Anonymous collections are spelled where they are used and never defined on their own.
-  template <typename Collection>
-  std::expected<std::string, IdlTextError> write(const Collection&, const std::string&) {
-    return std::string{};
   }
 
   // Reopens modules as the order of declarations needs: dependencies stay ahead of their users.
