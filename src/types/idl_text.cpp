@@ -161,10 +161,10 @@ class Writer {
     }
     auto object = lookup(hash->hash);
     if (!object) return Unexpected{object.error()};
-    auto name = type_name(**object);
-    if (name.empty()) return unwritable("an anonymous top-level type");
-    if (auto ok = define(hash->hash); !ok) return Unexpected{ok.error()};
-    return IdlText{name, render()};
+    if (type_name(**object).empty()) return unwritable("an anonymous top-level type");
+    auto name = spell_hashed(hash->hash, 0);
+    if (!name) return Unexpected{name.error()};
+    return IdlText{name->type, render()};
   }
 
  private:

@@ -28,7 +28,7 @@ struct IdlTextError {
 std::string to_string(const IdlTextError& error);
 
 struct IdlText {
-  std::string top_level_name{};  // scoped, as in the type object: a::b::T
+  std::string top_level_name{};  // scoped as in the text: a::b::T (a keyword part escaped, _map)
   std::string text{};
 };
 
