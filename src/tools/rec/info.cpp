@@ -147,8 +147,14 @@ std::string json_time(std::string_view key, std::optional<std::uint64_t> value) 
   return out;
 }
 
-std::string json_number(std::optional<double> value, const char* format_text) {
-  return value ? format(format_text, *value) : std::string("null");
+std::string json_timing(std::string_view first_key, std::string_view last_key, std::uint64_t count,
+                        std::uint64_t first, std::uint64_t last, double span_s) {
+  const bool timed = count > 0;
+  const bool rated = count > 1 && span_s > 0;
+  return json_time(first_key, timed ? std::optional(first) : std::nullopt) + "," +
+         json_time(last_key, timed ? std::optional(last) : std::nullopt) +
+         ",\"span_s\":" + (rated ? format("%.9g", span_s) : "null") + ",\"rate_hz\":" +
+         (rated ? format("%.6g", static_cast<double>(count - 1) / span_s) : "null");
 }
 
 std::string json_error(int status, std::string_view message) {
@@ -163,23 +169,14 @@ std::string to_json(const RecordingSummary& summary, bool sequence_check) {
                     json_time("start_ns", summary.start_ns) + ",\"topics\":[";
   for (std::size_t i = 0; i < summary.topics.size(); ++i) {
     const auto& topic = summary.topics[i];
-    const double span_s = span_seconds(topic);
-    const bool timed = topic.frames > 0;
-    const bool rated = topic.frames > 1 && span_s > 0;
     out += i == 0 ? "{" : ",{";
     out += "\"name\":" + tools::json_string(topic.name) +
            ",\"type\":" + tools::json_string(topic.type_name) + ",\"frames\":" + n(topic.frames) +
            ",\"payload_bytes\":" + n(topic.payload_bytes) + "," +
-           json_time("first_time_ns", timed ? std::optional(topic.first_time_ns) : std::nullopt) +
-           "," +
-           json_time("last_time_ns", timed ? std::optional(topic.last_time_ns) : std::nullopt) +
-           ",\"span_s\":" + json_number(rated ? std::optional(span_s) : std::nullopt, "%.9g") +
-           ",\"rate_hz\":" +
-           json_number(
-               rated ? std::optional(static_cast<double>(topic.frames - 1) / span_s) : std::nullopt,
-               "%.6g") +
+           json_timing("first_time_ns", "last_time_ns", topic.frames, topic.first_time_ns,
+                       topic.last_time_ns, span_seconds(topic)) +
            ",\"sequence\":";
-    if (sequence_check && timed) {
+    if (sequence_check && topic.frames > 0) {
       const auto& s = topic.sequence;
       out += "{\"first\":" + n(s.first) + ",\"last\":" + n(s.last) +
              ",\"missing\":" + n(s.missing) + ",\"repeated\":" + n(s.repeated) +

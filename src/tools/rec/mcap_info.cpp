@@ -36,17 +36,9 @@ std::string traffic_text(const Traffic& t) {
 }
 
 std::string traffic_json(const Traffic& t) {
-  const bool timed = t.messages > 0;
-  const double span = span_seconds(t);
-  const bool rated = t.messages > 1 && span > 0;
   return "\"messages\":" + number(t.messages) + ",\"bytes\":" + number(t.bytes) + "," +
-         json_time("first_log_time", timed ? std::optional(t.first_log_time) : std::nullopt) + "," +
-         json_time("last_log_time", timed ? std::optional(t.last_log_time) : std::nullopt) +
-         ",\"span_s\":" + json_number(rated ? std::optional(span) : std::nullopt, "%.9g") +
-         ",\"rate_hz\":" +
-         json_number(
-             rated ? std::optional(static_cast<double>(t.messages - 1) / span) : std::nullopt,
-             "%.6g") +
+         json_timing("first_log_time", "last_log_time", t.messages, t.first_log_time,
+                     t.last_log_time, span_seconds(t)) +
          ",\"sequence_gaps\":{\"missing\":" + number(t.gaps.missing) +
          ",\"repeated\":" + number(t.gaps.repeated) + ",\"backwards\":" + number(t.gaps.backwards) +
          "}";
