@@ -60,11 +60,6 @@ void add_once(std::vector<std::uint32_t>& slots, std::vector<T>& list, T&& item)
   slots[id] = static_cast<std::uint32_t>(list.size());
 }
 
-std::uint32_t crc_of(std::span<const std::byte> bytes) {
-  return static_cast<std::uint32_t>(
-      ::crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
-}
-
 }  // namespace
 
 // A record's fields, each read checked against what is left of the record.
@@ -219,7 +214,10 @@ std::optional<McapReader> McapReader::open(std::span<const std::byte> data,
 }
 
 McapReader::McapReader(std::span<const std::byte> data, McapReadOptions options)
-    : data_(data), options_(options), offset_(mcap_magic.size()), data_crc_(crc_of(mcap_magic)) {}
+    : data_(data),
+      options_(options),
+      offset_(mcap_magic.size()),
+      data_crc_(mcap_crc(0, mcap_magic)) {}
 McapReader::McapReader(McapReader&&) noexcept = default;
 McapReader& McapReader::operator=(McapReader&&) noexcept = default;
 McapReader::~McapReader() = default;
@@ -433,7 +431,7 @@ bool McapReader::open_chunk(std::span<const std::byte> body) {
     records = std::span<const std::byte>(chunk_buffer_).first(static_cast<std::size_t>(size));
   }
   if (crc != 0) {
-    if (const std::uint32_t found = crc_of(records); found != crc) {
+    if (const std::uint32_t found = mcap_crc(0, records); found != crc) {
       stop(McapEnd::Reason::BadCrc, found, crc);
       return false;
     }
@@ -449,8 +447,7 @@ void McapReader::fold_data_crc(std::uint64_t length) {
   const auto record =
       data_.subspan(static_cast<std::size_t>(record_start_), static_cast<std::size_t>(length));
   const auto fold = [&](std::span<const std::byte> bytes) {
-    data_crc_ = static_cast<std::uint32_t>(
-        ::crc32_z(data_crc_, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+    data_crc_ = mcap_crc(data_crc_, bytes);
   };
   if (!records_crc_) return fold(record);
   // The records of an uncompressed chunk were checked already: their CRC is not computed twice.
@@ -477,7 +474,7 @@ void McapReader::read_footer(std::span<const std::byte> body) {
     const auto covered =
         data_.subspan(static_cast<std::size_t>(summary_start),
                       static_cast<std::size_t>(record_start_ + record_head + 16 - summary_start));
-    if (const std::uint32_t found = crc_of(covered); found != crc) {
+    if (const std::uint32_t found = mcap_crc(0, covered); found != crc) {
       stop(McapEnd::Reason::BadCrc, found, crc);
       return;
     }

@@ -1,10 +1,11 @@
 // What the MCAP writer and reader both know of the format: the magic that opens and closes a
-// file, the record opcodes, and the schema and channel records as the tools handle them.
+// file, the record opcodes, the CRC, and the schema and channel records as the tools handle them.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,9 @@ enum class McapOp : std::uint8_t {
   SummaryOffset = 0x0E,
   DataEnd = 0x0F,
 };
+
+// The CRC-32 of MCAP's CRC fields, continued from `crc` (0 to start) over `bytes`.
+std::uint32_t mcap_crc(std::uint32_t crc, std::span<const std::byte> bytes);
 
 using StringPairs = std::vector<std::pair<std::string, std::string>>;
 

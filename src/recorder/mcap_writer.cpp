@@ -91,13 +91,6 @@ void put_channel(std::vector<std::byte>& out, const McapChannel& channel) {
   end_record(out, at);
 }
 
-std::uint32_t crc_of(std::uint32_t crc, std::span<const std::byte> bytes) {
-  // zlib takes a null buffer as a request for the initial value.
-  if (bytes.empty()) return crc;
-  return static_cast<std::uint32_t>(
-      ::crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
-}
-
 }  // namespace
 
 McapWriter::McapWriter(ByteSink& out, McapOptions options)
@@ -122,7 +115,7 @@ std::expected<void, std::error_code> McapWriter::emit(std::span<const Piece> pie
     if (options_.crcs) {
       crc_ = piece.crc ? static_cast<std::uint32_t>(::crc32_combine(
                              crc_, *piece.crc, static_cast<z_off_t>(piece.bytes.size())))
-                       : crc_of(crc_, piece.bytes);
+                       : mcap_crc(crc_, piece.bytes);
     }
     offset_ += piece.bytes.size();
   }
@@ -246,9 +239,8 @@ std::expected<void, std::error_code> McapWriter::close_chunk_if_older(std::uint6
 
 std::expected<void, std::error_code> McapWriter::close_chunk(std::span<const std::byte> tail) {
   if (chunk_.empty()) return {};
-  const std::uint32_t chunk_crc = options_.crcs ? crc_of(0, chunk_) : 0;
-  // zlib takes an empty piece without data for the start of a new CRC.
-  const std::uint32_t tail_crc = tail.empty() || !options_.crcs ? 0 : crc_of(0, tail);
+  const std::uint32_t chunk_crc = options_.crcs ? mcap_crc(0, chunk_) : 0;
+  const std::uint32_t tail_crc = options_.crcs ? mcap_crc(0, tail) : 0;
   const std::uint64_t records_size = chunk_.size() + tail.size();
   const auto records_crc = options_.crcs
                                ? static_cast<std::uint32_t>(::crc32_combine(

@@ -114,11 +114,9 @@ std::string to_text(const RecordingSummary& summary, bool sequence_check) {
     out += "  " + tools::text_escape(topic.name) + " (" + tools::text_escape(topic.type_name) +
            "): frames=" + std::to_string(topic.frames) +
            " bytes=" + std::to_string(topic.payload_bytes);
-    if (topic.frames > 1 && span_s > 0) {
-      out +=
-          format(" span=%.3fs rate=%.0f/s", span_s, static_cast<double>(topic.frames - 1) / span_s);
+    out += span_rate_text(topic.frames, span_s);
+    if (topic.frames > 1 && span_s > 0)
       out += format(" %.2f MB/s", static_cast<double>(topic.payload_bytes) / span_s / 1e6);
-    }
     out += "\n";
     if (sequence_check && topic.frames > 0) {
       const auto& s = topic.sequence;
@@ -145,6 +143,11 @@ std::string json_time(std::string_view key, std::optional<std::uint64_t> value) 
     out.append("null");
   }
   return out;
+}
+
+std::string span_rate_text(std::uint64_t count, double span_s) {
+  if (count < 2 || span_s <= 0) return {};
+  return format(" span=%.3fs rate=%.0f/s", span_s, static_cast<double>(count - 1) / span_s);
 }
 
 std::string json_timing(std::string_view first_key, std::string_view last_key, std::uint64_t count,

@@ -53,6 +53,8 @@ inline constexpr int info_json_version = 1;
 // `"KEY":N,"KEY_str":"N"`, both null when there is no value: a 64-bit time in JSON numbers is
 // not exact in JavaScript or jq, its string is.
 std::string json_time(std::string_view key, std::optional<std::uint64_t> value);
+// " span=1.500s rate=999/s" for `count` items over `span_s`; empty where there are too few.
+std::string span_rate_text(std::uint64_t count, double span_s);
 // The first and last times of `count` items, their span and rate: null where there are too few.
 std::string json_timing(std::string_view first_key, std::string_view last_key, std::uint64_t count,
                         std::uint64_t first, std::uint64_t last, double span_s);

@@ -1,7 +1,6 @@
 #include "tools/rec/mcap_info.hpp"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "tools/common/json.hpp"
 #include "tools/rec/info.hpp"
@@ -17,17 +16,9 @@ double span_seconds(const Traffic& t) {
   return static_cast<double>(t.last_log_time - t.first_log_time) / 1e9;
 }
 
-std::string format(const char* fmt, double a, double b) {
-  char buf[96];
-  std::snprintf(buf, sizeof buf, fmt, a, b);
-  return buf;
-}
-
 std::string traffic_text(const Traffic& t) {
   std::string out = "messages=" + number(t.messages) + " bytes=" + number(t.bytes);
-  const double span = span_seconds(t);
-  if (t.messages > 1 && span > 0)
-    out += format(" span=%.3fs rate=%.0f/s", span, static_cast<double>(t.messages - 1) / span);
+  out += span_rate_text(t.messages, span_seconds(t));
   if (t.messages > 0) {
     out += " sequence gaps: missing=" + number(t.gaps.missing) +
            " repeated=" + number(t.gaps.repeated) + " backwards=" + number(t.gaps.backwards);
