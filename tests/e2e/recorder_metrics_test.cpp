@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "common/run_tool.hpp"
 #include "e2e/peer_process.hpp"
 #include "e2e/spdp_watch.hpp"
 
@@ -52,16 +53,10 @@ double value_of(const std::string& body, const std::string& line_start) {
 std::string promtool_problems(const std::string& body, const std::filesystem::path& dir) {
   const auto file = dir / "metrics.txt";
   std::ofstream(file) << body;
-  const std::string command = "promtool check metrics < " + file.string() + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return "cannot run promtool";
-  std::string out;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-    out.append(buf, n);
-  const int status = ::pclose(pipe);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
-  return out.empty() ? "promtool failed (Debian package prometheus)" : out;
+  const auto run = nimbrel::testing::run_tool(
+      "promtool check metrics < " + nimbrel::testing::shell_quoted(file.string()) + " 2>&1");
+  if (run.ok) return {};
+  return run.output.empty() ? "promtool failed (Debian package prometheus)" : run.output;
 }
 
 TEST(RecorderMetrics, PromtoolAcceptsTheMetricsAndCountersMoveWhileDdsperfPublishes) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/run_tool.hpp"
 #include "e2e/bridge_recording.hpp"
 
 namespace nimbrel::testing {
@@ -134,8 +135,10 @@ TEST_F(ReplayTest, ForeignMcapPlaysIntoDdsperf) {
   const std::string check = NIMBREL_MCAP_CHECK;
   ASSERT_TRUE(std::filesystem::exists(check + "/node_modules/@mcap/core"))
       << "@mcap/core is missing in " << check << "; run scripts/install-deps";
-  const std::string write = "node " + check + "/write_keyedseq.mjs '" + mcap + "' 1000 100 1000000";
-  ASSERT_EQ(std::system(write.c_str()), 0) << write;
+  const auto written =
+      nimbrel::testing::run_tool("node " + check + "/write_keyedseq.mjs " +
+                                 nimbrel::testing::shell_quoted(mcap) + " 1000 100 1000000 2>&1");
+  ASSERT_TRUE(written.ok) << written.output;
   sink_ = PeerProcess::spawn({"ddsperf", "-D", "30", "-Qsamples:1000", "sub"});
   ASSERT_TRUE(sink_);
   start_replay("1", mcap);

@@ -4,13 +4,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/run_tool.hpp"
 
 namespace nimbrel::recorder::testing {
 
@@ -22,19 +21,15 @@ inline std::vector<std::string> mcap_read_back(const std::string& mcap) {
                   << "; run scripts/install-deps";
     return {};
   }
-  const std::string command = "node " + dir + "/check.mjs '" + mcap + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string out;
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-    out.append(buf, n);
-  const int status = ::pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    ADD_FAILURE() << "node check.mjs failed:\n" << out.substr(0, 4000);
+  const auto run =
+      nimbrel::testing::run_tool("node " + nimbrel::testing::shell_quoted(dir + "/check.mjs") +
+                                 " " + nimbrel::testing::shell_quoted(mcap) + " 2>&1");
+  if (!run.ok) {
+    ADD_FAILURE() << "node check.mjs failed:\n" << run.output.substr(0, 4000);
     return {};
   }
   std::vector<std::string> lines;
-  std::istringstream in(out);
+  std::istringstream in(run.output);
   for (std::string line; std::getline(in, line);)
     lines.push_back(line);
   return lines;

@@ -3,13 +3,13 @@
 #include "types/idl_text.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
+#include "common/run_tool.hpp"
 #include "types/type_test_util.hpp"
 
 namespace nimbrel::types {
@@ -312,15 +312,11 @@ TEST_P(FoxgloveReads, ParsesTheText) {
       << "run scripts/install-deps";
   const auto path = std::filesystem::temp_directory_path() / (std::string("idl_") + g.name);
   std::ofstream(path) << g.idl;
-  const std::string command = "node " + dir + "/parse_idl.mjs '" + path.string() + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-    out.append(buf, n);
-  const int status = ::pclose(pipe);
+  const auto run = nimbrel::testing::run_tool(
+      "node " + dir + "/parse_idl.mjs " + nimbrel::testing::shell_quoted(path.string()) + " 2>&1");
   std::filesystem::remove(path);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  const std::string& out = run.output;
+  EXPECT_TRUE(run.ok) << out;
   const auto top = std::visit([](const auto& v) { return v.detail.type_name; }, g.objects[0]);
   EXPECT_NE(out.find(top + "\n"), std::string::npos) << out;
 }
@@ -372,7 +368,7 @@ const std::vector<Failure> failures = {
    ref(4), {IdlTextError::Kind::Unwritable, "case label 7 outside tldemo::Color"}},
   {"chain_too_deep", [](TypeRegistry& r) {
      for (int i = 0; i < 300; ++i)
-       r.complete[chain(i)] = {alias("A" + std::to_string(i),
+       r.complete[chain(i)] = {alias(std::string("A") += std::to_string(i),
                                      TypeIdentifier::EquivalenceHashComplete{chain(i + 1)})}; },
    TypeIdentifier::EquivalenceHashComplete{chain(0)},
    {IdlTextError::Kind::Unwritable, "types nested too deep"}},

@@ -158,10 +158,10 @@ TEST_F(McapRecTest, RecoverCutAndMergeKeepTheMessages) {
 // A file as rosbag2 writes it: a ros2msg schema, a "cdr" channel with no writer metadata.
 TEST_F(McapRecTest, ReadsAForeignFile) {
   const std::string foreign = dir_.file("foreign.mcap");
-  std::string command = "node " NIMBREL_MCAP_CHECK "/write_foreign.mjs '";
-  command += foreign;
-  command += "' 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const auto written =
+      nimbrel::testing::run_tool("node " NIMBREL_MCAP_CHECK "/write_foreign.mjs " +
+                                 nimbrel::testing::shell_quoted(foreign) + " 2>&1");
+  ASSERT_TRUE(written.ok) << written.output;
   const RecRun info = rec({"info", foreign, "--json"});
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find(R"("topic":"/KeyedSeq","type":"KeyedSeq","writer":"","encoding":"cdr",)"
