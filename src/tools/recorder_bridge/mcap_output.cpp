@@ -114,25 +114,111 @@ std::expected<std::unique_ptr<McapOutput>, std::error_code> McapOutput::start(
   return out;
 }
 
+WriterType McapOutput::type_of(const rtps::Guid& writer) const {
+  return config_.writer_type ? config_.writer_type(writer) : WriterType{};
+}
+
 std::optional<std::uint16_t> McapOutput::channel_for(const recorder::TopicKey& topic,
-                                                     const rtps::Guid& writer) {
+                                                     const rtps::Guid& writer, std::uint64_t now_ns,
+                                                     std::error_code& error) {
   const auto key = std::pair(&topic, writer);
   if (auto it = channel_ids_.find(key); it != channel_ids_.end()) return it->second;
   if (channels_.size() > std::numeric_limits<std::uint16_t>::max()) return std::nullopt;
   const auto id = static_cast<std::uint16_t>(channels_.size());
   const auto remote = config_.describe ? config_.describe(writer) : std::nullopt;
-  if (auto added =
-          writer_.add_channel({.id = id,
-                               .schema_id = 0,
-                               .topic = topic.name,
-                               .message_encoding = "cdr",
-                               .metadata = writer_metadata(topic.type_name, writer, remote)});
-      !added) {
-    return std::nullopt;
-  }
-  channels_.push_back(Channel{.topic = &topic, .writer = writer});
+  channels_.push_back(Channel{.topic = &topic,
+                              .writer = writer,
+                              .metadata = writer_metadata(topic.type_name, writer, remote),
+                              .waiting_since = now_ns});
   channel_ids_.emplace(key, id);
+  const WriterType type = type_of(writer);
+  if (type.state == WriterType::State::Pending) {
+    channels_[id].phase = Channel::Phase::Waiting;
+    waiting_.push_back(id);
+  } else {
+    open_channel(id, type, error);
+  }
   return id;
+}
+
+void McapOutput::open_channel(std::uint16_t id, const WriterType& type, std::error_code& error) {
+  auto& channel = channels_[id];
+  const auto fail = [&](const std::expected<void, std::error_code>& done) {
+    if (!done) error = done.error();
+  };
+  std::uint16_t schema = 0;
+  if (type.state == WriterType::State::Known) {
+    for (const auto& [identifier, bytes] : type.objects) {
+      if (!objects_written_.insert(identifier).second) continue;
+      fail(writer_.add_metadata("nimbrel.type_object", {{"type_identifier", identifier},
+                                                        {"encoding", "xcdr2"},
+                                                        {"data", tools::to_hex(bytes)}}));
+    }
+    if (!type.idl.empty()) {
+      auto [it, added] = schema_ids_.emplace(type.type_identifier, 0);
+      // Ids 1 and up; the events schema took 1.
+      if (added &&
+          schema_ids_.size() + events_schema <= std::numeric_limits<std::uint16_t>::max()) {
+        it->second = static_cast<std::uint16_t>(schema_ids_.size() + events_schema);
+        fail(writer_.add_schema(it->second, type.schema_name, "omgidl",
+                                std::as_bytes(std::span(type.idl))));
+      }
+      schema = it->second;
+    }
+  }
+  auto metadata = channel.metadata;
+  metadata.emplace_back("dds.type_identifier", type.type_identifier);
+  metadata.emplace_back("dds.type_error", type.state == WriterType::State::Pending
+                                              ? "the type did not come in time"
+                                              : type.error);
+  fail(writer_.add_channel({.id = id,
+                            .schema_id = schema,
+                            .topic = channel.topic->name,
+                            .message_encoding = "cdr",
+                            .metadata = std::move(metadata)}));
+  channel.phase =
+      type.state == WriterType::State::Pending ? Channel::Phase::Untyped : Channel::Phase::Open;
+  for (const auto& held : channel.held) {
+    fail(writer_.write_message(id, held.sequence, held.log_time, held.publish_time,
+                               held.payload.span()));
+    held_bytes_ -= held.payload.size();
+  }
+  channel.held = {};
+}
+
+void McapOutput::resolve_waiting(std::uint64_t now_ns, bool force, std::error_code& error) {
+  std::vector<std::uint16_t> still;
+  for (const std::uint16_t id : waiting_) {
+    auto& channel = channels_[id];
+    const WriterType type = type_of(channel.writer);
+    const bool typed = type.state == WriterType::State::Known;
+    if (channel.phase == Channel::Phase::Waiting) {
+      const bool waited_enough =
+          force || held_bytes_ > config_.type_wait_bytes ||
+          now_ns - std::min(now_ns, channel.waiting_since) >= config_.type_wait_ns;
+      if (type.state == WriterType::State::Pending && !waited_enough) {
+        still.push_back(id);
+        continue;
+      }
+      open_channel(id, type, error);
+      if (channel.phase == Channel::Phase::Untyped) still.push_back(id);
+      continue;
+    }
+    // Untyped: the type that came late takes the writer's next samples to a channel of its own.
+    if (type.state == WriterType::State::Pending) {
+      still.push_back(id);
+      continue;
+    }
+    channel.phase = Channel::Phase::Open;
+    if (!typed || channels_.size() > std::numeric_limits<std::uint16_t>::max()) continue;
+    const auto next = static_cast<std::uint16_t>(channels_.size());
+    Channel typed_channel{
+        .topic = channel.topic, .writer = channel.writer, .metadata = channel.metadata};
+    channel_ids_[std::pair(typed_channel.topic, typed_channel.writer)] = next;
+    channels_.push_back(std::move(typed_channel));
+    open_channel(next, type, error);
+  }
+  waiting_ = std::move(still);
 }
 
 std::vector<BatchLoss> McapOutput::record(std::span<const TakenSample> samples) {
@@ -140,27 +226,33 @@ std::vector<BatchLoss> McapOutput::record(std::span<const TakenSample> samples) 
   std::error_code error{};
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const auto& sample = samples[i].sample;
-    const auto channel = channel_for(*samples[i].topic, sample.writer_guid);
+    // A change the runtime did not stamp is stamped when it was taken.
+    const std::uint64_t log_time =
+        sample.times.reception_ns != 0 ? sample.times.reception_ns : samples[i].wall_ns;
+    latest_ns_ = std::max(latest_ns_, log_time);
+    const auto channel = channel_for(*samples[i].topic, sample.writer_guid, log_time, error);
     if (!channel) {
       lost.push_back(BatchLoss{.position = i,
                                .reason = rtps::LossReason::NotRecordable,
                                .error = "no MCAP channel id left for another writer"});
       continue;
     }
-    // A change the runtime did not stamp is stamped when it was taken.
-    const std::uint64_t log_time =
-        sample.times.reception_ns != 0 ? sample.times.reception_ns : samples[i].wall_ns;
-    latest_ns_ = std::max(latest_ns_, log_time);
     const std::uint64_t publish_time =
         sample.times.source ? rtps::to_unix_ns(*sample.times.source) : log_time;
+    const auto sequence = static_cast<std::uint32_t>(sample.sequence_number);
+    if (auto& owner = channels_[*channel]; owner.phase == Channel::Phase::Waiting) {
+      held_bytes_ += sample.payload.size();
+      owner.held.push_back(Held{sequence, log_time, publish_time, sample.payload});
+      continue;
+    }
     // The writer's chunk failure drops earlier messages; this one is in the next chunk.
-    if (auto done =
-            writer_.write_message(*channel, static_cast<std::uint32_t>(sample.sequence_number),
-                                  log_time, publish_time, sample.payload.span());
+    if (auto done = writer_.write_message(*channel, sequence, log_time, publish_time,
+                                          sample.payload.span());
         !done) {
       error = done.error();
     }
   }
+  if (held_bytes_ > config_.type_wait_bytes) resolve_waiting(latest_ns_, false, error);
   dropped_.fetch_add(lost.size(), std::memory_order_relaxed);
   settle(error);
   return lost;
@@ -202,13 +294,16 @@ void McapOutput::tick() {
   const std::uint64_t wall_ns = config_.wall_ns();
   latest_ns_ = std::max(latest_ns_, wall_ns);
   std::error_code error{};
+  if (!waiting_.empty()) resolve_waiting(wall_ns, false, error);
   if (auto done = writer_.close_chunk_if_older(wall_ns); !done) error = done.error();
   settle(error);
 }
 
 std::optional<std::string> McapOutput::finish() {
-  settle({});
   std::error_code error{};
+  resolve_waiting(latest_ns_, true, error);
+  settle(error);
+  error = {};
   if (auto done = writer_.finish(); !done) error = done.error();
   settle(error, /*may_write=*/false);
   if (!error) return std::nullopt;

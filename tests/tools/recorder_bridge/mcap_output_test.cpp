@@ -58,12 +58,15 @@ class McapOutputTest : public ::testing::Test {
   ~McapOutputTest() override { ::unlink(path_.c_str()); }
 
   std::unique_ptr<McapOutput> start(recorder::McapOptions options = {}) {
-    auto out = McapOutput::start(fixtures::memory_sink(sink_),
-                                 McapOutputConfig{.mcap = options,
-                                                  .metadata = {{"domain", "7"}},
-                                                  .start_ns = t0,
-                                                  .describe = describe,
-                                                  .wall_ns = [this] { return wall_; }});
+    auto out = McapOutput::start(
+        fixtures::memory_sink(sink_),
+        McapOutputConfig{.mcap = options,
+                         .metadata = {{"domain", "7"}},
+                         .start_ns = t0,
+                         .describe = describe,
+                         .wall_ns = [this] { return wall_; },
+                         .writer_type = [this](const rtps::Guid& w) { return types_[w]; },
+                         .type_wait_ns = 100});
     EXPECT_TRUE(out);
     return out ? std::move(*out) : nullptr;
   }
@@ -75,6 +78,7 @@ class McapOutputTest : public ::testing::Test {
 
   std::shared_ptr<fixtures::SinkState> sink_ = std::make_shared<fixtures::SinkState>();
   std::uint64_t wall_ = t0;
+  std::map<rtps::Guid, WriterType> types_;
   const std::string path_ = "/tmp/nimbrel_mcap_output_test_" + std::to_string(::getpid());
 };
 
@@ -112,12 +116,14 @@ TEST_F(McapOutputTest, WritersChannelsSamplesAndEvents) {
                " dds.keyed=true dds.participant_guid=0102030405060708090a0b0c:000001c1"
                " dds.participant_name=talker dds.vendor_id=01.0f dds.reliability=reliable"
                " dds.durability=transient-local dds.ownership=shared dds.ownership_strength=0"
-               R"( dds.partitions=["a","b\"c"] dds.representations=0,2)",
+               R"( dds.partitions=["a","b\"c"] dds.representations=0,2)"
+               " dds.type_identifier= dds.type_error=",
            "channel 3 Chatter cdr schema=0 dds.type_name=std::Text dds.writer_guid=" +
                rtps::to_string(unknown) +
                " dds.keyed=false dds.participant_guid=090909090909090909090909:000001c1"
                " dds.participant_name= dds.vendor_id= dds.reliability= dds.durability="
-               " dds.ownership= dds.ownership_strength= dds.partitions= dds.representations=",
+               " dds.ownership= dds.ownership_strength= dds.partitions= dds.representations="
+               " dds.type_identifier= dds.type_error=",
            "metadata nimbrel.recording domain=7",
            "message 2 7 " + std::to_string(t0 + 10) + " 1700000000500000000 000100002a",
            "message 3 5 " + std::to_string(t0 + 20) + " " + std::to_string(t0 + 20) + " 00010000",
@@ -160,6 +166,79 @@ TEST_F(McapOutputTest, AChunkLostToAFullDiskIsCountedPerWriterAndSaid) {
                                           std::to_string(t0 + 2) + " " + hex_of(event)),
             1);
   EXPECT_EQ(std::ranges::count(lines, "data_crc ok"), 1);
+}
+
+// A writer's type becomes its channel's schema; samples wait for a type on its way, and a type that
+// comes too late starts a second channel with it.
+TEST_F(McapOutputTest, TypesBecomeSchemasAndSamplesWaitForThemAWhile) {
+  const WriterType text_type{.state = WriterType::State::Known,
+                             .type_identifier = "f2aa",
+                             .schema_name = "std::Text",
+                             .idl = "module std { struct Text { string s; }; };",
+                             .objects = {{"f2aa", {std::byte{1}, std::byte{2}}}}};
+  types_[known] = {.state = WriterType::State::Pending};
+  types_[unknown] = {.state = WriterType::State::Pending};
+  auto out = start();
+  const auto one = [&](const rtps::Guid& writer, rtps::SequenceNumber sn, std::uint64_t time) {
+    wall_ = time;
+    const std::vector batch{taken(writer, sn, time, std::nullopt, {0, 1, 0, 0})};
+    EXPECT_TRUE(out->record(batch).empty());
+    out->tick();
+  };
+  one(known, 1, t0 + 10);  // waits
+  one(unknown, 1, t0 + 20);
+  types_[known] = text_type;
+  one(known, 2, t0 + 30);       // the type came: both samples on a channel with the schema
+  one(unknown, 2, t0 + 200);    // waited too long: a channel without schema
+  types_[unknown] = text_type;  // comes late: a second channel
+  one(unknown, 3, t0 + 300);    // on the untyped channel; the tick after it opens the second
+  one(unknown, 4, t0 + 400);
+  EXPECT_FALSE(out->finish());
+  EXPECT_EQ(out->recorded(), 6u);
+
+  const auto lines = read_back();
+  const auto count = [&](const std::string& start) {
+    return std::ranges::count_if(lines, [&](const auto& l) { return l.starts_with(start); });
+  };
+  const auto count_if_ends = [&](const std::string& start, const std::string& end) {
+    return std::ranges::count_if(
+        lines, [&](const auto& l) { return l.starts_with(start) && l.ends_with(end); });
+  };
+  EXPECT_EQ(count("schema 2 std::Text omgidl " + hex_of(text_type.idl)), 1);
+  EXPECT_EQ(count("schema "), 2);  // and the events'
+  EXPECT_EQ(count("metadata nimbrel.type_object type_identifier=f2aa encoding=xcdr2 data=0102"), 1);
+  EXPECT_EQ(count("channel 2 Chatter cdr schema=2 dds.type_name=std::Text dds.writer_guid=" +
+                  rtps::to_string(known)),
+            1);
+  const std::string unknown_channel =
+      "Chatter cdr schema=0 dds.type_name=std::Text dds.writer_guid=" + rtps::to_string(unknown);
+  EXPECT_EQ(count("channel 3 " + unknown_channel), 1);
+  EXPECT_EQ(count_if_ends("channel 3 ",
+                          "dds.type_identifier= dds.type_error=the type did not "
+                          "come in time"),
+            1);
+  EXPECT_EQ(count_if_ends("channel 4 ", "dds.type_identifier=f2aa dds.type_error="), 1);
+  EXPECT_EQ(count("channel 4 Chatter cdr schema=2 "), 1);
+  EXPECT_EQ(count("message 2 1 "), 1);
+  EXPECT_EQ(count("message 2 2 "), 1);
+  EXPECT_EQ(count("message 3 1 "), 1);
+  EXPECT_EQ(count("message 3 2 "), 1);
+  EXPECT_EQ(count("message 3 3 "), 1);
+  EXPECT_EQ(count("message 4 4 "), 1);
+}
+
+// Samples held for a type are written whole as the recording ends, without the schema.
+TEST_F(McapOutputTest, SamplesStillWaitingAtTheEndAreWritten) {
+  types_[known] = {.state = WriterType::State::Pending};
+  auto out = start();
+  const std::vector batch{taken(known, 1, t0 + 1, std::nullopt, {0, 1, 0, 0, 7})};
+  EXPECT_TRUE(out->record(batch).empty());
+  EXPECT_FALSE(out->finish());
+  EXPECT_EQ(out->recorded(), 1u);
+  const auto lines = read_back();
+  EXPECT_EQ(std::ranges::count(lines, "message 2 1 " + std::to_string(t0 + 1) + " " +
+                                          std::to_string(t0 + 1) + " 0001000007"),
+            1);
 }
 
 }  // namespace
