@@ -1,5 +1,6 @@
-// Builders of complete type objects for tests: short calls instead of long aggregate literals,
-// and a registry that holds the n-th object of a list under hash_of(n), counting from 1.
+// Builders of complete type objects for tests and fuzz targets: short calls instead of long
+// aggregate literals, and a registry that holds the n-th object of a list under hash_of(n),
+// counting from 1. Free of GoogleTest, so fuzz targets may use it too.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,21 @@
 #include <vector>
 
 #include "types/resolve.hpp"
-#include "types/type_test_util.hpp"
+
+namespace nimbrel::types::testing {
+
+// A hash whose bytes count up from `first`.
+inline EquivalenceHash hash_of(int first) {
+  EquivalenceHash h;
+  for (std::size_t i = 0; i < h.bytes.size(); ++i)
+    h.bytes[i] = static_cast<std::uint8_t>(first + static_cast<int>(i));
+  return h;
+}
+inline TypeIdentifier prim(PrimitiveKind kind) {
+  return TypeIdentifier::Primitive{kind};
+}
+
+}  // namespace nimbrel::types::testing
 
 namespace nimbrel::types::testing::complete {
 
