@@ -159,7 +159,7 @@ const std::vector<Case> goldens = {
 };
 
 const std::vector<Case> errors = {
-  {"encapsulation", ref(Point), "0004 0000", "encapsulation 4 at offset 0"},
+  {"encapsulation", ref(Point), "0004 0000", "encapsulation 0x0004 at offset 0"},
   {"padding", ref(Point), "0007 0003", "more padding than the sample holds at offset 3"},
   {"truncated", ref(Point), "0001 0000 | 01000000 | feff", "truncated at offset 8 in y"},
   {"enum_value", ref(Tagged), "0007 0000 | 09 000000 | 05000000",
