@@ -107,13 +107,11 @@ class Decoder {
     return 1;
   }
 
-  // XCDR2 puts a DHEADER before collections of anything but primitives, enums and bitmasks.
+  // XCDR2 puts a DHEADER before collections of anything but primitives: enums and bitmasks
+  // get one too (as Cyclone DDS writes them).
   bool needs_dheader(const TypeIdentifier& id) const {
     const TypeIdentifier* at = unaliased(id);
-    if (at != nullptr && std::holds_alternative<TI::Primitive>(at->value)) return false;
-    const CompleteTypeObject* object = object_of(at);
-    return object == nullptr || !(std::holds_alternative<CompleteEnumeratedType>(object->value) ||
-                                  std::holds_alternative<CompleteBitmaskType>(object->value));
+    return at == nullptr || !std::holds_alternative<TI::Primitive>(at->value);
   }
 
   bool is_string(const TypeIdentifier& id) const {

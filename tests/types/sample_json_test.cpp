@@ -51,6 +51,18 @@ const std::vector<Case> goldens = {
    "0009 0000 | 2c000000 | 07000000 | 0000000000001a40 00000000000002c0 | 01000000 |"
    " 06000000 68656c6c6f00 0000 | 04000000 deadbeef",
    R"({"id":7,"pos":{"x":6.5,"y":-2.25},"color":"GREEN","label":"hello","blob":[222,173,190,239]})"},
+  // Cyclone DDS 0.10.2 serialized these (takecdr inside a network namespace): enums in
+  // collections get a DHEADER; a string member of a mutable type takes LC 5.
+  {"cyclone_enum_collections", ref(CyEnums),
+   "0007 0000 | 0c000000 02000000 01000000 02000000 | 08000000 01000000 02000000 | 09000000",
+   R"({"cs":["GREEN","BLUE"],"arr":["GREEN","BLUE"],"tail":9})"},
+  {"cyclone_unions", ref(CyUnions),
+   "0007 0000 | 02000000 03000000 6f6b0000 | 0c000000 03000000 00000000 0000e03f",
+   R"({"un":{"discriminator":"BLUE","s":"ok"},"au":{"discriminator":3,"d":0.5}})"},
+  {"cyclone_mutable", ref(Mut),
+   "000b 0000 | 20000000 | 01000020 07000000 | 02000050 03000000 68690000 |"
+   " 03000030 00000000 0000f83f",
+   R"({"a":7,"b":"hi","c":1.5})"},
   {"final_cdr_le", ref(Point), "0001 0000 | 01000000 | feffffff", R"({"x":1,"y":-2})"},
   {"final_cdr_be", ref(Point), "0000 0000 | 00000001 | fffffffe", R"({"x":1,"y":-2})"},
   {"final_cdr2_le", ref(Point), "0007 0000 | 01000000 | feffffff", R"({"x":1,"y":-2})"},

@@ -56,6 +56,11 @@ enum Ref : int {
   TlSample,
   TlPoint,
   TlColor,
+  CyEnums,
+  CyUnion,
+  CyAppendableUnion,
+  CyUnions,
+  End,  // one past the last
 };
 
 inline const TypeRegistry& registry() {
@@ -103,6 +108,14 @@ inline const TypeRegistry& registry() {
     structure("tldemo::Point", final_, {
       member(0, "x", prim(PK::Float64)), member(1, "y", prim(PK::Float64))}),
     enumeration("tldemo::Color", {{"RED", 0}, {"GREEN", 1}, {"BLUE", 2}}),
+    structure("CyEnums", final_, {member(0, "cs", seq(ref(TlColor))),
+      member(1, "arr", arr(ref(TlColor), {2})), member(2, "tail", prim(PK::Int32))}),
+    union_of(final_, ref(TlColor), {branch("i", prim(PK::Int32), {0}),
+      branch("s", str(), {2})}),
+    union_of(appendable, prim(PK::Int32), {branch("i", prim(PK::Int32), {1}),
+      branch("d", prim(PK::Float64), {}, default_case)}),
+    structure("CyUnions", final_, {member(0, "un", ref(CyUnion)),
+      member(1, "au", ref(CyAppendableUnion))}),
   });
   // clang-format on
   return r;
