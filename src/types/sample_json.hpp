@@ -43,8 +43,10 @@ struct SampleJsonLimits {
 // `top` names the writer's type, normally by its complete hash. Numbers are exact (64-bit
 // integers as numbers, NaN and infinities as strings, float128 as a hex string); enums are
 // their literal's name, bitmasks arrays of flag names, unions {"discriminator": d, member: v},
-// maps objects when keyed by strings and [{"key": k, "value": v}, ...] otherwise; an absent
-// optional member is null.
+// maps objects when keyed by strings and [{"key": k, "value": v}, ...] otherwise. A member that
+// is absent (an optional one, or any one a mutable type's writer left out) is null; the trailing
+// members an older writer of an appendable type did not know are left out. An enum value or
+// bitmask bit the type does not name fails the sample.
 std::expected<std::string, SampleJsonError> decode_sample_json(const TypeIdentifier& top,
                                                                const TypeRegistry& registry,
                                                                std::span<const std::byte> sample,
