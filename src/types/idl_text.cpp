@@ -10,29 +10,21 @@
 #include <utility>
 #include <vector>
 
+#include "types/detail/type_text.hpp"
+
 namespace nimbrel::types {
 namespace {
 
-constexpr std::uint16_t appendable_flag = 0x0002;
+using detail::appendable_flag;
+using detail::default_case_flag;
 constexpr std::uint16_t autoid_hash_flag = 0x0010;
 constexpr std::uint16_t key_member_flag = 0x0020;
-constexpr std::uint16_t default_case_flag = 0x0040;
 // Anonymous collections inside collections, and aliases of aliases, nest at most this deep.
 constexpr unsigned spelling_depth_limit = 32;
 // Named types that wait for their dependencies at once; bounds the stack a peer's chain costs.
 constexpr unsigned definition_depth_limit = 256;
 
 using Unexpected = std::unexpected<IdlTextError>;
-
-std::string hex(const EquivalenceHash& hash) {
-  std::string out;
-  char buf[3];
-  for (auto b : hash.bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", b);
-    out += buf;
-  }
-  return out;
-}
 
 Unexpected unwritable(std::string what) {
   return Unexpected{IdlTextError{IdlTextError::Kind::Unwritable, std::move(what)}};
@@ -171,13 +163,13 @@ class Writer {
   enum class State : std::uint8_t { Visiting, Done };
 
   static Unexpected minimal_only(const EquivalenceHash& hash) {
-    return Unexpected{IdlTextError{IdlTextError::Kind::MinimalOnly, hex(hash)}};
+    return Unexpected{IdlTextError{IdlTextError::Kind::MinimalOnly, detail::hash_hex(hash)}};
   }
 
   std::expected<const CompleteTypeObject*, IdlTextError> lookup(const EquivalenceHash& hash) const {
     if (auto it = registry_.complete.find(hash); it != registry_.complete.end()) return &it->second;
     if (registry_.minimal.contains(hash)) return minimal_only(hash);
-    return Unexpected{IdlTextError{IdlTextError::Kind::Missing, hex(hash)}};
+    return Unexpected{IdlTextError{IdlTextError::Kind::Missing, detail::hash_hex(hash)}};
   }
 
   static std::string type_name(const CompleteTypeObject& object) {

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "common/run_tool.hpp"
+#include "types/complete_type_util.hpp"
 #include "types/type_test_util.hpp"
 
 namespace nimbrel::types {
@@ -17,49 +18,8 @@ namespace {
 
 using testing::hash_of;
 using testing::prim;
+using namespace testing::complete;
 using PK = PrimitiveKind;
-
-constexpr std::uint16_t final_ = 0x1, appendable = 0x2, mutable_ = 0x4;
-constexpr std::uint16_t key = 0x20, optional_ = 0x08, default_case = 0x40;
-
-TypeIdentifier ref(int n) {
-  return TypeIdentifier::EquivalenceHashComplete{hash_of(n)};
-}
-TypeIdentifier seq(TypeIdentifier e, std::uint8_t bound = 0) {
-  return TypeIdentifier::PlainSequenceSmall{{}, bound, std::move(e)};
-}
-TypeIdentifier arr(TypeIdentifier e, std::vector<std::uint8_t> bounds) {
-  return TypeIdentifier::PlainArraySmall{{}, std::move(bounds), std::move(e)};
-}
-TypeIdentifier str(std::uint8_t bound = 0) {
-  return TypeIdentifier::String8Small{bound};
-}
-CompleteTypeDetail named(std::string name) {
-  return {{}, {}, std::move(name)};
-}
-CompleteStructMember member(std::uint32_t id, std::string name, TypeIdentifier type,
-                            std::uint16_t flags = 0) {
-  return {id, flags, std::move(type), {std::move(name), {}, {}}};
-}
-CompleteStructType structure(std::string name, std::uint16_t flags,
-                             std::vector<CompleteStructMember> members,
-                             TypeIdentifier base = TypeIdentifier::None{}) {
-  return {flags, std::move(base), named(std::move(name)), std::move(members)};
-}
-CompleteEnumeratedType enumeration(std::string name, std::vector<std::pair<std::string, int>> ls,
-                                   std::uint16_t bit_bound = 32) {
-  CompleteEnumeratedType e{0, bit_bound, named(std::move(name)), {}};
-  for (auto& [n, v] : ls)
-    e.literals.push_back({v, 0, {n, {}, {}}});
-  return e;
-}
-CompleteUnionMember branch(std::string name, TypeIdentifier type, std::vector<std::int32_t> labels,
-                           std::uint16_t flags = 0) {
-  return {{0, flags, std::move(type), {std::move(labels)}}, {std::move(name), {}, {}}};
-}
-CompleteAliasType alias(std::string name, TypeIdentifier related) {
-  return {0, named(std::move(name)), 0, std::move(related), {}, {}};
-}
 
 // The registry holds hash_of(n) for the n-th object (from 1); the top-level type is object 1.
 struct Golden {
@@ -69,13 +29,6 @@ struct Golden {
   std::string idl;
   bool foxglove;  // within what @foxglove/omgidl-parser reads
 };
-
-TypeRegistry registry_of(const std::vector<CompleteTypeObject::Value>& objects) {
-  TypeRegistry registry;
-  for (std::size_t i = 0; i < objects.size(); ++i)
-    registry.complete[hash_of(static_cast<int>(i + 1))] = CompleteTypeObject{objects[i]};
-  return registry;
-}
 
 // clang-format off
 const std::vector<Golden> goldens = {

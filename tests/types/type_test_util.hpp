@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "foundation/bytes_test_util.hpp"
+#include "types/complete_type_util.hpp"
 #include "types/type_identifier.hpp"
 
 namespace nimbrel::types::testing {
@@ -31,12 +32,6 @@ inline Bytes cdr_string(std::string_view s) {
       {le32(static_cast<std::uint32_t>(s.size() + 1)), nimbrel::testing::text(s), bytes({0})});
 }
 
-inline EquivalenceHash hash_of(int first) {
-  EquivalenceHash h;
-  for (std::size_t i = 0; i < h.bytes.size(); ++i)
-    h.bytes[i] = static_cast<std::uint8_t>(first + static_cast<int>(i));
-  return h;
-}
 inline Bytes hash_bytes(int first) {
   const auto h = hash_of(first);
   return Bytes(reinterpret_cast<const std::byte*>(h.bytes.data()),
@@ -44,9 +39,6 @@ inline Bytes hash_bytes(int first) {
 }
 inline TypeIdentifier minimal_ref(int first) {
   return TypeIdentifier::EquivalenceHashMinimal{hash_of(first)};
-}
-inline TypeIdentifier prim(PrimitiveKind kind) {
-  return TypeIdentifier::Primitive{kind};
 }
 
 template <typename T>
