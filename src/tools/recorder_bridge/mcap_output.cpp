@@ -148,29 +148,29 @@ void McapOutput::open_channel(std::uint16_t id, const WriterType& type, std::err
   };
   std::uint16_t schema = 0;
   if (type.state == WriterType::State::Known) {
-    for (const auto& [identifier, bytes] : type.objects) {
+    for (const auto& [identifier, bytes] : type.schema.objects) {
       if (!objects_written_.insert(identifier).second) continue;
       fail(writer_.add_metadata("nimbrel.type_object", {{"type_identifier", identifier},
                                                         {"encoding", "xcdr2"},
                                                         {"data", tools::to_hex(bytes)}}));
     }
-    if (!type.idl.empty()) {
-      auto [it, added] = schema_ids_.emplace(type.type_identifier, 0);
+    if (!type.schema.idl.empty()) {
+      auto [it, added] = schema_ids_.emplace(type.schema.type_identifier, 0);
       // Ids 1 and up; the events schema took 1.
       if (added &&
           schema_ids_.size() + events_schema <= std::numeric_limits<std::uint16_t>::max()) {
         it->second = static_cast<std::uint16_t>(schema_ids_.size() + events_schema);
-        fail(writer_.add_schema(it->second, type.schema_name, "omgidl",
-                                std::as_bytes(std::span(type.idl))));
+        fail(writer_.add_schema(it->second, type.schema.name, "omgidl",
+                                std::as_bytes(std::span(type.schema.idl))));
       }
       schema = it->second;
     }
   }
   auto metadata = channel.metadata;
-  metadata.emplace_back("dds.type_identifier", type.type_identifier);
+  metadata.emplace_back("dds.type_identifier", type.schema.type_identifier);
   metadata.emplace_back("dds.type_error", type.state == WriterType::State::Pending
                                               ? "the type did not come in time"
-                                              : type.error);
+                                              : type.schema.error);
   fail(writer_.add_channel({.id = id,
                             .schema_id = schema,
                             .topic = channel.topic->name,

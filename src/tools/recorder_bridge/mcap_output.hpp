@@ -24,6 +24,7 @@
 #include "dcps/runtime/runtime.hpp"
 #include "foundation/shared_bytes.hpp"
 #include "recorder/mcap_writer.hpp"
+#include "tools/common/type_schema.hpp"
 #include "tools/recorder_bridge/recording_output.hpp"
 
 namespace nimbrel::bridge {
@@ -38,13 +39,7 @@ struct WriterType {
     Known,
   };
   State state = State::None;
-  std::string type_identifier{};  // the top-level identifier in hex, once known
-  std::string schema_name{};      // the top-level name as `idl` spells it
-  std::string idl{};              // empty when IDL cannot say the type: `error` says why
-  std::string error{};
-  // Every type object of its closure, as (identifier in hex, XCDR2 bytes), so that readers and
-  // replay can decode and serve the type without the writer.
-  std::vector<std::pair<std::string, std::vector<std::byte>>> objects{};
+  tools::TypeSchema schema{};  // when known
 };
 
 struct McapOutputConfig {

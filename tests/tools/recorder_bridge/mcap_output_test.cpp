@@ -172,10 +172,10 @@ TEST_F(McapOutputTest, AChunkLostToAFullDiskIsCountedPerWriterAndSaid) {
 // comes too late starts a second channel with it.
 TEST_F(McapOutputTest, TypesBecomeSchemasAndSamplesWaitForThemAWhile) {
   const WriterType text_type{.state = WriterType::State::Known,
-                             .type_identifier = "f2aa",
-                             .schema_name = "std::Text",
-                             .idl = "module std { struct Text { string s; }; };",
-                             .objects = {{"f2aa", {std::byte{1}, std::byte{2}}}}};
+                             .schema = {.type_identifier = "f2aa",
+                                        .name = "std::Text",
+                                        .idl = "module std { struct Text { string s; }; };",
+                                        .objects = {{"f2aa", {std::byte{1}, std::byte{2}}}}}};
   types_[known] = {.state = WriterType::State::Pending};
   types_[unknown] = {.state = WriterType::State::Pending};
   auto out = start();
@@ -204,7 +204,7 @@ TEST_F(McapOutputTest, TypesBecomeSchemasAndSamplesWaitForThemAWhile) {
     return std::ranges::count_if(
         lines, [&](const auto& l) { return l.starts_with(start) && l.ends_with(end); });
   };
-  EXPECT_EQ(count("schema 2 std::Text omgidl " + hex_of(text_type.idl)), 1);
+  EXPECT_EQ(count("schema 2 std::Text omgidl " + hex_of(text_type.schema.idl)), 1);
   EXPECT_EQ(count("schema "), 2);  // and the events'
   EXPECT_EQ(count("metadata nimbrel.type_object type_identifier=f2aa encoding=xcdr2 data=0102"), 1);
   EXPECT_EQ(count("channel 2 Chatter cdr schema=2 dds.type_name=std::Text dds.writer_guid=" +
