@@ -73,24 +73,15 @@ CodecResult<TypeInformation> get_xcdr2(cdr::BufferReader& r) {
 }
 
 CodecResult<TypeInformation> get_fastdds(std::span<const std::byte> value) {
-  if (value.size() < 4) return std::unexpected(CodecError::eof(4, 0));
-  const auto id0 = static_cast<std::uint8_t>(value[0]);
-  const auto id1 = static_cast<std::uint8_t>(value[1]);
-  if (id0 != 0 || id1 > 1) {
-    return std::unexpected(CodecError{.kind = CodecError::Kind::UnsupportedEncapsulation,
-                                      .encapsulation = {id0, id1}});
-  }
-  cdr::BufferReader r(value.subspan(4), /*little_endian=*/id1 == 1);
-  TypeInformation info;
-  CodecResult<void> ok = detail::get_record(r, Form::FastDds, info.minimal);
-  if (ok) ok = detail::get_record(r, Form::FastDds, info.complete);
-  if (ok && r.remaining() > 3) ok = std::unexpected(CodecError::malformed("bytes after the value"));
-  if (!ok) {
-    CodecError error = ok.error();
-    error.offset += 4;
-    return std::unexpected(error);
-  }
-  return info;
+  return detail::decode_encapsulated<TypeInformation>(
+      value, [](cdr::BufferReader& r) -> CodecResult<TypeInformation> {
+        TypeInformation info;
+        if (auto ok = detail::get_record(r, Form::FastDds, info.minimal); !ok)
+          return std::unexpected(ok.error());
+        if (auto ok = detail::get_record(r, Form::FastDds, info.complete); !ok)
+          return std::unexpected(ok.error());
+        return info;
+      });
 }
 
 bool looks_encapsulated(std::span<const std::byte> value) {

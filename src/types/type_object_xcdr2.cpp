@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "foundation/md5.hpp"
 #include "types/detail/standard_codec.hpp"
@@ -127,26 +126,8 @@ CodecResult<TypeObject> decode_xcdr2(std::span<const std::byte> bytes, bool litt
 }
 
 CodecResult<TypeObject> decode_fastdds_type_object(std::span<const std::byte> parameter_value) {
-  if (parameter_value.size() < 4) return std::unexpected(CodecError::eof(4, 0));
-  // CDR_BE (00 00) or CDR_LE (00 01); the options bytes carry nothing here.
-  const auto id0 = static_cast<std::uint8_t>(parameter_value[0]);
-  const auto id1 = static_cast<std::uint8_t>(parameter_value[1]);
-  if (id0 != 0 || id1 > 1) {
-    return std::unexpected(CodecError{.kind = CodecError::Kind::UnsupportedEncapsulation,
-                                      .encapsulation = {id0, id1}});
-  }
-  cdr::BufferReader reader(parameter_value.subspan(4), /*little_endian=*/id1 == 1);
-  auto object = get_tagged(reader, Form::FastDds);
-  if (!object) {
-    CodecError error = object.error();
-    error.offset += 4;
-    return std::unexpected(error);
-  }
-  // Fast DDS pads the parameter to four bytes; anything longer is not its object.
-  if (reader.remaining() > 3)
-    return std::unexpected(
-        CodecError::malformed("bytes after the type object", 4 + reader.position()));
-  return object;
+  return detail::decode_encapsulated<TypeObject>(
+      parameter_value, [](cdr::BufferReader& r) { return get_tagged(r, Form::FastDds); });
 }
 
 CodecResult<TypeIdentifier> type_identifier_of_xcdr2(std::span<const std::byte> encoded) {

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -102,6 +104,30 @@ CodecResult<void> get(BufferReader& r, Form f, std::optional<Opaque<Tag>>& v) {
   return {};
 }
 
+// Fast DDS's parameters open with a CDR encapsulation header, CDR_BE (00 00) or CDR_LE (00 01);
+// `decode` reads what follows it from a reader whose origin is past it. Offsets of errors count
+// from the parameter's start; up to three bytes of padding may follow.
+template <typename T, typename Decode>
+CodecResult<T> decode_encapsulated(std::span<const std::byte> value, Decode decode) {
+  if (value.size() < 4) return std::unexpected(CodecError::eof(4, 0));
+  const auto id0 = static_cast<std::uint8_t>(value[0]);
+  const auto id1 = static_cast<std::uint8_t>(value[1]);
+  if (id0 != 0 || id1 > 1) {
+    return std::unexpected(CodecError{.kind = CodecError::Kind::UnsupportedEncapsulation,
+                                      .encapsulation = {id0, id1}});
+  }
+  BufferReader r(value.subspan(4), /*little_endian=*/id1 == 1);
+  CodecResult<T> out = decode(r);
+  if (out && r.remaining() > 3)
+    out = std::unexpected(CodecError::malformed("bytes after the value", r.position()));
+  if (!out) {
+    CodecError error = out.error();
+    error.offset += 4;
+    return std::unexpected(error);
+  }
+  return out;
+}
+
 // ---- Appendable nesting ------------------------------------------------------------------------
 
 // Writes what `body` writes behind its DHEADER. The body starts 4-aligned and XCDR2 aligns no
@@ -110,7 +136,7 @@ template <typename Body>
 CodecResult<void> put_delimited(BufferWriter& w, Body body) {
   BufferWriter inner(w.little_endian());
   if (auto ok = body(inner); !ok) return ok;
-  if (inner.size() > UINT32_MAX)
+  if (inner.size() > std::numeric_limits<std::uint32_t>::max())
     return std::unexpected(CodecError::out_of_range("DHEADER length exceeds u32::MAX"));
   w.write_u32(static_cast<std::uint32_t>(inner.size()));
   w.write_bytes(inner.bytes());
