@@ -47,57 +47,67 @@ void expect_dependencies(const TypeIdentifierWithDependencies& got, const Expect
   EXPECT_EQ(dependencies, want.dependencies);
 }
 
-// Cyclone's SEDP 0x0075: XCDR2, no encapsulation header.
-TEST(TypeInformation, CycloneFormDecodesAndEncodesToTheSameBytes) {
-  const Bytes wire = slice("cyclone-sedp-pub.bin", 300, 196);
-  auto info = decode_type_information(wire);
-  ASSERT_TRUE(info) << to_string(info.error());
-  expect_dependencies(info->minimal, {"f1b4235e483e05c81398774155b055",
-                                      140,
-                                      2,
-                                      {{"f1eaebffeba577e613f97b2084b26c", 55},
-                                       {"f175669210362875edafa63f866d05", 82}}});
-  expect_dependencies(info->complete, {"f2d03d0823389c9c5f1c0102a84954",
-                                       199,
-                                       2,
-                                       {{"f250702d08bf1c4c8bf8217588f8ab", 84},
-                                        {"f27fa65aebbbddd73b31fc7e7a8b0d", 127}}});
-  auto again = encode_type_information(*info);
-  ASSERT_TRUE(again);
-  EXPECT_EQ(*again, wire);
+struct PeerValue {
+  const char* file;
+  std::size_t at;
+  std::size_t size;
+  bool reencodes;  // only the XCDR2 form is written
+  Expected minimal;
+  Expected complete;
+};
 
-  auto big = encode_type_information(*info, /*little_endian=*/false);
-  ASSERT_TRUE(big);
-  auto from_big = decode_type_information(*big, /*little_endian=*/false);
-  ASSERT_TRUE(from_big) << to_string(from_big.error());
-  EXPECT_EQ(*from_big, *info);
+// Cyclone's SEDP 0x0075 is XCDR2 without an encapsulation header; Fast DDS's has its own header,
+// XCDR1, fully descriptive dependencies of size 0 and, in the complete list, empty entries.
+const PeerValue peer_values[] = {
+    {"cyclone-sedp-pub.bin",
+     300,
+     196,
+     true,
+     {"f1b4235e483e05c81398774155b055",
+      140,
+      2,
+      {{"f1eaebffeba577e613f97b2084b26c", 55}, {"f175669210362875edafa63f866d05", 82}}},
+     {"f2d03d0823389c9c5f1c0102a84954",
+      199,
+      2,
+      {{"f250702d08bf1c4c8bf8217588f8ab", 84}, {"f27fa65aebbbddd73b31fc7e7a8b0d", 127}}}},
+    {"fastdds-sedp-pub.bin",
+     744,
+     168,
+     false,
+     {"f163cdecf266d93945eedb80fdd882",
+      100,
+      5,
+      {{"04", 0},
+       {"f12a8b0facebb947b3db2fc06fc189", 35},
+       {"04", 0},
+       {"70ff", 0},
+       {"800200006402", 267}}},
+     {"f203649f1dff24bea3f23a576d5cd4",
+      280,
+      5,
+      {{"00", 0}, {"f2f6dceb68b001ab2f8c61ab921b75", 132}, {"00", 0}, {"00", 0}, {"00", 0}}}},
+};
 
-  for (std::size_t n = 0; n < wire.size(); ++n)
-    EXPECT_FALSE(decode_type_information(std::span(wire).first(n))) << "cut at " << n;
-}
+TEST(TypeInformation, PeerFormsDecodeAndXcdr2EncodesToTheSameBytes) {
+  for (const PeerValue& peer : peer_values) {
+    SCOPED_TRACE(peer.file);
+    const Bytes wire = slice(peer.file, peer.at, peer.size);
+    auto info = decode_type_information(wire);
+    ASSERT_TRUE(info) << to_string(info.error());
+    expect_dependencies(info->minimal, peer.minimal);
+    expect_dependencies(info->complete, peer.complete);
+    if (peer.reencodes) {
+      EXPECT_EQ(encode_type_information(*info), wire);
+    }
 
-// Fast DDS's SEDP 0x0075: its own encapsulation header, XCDR1, fully descriptive dependencies of
-// size 0 and, in the complete list, entries with no identifier at all.
-TEST(TypeInformation, FastDdsFormDecodes) {
-  const Bytes wire = slice("fastdds-sedp-pub.bin", 744, 168);
-  auto info = decode_type_information(wire);
-  ASSERT_TRUE(info) << to_string(info.error());
-  expect_dependencies(info->minimal, {"f163cdecf266d93945eedb80fdd882",
-                                      100,
-                                      5,
-                                      {{"04", 0},
-                                       {"f12a8b0facebb947b3db2fc06fc189", 35},
-                                       {"04", 0},
-                                       {"70ff", 0},
-                                       {"800200006402", 267}}});
-  expect_dependencies(
-      info->complete,
-      {"f203649f1dff24bea3f23a576d5cd4",
-       280,
-       5,
-       {{"00", 0}, {"f2f6dceb68b001ab2f8c61ab921b75", 132}, {"00", 0}, {"00", 0}, {"00", 0}}});
-  for (std::size_t n = 0; n < wire.size(); ++n)
-    EXPECT_FALSE(decode_type_information(std::span(wire).first(n))) << "cut at " << n;
+    auto big = encode_type_information(*info, /*little_endian=*/false);
+    ASSERT_TRUE(big);
+    EXPECT_EQ(decode_type_information(*big, /*little_endian=*/false), info);
+
+    for (std::size_t n = 0; n < wire.size(); ++n)
+      EXPECT_FALSE(decode_type_information(std::span(wire).first(n))) << "cut at " << n;
+  }
 }
 
 // Members are found by id, whatever their order or length code; unknown ones are skipped unless
