@@ -119,4 +119,16 @@ CodecResult<std::vector<std::byte>> encode_type_information(const TypeInformatio
   return std::move(w).take();
 }
 
+CodecResult<void> encode_xcdr2(cdr::BufferWriter& writer,
+                               const std::vector<TypeIdentifierWithSize>& list) {
+  return detail::put(writer, list);
+}
+
+CodecResult<std::vector<TypeIdentifierWithSize>> decode_xcdr2_identifiers_with_size(
+    cdr::BufferReader& reader) {
+  std::vector<TypeIdentifierWithSize> list;
+  if (auto ok = detail::get(reader, Form::Xcdr2, list); !ok) return std::unexpected(ok.error());
+  return list;
+}
+
 }  // namespace nimbrel::types

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "cdr/buffer.hpp"
 #include "types/type_identifier.hpp"
 #include "types/type_object/common.hpp"
 
@@ -54,5 +55,12 @@ CodecResult<TypeInformation> decode_type_information(std::span<const std::byte> 
 // The XCDR2 form: DHEADER, then each member behind an EMHEADER with a NEXTINT length.
 CodecResult<std::vector<std::byte>> encode_type_information(const TypeInformation& info,
                                                             bool little_endian = true);
+
+// A list of them as type lookup messages carry it in XCDR2: DHEADER, count, then each behind its
+// own DHEADER. The reader's and writer's origin sit 4-aligned before it.
+CodecResult<void> encode_xcdr2(cdr::BufferWriter& writer,
+                               const std::vector<TypeIdentifierWithSize>& list);
+CodecResult<std::vector<TypeIdentifierWithSize>> decode_xcdr2_identifiers_with_size(
+    cdr::BufferReader& reader);
 
 }  // namespace nimbrel::types

@@ -110,6 +110,19 @@ TEST(TypeInformation, PeerFormsDecodeAndXcdr2EncodesToTheSameBytes) {
   }
 }
 
+// The dependency list alone, as type lookup replies carry it: Cyclone's from its type information.
+TEST(TypeInformation, DependencyListAloneIsTheSameBytes) {
+  const Bytes wire = slice("cyclone-sedp-pub.bin", 300 + 44, 56);
+  cdr::BufferReader reader(wire, /*little_endian=*/true);
+  auto list = decode_xcdr2_identifiers_with_size(reader);
+  ASSERT_TRUE(list) << to_string(list.error());
+  EXPECT_EQ(reader.remaining(), 0u);
+  ASSERT_EQ(list->size(), 2u);
+  cdr::BufferWriter writer;
+  ASSERT_TRUE(encode_xcdr2(writer, *list));
+  EXPECT_EQ(writer.bytes(), wire);
+}
+
 // Members are found by id, whatever their order or length code; unknown ones are skipped unless
 // they must be understood.
 TEST(TypeInformation, MembersByIdAndLengthCode) {
