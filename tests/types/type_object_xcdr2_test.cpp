@@ -128,12 +128,7 @@ TEST(TypeObjectXcdr2, CycloneCompleteSampleNamesItsMembers) {
   const auto& s = std::get<CompleteStructType>(std::get<CompleteTypeObject>(object->value).value);
   EXPECT_EQ(s.detail.type_name, "tldemo::Sample");
   EXPECT_EQ(member_names(s), (std::vector<std::string>{"id", "pos", "color", "label", "blob"}));
-  EXPECT_EQ(
-      s.members[2].member_type,
-      TypeIdentifier{TypeIdentifier::EquivalenceHashComplete{
-          std::get<TypeIdentifier::EquivalenceHashComplete>(
-              type_identifier_of_xcdr2(slice("cyclone-tl-reply-complete.bin", 452, 127))->value)
-              .hash}});
+  EXPECT_EQ(hash_hex(s.members[2].member_type), carried[2].id);  // Color
 }
 
 // Fast DDS's SEDP 0x0072: encapsulation, then XCDR1 with no DHEADERs and no optional flags.
@@ -163,9 +158,9 @@ TEST(TypeObjectFastDds, DecodesTheCompleteSampleAndCarriesItOverToXcdr2) {
     EXPECT_FALSE(decode_fastdds_type_object(std::span(value).first(n))) << "cut at " << n;
 }
 
-// Every kind with a standard form, annotations set where the form has room for them, through
-// both byte orders: catches a layout the two directions read differently.
-TEST(TypeObjectXcdr2, EveryKindRoundTripsInBothOrders) {
+// The kinds idlc writes no object for, and annotations idlc does not write, through both byte
+// orders: catches a layout the two directions read differently.
+TEST(TypeObjectXcdr2, OtherKindsAndAnnotationsRoundTripInBothOrders) {
   const TypeIdentifier i32 = TypeIdentifier::Primitive{PrimitiveKind::Int32};
   const std::vector<std::uint8_t> int64_value = {0x05, 1, 2, 3, 4, 5, 6, 7, 8};
   const std::vector<std::uint8_t> text_value = {0x20, 3, 0, 0, 0, 'h', 'i', 0};
@@ -184,15 +179,10 @@ TEST(TypeObjectXcdr2, EveryKindRoundTripsInBothOrders) {
   const CompleteCollectionElement element{
       .flags = 1, .type_id = i32, .builtin_annotations = {}, .custom_annotations = {}};
   const std::vector<TypeObject> objects = {
-      {CompleteTypeObject{CompleteAliasType{.detail = detail, .related_type = i32}}},
       {CompleteTypeObject{
           CompleteStructType{.struct_flags = 2,
                              .detail = detail,
                              .members = {{.member_id = 7, .member_type = i32, .detail = member}}}}},
-      {CompleteTypeObject{CompleteUnionType{
-          .detail = detail,
-          .discriminator = {.flags = 1, .type_id = i32},
-          .members = {{.common = {.type_id = i32, .label_seq = {{1, -2}}}, .detail = member}}}}},
       {CompleteTypeObject{CompleteBitsetType{
           .detail = detail, .fields_seq = {{.bitcount = 3, .holder_type = 4, .detail = member}}}}},
       {CompleteTypeObject{CompleteSequenceType{.bound = 9, .detail = detail, .element = element}}},
@@ -200,20 +190,10 @@ TEST(TypeObjectXcdr2, EveryKindRoundTripsInBothOrders) {
           CompleteArrayType{.bounds = {2, 3}, .detail = detail, .element = element}}},
       {CompleteTypeObject{
           CompleteMapType{.bound = 4, .detail = detail, .key = element, .element = element}}},
-      {CompleteTypeObject{CompleteEnumeratedType{
-          .bit_bound = 32, .detail = detail, .literals = {{.value = -1, .detail = member}}}}},
-      {CompleteTypeObject{CompleteBitmaskType{
-          .bit_bound = 8, .detail = detail, .flags = {{.position = 3, .detail = member}}}}},
-      {MinimalTypeObject{MinimalAliasType{.related_flags = 1, .related_type = i32}}},
-      {MinimalTypeObject{MinimalUnionType{
-          .discriminator_type = i32,
-          .members = {{.common = {.member_id = 1, .type_id = i32, .label_seq = {{5}}}}}}}},
       {MinimalTypeObject{MinimalBitsetType{.fields_seq = {{.position = 1, .bitcount = 2}}}}},
       {MinimalTypeObject{MinimalSequenceType{.bound = 3, .element_type = i32}}},
       {MinimalTypeObject{MinimalArrayType{.bounds = {4}, .element_type = i32}}},
       {MinimalTypeObject{MinimalMapType{.key_type = i32, .element_type = i32}}},
-      {MinimalTypeObject{MinimalEnumeratedType{.bit_bound = 32, .literals = {{.value = 2}}}}},
-      {MinimalTypeObject{MinimalBitmaskType{.bit_bound = 16, .flags = {{.position = 1}}}}},
   };
   for (const TypeObject& object : objects) {
     for (bool little : {true, false}) {
