@@ -196,7 +196,11 @@ CodecResult<void> get(BufferReader& r, Form, VerbatimPlacement& v) {
   return decode_field(r, v);
 }
 
-CodecResult<void> get_presence(BufferReader& r, bool& present) {
+CodecResult<void> get_presence(BufferReader& r, Form f, bool& present) {
+  if (f == Form::FastDds) {
+    present = true;
+    return {};
+  }
   const std::size_t at = r.position();
   auto flag = r.read_u8();
   if (!flag) return std::unexpected(flag.error());
@@ -225,9 +229,8 @@ CodecResult<void> close_dheader(BufferReader& r, std::size_t end) {
 
 CodecResult<void> get(BufferReader& r, Form f, OptionalAppliedAnnotationSeq& v) {
   v.annotations.reset();
-  bool present = true;
-  if (f == Form::Xcdr2)
-    if (auto ok = get_presence(r, present); !ok) return ok;
+  bool present = false;
+  if (auto ok = get_presence(r, f, present); !ok) return ok;
   if (!present) return {};
   std::vector<AppliedAnnotation> annotations;
   if (auto ok = get(r, f, annotations); !ok) return ok;
@@ -248,11 +251,11 @@ CodecResult<void> get(BufferReader& r, Form f, AppliedBuiltinTypeAnnotations& v)
     return {};
   }
   bool present = false;
-  if (auto ok = get_presence(r, present); !ok) return ok;
+  if (auto ok = get_presence(r, Form::Xcdr2, present); !ok) return ok;
   if (!present) return {};
   return get_delimited(r, f, [&]() -> CodecResult<void> {
     bool inner = false;
-    if (auto ok = get_presence(r, inner); !ok) return ok;
+    if (auto ok = get_presence(r, Form::Xcdr2, inner); !ok) return ok;
     if (!inner) return {};
     AppliedVerbatimAnnotation verbatim;
     if (auto ok = get_record(r, f, verbatim); !ok) return ok;
@@ -263,18 +266,16 @@ CodecResult<void> get(BufferReader& r, Form f, AppliedBuiltinTypeAnnotations& v)
 
 CodecResult<void> get(BufferReader& r, Form f, AppliedBuiltinMemberAnnotations& v) {
   v = {};
-  bool present = true;
-  if (f == Form::Xcdr2)
-    if (auto ok = get_presence(r, present); !ok) return ok;
+  bool present = false;
+  if (auto ok = get_presence(r, f, present); !ok) return ok;
   if (!present) return {};
   return get_record(r, f, v);
 }
 
 CodecResult<void> get(BufferReader& r, Form f, std::optional<std::string>& v) {
   v.reset();
-  bool present = true;
-  if (f == Form::Xcdr2)
-    if (auto ok = get_presence(r, present); !ok) return ok;
+  bool present = false;
+  if (auto ok = get_presence(r, f, present); !ok) return ok;
   if (!present) return {};
   std::string text;
   if (auto ok = decode_field(r, text); !ok) return ok;

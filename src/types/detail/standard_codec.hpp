@@ -65,8 +65,8 @@ CodecResult<void> get(BufferReader& r, Form f, AppliedBuiltinTypeAnnotations& v)
 CodecResult<void> get(BufferReader& r, Form f, AppliedBuiltinMemberAnnotations& v);
 CodecResult<void> get(BufferReader& r, Form f, std::optional<std::string>& v);
 CodecResult<void> get_parameter_value(BufferReader& r, Form f, std::vector<std::uint8_t>& bytes);
-// XCDR2's one-byte flag; fails unless it is 0 or 1.
-CodecResult<void> get_presence(BufferReader& r, bool& present);
+// XCDR2's one-byte flag, which fails unless it is 0 or 1; Fast DDS writes every optional member.
+CodecResult<void> get_presence(BufferReader& r, Form f, bool& present);
 
 // A DHEADER: the end of what it delimits, checked against the input.
 CodecResult<std::size_t> get_dheader(BufferReader& r);
@@ -92,9 +92,8 @@ CodecResult<void> put(BufferWriter& w, const std::optional<T>& v) {
 template <typename Tag>
 CodecResult<void> get(BufferReader& r, Form f, std::optional<Opaque<Tag>>& v) {
   v.reset();
-  bool present = true;
-  if (f == Form::Xcdr2)
-    if (auto ok = get_presence(r, present); !ok) return ok;
+  bool present = false;
+  if (auto ok = get_presence(r, f, present); !ok) return ok;
   if (!present) return {};
   Opaque<Tag> value;
   if (auto ok = get(r, f, value); !ok) return ok;
@@ -252,9 +251,8 @@ CodecResult<void> get_part(BufferReader& r, Form f, R& rec, Part<I>) {
 template <typename R, std::size_t I>
 CodecResult<void> get_part(BufferReader& r, Form f, R& rec, OptionalPart<I>) {
   auto& field = std::get<I>(R::fields(rec));
-  bool present = true;
-  if (f == Form::Xcdr2)
-    if (auto ok = get_presence(r, present); !ok) return ok;
+  bool present = false;
+  if (auto ok = get_presence(r, f, present); !ok) return ok;
   field = {};
   if (!present) return {};
   return get(r, f, field);
@@ -262,9 +260,8 @@ CodecResult<void> get_part(BufferReader& r, Form f, R& rec, OptionalPart<I>) {
 template <typename R, std::size_t I>
 CodecResult<void> get_part(BufferReader& r, Form f, R& rec, NonEmptyPart<I>) {
   auto& seq = std::get<I>(R::fields(rec));
-  bool present = true;
-  if (f == Form::Xcdr2)
-    if (auto ok = get_presence(r, present); !ok) return ok;
+  bool present = false;
+  if (auto ok = get_presence(r, f, present); !ok) return ok;
   seq.clear();
   if (!present) return {};
   return get(r, f, seq);
