@@ -2,7 +2,9 @@
 // applied annotation records, the core of a union member, and the plain CDR field codec both
 // forms are written with. A record lists its fields once, in wire order, through a static
 // `fields`; `encode_field` and `decode_field` walk that list, so the two directions cannot drift.
-// The wire form has no DHEADER or EMHEADER: optionals are a presence count, sequences a count.
+// That private wire form has no DHEADER or EMHEADER: optionals are a presence count, sequences a
+// count. The standard forms (type_object_xcdr2.hpp) nest the same fields differently; each record
+// states that nesting once, in `standard_layout`, over the positions of its `fields`.
 #pragma once
 
 #include <algorithm>
@@ -22,6 +24,22 @@
 #include "types/type_identifier.hpp"
 
 namespace nimbrel::types {
+
+// ---- Standard layout vocabulary ----------------------------------------------------------------
+// The model flattens the standard declarations' nested headers and bodies; these say where they
+// were. Final groups add nothing on the wire, appendable ones a DHEADER in XCDR2.
+template <std::size_t I>
+struct Part {};  // field I, coded as its type says
+template <std::size_t I>
+struct OptionalPart {};  // field I as an optional member that the model always holds
+template <std::size_t I>
+struct NonEmptyPart {};  // field I, a sequence, as an optional member present when not empty
+template <typename... Parts>
+struct FinalGroup {};
+template <typename... Parts>
+struct AppendableGroup {};
+struct FinalFields {};       // every field in order, in one final record
+struct AppendableFields {};  // every field in order, in one appendable record
 
 // Storage reserved for a sequence before its elements are read, whatever the count claims.
 inline constexpr std::size_t max_sequence_reservation = 4096;
@@ -56,6 +74,7 @@ struct UnionLabels {
 };
 
 struct AppliedAnnotationParameter {
+  using standard_layout = AppendableFields;
   NameHash name_hash{};
   ParameterValue value{};
   static auto fields(auto& self) { return std::tie(self.name_hash, self.value); }
@@ -64,6 +83,7 @@ struct AppliedAnnotationParameter {
 };
 
 struct AppliedAnnotation {
+  using standard_layout = AppendableGroup<Part<0>, NonEmptyPart<1>>;
   TypeIdentifier annotation_type{};
   std::vector<AppliedAnnotationParameter> parameters{};
   static auto fields(auto& self) { return std::tie(self.annotation_type, self.parameters); }
@@ -89,6 +109,7 @@ struct VerbatimPlacement {
 };
 
 struct AppliedVerbatimAnnotation {
+  using standard_layout = FinalFields;
   VerbatimPlacement placement{};
   std::string language{};
   std::string text{};
@@ -106,6 +127,7 @@ struct AppliedBuiltinTypeAnnotations {
 
 // Each optional is strict: a presence count other than 0 or 1 fails.
 struct AppliedBuiltinMemberAnnotations {
+  using standard_layout = AppendableFields;
   std::optional<std::string> unit{};
   std::optional<MemberAnnotationValue> min{};
   std::optional<MemberAnnotationValue> max{};
@@ -116,6 +138,7 @@ struct AppliedBuiltinMemberAnnotations {
 };
 
 struct CommonUnionMember {
+  using standard_layout = FinalFields;
   std::uint32_t member_id = 0;
   std::uint16_t member_flags = 0;
   TypeIdentifier type_id{};

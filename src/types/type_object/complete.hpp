@@ -16,6 +16,7 @@
 namespace nimbrel::types {
 
 struct CompleteTypeDetail {
+  using standard_layout = FinalFields;
   AppliedBuiltinTypeAnnotations builtin_annotations{};
   OptionalAppliedAnnotationSeq custom_annotations{};
   std::string type_name{};
@@ -26,6 +27,7 @@ struct CompleteTypeDetail {
 };
 
 struct CompleteMemberDetail {
+  using standard_layout = FinalFields;
   std::string name{};
   AppliedBuiltinMemberAnnotations builtin_annotations{};
   OptionalAppliedAnnotationSeq custom_annotations{};
@@ -36,6 +38,8 @@ struct CompleteMemberDetail {
 };
 
 struct CompleteAliasType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<Part<1>>,
+                                     AppendableGroup<Part<2>, Part<3>, Part<4>, Part<5>>>;
   std::uint16_t alias_flags = 0;
   CompleteTypeDetail detail{};
   std::uint16_t related_flags = 0;
@@ -74,6 +78,7 @@ struct CompleteAnnotationType {
 };
 
 struct CompleteStructMember {
+  using standard_layout = AppendableFields;
   std::uint32_t member_id = 0;
   std::uint16_t member_flags = 0;
   TypeIdentifier member_type{};
@@ -85,6 +90,7 @@ struct CompleteStructMember {
 };
 
 struct CompleteStructType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<Part<1>, Part<2>>, Part<3>>;
   std::uint16_t struct_flags = 0;
   TypeIdentifier base_type{};  // None: no base
   CompleteTypeDetail detail{};
@@ -96,6 +102,7 @@ struct CompleteStructType {
 };
 
 struct CompleteDiscriminatorMember {
+  using standard_layout = AppendableFields;
   std::uint16_t flags = 0;
   TypeIdentifier type_id{};
   AppliedBuiltinTypeAnnotations builtin_annotations{};
@@ -108,6 +115,7 @@ struct CompleteDiscriminatorMember {
 };
 
 struct CompleteUnionMember {
+  using standard_layout = AppendableFields;
   CommonUnionMember common{};
   CompleteMemberDetail detail{};
   static auto fields(auto& self) { return std::tie(self.common, self.detail); }
@@ -115,6 +123,7 @@ struct CompleteUnionMember {
 };
 
 struct CompleteUnionType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<Part<1>>, Part<2>, Part<3>>;
   std::uint16_t union_flags = 0;
   CompleteTypeDetail detail{};
   CompleteDiscriminatorMember discriminator{};
@@ -126,6 +135,7 @@ struct CompleteUnionType {
 };
 
 struct CompleteBitfield {
+  using standard_layout = AppendableFields;
   std::uint16_t position = 0;
   std::uint16_t flags = 0;
   std::uint8_t bitcount = 0;
@@ -138,6 +148,7 @@ struct CompleteBitfield {
 };
 
 struct CompleteBitsetType {
+  using standard_layout = AppendableGroup<Part<0>, AppendableGroup<Part<1>>, Part<2>>;
   std::uint16_t bitset_flags = 0;
   CompleteTypeDetail detail{};
   std::vector<CompleteBitfield> fields_seq{};
@@ -148,6 +159,7 @@ struct CompleteBitsetType {
 };
 
 struct CompleteCollectionElement {
+  using standard_layout = AppendableFields;
   std::uint16_t flags = 0;
   TypeIdentifier type_id{};
   AppliedBuiltinMemberAnnotations builtin_annotations{};
@@ -160,6 +172,7 @@ struct CompleteCollectionElement {
 };
 
 struct CompleteSequenceType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<Part<1>, OptionalPart<2>>, Part<3>>;
   std::uint16_t collection_flags = 0;
   std::uint32_t bound = 0;
   CompleteTypeDetail detail{};
@@ -171,6 +184,7 @@ struct CompleteSequenceType {
 };
 
 struct CompleteArrayType {
+  using standard_layout = AppendableGroup<Part<0>, AppendableGroup<Part<1>, Part<2>>, Part<3>>;
   std::uint16_t collection_flags = 0;
   std::vector<std::uint32_t> bounds{};
   CompleteTypeDetail detail{};
@@ -182,6 +196,8 @@ struct CompleteArrayType {
 };
 
 struct CompleteMapType {
+  using standard_layout =
+      FinalGroup<Part<0>, AppendableGroup<Part<1>, OptionalPart<2>>, Part<3>, Part<4>>;
   std::uint16_t collection_flags = 0;
   std::uint32_t bound = 0;
   CompleteTypeDetail detail{};
@@ -194,6 +210,8 @@ struct CompleteMapType {
 };
 
 struct CompleteEnumeratedLiteral {
+  // Peers nest the value and flags in an appendable record of their own.
+  using standard_layout = AppendableGroup<AppendableGroup<Part<0>, Part<1>>, Part<2>>;
   std::int32_t value = 0;
   std::uint16_t flags = 0;
   CompleteMemberDetail detail{};
@@ -203,6 +221,7 @@ struct CompleteEnumeratedLiteral {
 };
 
 struct CompleteEnumeratedType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<Part<1>, Part<2>>, Part<3>>;
   std::uint16_t enum_flags = 0;
   std::uint16_t bit_bound = 0;
   CompleteTypeDetail detail{};
@@ -214,6 +233,7 @@ struct CompleteEnumeratedType {
 };
 
 struct CompleteBitflag {
+  using standard_layout = AppendableFields;
   std::uint16_t position = 0;
   std::uint16_t flags = 0;
   CompleteMemberDetail detail{};
@@ -222,6 +242,7 @@ struct CompleteBitflag {
 };
 
 struct CompleteBitmaskType {
+  using standard_layout = AppendableGroup<Part<0>, AppendableGroup<Part<1>, Part<2>>, Part<3>>;
   std::uint16_t bitmask_flags = 0;
   std::uint16_t bit_bound = 0;
   CompleteTypeDetail detail{};

@@ -15,6 +15,7 @@
 namespace nimbrel::types {
 
 struct MinimalAliasType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<>, AppendableGroup<Part<1>, Part<2>>>;
   std::uint16_t alias_flags = 0;
   std::uint16_t related_flags = 0;
   TypeIdentifier related_type{};
@@ -46,6 +47,7 @@ struct MinimalAnnotationType {
 };
 
 struct MinimalStructMember {
+  using standard_layout = AppendableFields;
   std::uint32_t member_id = 0;
   std::uint16_t member_flags = 0;
   TypeIdentifier member_type{};
@@ -57,6 +59,7 @@ struct MinimalStructMember {
 };
 
 struct MinimalStructType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<Part<1>>, Part<2>>;
   std::uint16_t struct_flags = 0;
   TypeIdentifier base_type{};  // None: no base
   std::vector<MinimalStructMember> members{};
@@ -67,6 +70,7 @@ struct MinimalStructType {
 };
 
 struct MinimalUnionMember {
+  using standard_layout = AppendableFields;
   CommonUnionMember common{};
   NameHash name_hash{};
   static auto fields(auto& self) { return std::tie(self.common, self.name_hash); }
@@ -74,6 +78,8 @@ struct MinimalUnionMember {
 };
 
 struct MinimalUnionType {
+  using standard_layout =
+      FinalGroup<Part<0>, AppendableGroup<>, AppendableGroup<Part<1>, Part<2>>, Part<3>>;
   std::uint16_t union_flags = 0;
   std::uint16_t discriminator_flags = 0;
   TypeIdentifier discriminator_type{};
@@ -86,6 +92,7 @@ struct MinimalUnionType {
 };
 
 struct MinimalBitfield {
+  using standard_layout = AppendableFields;
   std::uint16_t position = 0;
   std::uint16_t flags = 0;
   std::uint8_t bitcount = 0;
@@ -98,6 +105,7 @@ struct MinimalBitfield {
 };
 
 struct MinimalBitsetType {
+  using standard_layout = AppendableGroup<Part<0>, AppendableGroup<>, Part<1>>;
   std::uint16_t bitset_flags = 0;
   std::vector<MinimalBitfield> fields_seq{};
   static auto fields(auto& self) { return std::tie(self.bitset_flags, self.fields_seq); }
@@ -105,6 +113,8 @@ struct MinimalBitsetType {
 };
 
 struct MinimalSequenceType {
+  using standard_layout =
+      FinalGroup<Part<0>, AppendableGroup<Part<1>>, AppendableGroup<Part<2>, Part<3>>>;
   std::uint16_t collection_flags = 0;
   std::uint32_t bound = 0;
   std::uint16_t element_flags = 0;
@@ -116,6 +126,8 @@ struct MinimalSequenceType {
 };
 
 struct MinimalArrayType {
+  using standard_layout =
+      FinalGroup<Part<0>, AppendableGroup<Part<1>>, AppendableGroup<Part<2>, Part<3>>>;
   std::uint16_t collection_flags = 0;
   std::vector<std::uint32_t> bounds{};
   std::uint16_t element_flags = 0;
@@ -127,6 +139,9 @@ struct MinimalArrayType {
 };
 
 struct MinimalMapType {
+  using standard_layout =
+      FinalGroup<Part<0>, AppendableGroup<Part<1>>, AppendableGroup<Part<2>, Part<3>>,
+                 AppendableGroup<Part<4>, Part<5>>>;
   std::uint16_t collection_flags = 0;
   std::uint32_t bound = 0;
   std::uint16_t key_flags = 0;
@@ -141,6 +156,8 @@ struct MinimalMapType {
 };
 
 struct MinimalEnumeratedLiteral {
+  // Peers nest the value and flags in an appendable record of their own.
+  using standard_layout = AppendableGroup<AppendableGroup<Part<0>, Part<1>>, Part<2>>;
   std::int32_t value = 0;
   std::uint16_t flags = 0;
   NameHash name_hash{};
@@ -150,6 +167,7 @@ struct MinimalEnumeratedLiteral {
 };
 
 struct MinimalEnumeratedType {
+  using standard_layout = FinalGroup<Part<0>, AppendableGroup<Part<1>>, Part<2>>;
   std::uint16_t enum_flags = 0;
   std::uint16_t bit_bound = 0;
   std::vector<MinimalEnumeratedLiteral> literals{};
@@ -160,6 +178,7 @@ struct MinimalEnumeratedType {
 };
 
 struct MinimalBitflag {
+  using standard_layout = AppendableFields;
   std::uint16_t position = 0;
   std::uint16_t flags = 0;
   NameHash name_hash{};
@@ -168,6 +187,7 @@ struct MinimalBitflag {
 };
 
 struct MinimalBitmaskType {
+  using standard_layout = AppendableGroup<Part<0>, AppendableGroup<Part<1>>, Part<2>>;
   std::uint16_t bitmask_flags = 0;
   std::uint16_t bit_bound = 0;
   std::vector<MinimalBitflag> flags{};
