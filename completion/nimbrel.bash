@@ -51,7 +51,7 @@ _nimbrel_rec() {
   case ${COMP_WORDS[1]} in
     info) options="--json --sequence" ;;
     verify) options="" ;;
-    dump) options="--topic --limit --base64" ;;
+    dump) options="--topic --limit --base64 --decode" ;;
     export) options="--mcap --topic --quiet" ;;
     cut) options="--out --from --to --topic --quiet" ;;
     merge | recover) options="--out --quiet" ;;

@@ -30,9 +30,10 @@ const char* const usage_text =
     "                                       MCAP per channel and per writer, with sequence gaps\n"
     "                                       and the losses of the events channel\n"
     "  verify FILE                          exit 0 clean, 1 cut or damaged, 2 not a recording\n"
-    "  dump FILE [--topic NAME]... [--limit N] [--base64]\n"
+    "  dump FILE [--topic NAME]... [--limit N] [--base64] [--decode]\n"
     "                                       one JSON line per frame or message, payload as hex\n"
-    "                                       or base64\n"
+    "                                       or base64; --decode: the sample's values, decoded\n"
+    "                                       by the writer's type an MCAP recording keeps\n"
     "  export FILE --mcap OUT.mcap [--topic NAME]... [--quiet]\n"
     "                                       a .nbrlrec as MCAP (an MCAP input is refused)\n"
     "  cut FILE --out OUT [--from T] [--to T] [--topic NAME]... [--quiet]\n"
@@ -193,6 +194,9 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
       options.limit = *limit;
     }
     if (parsed.has("--base64")) options.encoding = PayloadEncoding::Base64;
+    options.decode = parsed.has("--decode");
+    if (options.decode && !mcap)
+      return usage(*file + ": a .nbrlrec recording keeps no types; --decode reads MCAP recordings");
     return mcap ? run_mcap_dump(options, out, err) : run_dump(options, out, err);
   }
   if (command == "export") {
@@ -237,7 +241,7 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
   static const std::map<std::string, OptionSpec, std::less<>> specs{
       {"info", {{}, {"--json", "--sequence"}}},
       {"verify", {{}, {}}},
-      {"dump", {{"--topic", "--limit"}, {"--base64"}}},
+      {"dump", {{"--topic", "--limit"}, {"--base64", "--decode"}}},
       {"export", {{"--mcap", "--topic"}, {"--quiet"}}},
       {"cut", {{"--out", "--from", "--to", "--topic"}, {"--quiet"}}},
       {"merge", {{"--out"}, {"--quiet"}}},

@@ -30,6 +30,7 @@ struct DumpOptions {
   std::vector<std::string> topics;
   std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
   PayloadEncoding encoding = PayloadEncoding::Hex;
+  bool decode = false;  // MCAP with the writers' types: each sample's values as JSON
 };
 int run_dump(const DumpOptions& options, std::ostream& out, std::ostream& err);
 

@@ -1,5 +1,7 @@
 #include "tools/rec/mcap_commands.hpp"
 
+#include "tools/rec/recorded_types.hpp"
+
 #include <algorithm>
 #include <functional>
 #include <ostream>
@@ -173,6 +175,7 @@ int run_mcap_dump(const DumpOptions& options, std::ostream& out, std::ostream& e
   if (!reader) return reader.error();
   const char* key = options.encoding == PayloadEncoding::Hex ? ",\"hex\":\"" : ",\"base64\":\"";
   std::vector<std::string> prefix(65536);  // by channel id: the quoted fields that repeat
+  RecordedTypes types;
   std::uint64_t printed = 0;
   while (printed < options.limit) {
     auto message = reader->next();
@@ -187,8 +190,18 @@ int run_mcap_dump(const DumpOptions& options, std::ostream& out, std::ostream& e
       fields += ",\"channel\":" + std::to_string(channel.id);
     }
     out << fields << ",\"sequence\":" << message->sequence << ",\"log_time\":" << message->log_time
-        << ",\"publish_time\":" << message->publish_time << ",\"size\":" << message->data.size()
-        << key;
+        << ",\"publish_time\":" << message->publish_time << ",\"size\":" << message->data.size();
+    if (options.decode) {
+      types.take(reader->metadata());
+      const auto value = types.decode(channel, message->data);
+      if (value) {
+        out << ",\"value\":" << *value << "}\n";
+        ++printed;
+        continue;
+      }
+      out << ",\"decode_error\":" << tools::json_string(value.error());
+    }
+    out << key;
     write_payload(out, message->data, options.encoding);
     out << "\"}\n";
     ++printed;

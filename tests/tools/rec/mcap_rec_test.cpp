@@ -7,8 +7,11 @@
 
 #include "recorder/mcap_read_back.hpp"
 #include "recorder/mcap_writer.hpp"
+#include "tools/common/json.hpp"
+#include "tools/common/type_schema.hpp"
 #include "tools/rec/mcap_info.hpp"
 #include "tools/rec/rec_fixtures.hpp"
+#include "types/type_object_xcdr2.hpp"
 
 namespace nimbrel::rec::testing {
 namespace {
@@ -175,6 +178,58 @@ TEST_F(McapRecTest, ReadsAForeignFile) {
       R"({"topic":"/KeyedSeq","channel":0,"sequence":1,"log_time":1700000000001000000,)"
       R"("publish_time":1700000000000999995,"size":16,"hex":"00010000010000000700000000000000"})"
       "\n");
+}
+
+// dump --decode reads a writer's samples by the type objects the file keeps: Cyclone's own
+// tldemo::Sample (complete form: the struct, its Point and Color) and a sample Cyclone wrote.
+TEST_F(McapRecTest, DumpDecodesSamplesByTheTypesTheFileKeeps) {
+  const Bytes reply = read_file(NIMBREL_TEST_DATA_DIR "/typelookup/cyclone-tl-reply-complete.bin");
+  const std::string typed = dir_.file("typed.mcap");
+  auto sink = recorder::FileSink::create(typed);
+  McapWriter writer(**sink);
+  (void)writer.start("", "nimbrel-recorder-bridge");
+  std::string top;
+  for (const auto& [at, size] : {std::pair{136, 199}, {352, 84}, {452, 127}}) {
+    const auto object = std::span(reply).subspan(at, size);
+    const auto id = tools::identifier_hex(*types::type_identifier_of_xcdr2(object));
+    if (top.empty()) top = id;
+    (void)writer.add_metadata(
+        "nimbrel.type_object",
+        {{"type_identifier", id}, {"encoding", "xcdr2"}, {"data", tools::to_hex(object)}});
+  }
+  for (const std::uint16_t id : {std::uint16_t{1}, std::uint16_t{2}}) {
+    (void)writer.add_channel({.id = id,
+                              .schema_id = 0,
+                              .topic = id == 1 ? "tl_demo" : "untyped",
+                              .message_encoding = "cdr",
+                              .metadata = {{"dds.type_identifier", id == 1 ? top : ""}}});
+  }
+  const Bytes sample = hex_bytes(
+      "00090000 2c000000 07000000 0000000000001a40 00000000000002c0 01000000"
+      " 06000000 68656c6c6f00 0000 04000000 deadbeef");
+  (void)writer.write_message(1, 1, start, start, sample);
+  (void)writer.write_message(1, 2, start, start, std::span(sample).first(20));
+  (void)writer.write_message(2, 3, start, start, sample);
+  (void)writer.finish();
+
+  const RecRun dump = rec({"dump", typed, "--decode"});
+  EXPECT_EQ(dump.status, 0) << dump.err;
+  const std::string head = R"("log_time":1700000000000000000,"publish_time":1700000000000000000,)";
+  EXPECT_EQ(dump.out,
+            R"({"topic":"tl_demo","channel":1,"sequence":1,)" + head +
+                R"("size":52,"value":{"id":7,"pos":{"x":6.5,"y":-2.25},"color":"GREEN",)"
+                R"("label":"hello","blob":[222,173,190,239]}})"
+                "\n"
+                R"({"topic":"tl_demo","channel":1,"sequence":2,)" +
+                head + R"("size":20,"decode_error":"length 44 past the end at offset 8","hex":")" +
+                tools::to_hex(std::span(sample).first(20)) +
+                "\"}\n"
+                R"({"topic":"untyped","channel":2,"sequence":3,)" +
+                head + R"("size":52,"decode_error":"no type recorded for this channel","hex":")" +
+                tools::to_hex(sample) + "\"}\n");
+  // A .nbrlrec keeps no types.
+  write_recording(dir_.file("plain.nbrlrec"), {}, {});
+  EXPECT_EQ(rec({"dump", dir_.file("plain.nbrlrec"), "--decode"}).status, 2);
 }
 
 // Fields of the recorder's events, whose topic names may hold quotes and look like fields.

@@ -63,6 +63,21 @@ inline void write_recording(const std::string& path, const recorder::Header& hea
   }
 }
 
+// Bytes from hex digits; spaces are for reading only.
+inline Bytes hex_bytes(std::string_view text) {
+  Bytes out;
+  std::string digits;
+  for (const char c : text) {
+    if (c == ' ') continue;
+    digits.push_back(c);
+    if (digits.size() == 2) {
+      out.push_back(static_cast<std::byte>(std::stoi(digits, nullptr, 16)));
+      digits.clear();
+    }
+  }
+  return out;
+}
+
 inline Bytes read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
