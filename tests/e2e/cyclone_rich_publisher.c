@@ -4,15 +4,16 @@
 // COUNT samples whose values follow from their index i alone, so that a test can tell what each
 // decoded sample must hold (the same rules are in the test). Once they are
 // acknowledged (at most 30 s) it prints "published COUNT" and exits 0; otherwise 1.
-#include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "dds/dds.h"
+#include "cyclone_publishing.h"
 #include "rich_type.h"
 
-static dds_return_t write_sample(dds_entity_t writer, int32_t i) {
+static dds_return_t write_sample(dds_entity_t writer, uint32_t n, void* context) {
+  (void)context;
+  const int32_t i = (int32_t)n;
   char label[16], text[32], short_text[9], note[32];
   snprintf(label, sizeof label, "r%d", i);
   snprintf(text, sizeof text, "sample %d", i);
@@ -53,37 +54,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: cyclone_rich_publisher COUNT [SECONDS]\n");
     return 2;
   }
-  const int32_t count = (int32_t)strtol(argv[1], NULL, 10);
+  const uint32_t count = (uint32_t)strtoul(argv[1], NULL, 10);
   const dds_time_t deadline = dds_time() + DDS_SECS(argc > 2 ? atol(argv[2]) : 60);
-  const dds_entity_t participant = dds_create_participant(DDS_DOMAIN_DEFAULT, NULL, NULL);
-  const dds_entity_t topic =
-      dds_create_topic(participant, &rich_Sample_desc, "RichSample", NULL, NULL);
-  dds_qos_t* qos = dds_create_qos();
-  dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_SECS(10));
-  dds_qset_history(qos, DDS_HISTORY_KEEP_ALL, 0);
-  const dds_entity_t writer = dds_create_writer(participant, topic, qos, NULL);
-  dds_delete_qos(qos);
-  if (participant < 0 || topic < 0 || writer < 0) {
-    fprintf(stderr, "cannot create the writer\n");
-    return 1;
-  }
-  dds_publication_matched_status_t matched = {0};
-  while (matched.current_count == 0 && dds_time() < deadline) {
-    dds_get_publication_matched_status(writer, &matched);
-    if (matched.current_count == 0) dds_sleepfor(DDS_MSECS(20));
-  }
-  int status = 1;
-  if (matched.current_count > 0) {
-    int32_t written = 0;
-    while (written < count && write_sample(writer, written) == DDS_RETCODE_OK)
-      ++written;
-    const bool acknowledged = dds_wait_for_acks(writer, DDS_SECS(30)) == DDS_RETCODE_OK;
-    printf("published %d%s\n", written, acknowledged ? "" : " (not all acknowledged)");
-    status = written == count && acknowledged ? 0 : 1;
-  } else {
-    printf("no reader matched\n");
-  }
-  fflush(stdout);
-  dds_delete(participant);
-  return status;
+  return cyclone_publish_once_matched(&rich_Sample_desc, "RichSample", count, deadline,
+                                      write_sample, NULL);
 }
