@@ -83,6 +83,10 @@ recorder::StringPairs writer_metadata(const std::string& type_name, const rtps::
   add("dds.ownership_strength", std::to_string(publication.ownership_strength));
   add("dds.partitions", partitions_json(publication.partition));
   add("dds.representations", representations_text(publication.data_representation));
+  // As the writer announced it, so that a replay can announce the same type.
+  out.emplace_back("dds.type_information", publication.type_information
+                                               ? tools::to_hex(*publication.type_information)
+                                               : std::string{});
   return out;
 }
 

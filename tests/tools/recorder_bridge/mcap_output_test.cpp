@@ -116,14 +116,14 @@ TEST_F(McapOutputTest, WritersChannelsSamplesAndEvents) {
                " dds.keyed=true dds.participant_guid=0102030405060708090a0b0c:000001c1"
                " dds.participant_name=talker dds.vendor_id=01.0f dds.reliability=reliable"
                " dds.durability=transient-local dds.ownership=shared dds.ownership_strength=0"
-               R"( dds.partitions=["a","b\"c"] dds.representations=0,2)"
+               R"( dds.partitions=["a","b\"c"] dds.representations=0,2 dds.type_information=)"
                " dds.type_identifier= dds.type_error=",
            "channel 3 Chatter cdr schema=0 dds.type_name=std::Text dds.writer_guid=" +
                rtps::to_string(unknown) +
                " dds.keyed=false dds.participant_guid=090909090909090909090909:000001c1"
                " dds.participant_name= dds.vendor_id= dds.reliability= dds.durability="
                " dds.ownership= dds.ownership_strength= dds.partitions= dds.representations="
-               " dds.type_identifier= dds.type_error=",
+               " dds.type_information= dds.type_identifier= dds.type_error=",
            "metadata nimbrel.recording domain=7",
            "message 2 7 " + std::to_string(t0 + 10) + " 1700000000500000000 000100002a",
            "message 3 5 " + std::to_string(t0 + 20) + " " + std::to_string(t0 + 20) + " 00010000",
