@@ -16,8 +16,6 @@
 
 namespace nimbrel::rec {
 
-inline constexpr std::string_view type_object_metadata = "nimbrel.type_object";
-
 class RecordedTypes {
  public:
   // Takes the metadata records met since the last call.
