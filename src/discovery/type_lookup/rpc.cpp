@@ -433,7 +433,37 @@ CodecResult<GetTypeDependenciesOut> read_dependencies_out(BufferReader& r) {
   return out;
 }
 
+constexpr std::uint32_t minimal_member = 0x1001;
+constexpr std::uint32_t complete_member = 0x1002;
+
+CodecResult<TypeInformationIds::Form> read_form(BufferReader& r) {
+  auto body = read_delimited(r);
+  if (!body) return std::unexpected(body.error());
+  auto type = read_with_size(*body);
+  if (!type) return std::unexpected(type.error());
+  auto count = body->read_i32();
+  if (!count) return std::unexpected(count.error());
+  auto dependencies = read_sequence<types::TypeIdentifierWithSize>(*body, 8, read_with_size);
+  if (!dependencies) return std::unexpected(dependencies.error());
+  return TypeInformationIds::Form{.type = std::move(*type),
+                                  .dependencies = std::move(*dependencies)};
+}
+
 }  // namespace
+
+CodecResult<TypeInformationIds> decode_type_information(std::span<const std::byte> value,
+                                                        bool little_endian) {
+  BufferReader r(value, little_endian);
+  TypeInformationIds ids;
+  NIMBREL_TRY(read_members(r, [&](std::uint32_t id, BufferReader& m) -> CodecResult<bool> {
+    if (id != minimal_member && id != complete_member) return false;
+    auto form = read_form(m);
+    if (!form) return std::unexpected(form.error());
+    (id == minimal_member ? ids.minimal : ids.complete) = std::move(*form);
+    return true;
+  }));
+  return ids;
+}
 
 bool is_cdr2_payload(std::span<const std::byte> payload) {
   return payload.size() >= encapsulation_size && payload[0] == std::byte{0} &&

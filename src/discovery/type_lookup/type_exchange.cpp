@@ -1,0 +1,316 @@
+#include "discovery/type_lookup/type_exchange.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "foundation/hex.hpp"
+#include "foundation/md5.hpp"
+
+namespace nimbrel::discovery {
+namespace {
+
+namespace ids = rtps::entity_ids;
+using types::TypeIdentifier;
+
+constexpr std::uint8_t ek_minimal = 0xf1;
+constexpr std::uint8_t ek_complete = 0xf2;
+constexpr std::size_t max_dependencies_answered = 256;
+
+// Cyclone writes the target participant here; replies do not depend on it.
+std::string instance_name(const rtps::GuidPrefix& replier) {
+  return "dds.builtin.TOS." + to_hex(replier) + "000001c1";
+}
+
+}  // namespace
+
+TypeExchange::TypeExchange(const rtps::GuidPrefix& own, TypeExchangeSettings settings)
+    : own_(own), settings_(settings) {
+  settings_.max_pending = std::max<std::size_t>(settings_.max_pending, 1);
+  settings_.max_ids_per_request = std::max<std::size_t>(settings_.max_ids_per_request, 1);
+  settings_.max_attempts = std::max(settings_.max_attempts, 1u);
+}
+
+std::optional<TypeExchange::HashKey> TypeExchange::key_of(const TypeIdentifier& id) {
+  if (const auto* minimal = std::get_if<TypeIdentifier::EquivalenceHashMinimal>(&id.value))
+    return HashKey{ek_minimal, minimal->hash};
+  if (const auto* complete = std::get_if<TypeIdentifier::EquivalenceHashComplete>(&id.value))
+    return HashKey{ek_complete, complete->hash};
+  return std::nullopt;
+}
+
+TypeIdentifier TypeExchange::identifier(const HashKey& key) {
+  if (key.kind == ek_minimal) return TypeIdentifier::EquivalenceHashMinimal{key.hash};
+  return TypeIdentifier::EquivalenceHashComplete{key.hash};
+}
+
+bool TypeExchange::hashes_to(const HashKey& key, std::span<const std::byte> bytes) {
+  // DDS-XTypes 1.3 section 7.3.4.9.1: the hash is the start of the MD5 of the serialized object.
+  const Md5Digest digest = md5(bytes);
+  return std::equal(key.hash.bytes.begin(), key.hash.bytes.end(), digest.begin());
+}
+
+bool TypeExchange::hold(const HashKey& key, std::vector<std::byte> bytes) {
+  if (held_.contains(key)) return true;
+  if (held_.size() >= settings_.max_types) {
+    ++counters_.refused;
+    return false;
+  }
+  held_.emplace(key, Held{std::move(bytes)});
+  return true;
+}
+
+void TypeExchange::record_dependencies(const HashKey& top, std::span<const HashKey> dependencies) {
+  if (dependencies_.size() >= settings_.max_types && !dependencies_.contains(top)) return;
+  dependencies_[top].assign(dependencies.begin(), dependencies.end());
+}
+
+std::vector<OutgoingRequest> TypeExchange::on_publication(
+    const rtps::PublicationBuiltinTopicData& publication, Elapsed now) {
+  if (!publication.type_information) return {};
+  // Standard peers send it in the parameter list's order, which is little-endian in practice.
+  const auto information =
+      rpc::decode_type_information(*publication.type_information, /*little_endian=*/true);
+  if (!information) return {};
+  const auto& form = information->complete && key_of(information->complete->type.type_id)
+                         ? information->complete
+                         : information->minimal;
+  if (!form || !key_of(form->type.type_id)) return {};
+  std::vector<TypeIdentifier> dependencies;
+  for (const auto& dependency : form->dependencies)
+    dependencies.push_back(dependency.type_id);
+  return want_writer_type(publication.endpoint_guid, publication.type_name, form->type.type_id,
+                          dependencies, now);
+}
+
+std::vector<OutgoingRequest> TypeExchange::want_writer_type(
+    const rtps::Guid& writer, std::string type_name, const TypeIdentifier& type_id,
+    std::span<const TypeIdentifier> dependencies, Elapsed now) {
+  const auto top = key_of(type_id);
+  if (!top) return {};
+  if (const auto known = writers_.find(writer);
+      known != writers_.end() && known->second.top == *top)
+    return issue(now);  // announced again
+  if (!writers_.contains(writer) && writers_.size() >= settings_.max_writers) {
+    ++counters_.refused;
+    return {};
+  }
+  WriterRecord record{.type_name = std::move(type_name), .top = *top, .closure = {*top}};
+  for (const auto& dependency : dependencies) {
+    if (auto key = key_of(dependency); key && *key != *top) record.closure.push_back(*key);
+  }
+  record_dependencies(*top, std::span(record.closure).subspan(1));
+  for (const auto& key : record.closure) {
+    if (!held_.contains(key) && !in_flight_.contains(key)) wanted_.try_emplace(key, writer.prefix);
+  }
+  writers_.insert_or_assign(writer, std::move(record));
+  update_writers();
+  return issue(now);
+}
+
+void TypeExchange::forget_writers(std::span<const rtps::Guid> writers) {
+  for (const auto& writer : writers)
+    writers_.erase(writer);
+}
+
+void TypeExchange::forget_participants(const std::set<rtps::GuidPrefix>& gone) {
+  std::erase_if(writers_, [&](const auto& entry) { return gone.contains(entry.first.prefix); });
+  std::erase_if(wanted_, [&](const auto& entry) { return gone.contains(entry.second); });
+  std::erase_if(pending_, [&](const auto& entry) {
+    if (!gone.contains(entry.second.replier)) return false;
+    for (const auto& key : entry.second.ids)
+      in_flight_.erase(key);
+    return true;
+  });
+}
+
+bool TypeExchange::add_types(std::span<const TypeEntry> closure) {
+  std::vector<HashKey> keys;
+  for (const auto& entry : closure) {
+    const auto key = key_of(entry.type_id);
+    if (!key || !hashes_to(*key, entry.type_object)) {
+      ++counters_.bad_hash;
+      return false;
+    }
+    keys.push_back(*key);
+  }
+  bool all = true;
+  for (std::size_t i = 0; i < closure.size(); ++i)
+    all = hold(keys[i], closure[i].type_object) && all;
+  if (!keys.empty()) record_dependencies(keys[0], std::span(keys).subspan(1));
+  update_writers();
+  return all;
+}
+
+OutgoingRequest TypeExchange::send(Pending pending, Elapsed now) {
+  const std::int64_t sn = next_sn_++;
+  rpc::GetTypesIn call;
+  for (const auto& key : pending.ids)
+    call.type_ids.push_back(identifier(key));
+  const rpc::Request request{
+      .request_id = {.writer_guid = {own_, ids::type_lookup_request_writer}, .sequence_number = sn},
+      .instance_name = instance_name(pending.replier),
+      .call = std::move(call)};
+  OutgoingRequest out{.replier = pending.replier, .payload = {}};
+  // Hash identifiers under the caps always encode.
+  if (auto payload = rpc::encode_payload(request)) out.payload = std::move(*payload);
+  ++pending.attempts;
+  pending.deadline = now + settings_.timeout;
+  pending_.emplace(sn, std::move(pending));
+  ++counters_.requests_sent;
+  return out;
+}
+
+std::vector<OutgoingRequest> TypeExchange::issue(Elapsed now) {
+  std::vector<OutgoingRequest> out;
+  while (!wanted_.empty() && pending_.size() < settings_.max_pending) {
+    const rtps::GuidPrefix replier = wanted_.begin()->second;
+    Pending pending{.replier = replier, .ids = {}, .deadline = now, .attempts = 0};
+    for (auto it = wanted_.begin();
+         it != wanted_.end() && pending.ids.size() < settings_.max_ids_per_request;) {
+      if (it->second != replier) {
+        ++it;
+        continue;
+      }
+      pending.ids.push_back(it->first);
+      in_flight_.insert(it->first);
+      it = wanted_.erase(it);
+    }
+    out.push_back(send(std::move(pending), now));
+  }
+  return out;
+}
+
+void TypeExchange::on_reply(const rtps::GuidPrefix& source, const rpc::Reply& reply) {
+  auto it = pending_.find(reply.related_request.sequence_number);
+  if (it == pending_.end() || it->second.replier != source) {
+    ++counters_.unmatched_replies;
+    return;
+  }
+  ++counters_.replies;
+  const Pending pending = std::move(it->second);
+  pending_.erase(it);
+  const std::set<HashKey> asked(pending.ids.begin(), pending.ids.end());
+  std::set<HashKey> returned;
+  const auto* out = std::get_if<rpc::GetTypesOut>(&reply.result);
+  if (out != nullptr && reply.remote_ex == rpc::remote_ex_ok && reply.retcode == rpc::retcode_ok) {
+    for (const auto& pair : out->types) {
+      const auto key = key_of(pair.type_id);
+      if (!key || !asked.contains(*key) || !returned.insert(*key).second) continue;
+      if (!hashes_to(*key, pair.type_object)) {
+        ++counters_.bad_hash;
+        continue;
+      }
+      hold(*key, pair.type_object);
+    }
+  }
+  for (const auto& key : pending.ids) {
+    in_flight_.erase(key);
+    if (!returned.contains(key)) ++counters_.unknown;
+  }
+  update_writers();
+}
+
+std::vector<OutgoingRequest> TypeExchange::expire(Elapsed now) {
+  std::vector<OutgoingRequest> out;
+  std::vector<std::int64_t> due;
+  for (const auto& [sn, pending] : pending_) {
+    if (pending.deadline <= now) due.push_back(sn);
+  }
+  for (const auto sn : due) {
+    auto node = pending_.extract(sn);
+    ++counters_.timed_out;
+    Pending& pending = node.mapped();
+    if (pending.attempts < settings_.max_attempts) {
+      out.push_back(send(std::move(pending), now));
+      continue;
+    }
+    counters_.failed += pending.ids.size();
+    for (const auto& key : pending.ids)
+      in_flight_.erase(key);
+  }
+  auto more = issue(now);
+  out.insert(out.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  return out;
+}
+
+rpc::Reply TypeExchange::answer(const rpc::Request& request) {
+  ++counters_.requests_answered;
+  rpc::Reply reply{// As Cyclone does: its own reply writer, and the request's number echoed.
+                   .related_request = {.writer_guid = {own_, ids::type_lookup_reply_writer},
+                                       .sequence_number = request.request_id.sequence_number},
+                   .remote_ex = rpc::remote_ex_ok,
+                   .retcode = rpc::retcode_ok,
+                   .result = rpc::GetTypesOut{}};
+  std::set<HashKey> seen;
+  if (const auto* get_types = std::get_if<rpc::GetTypesIn>(&request.call)) {
+    rpc::GetTypesOut out;
+    std::size_t budget = settings_.max_reply_bytes;
+    for (const auto& id : get_types->type_ids) {
+      const auto key = key_of(id);
+      if (!key || !seen.insert(*key).second) continue;
+      const auto held = held_.find(*key);
+      // An identifier, its padding and the object.
+      if (held == held_.end() || held->second.bytes.size() + 20 > budget) continue;
+      budget -= held->second.bytes.size() + 20;
+      out.types.push_back({.type_id = id, .type_object = held->second.bytes});
+    }
+    reply.result = std::move(out);
+    return reply;
+  }
+  rpc::GetTypeDependenciesOut out;
+  for (const auto& id : std::get<rpc::GetTypeDependenciesIn>(request.call).type_ids) {
+    const auto key = key_of(id);
+    if (!key) continue;
+    const auto found = dependencies_.find(*key);
+    if (found == dependencies_.end()) continue;
+    for (const auto& dependency : found->second) {
+      if (out.dependent_typeids.size() >= max_dependencies_answered) break;
+      if (!seen.insert(dependency).second) continue;
+      const auto held = held_.find(dependency);
+      out.dependent_typeids.push_back(
+          {.type_id = identifier(dependency),
+           .typeobject_serialized_size =
+               held == held_.end() ? 0 : static_cast<std::uint32_t>(held->second.bytes.size())});
+    }
+  }
+  reply.result = std::move(out);
+  return reply;
+}
+
+void TypeExchange::update_writers() {
+  for (auto& [guid, record] : writers_) {
+    if (record.complete) continue;
+    const bool all_held = std::ranges::all_of(
+        record.closure, [&](const HashKey& key) { return held_.contains(key); });
+    if (!all_held) continue;
+    record.complete = true;
+    arrivals_.emplace_back(++generation_, guid);
+    if (arrivals_.size() > settings_.max_arrivals) arrivals_.pop_front();
+  }
+}
+
+std::optional<WriterType> TypeExchange::writer_type(const rtps::Guid& writer) const {
+  const auto it = writers_.find(writer);
+  if (it == writers_.end() || !it->second.complete) return std::nullopt;
+  WriterType type{
+      .type_id = identifier(it->second.top), .type_name = it->second.type_name, .objects = {}};
+  for (const auto& key : it->second.closure) {
+    const auto held = held_.find(key);
+    if (held == held_.end()) return std::nullopt;
+    type.objects.push_back({.type_id = identifier(key), .type_object = held->second.bytes});
+  }
+  return type;
+}
+
+TypeArrivals TypeExchange::arrivals_since(std::uint64_t generation) const {
+  TypeArrivals arrivals{.generation = generation_, .writers = {}, .missed = false};
+  // Generations run without gaps, so a log that starts past the next one has lost some.
+  arrivals.missed =
+      generation < generation_ && (arrivals_.empty() || arrivals_.front().first > generation + 1);
+  for (const auto& [at, writer] : arrivals_) {
+    if (at > generation) arrivals.writers.push_back(writer);
+  }
+  return arrivals;
+}
+
+}  // namespace nimbrel::discovery
