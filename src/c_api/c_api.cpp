@@ -145,6 +145,37 @@ std::optional<dcps::RemoteWriter> describe_writer(NimbrelRuntime* runtime,
   }
 }
 
+std::optional<discovery::WriterType> writer_type(NimbrelRuntime* runtime,
+                                                 const rtps::Guid& writer) noexcept {
+  if (runtime == nullptr) return std::nullopt;
+  try {
+    return runtime->runtime->writer_type(writer);
+  } catch (...) {
+    return std::nullopt;  // a copy that could not allocate: asked again later
+  }
+}
+
+discovery::TypeArrivals type_arrivals_since(NimbrelRuntime* runtime,
+                                            std::uint64_t generation) noexcept {
+  const discovery::TypeArrivals nothing{.generation = generation, .writers = {}, .missed = true};
+  if (runtime == nullptr) return nothing;
+  try {
+    return runtime->runtime->type_arrivals_since(generation);
+  } catch (...) {
+    return nothing;
+  }
+}
+
+bool add_type_objects(NimbrelRuntime* runtime,
+                      std::span<const discovery::TypeEntry> closure) noexcept {
+  if (runtime == nullptr) return false;
+  try {
+    return runtime->runtime->add_type_objects(closure);
+  } catch (...) {
+    return false;
+  }
+}
+
 int32_t close_reader(NimbrelReader* reader) noexcept {
   if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
   auto samples = reader->samples.lock();

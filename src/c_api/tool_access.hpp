@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "dcps/participant/runtime_config.hpp"
@@ -36,5 +37,21 @@ int32_t close_reader(NimbrelReader* reader) noexcept;
 // no longer (or never) known.
 std::optional<dcps::RemoteWriter> describe_writer(NimbrelRuntime* runtime,
                                                   const rtps::Guid& writer) noexcept;
+
+// A remote writer's type once fetched whole and checked (see DcpsRuntime::writer_type); empty for a
+// null runtime or a type not (yet) known.
+std::optional<discovery::WriterType> writer_type(NimbrelRuntime* runtime,
+                                                 const rtps::Guid& writer) noexcept;
+
+// The writers whose type became known after `generation`; ask first with 0, then with the
+// generation returned. `missed` set: some were dropped, look at every writer. For a null runtime,
+// nothing new and `missed` set.
+discovery::TypeArrivals type_arrivals_since(NimbrelRuntime* runtime,
+                                            std::uint64_t generation) noexcept;
+
+// Types to serve to standard type lookups, the top-level one first, each as its XCDR2 bytes.
+// False for a null runtime, an object that does not hash to its identifier, or a full store.
+bool add_type_objects(NimbrelRuntime* runtime,
+                      std::span<const discovery::TypeEntry> closure) noexcept;
 
 }  // namespace nimbrel::c_api

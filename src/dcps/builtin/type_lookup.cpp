@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "discovery/type_lookup/rpc.hpp"
 #include "monitor/metric_groups.hpp"
 
 namespace nimbrel::dcps {
@@ -32,6 +33,8 @@ void handle_type_lookup(Participant& participant, const rtps::ReceivedDatagram& 
     if (received.consumer != rtps::Consumer::TypeLookup) continue;
     const auto* data = std::get_if<rtps::DataSubmessage>(&received.body);
     if (data == nullptr) continue;  // best-effort here: nothing to acknowledge or repair
+    // The standard form travels on the reliable endpoints.
+    if (discovery::rpc::is_cdr2_payload(data->serialized_payload.span())) continue;
     if (addressed_to(*data, ids::type_lookup_request_reader, ids::type_lookup_request_writer)) {
       if (auto server = participant.type_lookup_server.lock()) {
         if (auto reply = (*server)->handle_request(*data)) replies.push_back(std::move(*reply));

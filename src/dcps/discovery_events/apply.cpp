@@ -3,6 +3,7 @@
 #include <set>
 
 #include "dcps/builtin/secure_builtin.hpp"
+#include "dcps/builtin/standard_type_lookup.hpp"
 #include "dcps/discovery_events/departures.hpp"
 #include "dcps/readers/reader_matching.hpp"
 #include "dcps/writers/writer_matching.hpp"
@@ -34,6 +35,7 @@ void handle_spdp(EventTargets targets, const rtps::ReceivedDatagram& datagram, E
       if (auto sedp = targets.participant.sedp.lock())
         (*sedp)->on_participant_discovered(participant);
       secure_on_participant_discovered(targets.participant, participant);
+      type_lookup_on_participant_discovered(targets.participant, participant);
       targets.participant.announce_soon.store(true, std::memory_order_release);
     }
     if (inserted != Insert::Refused) push_participant_sample(targets.builtin, participant.data);
@@ -43,6 +45,7 @@ void handle_spdp(EventTargets targets, const rtps::ReceivedDatagram& datagram, E
 void on_sedp_events(EventTargets targets, const discovery::SedpEvents& events) {
   forget_writers(targets.readers, events.removed_publications, targets.participant.elapsed());
   forget_readers(targets.writers, events.removed_subscriptions);
+  type_lookup_on_sedp_events(targets.participant, events);
   if (!events.brings_endpoints()) return;
   push_endpoint_samples(targets.builtin, events);
   // Every endpoint again: a remote one skipped earlier for want of its participant's locator may

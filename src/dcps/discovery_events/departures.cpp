@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "dcps/builtin/secure_builtin.hpp"
+#include "dcps/builtin/standard_type_lookup.hpp"
 #include "dcps/writers/writer_matching.hpp"
 #include "monitor/metric_groups.hpp"
 
@@ -23,6 +24,7 @@ void forget_participants(EventTargets targets, const std::set<rtps::GuidPrefix>&
   Participant& participant = targets.participant;
   if (auto sedp = participant.sedp.lock()) (*sedp)->on_participants_removed(gone);
   secure_on_participants_removed(participant, gone);
+  type_lookup_on_participants_removed(participant, gone);
   if (auto wlp = participant.wlp.lock()) {
     for (const auto& prefix : gone)
       (*wlp)->forget(prefix);

@@ -29,6 +29,8 @@ void fill_endpoint_record(const Participant& participant, const rtps::Guid& guid
   record.topic_data = std::move(config.topic_data);
   record.group_data = std::move(config.group_data);
   record.type_identifier = std::move(config.type_identifier);
+  if constexpr (requires { config.type_information; })
+    record.type_information = std::move(config.type_information);
   record.data_representation = config.data_representations
                                    ? std::move(*config.data_representations)
                                    : participant.config.data_representations;

@@ -21,6 +21,9 @@ Participant::Participant(std::uint32_t domain_id_in, const rtps::GuidPrefix& pre
           discovery::wlp_pulse_period(config.liveliness_period, config.lease_duration)),
       type_lookup_server(std::in_place, prefix_in),
       type_lookup_client(std::in_place, prefix_in),
+      type_lookup_endpoints(std::in_place, prefix_in, rtps::nimbrel_vendor_id,
+                            config.max_participants),
+      type_exchange(std::in_place, prefix_in),
       secure(config.secure_builtin_endpoints
                  ? std::make_shared<Guarded<discovery::SecurityBuiltinStack>>(
                        std::in_place, prefix_in, rtps::nimbrel_vendor_id)

@@ -12,7 +12,9 @@
 #include "discovery/sedp/stack.hpp"
 #include "discovery/spdp.hpp"
 #include "discovery/type_lookup/client.hpp"
+#include "discovery/type_lookup/endpoints.hpp"
 #include "discovery/type_lookup/server.hpp"
+#include "discovery/type_lookup/type_exchange.hpp"
 #include "discovery/wlp.hpp"
 #include "foundation/guarded.hpp"
 #include "foundation/time.hpp"
@@ -65,6 +67,12 @@ struct Participant {
   Guarded<discovery::TypeLookupServer> type_lookup_server;
   // Replies from the receive threads, requests from API callers, expiry from nbrl-tick.
   Guarded<discovery::TypeLookupClient> type_lookup_client;
+  // The standard, reliable type lookup endpoints: datagrams from the receive threads, proxies from
+  // the SPDP hook, ticks from nbrl-tick, requests and replies written by whoever produced them.
+  Guarded<discovery::TypeLookupEndpoints> type_lookup_endpoints;
+  // Remote writers' types and those served: publications and replies from the receive threads,
+  // expiry from nbrl-tick, reads and added types from API callers.
+  Guarded<discovery::TypeExchange> type_exchange;
   // Null unless configured. Participants from the SPDP hook (both metatraffic threads), datagrams
   // from nbrl-recv-meta, polls from nbrl-tick.
   const std::shared_ptr<Guarded<discovery::SecurityBuiltinStack>> secure;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "dcps/builtin/secure_builtin.hpp"
+#include "dcps/builtin/standard_type_lookup.hpp"
 #include "dcps/builtin/type_lookup.hpp"
 #include "dcps/discovery_events/apply.hpp"
 #include "dcps/participant/metrics_feed.hpp"
@@ -82,7 +83,10 @@ void dispatch_datagram(RuntimeState& state, const rtps::ReceivedDatagram& datagr
   if (datagram.has(rtps::Consumer::Spdp)) handle_spdp(state, datagram, now);
   if (datagram.has(rtps::Consumer::Sedp)) handle_sedp(state, datagram, now);
   if (datagram.has(rtps::Consumer::Wlp)) handle_wlp(state, datagram, now);
-  if (datagram.has(rtps::Consumer::TypeLookup)) handle_type_lookup(state.participant, datagram);
+  if (datagram.has(rtps::Consumer::TypeLookup)) {
+    handle_type_lookup(state.participant, datagram);
+    handle_standard_type_lookup(state.participant, datagram, now);
+  }
   if (datagram.has(rtps::Consumer::SecureStateless) ||
       datagram.has(rtps::Consumer::SecureVolatile)) {
     handle_secure(state.participant, datagram, now);

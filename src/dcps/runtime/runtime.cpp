@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "dcps/builtin/standard_type_lookup.hpp"
 #include "dcps/runtime/announce_locator.hpp"
 #include "dcps/runtime/goodbye.hpp"
 #include "dcps/runtime/receive.hpp"
@@ -244,6 +245,18 @@ std::optional<RemoteWriter> DcpsRuntime::describe_writer(const rtps::Guid& write
       out->participant = *participant;
   }
   return out;
+}
+
+std::optional<discovery::WriterType> DcpsRuntime::writer_type(const rtps::Guid& writer) const {
+  return dcps::writer_type(state_->participant, writer);
+}
+
+discovery::TypeArrivals DcpsRuntime::type_arrivals_since(std::uint64_t generation) const {
+  return dcps::type_arrivals_since(state_->participant, generation);
+}
+
+bool DcpsRuntime::add_type_objects(std::span<const discovery::TypeEntry> closure) {
+  return dcps::add_type_objects(state_->participant, closure);
 }
 
 std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> DcpsRuntime::discovered_subscriptions()

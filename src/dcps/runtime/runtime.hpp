@@ -21,6 +21,7 @@
 #include "dcps/runtime/runtime_thread.hpp"
 #include "dcps/writers/user_writer.hpp"
 #include "discovery/spdp.hpp"
+#include "discovery/type_lookup/type_exchange.hpp"
 #include "foundation/guarded.hpp"
 #include "rtps/participant_data.hpp"
 #include "rtps/publication_data.hpp"
@@ -96,6 +97,16 @@ class DcpsRuntime {
   std::expected<discovery::TypeLookupClient::RequestId, TypeLookupRequestError> request_type_lookup(
       const rtps::GuidPrefix& replier, const discovery::TypeLookupRequest& request,
       discovery::TypeLookupCallback callback);
+
+  // A remote writer's type once every object of its closure was fetched and its hash checked:
+  // the top-level identifier, the type name and each type object as XCDR2 bytes.
+  std::optional<discovery::WriterType> writer_type(const rtps::Guid& writer) const;
+  // The writers whose type became known after `generation` (0 at first); pass the returned
+  // generation next time.
+  discovery::TypeArrivals type_arrivals_since(std::uint64_t generation) const;
+  // Types this participant serves to standard type lookups (replay adds recorded ones), the
+  // top-level type first; false when one does not hash to its identifier or the cap is reached.
+  bool add_type_objects(std::span<const discovery::TypeEntry> closure);
 
   // Builtin topics: sinks installed here are filled with what is known and then with every new or
   // changed sample; the ignore filter keeps what it names out of them.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dcps/builtin/secure_builtin.hpp"
+#include "dcps/builtin/standard_type_lookup.hpp"
 #include "dcps/builtin/type_lookup.hpp"
 #include "dcps/discovery_events/departures.hpp"
 #include "dcps/participant/outbound.hpp"
@@ -81,6 +82,7 @@ void TickLoop::tick() {
   tick_user_writers(state_.participant, state_.writers, elapsed);
   tick_user_readers(elapsed);
   expire_type_lookups(state_.participant, elapsed);
+  tick_standard_type_lookup(state_.participant, elapsed);
 }
 
 void TickLoop::announce_participant() {

@@ -49,6 +49,9 @@ struct UserWriterConfig {
   std::vector<std::byte> topic_data{};
   std::vector<std::byte> group_data{};
   std::optional<types::TypeIdentifier> type_identifier{};
+  // PID_TYPE_INFORMATION as standard peers read it (XCDR2, no encapsulation), announced as given:
+  // replay passes on what the recorded writer announced, so that peers fetch the type from us.
+  std::optional<std::vector<std::byte>> type_information{};
   // Absent: the runtime's data representations.
   std::optional<std::vector<std::int16_t>> data_representations{};
 };

@@ -6,6 +6,7 @@
 
 #include "discovery/detail/builtin_endpoints.hpp"
 #include "discovery/type_lookup/rpc.hpp"
+#include "rtps/data_representation.hpp"
 #include "rtps/history_cache.hpp"
 
 namespace nimbrel::discovery {
@@ -40,11 +41,13 @@ TypeLookupEndpoints::TypeLookupEndpoints(const rtps::GuidPrefix& prefix, rtps::V
       reply_reader_({prefix, ids::type_lookup_reply_reader}, vendor_id) {}
 
 rtps::ReliableWriter TypeLookupEndpoints::make_writer(const rtps::EntityId& id,
-                                                      const rtps::ReaderProxy& proxy) const {
+                                                      rtps::ReaderProxy proxy) const {
+  // Type lookup messages are XCDR2 by definition: their encapsulation is never relabelled.
+  proxy.data_representation = rtps::data_representation::xcdr2;
   return rtps::ReliableWriter(
       rtps::ReliableWriterConfig{.writer_guid = {prefix_, id},
                                  .vendor_id = vendor_id_,
-                                 .reader_proxies = {proxy},
+                                 .reader_proxies = {std::move(proxy)},
                                  .history = rtps::HistoryPolicy::keep_last(writer_depth),
                                  .max_samples = writer_depth});
 }

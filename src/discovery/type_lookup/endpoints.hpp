@@ -90,7 +90,7 @@ class TypeLookupEndpoints {
   const BuiltinReader<LookupSampleDecoder>& reply_reader() const { return reply_reader_; }
 
  private:
-  rtps::ReliableWriter make_writer(const rtps::EntityId& id, const rtps::ReaderProxy& proxy) const;
+  rtps::ReliableWriter make_writer(const rtps::EntityId& id, rtps::ReaderProxy proxy) const;
 
   rtps::GuidPrefix prefix_;
   rtps::VendorId vendor_id_;
