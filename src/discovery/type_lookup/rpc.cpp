@@ -360,14 +360,34 @@ CodecResult<UnionBody> read_union(BufferReader& r) {
   return UnionBody{.discriminator = *discriminator, .rest = *body};
 }
 
+// One known member into its field.
+template <typename T, typename Read>
+CodecResult<bool> read_into(T& field, BufferReader& m, Read read) {
+  auto value = read(m);
+  if (!value) return std::unexpected(value.error());
+  field = std::move(*value);
+  return true;
+}
+
+CodecResult<std::vector<TypeIdentifier>> read_ids(BufferReader& m) {
+  return read_sequence<TypeIdentifier>(m, 1, read_id);
+}
+// An identifier (1) and a type object's DHEADER (4) at least.
+CodecResult<std::vector<TypePair>> read_pairs(BufferReader& m) {
+  return read_sequence<TypePair>(m, 5, read_pair);
+}
+CodecResult<std::vector<IdentifierPair>> read_id_pairs(BufferReader& m) {
+  return read_sequence<IdentifierPair>(m, 2, read_id_pair);
+}
+CodecResult<std::vector<types::TypeIdentifierWithSize>> read_sizes(BufferReader& m) {
+  return read_sequence<types::TypeIdentifierWithSize>(m, 8, read_with_size);
+}
+
 CodecResult<GetTypesIn> read_get_types_in(BufferReader& r) {
   GetTypesIn in;
   NIMBREL_TRY(read_members(r, [&](std::uint32_t id, BufferReader& m) -> CodecResult<bool> {
-    if (id != hash_id::type_ids) return false;
-    auto ids = read_sequence<TypeIdentifier>(m, 1, read_id);
-    if (!ids) return std::unexpected(ids.error());
-    in.type_ids = std::move(*ids);
-    return true;
+    if (id == hash_id::type_ids) return read_into(in.type_ids, m, read_ids);
+    return false;
   }));
   return in;
 }
@@ -375,18 +395,8 @@ CodecResult<GetTypesIn> read_get_types_in(BufferReader& r) {
 CodecResult<GetTypeDependenciesIn> read_dependencies_in(BufferReader& r) {
   GetTypeDependenciesIn in;
   NIMBREL_TRY(read_members(r, [&](std::uint32_t id, BufferReader& m) -> CodecResult<bool> {
-    if (id == hash_id::type_ids) {
-      auto ids = read_sequence<TypeIdentifier>(m, 1, read_id);
-      if (!ids) return std::unexpected(ids.error());
-      in.type_ids = std::move(*ids);
-      return true;
-    }
-    if (id == hash_id::continuation_point) {
-      auto point = read_octets(m);
-      if (!point) return std::unexpected(point.error());
-      in.continuation_point = std::move(*point);
-      return true;
-    }
+    if (id == hash_id::type_ids) return read_into(in.type_ids, m, read_ids);
+    if (id == hash_id::continuation_point) return read_into(in.continuation_point, m, read_octets);
     return false;
   }));
   return in;
@@ -395,19 +405,9 @@ CodecResult<GetTypeDependenciesIn> read_dependencies_in(BufferReader& r) {
 CodecResult<GetTypesOut> read_get_types_out(BufferReader& r) {
   GetTypesOut out;
   NIMBREL_TRY(read_members(r, [&](std::uint32_t id, BufferReader& m) -> CodecResult<bool> {
-    if (id == hash_id::types) {
-      // An identifier (1) and a type object's DHEADER (4) at least.
-      auto found = read_sequence<TypePair>(m, 5, read_pair);
-      if (!found) return std::unexpected(found.error());
-      out.types = std::move(*found);
-      return true;
-    }
-    if (id == hash_id::complete_to_minimal) {
-      auto pairs = read_sequence<IdentifierPair>(m, 2, read_id_pair);
-      if (!pairs) return std::unexpected(pairs.error());
-      out.complete_to_minimal = std::move(*pairs);
-      return true;
-    }
+    if (id == hash_id::types) return read_into(out.types, m, read_pairs);
+    if (id == hash_id::complete_to_minimal)
+      return read_into(out.complete_to_minimal, m, read_id_pairs);
     return false;
   }));
   return out;
@@ -416,18 +416,8 @@ CodecResult<GetTypesOut> read_get_types_out(BufferReader& r) {
 CodecResult<GetTypeDependenciesOut> read_dependencies_out(BufferReader& r) {
   GetTypeDependenciesOut out;
   NIMBREL_TRY(read_members(r, [&](std::uint32_t id, BufferReader& m) -> CodecResult<bool> {
-    if (id == hash_id::dependent_typeids) {
-      auto found = read_sequence<types::TypeIdentifierWithSize>(m, 8, read_with_size);
-      if (!found) return std::unexpected(found.error());
-      out.dependent_typeids = std::move(*found);
-      return true;
-    }
-    if (id == hash_id::continuation_point) {
-      auto point = read_octets(m);
-      if (!point) return std::unexpected(point.error());
-      out.continuation_point = std::move(*point);
-      return true;
-    }
+    if (id == hash_id::dependent_typeids) return read_into(out.dependent_typeids, m, read_sizes);
+    if (id == hash_id::continuation_point) return read_into(out.continuation_point, m, read_octets);
     return false;
   }));
   return out;
@@ -443,7 +433,7 @@ CodecResult<TypeInformationIds::Form> read_form(BufferReader& r) {
   if (!type) return std::unexpected(type.error());
   auto count = body->read_i32();
   if (!count) return std::unexpected(count.error());
-  auto dependencies = read_sequence<types::TypeIdentifierWithSize>(*body, 8, read_with_size);
+  auto dependencies = read_sizes(*body);
   if (!dependencies) return std::unexpected(dependencies.error());
   return TypeInformationIds::Form{.type = std::move(*type),
                                   .dependencies = std::move(*dependencies)};
