@@ -155,6 +155,11 @@ std::optional<discovery::WriterType> writer_type(NimbrelRuntime* runtime,
   }
 }
 
+discovery::TypeState type_state(NimbrelRuntime* runtime, const rtps::Guid& writer) noexcept {
+  if (runtime == nullptr) return discovery::TypeState::None;
+  return runtime->runtime->type_state(writer);
+}
+
 discovery::TypeArrivals type_arrivals_since(NimbrelRuntime* runtime,
                                             std::uint64_t generation) noexcept {
   const discovery::TypeArrivals nothing{.generation = generation, .writers = {}, .missed = true};

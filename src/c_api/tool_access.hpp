@@ -43,6 +43,10 @@ std::optional<dcps::RemoteWriter> describe_writer(NimbrelRuntime* runtime,
 std::optional<discovery::WriterType> writer_type(NimbrelRuntime* runtime,
                                                  const rtps::Guid& writer) noexcept;
 
+// Whether the writer's type is on its way (Pending), known, given up on (Failed), or was never
+// announced (None, also for a null runtime).
+discovery::TypeState type_state(NimbrelRuntime* runtime, const rtps::Guid& writer) noexcept;
+
 // The writers whose type became known after `generation`; ask first with 0, then with the
 // generation returned. `missed` set: some were dropped, look at every writer. For a null runtime,
 // nothing new and `missed` set.

@@ -65,7 +65,9 @@ TEST_F(TypeExchangeTest, FetchesTheCompleteClosureAndChecksEveryHash) {
   EXPECT_EQ(std::get<rpc::GetTypesIn>(request.call).type_ids.size(), 3u);
   EXPECT_FALSE(exchange_.writer_type(publication_.endpoint_guid));
 
+  EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Pending);
   exchange_.on_reply(peer(), captured_reply(request.request_id.sequence_number));
+  EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Known);
   const auto type = exchange_.writer_type(publication_.endpoint_guid);
   ASSERT_TRUE(type);
   EXPECT_EQ(type->type_name, "tldemo::Sample");
@@ -92,6 +94,7 @@ TEST_F(TypeExchangeTest, KeepsNoObjectThatDoesNotHashToItsIdentifier) {
   EXPECT_EQ(exchange_.counters().bad_hash, 1u);
   EXPECT_EQ(exchange_.types_known(), 2u);
   EXPECT_FALSE(exchange_.writer_type(publication_.endpoint_guid));
+  EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Failed);
 }
 
 TEST_F(TypeExchangeTest, MatchesRepliesByNumberAndReplier) {
@@ -116,6 +119,7 @@ TEST_F(TypeExchangeTest, RetriesOnTimeOutThenGivesUp) {
   EXPECT_EQ(exchange_.counters().timed_out, 2u);
   EXPECT_EQ(exchange_.counters().failed, 3u);
   EXPECT_EQ(exchange_.pending(), 0u);
+  EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Failed);
   // The late reply to the first attempt no longer counts.
   exchange_.on_reply(peer(), captured_reply(first.request_id.sequence_number));
   EXPECT_EQ(exchange_.types_known(), 0u);

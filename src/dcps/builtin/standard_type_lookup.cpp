@@ -183,6 +183,12 @@ std::optional<discovery::WriterType> writer_type(Participant& participant,
   return (*exchange)->writer_type(writer);
 }
 
+discovery::TypeState type_state(Participant& participant, const rtps::Guid& writer) {
+  auto exchange = participant.type_exchange.lock();
+  if (!exchange) return discovery::TypeState::None;
+  return (*exchange)->type_state(writer);
+}
+
 discovery::TypeArrivals type_arrivals_since(Participant& participant, std::uint64_t generation) {
   auto exchange = participant.type_exchange.lock();
   if (!exchange) return {.generation = generation, .writers = {}, .missed = true};

@@ -33,6 +33,7 @@ void tick_standard_type_lookup(Participant& participant, Elapsed now);
 
 std::optional<discovery::WriterType> writer_type(Participant& participant,
                                                  const rtps::Guid& writer);
+discovery::TypeState type_state(Participant& participant, const rtps::Guid& writer);
 discovery::TypeArrivals type_arrivals_since(Participant& participant, std::uint64_t generation);
 // The top-level type first, then its dependencies; false when one does not hash to its identifier
 // or the exchange is full or poisoned.

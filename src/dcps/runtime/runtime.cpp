@@ -251,6 +251,10 @@ std::optional<discovery::WriterType> DcpsRuntime::writer_type(const rtps::Guid& 
   return dcps::writer_type(state_->participant, writer);
 }
 
+discovery::TypeState DcpsRuntime::type_state(const rtps::Guid& writer) const {
+  return dcps::type_state(state_->participant, writer);
+}
+
 discovery::TypeArrivals DcpsRuntime::type_arrivals_since(std::uint64_t generation) const {
   return dcps::type_arrivals_since(state_->participant, generation);
 }

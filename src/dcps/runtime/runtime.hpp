@@ -101,6 +101,8 @@ class DcpsRuntime {
   // A remote writer's type once every object of its closure was fetched and its hash checked:
   // the top-level identifier, the type name and each type object as XCDR2 bytes.
   std::optional<discovery::WriterType> writer_type(const rtps::Guid& writer) const;
+  // Whether the writer's type is on its way, known, given up on, or was never announced.
+  discovery::TypeState type_state(const rtps::Guid& writer) const;
   // The writers whose type became known after `generation` (0 at first); pass the returned
   // generation next time.
   discovery::TypeArrivals type_arrivals_since(std::uint64_t generation) const;

@@ -302,6 +302,16 @@ std::optional<WriterType> TypeExchange::writer_type(const rtps::Guid& writer) co
   return type;
 }
 
+TypeState TypeExchange::type_state(const rtps::Guid& writer) const {
+  const auto it = writers_.find(writer);
+  if (it == writers_.end()) return TypeState::None;
+  if (it->second.complete) return TypeState::Known;
+  const bool coming = std::ranges::any_of(it->second.closure, [&](const HashKey& key) {
+    return wanted_.contains(key) || in_flight_.contains(key);
+  });
+  return coming ? TypeState::Pending : TypeState::Failed;
+}
+
 TypeArrivals TypeExchange::arrivals_since(std::uint64_t generation) const {
   TypeArrivals arrivals{.generation = generation_, .writers = {}, .missed = false};
   // Generations run without gaps, so a log that starts past the next one has lost some.

@@ -40,6 +40,10 @@ struct WriterType {
   std::vector<TypeEntry> objects{};
 };
 
+// Where a writer's type stands: announced without one (or never seen), on its way, held whole, or
+// given up on (an object unknown to the replier, unanswered, or with a wrong hash).
+enum class TypeState : std::uint8_t { None, Pending, Known, Failed };
+
 // Writers whose type became complete after the generation asked about, and the generation to ask
 // with next time. `missed` means older arrivals were dropped from the log: look at every writer.
 struct TypeArrivals {
@@ -106,6 +110,7 @@ class TypeExchange {
   rpc::Reply answer(const rpc::Request& request);
 
   std::optional<WriterType> writer_type(const rtps::Guid& writer) const;
+  TypeState type_state(const rtps::Guid& writer) const;
   TypeArrivals arrivals_since(std::uint64_t generation) const;
   std::size_t types_known() const { return held_.size(); }
   std::size_t pending() const { return pending_.size(); }
