@@ -125,6 +125,15 @@ TEST_F(TypeExchangeTest, RetriesOnTimeOutThenGivesUp) {
   EXPECT_EQ(exchange_.types_known(), 0u);
 }
 
+TEST_F(TypeExchangeTest, AbandonedRequestsFailAtOnce) {
+  const rpc::Request request = announce();
+  exchange_.abandon(request.request_id.sequence_number);
+  EXPECT_EQ(exchange_.pending(), 0u);
+  EXPECT_EQ(exchange_.counters().failed, 3u);
+  EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Failed);
+  EXPECT_TRUE(exchange_.expire(Elapsed{5s}).empty());
+}
+
 TEST_F(TypeExchangeTest, ServesWhatItHoldsAsCycloneDoes) {
   const Captured cyclone_reply = load("cyclone-tl-reply-complete.bin");
   auto objects = rpc::decode_reply(cyclone_reply.payloads.at(0));

@@ -1,9 +1,11 @@
 // Feeds arbitrary datagrams through the receive path's type lookup dispatch of a participant that
 // serves a few types and waits for a reply to its own request: no crash, bounded work, and every
-// reply it sends fits one UDP datagram.
+// reply it sends fits one UDP datagram. The standard path sees them too, from a participant whose
+// reliable type lookup endpoints are matched, and is ticked after each.
 #include <cstdlib>
 #include <memory>
 
+#include "dcps/builtin/standard_type_lookup.hpp"
 #include "dcps/builtin/type_lookup.hpp"
 #include "dcps/runtime/runtime_state.hpp"
 #include "discovery/spdp.hpp"
@@ -47,6 +49,12 @@ std::shared_ptr<dcps::RuntimeState> make_state() {
   static_cast<void>(dcps::add_type(
       state->participant, hash(0x20),
       {types::MinimalTypeObject{types::MinimalAliasType{.related_type = leaf}}}));  // a cycle
+  dcps::type_lookup_on_participant_discovered(
+      state->participant,
+      {.data = discovery::local_participant_data(
+           {.prefix = asked, .metatraffic_unicast = rtps::Locator::udp_v4({127, 0, 0, 1}, 7411)}),
+       .sender_prefix = asked,
+       .sender_vendor_id = rtps::nimbrel_vendor_id});
   return state;
 }
 
@@ -63,5 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto received = receiver.receive(SharedBytes::copy_of(std::as_bytes(std::span(data, size))));
   received.source = rtps::Locator::udp_v4({127, 0, 0, 1}, 7411);
   dcps::handle_type_lookup(state->participant, received);
+  static std::int64_t ticks = 0;
+  const Elapsed now{std::chrono::milliseconds(100 * ++ticks)};
+  dcps::handle_standard_type_lookup(state->participant, received, now);
+  dcps::tick_standard_type_lookup(state->participant, now);
   return 0;
 }

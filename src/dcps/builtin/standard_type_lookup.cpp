@@ -85,8 +85,13 @@ void send(const Participant& participant, const rtps::Datagrams& datagrams) {
 void send_requests(Participant& participant, const std::vector<OutgoingRequest>& requests) {
   if (requests.empty()) return;
   rtps::Datagrams out;
+  std::vector<std::int64_t> unreachable;
   if (auto endpoints = participant.type_lookup_endpoints.lock()) {
     for (const auto& request : requests) {
+      if (!(*endpoints)->can_ask(request.replier)) {
+        unreachable.push_back(request.sequence_number);
+        continue;
+      }
       // An unanswered request is retried by the exchange: a failed write is not repeated here.
       if (auto datagrams = (*endpoints)->send_request(request.replier, request.payload)) {
         out.insert(out.end(), std::make_move_iterator(datagrams->begin()),
@@ -95,6 +100,12 @@ void send_requests(Participant& participant, const std::vector<OutgoingRequest>&
     }
   }
   send(participant, out);
+  if (unreachable.empty()) return;
+  with_exchange(participant, [&](TypeExchange& e) {
+    for (const auto sn : unreachable)
+      e.abandon(sn);
+    return true;
+  });
 }
 
 void serve(Participant& participant, const std::vector<discovery::LookupSample>& requests) {

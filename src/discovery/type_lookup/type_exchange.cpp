@@ -150,7 +150,7 @@ OutgoingRequest TypeExchange::send(Pending pending, Elapsed now) {
       .request_id = {.writer_guid = {own_, ids::type_lookup_request_writer}, .sequence_number = sn},
       .instance_name = instance_name(pending.replier),
       .call = std::move(call)};
-  OutgoingRequest out{.replier = pending.replier, .payload = {}};
+  OutgoingRequest out{.replier = pending.replier, .sequence_number = sn, .payload = {}};
   // Hash identifiers under the caps always encode.
   if (auto payload = rpc::encode_payload(request)) out.payload = std::move(*payload);
   ++pending.attempts;
@@ -208,6 +208,14 @@ void TypeExchange::on_reply(const rtps::GuidPrefix& source, const rpc::Reply& re
     if (!returned.contains(key)) ++counters_.unknown;
   }
   update_writers();
+}
+
+void TypeExchange::abandon(std::int64_t sequence_number) {
+  auto node = pending_.extract(sequence_number);
+  if (node.empty()) return;
+  counters_.failed += node.mapped().ids.size();
+  for (const auto& key : node.mapped().ids)
+    in_flight_.erase(key);
 }
 
 std::vector<OutgoingRequest> TypeExchange::expire(Elapsed now) {

@@ -55,6 +55,7 @@ struct TypeArrivals {
 // A request payload for the named participant's request reader.
 struct OutgoingRequest {
   rtps::GuidPrefix replier{};
+  std::int64_t sequence_number = 0;  // of its header
   std::vector<std::byte> payload{};
 };
 
@@ -102,6 +103,8 @@ class TypeExchange {
 
   // A reply from `source`'s reply writer, decoded.
   void on_reply(const rtps::GuidPrefix& source, const rpc::Reply& reply);
+  // Gives up a request at once: its replier cannot be asked (it runs no request reader).
+  void abandon(std::int64_t sequence_number);
   // Retries or gives up the requests whose time is up, and asks for what waited for room.
   std::vector<OutgoingRequest> expire(Elapsed now);
 
