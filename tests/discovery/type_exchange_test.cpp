@@ -66,7 +66,7 @@ TEST_F(TypeExchangeTest, FetchesTheCompleteClosureAndChecksEveryHash) {
   EXPECT_FALSE(exchange_.writer_type(publication_.endpoint_guid));
 
   EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Pending);
-  exchange_.on_reply(peer(), captured_reply(request.request_id.sequence_number));
+  exchange_.on_reply(peer(), captured_reply(request.request_id.sequence_number), Elapsed{});
   EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Known);
   const auto type = exchange_.writer_type(publication_.endpoint_guid);
   ASSERT_TRUE(type);
@@ -90,7 +90,7 @@ TEST_F(TypeExchangeTest, KeepsNoObjectThatDoesNotHashToItsIdentifier) {
   rpc::Reply reply = captured_reply(request.request_id.sequence_number);
   auto& object = std::get<rpc::GetTypesOut>(reply.result).types[1].type_object;
   object.back() ^= std::byte{1};
-  exchange_.on_reply(peer(), reply);
+  exchange_.on_reply(peer(), reply, Elapsed{});
   EXPECT_EQ(exchange_.counters().bad_hash, 1u);
   EXPECT_EQ(exchange_.types_known(), 2u);
   EXPECT_FALSE(exchange_.writer_type(publication_.endpoint_guid));
@@ -100,8 +100,8 @@ TEST_F(TypeExchangeTest, KeepsNoObjectThatDoesNotHashToItsIdentifier) {
 TEST_F(TypeExchangeTest, MatchesRepliesByNumberAndReplier) {
   const rpc::Request request = announce();
   const std::int64_t sn = request.request_id.sequence_number;
-  exchange_.on_reply(own, captured_reply(sn));         // not the participant asked
-  exchange_.on_reply(peer(), captured_reply(sn + 1));  // not a number asked
+  exchange_.on_reply(own, captured_reply(sn), Elapsed{});         // not the participant asked
+  exchange_.on_reply(peer(), captured_reply(sn + 1), Elapsed{});  // not a number asked
   EXPECT_EQ(exchange_.counters().unmatched_replies, 2u);
   EXPECT_EQ(exchange_.types_known(), 0u);
 }
@@ -121,8 +121,31 @@ TEST_F(TypeExchangeTest, RetriesOnTimeOutThenGivesUp) {
   EXPECT_EQ(exchange_.pending(), 0u);
   EXPECT_EQ(exchange_.type_state(publication_.endpoint_guid), TypeState::Failed);
   // The late reply to the first attempt no longer counts.
-  exchange_.on_reply(peer(), captured_reply(first.request_id.sequence_number));
+  exchange_.on_reply(peer(), captured_reply(first.request_id.sequence_number), Elapsed{});
   EXPECT_EQ(exchange_.types_known(), 0u);
+}
+
+TEST_F(TypeExchangeTest, AsksForWhatReceivedObjectsReferTo) {
+  // Only the top-level identifier announced: Point and Color are found inside Sample.
+  rpc::Reply all = captured_reply(0);
+  const auto& objects = std::get<rpc::GetTypesOut>(all.result).types;
+  const rtps::Guid writer = publication_.endpoint_guid;
+  auto first = exchange_.want_writer_type(writer, "tldemo::Sample", objects[0].type_id, {}, {});
+  ASSERT_EQ(first.size(), 1u);
+  rpc::Reply sample_only = all;
+  std::get<rpc::GetTypesOut>(sample_only.result).types.resize(1);
+  sample_only.related_request.sequence_number = first[0].sequence_number;
+  auto second = exchange_.on_reply(peer(), sample_only, Elapsed{});
+  ASSERT_EQ(second.size(), 1u);
+  auto request = rpc::decode_request(second[0].payload);
+  ASSERT_TRUE(request);
+  EXPECT_EQ(std::get<rpc::GetTypesIn>(request->call).type_ids.size(), 2u);
+  EXPECT_EQ(exchange_.type_state(writer), TypeState::Pending);
+  all.related_request.sequence_number = second[0].sequence_number;
+  EXPECT_TRUE(exchange_.on_reply(peer(), all, Elapsed{}).empty());
+  const auto type = exchange_.writer_type(writer);
+  ASSERT_TRUE(type);
+  EXPECT_EQ(type->objects.size(), 3u);
 }
 
 TEST_F(TypeExchangeTest, AbandonedRequestsFailAtOnce) {
@@ -166,10 +189,9 @@ TEST_F(TypeExchangeTest, ServesWhatItHoldsAsCycloneDoes) {
 
 TEST(TypeExchangeArrivals, ReportsWhatTheLogNoLongerHolds) {
   TypeExchange exchange(own, {.max_arrivals = 1});
-  const Captured cyclone_reply = load("cyclone-tl-reply-minimal.bin");
-  auto reply = rpc::decode_reply(cyclone_reply.payloads.at(0));
-  ASSERT_TRUE(reply);
-  const auto& pair = std::get<rpc::GetTypesOut>(reply->result).types.at(0);
+  // Color, an enum: it refers to no other type.
+  const rpc::Reply reply = captured_reply(0);
+  const auto& pair = std::get<rpc::GetTypesOut>(reply.result).types.at(2);
   for (std::uint8_t k = 0; k < 2; ++k) {
     const rtps::Guid writer{{k}, rtps::entity_ids::unknown};
     exchange.want_writer_type(writer, "t", pair.type_id, {}, Elapsed{});

@@ -127,10 +127,10 @@ void take_replies(Participant& participant, const std::vector<discovery::LookupS
   for (const auto& sample : replies) {
     const auto reply = discovery::rpc::decode_reply(sample.payload.span());
     if (!reply) continue;
-    with_exchange(participant, [&](TypeExchange& e) {
-      e.on_reply(sample.source, *reply);
-      return true;
+    auto more = with_exchange(participant, [&](TypeExchange& e) {
+      return e.on_reply(sample.source, *reply, participant.elapsed());
     });
+    if (more) send_requests(participant, *more);
   }
 }
 

@@ -4,7 +4,8 @@
 #include <utility>
 
 #include "foundation/hex.hpp"
-#include "foundation/md5.hpp"
+#include "types/resolve.hpp"
+#include "types/type_object_xcdr2.hpp"
 
 namespace nimbrel::discovery {
 namespace {
@@ -44,9 +45,22 @@ TypeIdentifier TypeExchange::identifier(const HashKey& key) {
 }
 
 bool TypeExchange::hashes_to(const HashKey& key, std::span<const std::byte> bytes) {
-  // DDS-XTypes 1.3 section 7.3.4.9.1: the hash is the start of the MD5 of the serialized object.
-  const Md5Digest digest = md5(bytes);
-  return std::equal(key.hash.bytes.begin(), key.hash.bytes.end(), digest.begin());
+  return types::xcdr2_matches_identifier(bytes, identifier(key));
+}
+
+std::vector<TypeExchange::HashKey> TypeExchange::references_of(const HashKey& key,
+                                                               std::span<const std::byte> bytes) {
+  // An object that does not decode still hashes right: it is kept and served as it is.
+  const auto object = types::decode_xcdr2(bytes);
+  if (!object) return {};
+  const auto hashes = std::visit(
+      [](const auto& form) { return types::collect_referenced_hashes(form); }, object->value);
+  std::vector<HashKey> keys;
+  if (!hashes) return keys;
+  for (const auto& hash : *hashes) {
+    if (hash != key.hash) keys.push_back({key.kind, hash});
+  }
+  return keys;
 }
 
 bool TypeExchange::hold(const HashKey& key, std::vector<std::byte> bytes) {
@@ -55,7 +69,8 @@ bool TypeExchange::hold(const HashKey& key, std::vector<std::byte> bytes) {
     ++counters_.refused;
     return false;
   }
-  held_.emplace(key, Held{std::move(bytes)});
+  auto references = references_of(key, bytes);
+  held_.emplace(key, Held{std::move(bytes), std::move(references)});
   return true;
 }
 
@@ -100,6 +115,7 @@ std::vector<OutgoingRequest> TypeExchange::want_writer_type(
   }
   record_dependencies(*top, std::span(record.closure).subspan(1));
   for (const auto& key : record.closure) {
+    failed_.erase(key);
     if (!held_.contains(key) && !in_flight_.contains(key)) wanted_.try_emplace(key, writer.prefix);
   }
   writers_.insert_or_assign(writer, std::move(record));
@@ -180,11 +196,12 @@ std::vector<OutgoingRequest> TypeExchange::issue(Elapsed now) {
   return out;
 }
 
-void TypeExchange::on_reply(const rtps::GuidPrefix& source, const rpc::Reply& reply) {
+std::vector<OutgoingRequest> TypeExchange::on_reply(const rtps::GuidPrefix& source,
+                                                    const rpc::Reply& reply, Elapsed now) {
   auto it = pending_.find(reply.related_request.sequence_number);
   if (it == pending_.end() || it->second.replier != source) {
     ++counters_.unmatched_replies;
-    return;
+    return {};
   }
   ++counters_.replies;
   const Pending pending = std::move(it->second);
@@ -203,19 +220,31 @@ void TypeExchange::on_reply(const rtps::GuidPrefix& source, const rpc::Reply& re
       hold(*key, pair.type_object);
     }
   }
+  std::vector<HashKey> missing;
   for (const auto& key : pending.ids) {
     in_flight_.erase(key);
     if (!returned.contains(key)) ++counters_.unknown;
+    if (!held_.contains(key)) missing.push_back(key);
   }
+  give_up(missing);
   update_writers();
+  return issue(now);
 }
 
 void TypeExchange::abandon(std::int64_t sequence_number) {
   auto node = pending_.extract(sequence_number);
   if (node.empty()) return;
   counters_.failed += node.mapped().ids.size();
-  for (const auto& key : node.mapped().ids)
+  give_up(node.mapped().ids);
+  update_writers();
+}
+
+void TypeExchange::give_up(std::span<const HashKey> keys) {
+  if (failed_.size() + keys.size() > settings_.max_types) failed_.clear();
+  for (const auto& key : keys) {
     in_flight_.erase(key);
+    failed_.insert(key);
+  }
 }
 
 std::vector<OutgoingRequest> TypeExchange::expire(Elapsed now) {
@@ -233,9 +262,9 @@ std::vector<OutgoingRequest> TypeExchange::expire(Elapsed now) {
       continue;
     }
     counters_.failed += pending.ids.size();
-    for (const auto& key : pending.ids)
-      in_flight_.erase(key);
+    give_up(pending.ids);
   }
+  if (!due.empty()) update_writers();
   auto more = issue(now);
   out.insert(out.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
   return out;
@@ -288,8 +317,24 @@ rpc::Reply TypeExchange::answer(const rpc::Request& request) {
 void TypeExchange::update_writers() {
   for (auto& [guid, record] : writers_) {
     if (record.complete) continue;
-    const bool all_held = std::ranges::all_of(
-        record.closure, [&](const HashKey& key) { return held_.contains(key); });
+    // What the held objects of the closure refer to joins it, and is wanted when missing. The
+    // closure grows as it is walked; its cap bounds the walk.
+    bool all_held = true;
+    for (std::size_t i = 0; i < record.closure.size(); ++i) {
+      const HashKey key = record.closure[i];
+      const auto held = held_.find(key);
+      if (held == held_.end()) {
+        all_held = false;
+        if (!in_flight_.contains(key) && !failed_.contains(key))
+          wanted_.try_emplace(key, guid.prefix);
+        continue;
+      }
+      for (const auto& reference : held->second.references) {
+        if (record.closure.size() >= settings_.max_closure) break;
+        if (std::ranges::find(record.closure, reference) == record.closure.end())
+          record.closure.push_back(reference);
+      }
+    }
     if (!all_held) continue;
     record.complete = true;
     arrivals_.emplace_back(++generation_, guid);

@@ -68,6 +68,7 @@ struct TypeExchangeSettings {
   unsigned max_attempts = 3;
   std::size_t max_reply_bytes = 60'000;
   std::size_t max_arrivals = 1024;
+  std::size_t max_closure = 256;  // objects in one writer's type
 };
 
 struct TypeExchangeCounters {
@@ -101,8 +102,10 @@ class TypeExchange {
   // its identifier or the cap is reached. Writers waiting for these objects may become complete.
   bool add_types(std::span<const TypeEntry> closure);
 
-  // A reply from `source`'s reply writer, decoded.
-  void on_reply(const rtps::GuidPrefix& source, const rpc::Reply& reply);
+  // A reply from `source`'s reply writer, decoded. Hashes the received objects refer to and that
+  // are not held yet are asked for next: the type information may not list them all.
+  std::vector<OutgoingRequest> on_reply(const rtps::GuidPrefix& source, const rpc::Reply& reply,
+                                        Elapsed now);
   // Gives up a request at once: its replier cannot be asked (it runs no request reader).
   void abandon(std::int64_t sequence_number);
   // Retries or gives up the requests whose time is up, and asks for what waited for room.
@@ -128,6 +131,7 @@ class TypeExchange {
   };
   struct Held {
     std::vector<std::byte> bytes;
+    std::vector<HashKey> references;  // the hashes the object refers to, of its own kind
   };
   struct WriterRecord {
     std::string type_name;
@@ -145,12 +149,14 @@ class TypeExchange {
   static std::optional<HashKey> key_of(const types::TypeIdentifier& id);
   static types::TypeIdentifier identifier(const HashKey& key);
   static bool hashes_to(const HashKey& key, std::span<const std::byte> bytes);
+  static std::vector<HashKey> references_of(const HashKey& key, std::span<const std::byte> bytes);
 
   bool hold(const HashKey& key, std::vector<std::byte> bytes);
   void record_dependencies(const HashKey& top, std::span<const HashKey> dependencies);
   std::vector<OutgoingRequest> issue(Elapsed now);
   OutgoingRequest send(Pending pending, Elapsed now);
   void update_writers();
+  void give_up(std::span<const HashKey> keys);
 
   rtps::GuidPrefix own_;
   TypeExchangeSettings settings_;
@@ -160,6 +166,9 @@ class TypeExchange {
   std::map<rtps::Guid, WriterRecord> writers_;
   std::map<HashKey, rtps::GuidPrefix> wanted_;  // not yet asked: whom to ask
   std::set<HashKey> in_flight_;
+  // Unknown to the replier, unanswered or hashing wrong: not asked again until a writer that
+  // needs them is announced.
+  std::set<HashKey> failed_;
   std::map<std::int64_t, Pending> pending_;  // by header sequence number
   std::uint64_t generation_ = 0;
   std::deque<std::pair<std::uint64_t, rtps::Guid>> arrivals_;
