@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <variant>
 #include <vector>
@@ -203,28 +201,6 @@ TEST(TypeLookupRpc, BigEndianRequestDecodes) {
   EXPECT_EQ(request->request_id.sequence_number, 9);
   EXPECT_EQ(request->instance_name, "x");
   EXPECT_EQ(std::get<GetTypesIn>(request->call).type_ids.size(), 1u);
-}
-
-std::vector<std::uint32_t> sizes_of(const TypeInformationIds::Form& form) {
-  std::vector<std::uint32_t> sizes{form.type.typeobject_serialized_size};
-  for (const auto& dependency : form.dependencies)
-    sizes.push_back(dependency.typeobject_serialized_size);
-  return sizes;
-}
-
-TEST(TypeLookupRpc, TypeInformationOfACapturedPublication) {
-  std::ifstream in(std::string(NIMBREL_TEST_DATA_DIR) + "/typelookup/cyclone-sedp-pub.bin",
-                   std::ios::binary);
-  const Bytes file = testing::text(std::string(std::istreambuf_iterator<char>(in), {}));
-  ASSERT_GE(file.size(), 496u);
-  // PID_TYPE_INFORMATION: value at 300, 196 bytes.
-  auto ids = decode_type_information(std::span(file).subspan(300, 196), /*little_endian=*/true);
-  ASSERT_TRUE(ids) << to_string(ids.error());
-  ASSERT_TRUE(ids->minimal && ids->complete);
-  EXPECT_EQ(ids->minimal->type.type_id.discriminator(), 0xf1);
-  EXPECT_EQ(ids->complete->type.type_id.discriminator(), 0xf2);
-  EXPECT_EQ(sizes_of(*ids->minimal), (std::vector<std::uint32_t>{140, 55, 82}));
-  EXPECT_EQ(sizes_of(*ids->complete), (std::vector<std::uint32_t>{199, 84, 127}));
 }
 
 TEST(TypeLookupRpc, CapsAreCheckedBeforeReserving) {

@@ -128,13 +128,6 @@ CodecResult<void> write_id_pair(BufferWriter& w, const IdentifierPair& pair) {
   return pair.minimal.encode(w);
 }
 
-CodecResult<void> write_with_size(BufferWriter& w, const types::TypeIdentifierWithSize& entry) {
-  BufferWriter body = part(w);
-  NIMBREL_TRY(entry.type_id.encode(body));
-  body.write_u32(entry.typeobject_serialized_size);
-  return write_delimited(w, body);
-}
-
 CodecResult<void> write_out(BufferWriter& out, const GetTypesOut& result) {
   auto found = sequence(out, result.types, write_pair);
   if (!found) return std::unexpected(found.error());
@@ -145,9 +138,9 @@ CodecResult<void> write_out(BufferWriter& out, const GetTypesOut& result) {
   return {};
 }
 CodecResult<void> write_out(BufferWriter& out, const GetTypeDependenciesOut& result) {
-  auto found = sequence(out, result.dependent_typeids, write_with_size);
-  if (!found) return std::unexpected(found.error());
-  write_member(out, hash_id::dependent_typeids, *found);
+  BufferWriter found = part(out);
+  NIMBREL_TRY(types::encode_xcdr2(found, result.dependent_typeids));
+  write_member(out, hash_id::dependent_typeids, found);
   return write_continuation(out, result.continuation_point);
 }
 
@@ -318,17 +311,6 @@ CodecResult<IdentifierPair> read_id_pair(BufferReader& r) {
   return IdentifierPair{.complete = std::move(*complete), .minimal = std::move(*minimal)};
 }
 
-CodecResult<types::TypeIdentifierWithSize> read_with_size(BufferReader& r) {
-  auto body = read_delimited(r);
-  if (!body) return std::unexpected(body.error());
-  auto id = TypeIdentifier::decode(*body);
-  if (!id) return std::unexpected(id.error());
-  auto size = body->read_u32();
-  if (!size) return std::unexpected(size.error());
-  return types::TypeIdentifierWithSize{.type_id = std::move(*id),
-                                       .typeobject_serialized_size = *size};
-}
-
 // The value of a whole payload: encapsulation, then the body in its byte order up to the
 // declared padding; nothing may be left over.
 template <typename T, typename Read>
@@ -380,7 +362,7 @@ CodecResult<std::vector<IdentifierPair>> read_id_pairs(BufferReader& m) {
   return read_sequence<IdentifierPair>(m, 2, read_id_pair);
 }
 CodecResult<std::vector<types::TypeIdentifierWithSize>> read_sizes(BufferReader& m) {
-  return read_sequence<types::TypeIdentifierWithSize>(m, 8, read_with_size);
+  return types::decode_xcdr2_identifiers_with_size(m);
 }
 
 CodecResult<GetTypesIn> read_get_types_in(BufferReader& r) {
@@ -423,37 +405,7 @@ CodecResult<GetTypeDependenciesOut> read_dependencies_out(BufferReader& r) {
   return out;
 }
 
-constexpr std::uint32_t minimal_member = 0x1001;
-constexpr std::uint32_t complete_member = 0x1002;
-
-CodecResult<TypeInformationIds::Form> read_form(BufferReader& r) {
-  auto body = read_delimited(r);
-  if (!body) return std::unexpected(body.error());
-  auto type = read_with_size(*body);
-  if (!type) return std::unexpected(type.error());
-  auto count = body->read_i32();
-  if (!count) return std::unexpected(count.error());
-  auto dependencies = read_sizes(*body);
-  if (!dependencies) return std::unexpected(dependencies.error());
-  return TypeInformationIds::Form{.type = std::move(*type),
-                                  .dependencies = std::move(*dependencies)};
-}
-
 }  // namespace
-
-CodecResult<TypeInformationIds> decode_type_information(std::span<const std::byte> value,
-                                                        bool little_endian) {
-  BufferReader r(value, little_endian);
-  TypeInformationIds ids;
-  NIMBREL_TRY(read_members(r, [&](std::uint32_t id, BufferReader& m) -> CodecResult<bool> {
-    if (id != minimal_member && id != complete_member) return false;
-    auto form = read_form(m);
-    if (!form) return std::unexpected(form.error());
-    (id == minimal_member ? ids.minimal : ids.complete) = std::move(*form);
-    return true;
-  }));
-  return ids;
-}
 
 bool is_cdr2_payload(std::span<const std::byte> payload) {
   return payload.size() >= encapsulation_size && payload[0] == std::byte{0} &&

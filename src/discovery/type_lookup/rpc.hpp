@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -104,22 +103,6 @@ CodecResult<std::vector<std::byte>> encode_payload(const Request& request);
 CodecResult<std::vector<std::byte>> encode_payload(const Reply& reply);
 CodecResult<Request> decode_request(std::span<const std::byte> payload);
 CodecResult<Reply> decode_reply(std::span<const std::byte> payload);
-
-// The identifiers of a PID_TYPE_INFORMATION value as standard peers send it: XCDR2 in the
-// parameter list's byte order, without an encapsulation header. Only what a fetch needs: each
-// form's top-level identifier and its dependencies.
-struct TypeInformationIds {
-  struct Form {
-    types::TypeIdentifierWithSize type{};
-    std::vector<types::TypeIdentifierWithSize> dependencies{};
-    friend bool operator==(const Form&, const Form&) = default;
-  };
-  std::optional<Form> minimal{};
-  std::optional<Form> complete{};
-  friend bool operator==(const TypeInformationIds&, const TypeInformationIds&) = default;
-};
-CodecResult<TypeInformationIds> decode_type_information(std::span<const std::byte> value,
-                                                        bool little_endian);
 
 // True when the payload opens with a CDR2 encapsulation (either byte order): the standard form,
 // as against the plain CDR of the header-less bodies.

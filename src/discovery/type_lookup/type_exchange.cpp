@@ -5,6 +5,7 @@
 
 #include "foundation/hex.hpp"
 #include "types/resolve.hpp"
+#include "types/type_information.hpp"
 #include "types/type_object_xcdr2.hpp"
 
 namespace nimbrel::discovery {
@@ -84,17 +85,15 @@ std::vector<OutgoingRequest> TypeExchange::on_publication(
   if (!publication.type_information) return {};
   // Standard peers send it in the parameter list's order, which is little-endian in practice.
   const auto information =
-      rpc::decode_type_information(*publication.type_information, /*little_endian=*/true);
+      types::decode_type_information(*publication.type_information, /*little_endian=*/true);
   if (!information) return {};
-  const auto& form = information->complete && key_of(information->complete->type.type_id)
-                         ? information->complete
-                         : information->minimal;
-  if (!form || !key_of(form->type.type_id)) return {};
+  const auto& form = key_of(information->complete.typeid_with_size.type_id) ? information->complete
+                                                                            : information->minimal;
+  const TypeIdentifier& top = form.typeid_with_size.type_id;
   std::vector<TypeIdentifier> dependencies;
-  for (const auto& dependency : form->dependencies)
+  for (const auto& dependency : form.dependent_typeids)
     dependencies.push_back(dependency.type_id);
-  return want_writer_type(publication.endpoint_guid, publication.type_name, form->type.type_id,
-                          dependencies, now);
+  return want_writer_type(publication.endpoint_guid, publication.type_name, top, dependencies, now);
 }
 
 std::vector<OutgoingRequest> TypeExchange::want_writer_type(
