@@ -103,7 +103,7 @@ std::vector<OutgoingRequest> TypeExchange::want_writer_type(
   if (!top) return {};
   if (const auto known = writers_.find(writer);
       known != writers_.end() && known->second.top == *top)
-    return issue(now);  // announced again
+    return ask_wanted(now);  // announced again
   if (!writers_.contains(writer) && writers_.size() >= settings_.max_writers) {
     ++counters_.refused;
     return {};
@@ -119,7 +119,7 @@ std::vector<OutgoingRequest> TypeExchange::want_writer_type(
   }
   writers_.insert_or_assign(writer, std::move(record));
   update_writers();
-  return issue(now);
+  return ask_wanted(now);
 }
 
 void TypeExchange::forget_writers(std::span<const rtps::Guid> writers) {
@@ -175,7 +175,7 @@ OutgoingRequest TypeExchange::send(Pending pending, Elapsed now) {
   return out;
 }
 
-std::vector<OutgoingRequest> TypeExchange::issue(Elapsed now) {
+std::vector<OutgoingRequest> TypeExchange::ask_wanted(Elapsed now) {
   std::vector<OutgoingRequest> out;
   while (!wanted_.empty() && pending_.size() < settings_.max_pending) {
     const rtps::GuidPrefix replier = wanted_.begin()->second;
@@ -227,7 +227,7 @@ std::vector<OutgoingRequest> TypeExchange::on_reply(const rtps::GuidPrefix& sour
   }
   give_up(missing);
   update_writers();
-  return issue(now);
+  return ask_wanted(now);
 }
 
 void TypeExchange::abandon(std::int64_t sequence_number) {
@@ -264,7 +264,7 @@ std::vector<OutgoingRequest> TypeExchange::expire(Elapsed now) {
     give_up(pending.ids);
   }
   if (!due.empty()) update_writers();
-  auto more = issue(now);
+  auto more = ask_wanted(now);
   out.insert(out.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
   return out;
 }

@@ -153,7 +153,7 @@ class TypeExchange {
 
   bool hold(const HashKey& key, std::vector<std::byte> bytes);
   void record_dependencies(const HashKey& top, std::span<const HashKey> dependencies);
-  std::vector<OutgoingRequest> issue(Elapsed now);
+  std::vector<OutgoingRequest> ask_wanted(Elapsed now);
   OutgoingRequest send(Pending pending, Elapsed now);
   void update_writers();
   void give_up(std::span<const HashKey> keys);
