@@ -25,6 +25,7 @@
 #include "tools/recorder_bridge/nbrlrec_output.hpp"
 #include "tools/recorder_bridge/recorder_metrics.hpp"
 #include "tools/recorder_bridge/recording_loop.hpp"
+#include "tools/recorder_bridge/writer_types.hpp"
 
 namespace nimbrel::bridge {
 namespace {
@@ -142,17 +143,23 @@ int run(const Args& args, std::span<const std::string> arguments) {
   if (is_mcap_path(args.out)) {
     auto mcap = McapOutput::start(
         std::move(*file),
-        McapOutputConfig{.mcap = {.chunk_size = mcap_chunk_size,
-                                  .max_chunk_duration_ns = mcap_chunk_duration_ns,
-                                  .compression = args.compression,
-                                  .crcs = args.compression != recorder::McapCompression::None},
-                         .metadata = recording_metadata(arguments, args, start_ns),
-                         .start_ns = start_ns,
-                         .describe =
-                             [&runtime](const rtps::Guid& writer) {
-                               return c_api::describe_writer(runtime, writer);
-                             },
-                         .wall_ns = [] { return wall_clock_now().unix_ns; }});
+        McapOutputConfig{
+            .mcap = {.chunk_size = mcap_chunk_size,
+                     .max_chunk_duration_ns = mcap_chunk_duration_ns,
+                     .compression = args.compression,
+                     .crcs = args.compression != recorder::McapCompression::None},
+            .metadata = recording_metadata(arguments, args, start_ns),
+            .start_ns = start_ns,
+            .describe =
+                [&runtime](const rtps::Guid& writer) {
+                  return c_api::describe_writer(runtime, writer);
+                },
+            .wall_ns = [] { return wall_clock_now().unix_ns; },
+            .writer_type = WriterTypes(
+                [&runtime](const rtps::Guid& writer) { return c_api::type_state(runtime, writer); },
+                [&runtime](const rtps::Guid& writer) {
+                  return c_api::writer_type(runtime, writer);
+                })});
     if (!mcap) {
       put_line(std::cerr, "write " + quote_path(args.out) + ": " + mcap.error().message());
       return exit_failure;
