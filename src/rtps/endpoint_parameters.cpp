@@ -53,6 +53,7 @@ CodecResult<void> push_endpoint_qos(ParameterList& list, const EndpointBuiltinTo
     if (!ok) return ok;
   }
   if (e.type_information) list.push(pid::type_information, *e.type_information);
+  if (e.type_object) list.push(pid::type_object, *e.type_object);
   return {};
 }
 

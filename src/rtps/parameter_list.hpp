@@ -54,6 +54,8 @@ inline constexpr std::uint16_t group_coherent_set = 0x0063;
 inline constexpr std::uint16_t group_seq_num = 0x0064;
 inline constexpr std::uint16_t key_hash = 0x0070;
 inline constexpr std::uint16_t status_info = 0x0071;
+// The older XTypes parameter of a whole type object, which Fast DDS 2.x still sends.
+inline constexpr std::uint16_t type_object = 0x0072;
 inline constexpr std::uint16_t data_representation = 0x0073;
 inline constexpr std::uint16_t type_consistency_enforcement = 0x0074;
 inline constexpr std::uint16_t type_information = 0x0075;
@@ -120,6 +122,7 @@ inline constexpr std::array pid_table{
     PidInfo{pid::group_seq_num, "PID_GROUP_SEQ_NUM", 8},
     PidInfo{pid::key_hash, "PID_KEY_HASH", 16},
     PidInfo{pid::status_info, "PID_STATUS_INFO", 4},
+    PidInfo{pid::type_object, "PID_TYPE_OBJECT", 4},
     PidInfo{pid::data_representation, "PID_DATA_REPRESENTATION", 4},
     PidInfo{pid::type_consistency_enforcement, "PID_TYPE_CONSISTENCY_ENFORCEMENT", 2},
     PidInfo{pid::type_information, "PID_TYPE_INFORMATION", 4},

@@ -182,6 +182,7 @@ CodecResult<EndpointBuiltinTopicData> decode_endpoint_fields(const ParameterList
   d.topic_data = octets_or_empty(list.find(pid::topic_data), le);
   d.group_data = octets_or_empty(list.find(pid::group_data), le);
   if (const auto* p = list.find(pid::type_information)) d.type_information = p->value;
+  if (const auto* p = list.find(pid::type_object)) d.type_object = p->value;
   if (const auto* p = list.find(pid::endpoint_security_info)) {
     auto r = p->reader(le);
     auto attributes = r.read_u32();

@@ -95,8 +95,9 @@ struct EndpointBuiltinTopicData {
   std::vector<std::byte> user_data{};
   std::vector<std::byte> topic_data{};
   std::vector<std::byte> group_data{};
-  // PID_TYPE_INFORMATION as received; the type system interprets it.
+  // PID_TYPE_INFORMATION and PID_TYPE_OBJECT as received; the type system interprets them.
   std::optional<std::vector<std::byte>> type_information{};
+  std::optional<std::vector<std::byte>> type_object{};
   std::optional<EndpointSecurityInfo> endpoint_security_info{};
   std::optional<std::string> service_instance_name{};
   std::optional<Guid> related_entity_guid{};

@@ -7,6 +7,8 @@
 
 #include "rtps/publication_data.hpp"
 #include "type_lookup_captures.hpp"
+#include "types/detail/type_text.hpp"
+#include "types/type_object_xcdr2.hpp"
 
 namespace nimbrel::discovery {
 namespace {
@@ -185,6 +187,38 @@ TEST_F(TypeExchangeTest, ServesWhatItHoldsAsCycloneDoes) {
 
   closure[2].type_object[4] ^= std::byte{1};
   EXPECT_FALSE(TypeExchange(own).add_types(closure));
+}
+
+// Fast DDS sends its type object whole and answers no request: the object is the writer's type at
+// once, held under the identifier of its standard form; one that does not decode is counted.
+TEST(TypeExchangeFastDds, TakesTheTypeObjectOfTheDiscoveryRecord) {
+  const Captured sedp = load("fastdds-sedp-pub.bin");
+  ASSERT_FALSE(sedp.payloads.empty());
+  auto publication = rtps::decode_bytes<rtps::PublicationBuiltinTopicData>(
+      std::span<const std::byte>(sedp.payloads[0]), true, rtps::VendorId{0x01, 0x0F});
+  ASSERT_TRUE(publication);
+  ASSERT_TRUE(publication->type_object);
+  // Its tldemo::Sample holds a Point, whose object Fast DDS does not send: that one is asked for.
+  TypeExchange exchange{own};
+  const auto asked = exchange.on_publication(*publication, Elapsed{});
+  ASSERT_EQ(asked.size(), 1u);
+  const auto request = rpc::decode_request(asked[0].payload);
+  ASSERT_TRUE(request);
+  const auto* get_types = std::get_if<rpc::GetTypesIn>(&request->call);
+  ASSERT_TRUE(get_types);
+  ASSERT_EQ(get_types->type_ids.size(), 1u);
+  const auto* point =
+      std::get_if<types::TypeIdentifier::EquivalenceHashComplete>(&get_types->type_ids[0].value);
+  ASSERT_TRUE(point);
+  EXPECT_EQ(types::detail::hash_hex(point->hash), "f6dceb68b001ab2f8c61ab921b75");
+  EXPECT_EQ(exchange.types_known(), 1u);
+  EXPECT_EQ(exchange.type_state(publication->endpoint_guid), TypeState::Pending);
+
+  publication->type_object->resize(8);
+  publication->endpoint_guid.entity_id.entity_key[2] = 9;
+  TypeExchange other{own};
+  (void)other.on_publication(*publication, Elapsed{});
+  EXPECT_EQ(other.counters().undecodable, 1u);
 }
 
 TEST(TypeExchangeArrivals, ReportsWhatTheLogNoLongerHolds) {

@@ -2,9 +2,9 @@
 // type built with DynamicTypes, which Fast DDS 2.9 announces with a complete type object (and
 // serves to no type lookup). fastdds_typed_publisher COUNT [SECONDS]: once a reader has matched a
 // reliable writer on topic "TypedReading", it writes COUNT samples of typed::Reading
-// { @key long id; typed::Point pos { double x; double y; }; long level; string label; }, sample
-// n (from 1) holding id n % 3, pos (n + 0.5, -n), level 10 n and label "reading n"; it prints
-// "published COUNT" once they are acknowledged.
+// { @key long id; double x; double y; long level; string label; }, sample n (from 1) holding id
+// n % 3, x n + 0.5, y -n, level 10 n and label "reading n"; it prints "published COUNT" once they
+// are acknowledged. Flat, as Fast DDS sends no object for a nested type and answers no request.
 #include <fastrtps/types/DynamicData.h>
 #include <fastrtps/types/DynamicDataFactory.h>
 #include <fastrtps/types/DynamicPubSubType.h>
@@ -29,16 +29,13 @@ int main(int argc, char** argv) {
   const long seconds = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 60;
 
   DynamicTypeBuilderFactory* factory = DynamicTypeBuilderFactory::get_instance();
-  DynamicTypeBuilder_ptr point = factory->create_struct_builder();
-  point->add_member(0, "x", factory->create_float64_type());
-  point->add_member(1, "y", factory->create_float64_type());
-  point->set_name("typed::Point");
   DynamicTypeBuilder_ptr reading = factory->create_struct_builder();
   reading->add_member(0, "id", factory->create_int32_type());
   reading->apply_annotation_to_member(0, ANNOTATION_KEY_ID, "value", "true");
-  reading->add_member(1, "pos", point.get());
-  reading->add_member(2, "level", factory->create_int32_type());
-  reading->add_member(3, "label", factory->create_string_type());
+  reading->add_member(1, "x", factory->create_float64_type());
+  reading->add_member(2, "y", factory->create_float64_type());
+  reading->add_member(3, "level", factory->create_int32_type());
+  reading->add_member(4, "label", factory->create_string_type());
   reading->set_name("typed::Reading");
   DynamicType_ptr type = reading->build();
 
@@ -54,12 +51,10 @@ int main(int argc, char** argv) {
       pub_sub_type, "TypedReading", qos, count, std::chrono::seconds(seconds),
       [data](DataWriter& writer, std::uint32_t n) {
         data->set_int32_value(static_cast<std::int32_t>(n % 3), 0);
-        DynamicData* pos = data->loan_value(1);
-        pos->set_float64_value(n + 0.5, 0);
-        pos->set_float64_value(-static_cast<double>(n), 1);
-        data->return_loaned_value(pos);
-        data->set_int32_value(static_cast<std::int32_t>(10 * n), 2);
-        data->set_string_value("reading " + std::to_string(n), 3);
+        data->set_float64_value(n + 0.5, 1);
+        data->set_float64_value(-static_cast<double>(n), 2);
+        data->set_int32_value(static_cast<std::int32_t>(10 * n), 3);
+        data->set_string_value("reading " + std::to_string(n), 4);
         return writer.write(data);
       });
   DynamicDataFactory::get_instance()->delete_data(data);

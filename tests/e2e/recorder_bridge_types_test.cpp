@@ -134,5 +134,48 @@ TEST_F(RecorderBridgeTypesTest, RichCycloneTypeIsTheSchemaAndDecodesExactly) {
 #endif
 }
 
+// Fast DDS announces its writer's type as a whole type object in its discovery record, and answers
+// no type lookup: that object is the channel's schema.
+TEST_F(RecorderBridgeTypesTest, FastDdsTypeFromItsDiscoveryRecord) {
+#ifndef NIMBREL_FASTDDS_TYPED_PUBLISHER
+  GTEST_SKIP() << "Fast DDS peer not built";
+#else
+  start_bridge({}, "TypedReading:typed::Reading");
+  ASSERT_TRUE(bridge_->wait_for_output("recording...", generous));
+  publishers_.push_back(
+      PeerProcess::spawn({NIMBREL_FASTDDS_TYPED_PUBLISHER, std::to_string(sample_count), "30"}));
+  ASSERT_TRUE(publishers_.back());
+  EXPECT_EQ(publishers_.back()->wait_exit(generous), std::optional<int>(0));
+  bridge_->signal(SIGINT);
+  ASSERT_EQ(bridge_->wait_exit(generous), std::optional<int>(0));
+
+  const auto lines = recorder::testing::mcap_read_back(file().string());
+  EXPECT_EQ(
+      std::ranges::count_if(
+          lines, [](const auto& l) { return l.starts_with("schema 2 typed::Reading omgidl "); }),
+      1);
+  const auto expected = [](int n) {
+    std::ostringstream out;
+    out << "{\"id\":" << n % 3 << ",\"x\":" << n + 0.5 << ",\"y\":" << -n << ",\"level\":" << 10 * n
+        << ",\"label\":\"reading " << n << "\"}";
+    return out.str();
+  };
+  const auto foxglove = run_tool("node " NIMBREL_MCAP_CHECK "/decode_mcap.mjs " +
+                                 shell_quoted(file().string()) + " 2>&1");
+  ASSERT_TRUE(foxglove.ok) << foxglove.output;
+  const auto dump = run_tool(std::string(NIMBREL_REC_BINARY) + " dump " +
+                             shell_quoted(file().string()) + " --decode --topic TypedReading");
+  ASSERT_TRUE(dump.ok) << dump.output;
+  for (int n = 1; n <= sample_count; ++n) {
+    const std::string value = expected(n);
+    EXPECT_NE(foxglove.output.find(" " + std::to_string(n) + " " + value + "\n"), std::string::npos)
+        << value << "\n"
+        << foxglove.output;
+    EXPECT_NE(dump.output.find("\"value\":" + value + "}\n"), std::string::npos) << value << "\n"
+                                                                                 << dump.output;
+  }
+#endif
+}
+
 }  // namespace
 }  // namespace nimbrel::testing

@@ -160,7 +160,7 @@ TEST(PidTable, IdsAreUnique) {
   std::set<std::uint16_t> ids;
   for (const auto& info : pid_table)
     EXPECT_TRUE(ids.insert(info.id).second) << info.name;
-  EXPECT_EQ(ids.size(), 53u);
+  EXPECT_EQ(ids.size(), 54u);
 }
 
 }  // namespace

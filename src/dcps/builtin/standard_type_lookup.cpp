@@ -23,6 +23,7 @@ struct LookupMetrics {
   std::shared_ptr<monitor::Counter> timed_out;
   std::shared_ptr<monitor::Counter> bad_hash;
   std::shared_ptr<monitor::Counter> unknown;
+  std::shared_ptr<monitor::Counter> undecodable;
   std::shared_ptr<monitor::Counter> served;
 };
 
@@ -33,7 +34,8 @@ const LookupMetrics& lookup_metrics() {
     r.set_help("nimbrel_type_lookup_requests_sent_total", "getTypes requests sent, retries too");
     r.set_help("nimbrel_type_lookup_replies_total", "Replies matched to a request of ours");
     r.set_help("nimbrel_type_lookup_failures_total",
-               "Requests unanswered in time, objects with a wrong hash, identifiers not known");
+               "Requests unanswered in time, objects with a wrong hash, identifiers not known, "
+               "type parameters of discovery records that do not decode");
     r.set_help("nimbrel_type_lookup_requests_served_total", "Requests of other participants");
     const monitor::Labels none;
     return LookupMetrics{
@@ -45,6 +47,8 @@ const LookupMetrics& lookup_metrics() {
         .bad_hash =
             r.counter("nimbrel_type_lookup_failures_total", none.with("reason", "bad_hash")),
         .unknown = r.counter("nimbrel_type_lookup_failures_total", none.with("reason", "unknown")),
+        .undecodable =
+            r.counter("nimbrel_type_lookup_failures_total", none.with("reason", "undecodable")),
         .served = r.counter("nimbrel_type_lookup_requests_served_total", none),
     };
   }();
@@ -73,6 +77,7 @@ auto with_exchange(Participant& participant, F f)
   m.timed_out->inc(after.timed_out - before.timed_out);
   m.bad_hash->inc(after.bad_hash - before.bad_hash);
   m.unknown->inc(after.unknown - before.unknown);
+  m.undecodable->inc(after.undecodable - before.undecodable);
   m.served->inc(after.requests_answered - before.requests_answered);
   m.types_known->set(static_cast<std::int64_t>(known));
   return result;
@@ -165,9 +170,6 @@ void type_lookup_on_sedp_events(Participant& participant, const discovery::SedpE
   auto requests = with_exchange(participant, [&](TypeExchange& e) {
     e.forget_writers(events.removed_publications);
     std::vector<OutgoingRequest> out;
-    // Fast DDS sends its type object in a parameter of its own (0x0072) and never answers
-    // requests: once that object decodes, it joins here through `add_types` and
-    // `want_writer_type`.
     for (const auto& publication : events.publications) {
       auto more = e.on_publication(publication, now);
       out.insert(out.end(), std::make_move_iterator(more.begin()),

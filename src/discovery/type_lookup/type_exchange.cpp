@@ -23,6 +23,17 @@ std::string instance_name(const rtps::GuidPrefix& replier) {
   return "dds.builtin.TOS." + to_hex(replier) + "000001c1";
 }
 
+// A type object in the older parameter's form as the standard XCDR2 bytes it is held in.
+std::optional<TypeEntry> standard_entry(std::span<const std::byte> parameter) {
+  const auto object = types::decode_fastdds_type_object(parameter);
+  if (!object) return std::nullopt;
+  auto bytes = types::encode_xcdr2(*object);
+  if (!bytes) return std::nullopt;
+  auto id = types::type_identifier_of_xcdr2(*bytes);
+  if (!id) return std::nullopt;
+  return TypeEntry{std::move(*id), std::move(*bytes)};
+}
+
 }  // namespace
 
 TypeExchange::TypeExchange(const rtps::GuidPrefix& own, TypeExchangeSettings settings)
@@ -82,11 +93,24 @@ void TypeExchange::record_dependencies(const HashKey& top, std::span<const HashK
 
 std::vector<OutgoingRequest> TypeExchange::on_publication(
     const rtps::PublicationBuiltinTopicData& publication, Elapsed now) {
+  // Fast DDS 2.x sends the whole object and answers no request. It names the type by a hash of its
+  // own form; the standard form's identifier is the one the object is held and served under.
+  if (publication.type_object) {
+    if (auto entry = standard_entry(*publication.type_object)) {
+      if (!add_types(std::span(&*entry, 1))) return {};
+      return want_writer_type(publication.endpoint_guid, publication.type_name, entry->type_id, {},
+                              now);
+    }
+    ++counters_.undecodable;
+  }
   if (!publication.type_information) return {};
   // Standard peers send it in the parameter list's order, which is little-endian in practice.
   const auto information =
       types::decode_type_information(*publication.type_information, /*little_endian=*/true);
-  if (!information) return {};
+  if (!information) {
+    ++counters_.undecodable;
+    return {};
+  }
   const auto& form = key_of(information->complete.typeid_with_size.type_id) ? information->complete
                                                                             : information->minimal;
   const TypeIdentifier& top = form.typeid_with_size.type_id;

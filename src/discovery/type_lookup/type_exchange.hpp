@@ -75,11 +75,12 @@ struct TypeExchangeCounters {
   std::uint64_t requests_sent = 0;  // retries included
   std::uint64_t replies = 0;        // matched to a pending request
   std::uint64_t unmatched_replies = 0;
-  std::uint64_t timed_out = 0;  // requests that went unanswered in time
-  std::uint64_t failed = 0;     // identifiers given up on: no answer after every attempt
-  std::uint64_t unknown = 0;    // identifiers a replier did not know
-  std::uint64_t bad_hash = 0;   // objects whose MD5 does not give their identifier
-  std::uint64_t refused = 0;    // objects or writers past their caps
+  std::uint64_t timed_out = 0;    // requests that went unanswered in time
+  std::uint64_t failed = 0;       // identifiers given up on: no answer after every attempt
+  std::uint64_t unknown = 0;      // identifiers a replier did not know
+  std::uint64_t bad_hash = 0;     // objects whose MD5 does not give their identifier
+  std::uint64_t refused = 0;      // objects or writers past their caps
+  std::uint64_t undecodable = 0;  // type parameters of a discovery record that do not decode
   std::uint64_t requests_answered = 0;
 };
 
@@ -87,7 +88,9 @@ class TypeExchange {
  public:
   explicit TypeExchange(const rtps::GuidPrefix& own, TypeExchangeSettings settings = {});
 
-  // A writer announced through SEDP: with type information that decodes, its type is fetched.
+  // A writer announced through SEDP: with type information that decodes, its type is fetched;
+  // with a whole type object (Fast DDS), that object is its type. A parameter that does not decode
+  // is counted and the writer goes on without a type.
   std::vector<OutgoingRequest> on_publication(const rtps::PublicationBuiltinTopicData& publication,
                                               Elapsed now);
   // The same from any other source of a writer's identifiers (a vendor's own type parameters).
