@@ -66,7 +66,7 @@ _nimbrel_replay() {
 }
 
 _nimbrel_discover() {
-  _nimbrel_options "" "--domain --duration" "--domain --duration --json --help --version"
+  _nimbrel_options "" "--domain --duration" "--domain --duration --json --types --help --version"
 }
 
 complete -F _nimbrel_recorder_bridge nimbrel-recorder-bridge

@@ -53,7 +53,8 @@ TEST(Discover, ListsCycloneAndFastDdsPeersWithTheirTopics) {
     ASSERT_TRUE(peer) << "cannot start a peer (cyclonedds-tools, fastdds_keyed_publisher)";
   ASSERT_TRUE(watch.wait_for(3, generous));
 
-  auto discover = PeerProcess::spawn({NIMBREL_DISCOVER_BINARY, "--json", "--duration", "8s"});
+  auto discover =
+      PeerProcess::spawn({NIMBREL_DISCOVER_BINARY, "--json", "--types", "--duration", "8s"});
   ASSERT_TRUE(discover);
   ASSERT_EQ(discover->wait_exit(generous), std::optional<int>(0)) << discover->output();
   const std::string json = discover->output();
@@ -80,6 +81,11 @@ TEST(Discover, ListsCycloneAndFastDdsPeersWithTheirTopics) {
             2u);
   EXPECT_GE(count_of(ks_readers, "\"guid\""), 1u);
   EXPECT_EQ(count_of(ks_readers, "\"keyed\":true"), count_of(ks_readers, "\"guid\""));
+  // Both writers' type, fetched from ddsperf by type lookup, once.
+  EXPECT_EQ(count_of(keyed_seq, "\"identifier\":\"f2"), 1u);
+  EXPECT_NE(
+      keyed_seq.find(R"(struct KeyedSeq {\n  unsigned long seq;\n  @key unsigned long keyval;)"),
+      std::string::npos);
 
   const std::string counter = topic_of(json, "KeyedCounter");
   ASSERT_FALSE(counter.empty());
@@ -89,6 +95,7 @@ TEST(Discover, ListsCycloneAndFastDdsPeersWithTheirTopics) {
   EXPECT_EQ(count_of(counter_writers, "\"reliability\":\"reliable\""), 1u);
   EXPECT_EQ(count_of(counter_writers, "\"keyed\":true"), 1u);
   EXPECT_EQ(count_of(counter, "\"readers\":[]"), 1u);
+  EXPECT_EQ(count_of(counter, "\"types\":[]"), 1u);  // it announces no type
 }
 
 TEST(Discover, TextListingOfAnEmptyDomain) {

@@ -23,7 +23,7 @@ const std::string_view usage_text =
     "nimbrel-discover - list the participants and topics of a DDS domain\n"
     "\n"
     "USAGE:\n"
-    "  nimbrel-discover [--domain N] [--duration TIME] [--json]\n"
+    "  nimbrel-discover [--domain N] [--duration TIME] [--json] [--types]\n"
     "\n"
     "Joins a DDS domain for a while and lists its participants and, per topic, the\n"
     "writers and readers with their QoS.\n"
@@ -33,6 +33,7 @@ const std::string_view usage_text =
     "  --duration TIME   how long to listen, like 5s, 500ms, 2m; a bare number is\n"
     "                    seconds (default 3s)\n"
     "  --json            one JSON document instead of text\n"
+    "  --types           each topic's type as OMG IDL, fetched from its writers\n"
     "  -h, --help        this text\n"
     "  --version         the version\n"
     "\n";
@@ -43,8 +44,8 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     const std::string& flag = argv[i];
     if (flag == "-h" || flag == "--help") return tools::stop_for_help();
     if (flag == "--version") return tools::stop_for_version();
-    if (flag == "--json") {
-      args.json = true;
+    if (flag == "--json" || flag == "--types") {
+      (flag == "--json" ? args.json : args.types) = true;
       continue;
     }
     if (flag != "--domain" && flag != "--duration") {

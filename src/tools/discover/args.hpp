@@ -18,6 +18,7 @@ struct Args {
   std::uint32_t domain = 0;
   std::uint64_t duration_ms = 3000;
   bool json = false;
+  bool types = false;  // fetch each writer's type and show it as IDL
   friend bool operator==(const Args&, const Args&) = default;
 };
 

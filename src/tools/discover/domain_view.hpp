@@ -13,6 +13,7 @@
 #include "discovery/spdp.hpp"
 #include "rtps/publication_data.hpp"
 #include "rtps/wire_types.hpp"
+#include "tools/common/type_schema.hpp"
 
 namespace nimbrel::discover {
 
@@ -38,6 +39,7 @@ struct EndpointView {
 
 struct TopicView {
   std::set<std::string> type_names{};
+  std::vector<tools::TypeSchema> types{};  // of its writers, each once; with --types only
   std::vector<EndpointView> writers{};
   std::vector<EndpointView> readers{};
 };

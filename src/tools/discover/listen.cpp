@@ -1,5 +1,6 @@
 #include "tools/discover/listen.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -9,7 +10,8 @@
 
 namespace nimbrel::discover {
 
-std::expected<DomainView, std::string> listen(std::uint32_t domain, std::uint64_t duration_ms) {
+std::expected<DomainView, std::string> listen(std::uint32_t domain, std::uint64_t duration_ms,
+                                              bool types) {
   auto runtime = dcps::DcpsRuntime::start(domain, c_api::random_guid_prefix(), {});
   if (!runtime) return std::unexpected(std::string(dcps::to_string(runtime.error())));
   auto sinks = std::make_shared<dcps::BuiltinSinks>();
@@ -19,7 +21,19 @@ std::expected<DomainView, std::string> listen(std::uint32_t domain, std::uint64_
   TakenSamples samples{.participants = sinks->participant->take(),
                        .publications = sinks->publication->take(),
                        .subscriptions = sinks->subscription->take()};
-  return build_domain_view(samples, (*runtime)->discovered_participants());
+  auto view = build_domain_view(samples, (*runtime)->discovered_participants());
+  if (!types) return view;
+  for (auto& [name, topic] : view.topics) {
+    for (const auto& writer : topic.writers) {
+      const auto fetched = (*runtime)->writer_type(writer.guid);
+      if (!fetched) continue;
+      auto schema = tools::type_schema(*fetched);
+      const bool known = std::ranges::any_of(
+          topic.types, [&](const auto& t) { return t.type_identifier == schema.type_identifier; });
+      if (!known) topic.types.push_back(std::move(schema));
+    }
+  }
+  return view;
 }
 
 }  // namespace nimbrel::discover

@@ -10,7 +10,9 @@
 
 namespace nimbrel::discover {
 
-// The start-up error text of the runtime on failure.
-std::expected<DomainView, std::string> listen(std::uint32_t domain, std::uint64_t duration_ms);
+// The start-up error text of the runtime on failure. With `types`, each writer's type as far as it
+// was fetched in that time.
+std::expected<DomainView, std::string> listen(std::uint32_t domain, std::uint64_t duration_ms,
+                                              bool types);
 
 }  // namespace nimbrel::discover

@@ -23,11 +23,11 @@ int main(int argc, char** argv) {
     std::cerr << "error: " << args.error().message << "\n\n" << usage_text;
     return 2;
   }
-  const auto view = listen(args->domain, args->duration_ms);
+  const auto view = listen(args->domain, args->duration_ms, args->types);
   if (!view) {
     std::cerr << "error: " << view.error() << '\n';
     return 1;
   }
-  std::cout << (args->json ? render_json(*view, args->domain) : render_text(*view, args->domain));
+  std::cout << (args->json ? render_json(*view, args->domain, args->types) : render_text(*view, args->domain));
   return 0;
 }

@@ -87,11 +87,22 @@ std::string render_text(const DomainView& view, std::uint32_t domain) {
     out << "  (" << topic.writers.size() << " writers, " << topic.readers.size() << " readers)\n";
     text_endpoints(out, "writer", topic.writers);
     text_endpoints(out, "reader", topic.readers);
+    for (const auto& type : topic.types) {
+      out << "    type " << type.type_identifier;
+      if (type.idl.empty()) {
+        out << ": " << type.error << '\n';
+        continue;
+      }
+      out << " as IDL:\n";
+      std::istringstream lines(type.idl);
+      for (std::string line; std::getline(lines, line);)
+        out << "      " << line << '\n';
+    }
   }
   return out.str();
 }
 
-std::string render_json(const DomainView& view, std::uint32_t domain) {
+std::string render_json(const DomainView& view, std::uint32_t domain, bool with_types) {
   std::ostringstream out;
   out << "{\"domain\":" << domain << ",\"participants\":";
   json_list(out, view.participants, [&](const ParticipantView& participant) {
@@ -114,6 +125,15 @@ std::string render_json(const DomainView& view, std::uint32_t domain) {
     json_list(out, topic.writers, [&](const EndpointView& e) { json_endpoint(out, e); });
     out << ",\"readers\":";
     json_list(out, topic.readers, [&](const EndpointView& e) { json_endpoint(out, e); });
+    if (with_types) {
+      out << ",\"types\":";
+      json_list(out, topic.types, [&](const tools::TypeSchema& t) {
+        out << "{\"identifier\":\"" << t.type_identifier
+            << "\",\"name\":" << tools::json_string(t.name)
+            << ",\"idl\":" << (t.idl.empty() ? "null" : tools::json_string(t.idl))
+            << ",\"error\":" << (t.error.empty() ? "null" : tools::json_string(t.error)) << '}';
+      });
+    }
     out << '}';
   });
   out << "}\n";

@@ -11,7 +11,8 @@ namespace nimbrel::discover {
 std::string render_text(const DomainView& view, std::uint32_t domain);
 // One object: {"domain", "participants": [...], "topics": [...]}; endpoints carry "guid",
 // "participant", "type_name", "reliability", "durability", "keyed" and "partitions".
-std::string render_json(const DomainView& view, std::uint32_t domain);
+// With `with_types`, each topic lists the types fetched from its writers (empty: none was).
+std::string render_json(const DomainView& view, std::uint32_t domain, bool with_types = false);
 
 // User data as text when it is printable UTF-8 without control characters, else as hex.
 std::string user_data_text(const std::vector<std::byte>& bytes);

@@ -19,8 +19,8 @@ std::expected<Args, ParseStop> parse(std::vector<std::string> args) {
 
 TEST(DiscoverArgs, ParsesEveryFlagAndRefusesTheRest) {
   EXPECT_EQ(parse({}), (Args{}));
-  EXPECT_EQ(parse({"--domain", "7", "--duration", "2s", "--json"}),
-            (Args{.domain = 7, .duration_ms = 2000, .json = true}));
+  EXPECT_EQ(parse({"--domain", "7", "--duration", "2s", "--json", "--types"}),
+            (Args{.domain = 7, .duration_ms = 2000, .json = true, .types = true}));
   EXPECT_EQ(parse({"--duration", "2"})->duration_ms, 2000u);  // seconds, as cut and replay read it
   EXPECT_EQ(parse({"--duration", "1.5s"})->duration_ms, 1500u);
   EXPECT_EQ(parse({"--duration", "250ms"})->duration_ms, 250u);
