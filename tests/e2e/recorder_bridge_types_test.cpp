@@ -1,6 +1,7 @@
 // Writers' types captured from a real Cyclone DDS publisher of a rich IDL type (rich_type.idl,
 // compiled by Debian's idlc): the MCAP channel's schema is IDL that Foxglove's parser reads, and
-// both Foxglove's decoder and `nimbrel-rec dump --decode` give back exactly the values written.
+// both Foxglove's decoder and `nimbrel-rec dump --decode` give back exactly the values written;
+// a replay of it serves the type to a Cyclone subscriber that knows none.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -79,7 +80,7 @@ class RecorderBridgeTypesTest : public RecorderBridgeDdsperfTest {
 };
 
 TEST_F(RecorderBridgeTypesTest, RichCycloneTypeIsTheSchemaAndDecodesExactly) {
-#ifndef NIMBREL_CYCLONE_RICH_PUBLISHER
+#if !defined(NIMBREL_CYCLONE_RICH_PUBLISHER) || !defined(NIMBREL_CYCLONE_TL_SUBSCRIBER)
   GTEST_SKIP() << "Cyclone DDS peer not built";
 #else
   start_bridge({}, "RichSample:rich::Sample");
@@ -131,6 +132,20 @@ TEST_F(RecorderBridgeTypesTest, RichCycloneTypeIsTheSchemaAndDecodesExactly) {
     ++seen;
   }
   EXPECT_EQ(seen, sample_count);
+
+  // Replayed to a Cyclone subscriber that knows no type: it fetches the type from the replay's
+  // type lookup service, then reads every sample with it.
+  auto subscriber = PeerProcess::spawn(
+      {NIMBREL_CYCLONE_TL_SUBSCRIBER, "60", "RichSample", std::to_string(sample_count)});
+  ASSERT_TRUE(subscriber);
+  auto replay = PeerProcess::spawn(
+      {NIMBREL_REPLAY_BINARY, "--in", file().string(), "--wait-for-readers", "1"});
+  ASSERT_TRUE(replay);
+  EXPECT_EQ(subscriber->wait_exit(generous), std::optional<int>(0)) << subscriber->output();
+  EXPECT_NE(subscriber->output().find("resolved rich::Sample"), std::string::npos);
+  EXPECT_NE(subscriber->output().find("received " + std::to_string(sample_count)),
+            std::string::npos);
+  EXPECT_EQ(replay->wait_exit(generous), std::optional<int>(0)) << replay->output();
 #endif
 }
 

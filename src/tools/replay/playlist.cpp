@@ -5,6 +5,9 @@
 #include <utility>
 
 #include "recorder/mcap_reader.hpp"
+#include "tools/common/args.hpp"
+#include "tools/common/recorded_type_objects.hpp"
+#include "types/type_information.hpp"
 
 namespace nimbrel::replay {
 namespace {
@@ -104,6 +107,41 @@ std::string value_of(const recorder::McapChannel& channel, std::string_view key)
   return {};
 }
 
+// "0,2" as the recorder writes them; nothing for an empty or malformed list.
+std::optional<std::vector<std::int16_t>> representations(std::string_view text) {
+  std::vector<std::int16_t> ids;
+  while (!text.empty()) {
+    const auto comma = text.find(',');
+    const auto id = tools::parse_number<std::int16_t>(text.substr(0, comma));
+    if (!id) return std::nullopt;
+    ids.push_back(*id);
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+  }
+  if (ids.empty()) return std::nullopt;
+  return ids;
+}
+
+// The type information is announced only where it names the type objects the file keeps (a Fast
+// DDS writer's names Fast DDS's own hashes of them), and always in the standard form.
+void add_type(PlayTopic& topic, const recorder::McapReader& reader,
+              const recorder::McapChannel& channel) {
+  const auto top = tools::identifier_from_hex(value_of(channel, "dds.type_identifier"));
+  if (!top) return;
+  auto objects = tools::recorded_type_objects(reader.metadata());
+  const auto is_top = [&](const tools::RecordedTypeObject& o) { return o.id == *top; };
+  const auto at = std::ranges::find_if(objects, is_top);
+  if (at == objects.end()) return;
+  std::rotate(objects.begin(), at, at + 1);
+  for (auto& object : objects)
+    topic.type_objects.push_back({std::move(object.id), std::move(object.bytes)});
+  const auto announced = tools::from_hex(value_of(channel, "dds.type_information"));
+  if (!announced || announced->empty()) return;
+  const auto information = types::decode_type_information(*announced);
+  if (!information || information->complete.typeid_with_size.type_id != *top) return;
+  if (auto standard = types::encode_type_information(*information))
+    topic.type_information = std::move(*standard);
+}
+
 // The recorder's channel metadata names the type and keyedness; a foreign file names the type by
 // its schema at most.
 PlayTopic topic_of(const recorder::McapReader& reader, const recorder::McapChannel& channel) {
@@ -114,6 +152,8 @@ PlayTopic topic_of(const recorder::McapReader& reader, const recorder::McapChann
   }
   const std::string keyed = value_of(channel, "dds.keyed");
   if (keyed == "true" || keyed == "false") topic.keyed = keyed == "true";
+  topic.data_representations = representations(value_of(channel, "dds.representations"));
+  add_type(topic, reader, channel);
   return topic;
 }
 

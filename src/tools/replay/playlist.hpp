@@ -4,6 +4,7 @@
 // themselves are read again as they are played.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/type_lookup/type_exchange.hpp"
 #include "tools/common/input.hpp"
 #include "tools/replay/player.hpp"
 
@@ -21,6 +23,14 @@ struct PlayTopic {
   std::string name;
   std::string type_name;
   std::optional<bool> keyed;  // as recorded; empty when the file does not say
+  // The type an MCAP recording keeps for the topic's writer, so that readers that do not know it
+  // can fetch it from the replay: the type information that writer announced (in the standard
+  // form), and every type object the file keeps.
+  std::optional<std::vector<std::byte>> type_information{};
+  std::vector<discovery::TypeEntry> type_objects{};
+  // The data representations its writer offered (XCDR2 only for a type that needs it); empty when
+  // the file does not say: the runtime's own are offered.
+  std::optional<std::vector<std::int16_t>> data_representations{};
 };
 
 struct Playlist {

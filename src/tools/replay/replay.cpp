@@ -136,18 +136,28 @@ int run(const Args& args, const std::atomic<bool>& stop, std::ostream& out, std:
   out << "nimbrel-replay: " << list->count << " samples of " << topics.size() << " topics from "
       << args.in << " into domain " << args.domain << std::endl;
 
-  // The readers found before the writers exist decide their keyedness.
-  const auto wanted = std::max<std::size_t>(args.wait_for_readers, topics.size());
-  wait_for(stop, args.wait_for_readers > 0 ? Clock::duration::max() / 2 : discovery_window,
-           [&] { return remote_readers(runtime, topics) >= wanted; });
+  // The readers found before the writers exist decide the keyedness of the topics the recording
+  // does not say it of. Readers that need the writers' type come only after the writers.
+  if (std::ranges::any_of(topics, [](const PlayTopic& t) { return !t.keyed; })) {
+    const auto wanted = std::max<std::size_t>(args.wait_for_readers, topics.size());
+    wait_for(stop, args.wait_for_readers > 0 ? Clock::duration::max() / 2 : discovery_window,
+             [&] { return remote_readers(runtime, topics) >= wanted; });
+  }
   const auto found = runtime.discovered_subscriptions();
   std::vector<TopicWriter> writers;
   for (const auto& topic : topics) {
     const bool keyed = topic.keyed.value_or(choose_keyed(found, topic.name, topic.type_name));
+    // Served before the writer is announced: a reader may ask for the type at once.
+    if (!topic.type_objects.empty() && !runtime.add_type_objects(topic.type_objects)) {
+      err << "the recorded type of " << tools::text_escape(topic.name)
+          << " cannot be served; its readers must know it\n";
+    }
     auto id = runtime.register_user_writer({.topic_name = topic.name,
                                             .type_name = topic.type_name,
                                             .keyed = keyed,
-                                            .heartbeat_period = heartbeat_period});
+                                            .heartbeat_period = heartbeat_period,
+                                            .type_information = topic.type_information,
+                                            .data_representations = topic.data_representations});
     if (!id) {
       err << "cannot create a writer for " << tools::text_escape(topic.name) << ": "
           << dcps::to_string(id.error()) << "\n";
