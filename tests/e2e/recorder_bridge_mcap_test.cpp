@@ -99,9 +99,9 @@ TEST_F(RecorderBridgeMcapTest, TwoWritersOnOneTopicAreTwoChannelsHoldingEverySam
     if (line.find(" nimbrel/events json schema=1") != std::string::npos) continue;
     SCOPED_TRACE(line);
     for (const char* part :
-         {" DDSPerfRDataKS cdr schema=0 dds.type_name=KeyedSeq ", " dds.keyed=true ",
+         {" DDSPerfRDataKS cdr schema=2 dds.type_name=KeyedSeq ", " dds.keyed=true ",
           " dds.vendor_id=01.10 ", " dds.reliability=reliable ", " dds.durability=volatile ",
-          " dds.partitions=[] "}) {
+          " dds.partitions=[] ", " dds.type_identifier=f2", " dds.type_error="}) {
       EXPECT_NE(line.find(part), std::string::npos) << part;
     }
     const auto guid = line.find("dds.writer_guid=");
