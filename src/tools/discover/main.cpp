@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     std::cerr << "error: " << view.error() << '\n';
     return 1;
   }
-  std::cout << (args->json ? render_json(*view, args->domain, args->types) : render_text(*view, args->domain));
+  std::cout << (args->json ? render_json(*view, args->domain, args->types)
+                           : render_text(*view, args->domain));
   return 0;
 }
