@@ -123,11 +123,11 @@ std::optional<std::vector<std::int16_t>> representations(std::string_view text) 
 
 // The type information is announced only where it names the type objects the file keeps (a Fast
 // DDS writer's names Fast DDS's own hashes of them), and always in the standard form.
-void add_type(PlayTopic& topic, const recorder::McapReader& reader,
+void add_type(PlayTopic& topic, std::span<const tools::RecordedTypeObject> recorded,
               const recorder::McapChannel& channel) {
   const auto top = tools::identifier_from_hex(value_of(channel, "dds.type_identifier"));
   if (!top) return;
-  auto objects = tools::recorded_type_objects(reader.metadata());
+  std::vector<tools::RecordedTypeObject> objects(recorded.begin(), recorded.end());
   const auto is_top = [&](const tools::RecordedTypeObject& o) { return o.id == *top; };
   const auto at = std::ranges::find_if(objects, is_top);
   if (at == objects.end()) return;
@@ -153,7 +153,6 @@ PlayTopic topic_of(const recorder::McapReader& reader, const recorder::McapChann
   const std::string keyed = value_of(channel, "dds.keyed");
   if (keyed == "true" || keyed == "false") topic.keyed = keyed == "true";
   topic.data_representations = representations(value_of(channel, "dds.representations"));
-  add_type(topic, reader, channel);
   return topic;
 }
 
@@ -173,13 +172,18 @@ std::expected<Playlist, tools::OpenError> open_mcap(const std::string& path, too
     list.damage = recorder::to_string(reader->end());
   std::map<std::pair<std::string, std::string>, std::size_t> writer_at;
   std::vector<std::optional<std::size_t>> writer_of;
+  const auto types = tools::recorded_type_objects(reader->metadata());
   for (const auto& channel : reader->channels()) {
     if (channel.message_encoding != "cdr") continue;
     if (!names.empty() && std::ranges::find(names, channel.topic) == names.end()) continue;
     PlayTopic topic = topic_of(*reader, channel);
     const auto [at, added] =
         writer_at.try_emplace({topic.name, topic.type_name}, list.topics.size());
-    if (added) list.topics.push_back(std::move(topic));
+    if (added) {
+      // The topic's first channel (recorded writer) names the type its writer announces.
+      add_type(topic, types, channel);
+      list.topics.push_back(std::move(topic));
+    }
     if (writer_of.size() <= channel.id) writer_of.resize(channel.id + std::size_t{1});
     writer_of[channel.id] = at->second;
     if (channel.id < messages.size()) list.count += messages[channel.id];
