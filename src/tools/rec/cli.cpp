@@ -195,8 +195,6 @@ int dispatch(const std::string& command, const Parsed& parsed, std::ostream& out
     }
     if (parsed.has("--base64")) options.encoding = PayloadEncoding::Base64;
     options.decode = parsed.has("--decode");
-    if (options.decode && !mcap)
-      return usage(*file + ": a .nbrlrec recording keeps no types; --decode reads MCAP recordings");
     return mcap ? run_mcap_dump(options, out, err) : run_dump(options, out, err);
   }
   if (command == "export") {

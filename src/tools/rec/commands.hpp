@@ -13,6 +13,7 @@
 
 namespace nimbrel::rec {
 
+inline constexpr int usage_error = 2;
 inline constexpr int output_not_written = 3;
 
 struct InfoOptions {

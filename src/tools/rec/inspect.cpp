@@ -86,6 +86,11 @@ int run_verify(const std::string& file, std::ostream& out, std::ostream& err) {
 int run_dump(const DumpOptions& options, std::ostream& out, std::ostream& err) {
   auto opened = open_selected(options.file, "", options.topics, err);
   if (!opened) return opened.error();
+  if (options.decode) {
+    err << options.file
+        << ": a .nbrlrec recording keeps no types; --decode reads MCAP recordings\n";
+    return usage_error;
+  }
   const tools::Input& input = opened->input;
   const std::vector<bool>& selected = opened->topics;
   const auto& header = input.header.header;
