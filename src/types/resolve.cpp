@@ -137,6 +137,19 @@ HashList collect_referenced_hashes(const CompleteTypeObject& object) {
   return collect(object);
 }
 
+bool TypeRegistry::add(const TypeIdentifier& id, TypeObject object) {
+  if (auto* form = std::get_if<MinimalTypeObject>(&object.value)) {
+    const auto* hash = std::get_if<TypeIdentifier::EquivalenceHashMinimal>(&id.value);
+    if (hash == nullptr) return false;
+    minimal.emplace(hash->hash, std::move(*form));
+    return true;
+  }
+  const auto* hash = std::get_if<TypeIdentifier::EquivalenceHashComplete>(&id.value);
+  if (hash == nullptr) return false;
+  complete.emplace(hash->hash, std::get<CompleteTypeObject>(std::move(object.value)));
+  return true;
+}
+
 const MinimalTypeObject* TypeRegistry::get_minimal(const EquivalenceHash& hash) const {
   auto it = minimal.find(hash);
   return it != minimal.end() ? &it->second : nullptr;

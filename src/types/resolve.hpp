@@ -20,6 +20,9 @@ struct TypeRegistry {
   std::map<EquivalenceHash, MinimalTypeObject> minimal{};
   std::map<EquivalenceHash, CompleteTypeObject> complete{};
 
+  // Files the object under the hash of `id`, in the map of its form; false when `id` is no hash
+  // identifier of that form. An entry already held stays.
+  bool add(const TypeIdentifier& id, TypeObject object);
   // Null when the hash is not held; the pointer lives as long as the entry.
   const MinimalTypeObject* get_minimal(const EquivalenceHash& hash) const;
   // The hashes the object under `hash` refers to (minimal form first); empty when unknown.

@@ -20,19 +20,12 @@ TypeSchema type_schema(const discovery::WriterType& fetched) {
   types::TypeRegistry registry;
   for (const auto& entry : fetched.objects) {
     out.objects.emplace_back(identifier_hex(entry.type_id), entry.type_object);
-    const auto object = types::decode_xcdr2(entry.type_object);
+    auto object = types::decode_xcdr2(entry.type_object);
     if (!object) {
       out.error = "type object " + out.objects.back().first + " does not decode";
       continue;
     }
-    if (const auto* minimal = std::get_if<types::MinimalTypeObject>(&object->value)) {
-      if (const auto* id =
-              std::get_if<types::TypeIdentifier::EquivalenceHashMinimal>(&entry.type_id.value))
-        registry.minimal[id->hash] = *minimal;
-    } else if (const auto* id = std::get_if<types::TypeIdentifier::EquivalenceHashComplete>(
-                   &entry.type_id.value)) {
-      registry.complete[id->hash] = std::get<types::CompleteTypeObject>(object->value);
-    }
+    registry.add(entry.type_id, std::move(*object));
   }
   auto idl = types::to_idl_text(fetched.type_id, registry);
   if (idl) {

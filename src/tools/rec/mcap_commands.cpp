@@ -1,5 +1,6 @@
 #include "tools/rec/mcap_commands.hpp"
 
+#include "tools/common/recorded_type_objects.hpp"
 #include "tools/rec/recorded_types.hpp"
 
 #include <algorithm>
@@ -185,7 +186,7 @@ int run_mcap_dump(const DumpOptions& options, std::ostream& out, std::ostream& e
     std::string& fields = prefix[message->channel];
     if (fields.empty()) {
       fields = "{\"topic\":" + tools::json_string(channel.topic);
-      const std::string writer = metadata_value(channel, "dds.writer_guid");
+      const std::string writer(tools::metadata_value(channel.metadata, "dds.writer_guid"));
       if (!writer.empty()) fields += ",\"writer\":" + tools::json_string(writer);
       fields += ",\"channel\":" + std::to_string(channel.id);
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tools/common/json.hpp"
+#include "tools/common/recorded_type_objects.hpp"
 #include "tools/rec/info.hpp"
 
 namespace nimbrel::rec {
@@ -67,25 +68,18 @@ McapWriterSummary& writer_entry(std::vector<McapWriterSummary>& writers, const s
 // A foreign channel has no type metadata: its schema's name says the type.
 McapChannelSummary channel_summary(const recorder::McapReader& reader,
                                    const recorder::McapChannel& channel) {
-  std::string type = metadata_value(channel, "dds.type_name");
+  std::string type(tools::metadata_value(channel.metadata, "dds.type_name"));
   if (const auto* schema = reader.schema(channel.schema_id); type.empty() && schema != nullptr)
     type = schema->name;
   return {.id = channel.id,
           .topic = channel.topic,
           .type = std::move(type),
-          .writer = metadata_value(channel, "dds.writer_guid"),
+          .writer = std::string(tools::metadata_value(channel.metadata, "dds.writer_guid")),
           .encoding = channel.message_encoding,
           .traffic = {}};
 }
 
 }  // namespace
-
-std::string metadata_value(const recorder::McapChannel& channel, std::string_view key) {
-  for (const auto& [k, v] : channel.metadata) {
-    if (k == key) return v;
-  }
-  return {};
-}
 
 void SequenceGaps::add(std::uint32_t sequence) {
   if (any) {

@@ -16,9 +16,6 @@ namespace nimbrel::rec {
 
 inline constexpr std::string_view events_topic = "nimbrel/events";
 
-// The value of a channel's metadata `key`, empty when absent.
-std::string metadata_value(const recorder::McapChannel& channel, std::string_view key);
-
 // Gaps of a sequence counted from each number to the next, modulo 2^32, so a wrap is no gap.
 struct SequenceGaps {
   bool any = false;

@@ -10,14 +10,7 @@ void RecordedTypes::take(const std::vector<recorder::McapMetadata>& metadata) {
   for (auto& recorded : tools::recorded_type_objects(metadata, taken_)) {
     auto object = types::decode_xcdr2(recorded.bytes);
     if (!object) continue;
-    const auto& id = recorded.id.value;
-    if (const auto* minimal = std::get_if<types::MinimalTypeObject>(&object->value)) {
-      if (const auto* hash = std::get_if<types::TypeIdentifier::EquivalenceHashMinimal>(&id))
-        registry_.minimal.emplace(hash->hash, *minimal);
-    } else if (const auto* hash =
-                   std::get_if<types::TypeIdentifier::EquivalenceHashComplete>(&id)) {
-      registry_.complete.emplace(hash->hash, std::get<types::CompleteTypeObject>(object->value));
-    }
+    registry_.add(recorded.id, std::move(*object));
   }
   taken_ = metadata.size();
 }

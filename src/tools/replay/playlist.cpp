@@ -100,13 +100,6 @@ class McapFrames final : public FrameSource {
   std::vector<std::optional<std::size_t>> writer_of_;  // by channel id; empty: not played
 };
 
-std::string value_of(const recorder::McapChannel& channel, std::string_view key) {
-  for (const auto& [k, v] : channel.metadata) {
-    if (k == key) return v;
-  }
-  return {};
-}
-
 // "0,2" as the recorder writes them; nothing for an empty or malformed list.
 std::optional<std::vector<std::int16_t>> representations(std::string_view text) {
   std::vector<std::int16_t> ids;
@@ -125,7 +118,8 @@ std::optional<std::vector<std::int16_t>> representations(std::string_view text) 
 // DDS writer's names Fast DDS's own hashes of them), and always in the standard form.
 void add_type(PlayTopic& topic, std::span<const tools::RecordedTypeObject> recorded,
               const recorder::McapChannel& channel) {
-  const auto top = tools::identifier_from_hex(value_of(channel, "dds.type_identifier"));
+  const auto top =
+      tools::identifier_from_hex(tools::metadata_value(channel.metadata, "dds.type_identifier"));
   if (!top) return;
   std::vector<tools::RecordedTypeObject> objects(recorded.begin(), recorded.end());
   const auto is_top = [&](const tools::RecordedTypeObject& o) { return o.id == *top; };
@@ -134,7 +128,8 @@ void add_type(PlayTopic& topic, std::span<const tools::RecordedTypeObject> recor
   std::rotate(objects.begin(), at, at + 1);
   for (auto& object : objects)
     topic.type_objects.push_back({std::move(object.id), std::move(object.bytes)});
-  const auto announced = tools::from_hex(value_of(channel, "dds.type_information"));
+  const auto announced =
+      tools::from_hex(tools::metadata_value(channel.metadata, "dds.type_information"));
   if (!announced || announced->empty()) return;
   const auto information = types::decode_type_information(*announced);
   if (!information || information->complete.typeid_with_size.type_id != *top) return;
@@ -146,13 +141,16 @@ void add_type(PlayTopic& topic, std::span<const tools::RecordedTypeObject> recor
 // its schema at most.
 PlayTopic topic_of(const recorder::McapReader& reader, const recorder::McapChannel& channel) {
   PlayTopic topic{
-      .name = channel.topic, .type_name = value_of(channel, "dds.type_name"), .keyed = {}};
+      .name = channel.topic,
+      .type_name = std::string(tools::metadata_value(channel.metadata, "dds.type_name")),
+      .keyed = {}};
   if (topic.type_name.empty() && channel.schema_id != 0) {
     if (const auto* schema = reader.schema(channel.schema_id)) topic.type_name = schema->name;
   }
-  const std::string keyed = value_of(channel, "dds.keyed");
+  const auto keyed = tools::metadata_value(channel.metadata, "dds.keyed");
   if (keyed == "true" || keyed == "false") topic.keyed = keyed == "true";
-  topic.data_representations = representations(value_of(channel, "dds.representations"));
+  topic.data_representations =
+      representations(tools::metadata_value(channel.metadata, "dds.representations"));
   return topic;
 }
 
