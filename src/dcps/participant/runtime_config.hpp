@@ -33,6 +33,10 @@ struct RuntimeConfig {
   std::optional<std::int32_t> tick_thread_priority{};
   Duration tick_period = std::chrono::milliseconds(5);
   Duration spdp_period = std::chrono::seconds(5);
+  // The first announcements follow each other closely, so that one lost datagram does not hold
+  // discovery back by a whole period.
+  std::size_t initial_announcements = 4;
+  Duration initial_announcement_period = std::chrono::milliseconds(250);
   // 0 means a third of the lease.
   Duration liveliness_period{0};
   Duration lease_duration = std::chrono::seconds(100);

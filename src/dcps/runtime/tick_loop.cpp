@@ -1,5 +1,6 @@
 #include "dcps/runtime/tick_loop.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <iterator>
@@ -96,7 +97,11 @@ void TickLoop::announce_participant() {
         state_.participant.sockets.multicast_tx->send(spdp_destination_, *announcement));
   }
   // A failed announcement waits for the next period, like a sent one.
-  next_announcement_ = deadline_after(clock_(), state_.participant.config.spdp_period);
+  const auto& config = state_.participant.config;
+  const bool early = ++announced_ < config.initial_announcements;
+  next_announcement_ = deadline_after(
+      clock_(), early ? std::min(config.initial_announcement_period, config.spdp_period)
+                      : config.spdp_period);
 }
 
 void TickLoop::tick_sedp(Elapsed now) {

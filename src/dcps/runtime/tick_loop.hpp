@@ -23,7 +23,8 @@ rtps::Locator spdp_destination(const Participant& participant);
 
 class TickLoop {
  public:
-  // The first announcement is due at once, so it leaves on the first tick.
+  // The first announcement is due at once, so it leaves on the first tick; the next few follow at
+  // the initial announcement period.
   TickLoop(RuntimeState& state, MonoClock clock);
 
   // One tick of work; the caller pauses between ticks.
@@ -56,6 +57,7 @@ class TickLoop {
   Feeds feeds_;
   rtps::Locator spdp_destination_;
   MonoInstant next_announcement_;
+  std::size_t announced_ = 0;
 };
 
 void tick_loop(const std::shared_ptr<RuntimeState>& state);

@@ -30,9 +30,18 @@ class TickLoopTest : public ::testing::Test {
   }
 };
 
-TEST_F(TickLoopTest, AnnouncesOnTheFirstTickThenEverySpdpPeriod) {
-  for (const auto& [at, count] :
-       {std::pair{0ms, 1}, {5ms, 0}, {4999ms, 0}, {5000ms, 1}, {9999ms, 0}, {10000ms, 1}})
+TEST_F(TickLoopTest, AnnouncesOnTheFirstTickFourTimesQuicklyThenEverySpdpPeriod) {
+  for (const auto& [at, count] : {std::pair{0ms, 1},
+                                  {5ms, 0},
+                                  {249ms, 0},
+                                  {250ms, 1},
+                                  {500ms, 1},
+                                  {750ms, 1},
+                                  {1000ms, 0},
+                                  {5749ms, 0},
+                                  {5750ms, 1},
+                                  {10749ms, 0},
+                                  {10750ms, 1}})
     EXPECT_EQ(announcements_at(at), count) << at.count();
 }
 
@@ -40,11 +49,13 @@ TEST_F(TickLoopTest, ANewlyHeardParticipantBringsTheNextAnnouncementForward) {
   EXPECT_EQ(announcements_at(0ms), 1);
   testing::deliver(*state_, testing::remote_announcement());
   EXPECT_EQ(announcements_at(5ms), 1);
-  // A participant heard again is no newcomer; the period runs from the early announcement.
+  // A participant heard again is no newcomer; the quick announcements run from the early one.
   testing::deliver(*state_, testing::remote_announcement());
   EXPECT_EQ(announcements_at(10ms), 0);
-  EXPECT_EQ(announcements_at(5004ms), 0);
-  EXPECT_EQ(announcements_at(5005ms), 1);
+  EXPECT_EQ(announcements_at(255ms), 1);
+  EXPECT_EQ(announcements_at(505ms), 1);
+  EXPECT_EQ(announcements_at(5504ms), 0);
+  EXPECT_EQ(announcements_at(5505ms), 1);
 }
 
 TEST(SpdpDestinationTest, FollowsTheDomainAndFallsBackToThePortOfDomainZero) {
