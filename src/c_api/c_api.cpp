@@ -37,6 +37,18 @@ nimbrel::MonoInstant peer_wait_deadline(std::uint64_t timeout_ms) {
                                  std::chrono::milliseconds(static_cast<std::int64_t>(timeout_ms)));
 }
 
+NimbrelReader* register_reader(const NimbrelRuntime& runtime,
+                               nimbrel::dcps::UserReaderConfig config) {
+  auto registered = runtime.runtime->register_user_reader(std::move(config));
+  if (!registered) return nullptr;
+  return new NimbrelReader{
+      .runtime = runtime.runtime,
+      .entity_id = registered->entity_id,
+      .samples = nimbrel::Guarded<nimbrel::dcps::SampleReceiver>(std::in_place,
+                                                                 std::move(registered->samples)),
+  };
+}
+
 }  // namespace
 
 extern "C" {
@@ -67,15 +79,8 @@ NimbrelReader* nimbrel_reader_create(const NimbrelRuntime* runtime, const char* 
                                      const char* type_name, int32_t reliable) noexcept {
   if (runtime == nullptr || topic_name == nullptr || type_name == nullptr) return nullptr;
   if (!is_utf8(topic_name) || !is_utf8(type_name)) return nullptr;
-  auto registered = runtime->runtime->register_user_reader(
-      {.topic_name = topic_name, .type_name = type_name, .reliable = reliable != 0});
-  if (!registered) return nullptr;
-  return new NimbrelReader{
-      .runtime = runtime->runtime,
-      .entity_id = registered->entity_id,
-      .samples = nimbrel::Guarded<nimbrel::dcps::SampleReceiver>(std::in_place,
-                                                                 std::move(registered->samples)),
-  };
+  return register_reader(
+      *runtime, {.topic_name = topic_name, .type_name = type_name, .reliable = reliable != 0});
 }
 
 int32_t nimbrel_reader_take(NimbrelReader* reader, uint8_t** out_buf, size_t* out_len) noexcept {
@@ -119,6 +124,30 @@ void nimbrel_reader_destroy(NimbrelReader* reader) noexcept {
 }  // extern "C"
 
 namespace nimbrel::c_api {
+
+NimbrelReader* create_reader(NimbrelRuntime* runtime, dcps::UserReaderConfig config) noexcept {
+  const auto utf8 = [](const std::string& text) {
+    return cdr::is_valid_utf8(std::as_bytes(std::span(text)));
+  };
+  if (runtime == nullptr || !utf8(config.topic_name) || !utf8(config.type_name)) return nullptr;
+  try {
+    return register_reader(*runtime, std::move(config));
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+ArrivalLog<dcps::TopicType>::Since writer_topics_since(NimbrelRuntime* runtime,
+                                                       std::uint64_t generation) noexcept {
+  const ArrivalLog<dcps::TopicType>::Since nothing{
+      .generation = generation, .items = {}, .missed = true};
+  if (runtime == nullptr) return nothing;
+  try {
+    return runtime->runtime->writer_topics_since(generation);
+  } catch (...) {
+    return nothing;
+  }
+}
 
 NimbrelRuntime* create_runtime(uint32_t domain_id, dcps::RuntimeConfig config) noexcept {
   auto runtime = DcpsRuntime::start(domain_id, random_guid_prefix(), std::move(config));

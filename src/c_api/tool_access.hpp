@@ -27,6 +27,10 @@ NimbrelRuntime* create_runtime(uint32_t domain_id, dcps::RuntimeConfig config) n
 int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out, std::size_t max_items,
                    std::size_t max_bytes) noexcept;
 
+// As nimbrel_reader_create, with `config` instead of the defaults; null when the runtime is null,
+// a name is not UTF-8 or registration fails.
+NimbrelReader* create_reader(NimbrelRuntime* runtime, dcps::UserReaderConfig config) noexcept;
+
 // Stops the reader from taking in new samples, so that what it holds can be taken to the last one
 // before the reader is destroyed: every sample it acknowledged to a writer is queued for a take.
 // Data that arrives afterwards is left unacknowledged to its writer. Waits only for a delivery in
@@ -37,6 +41,11 @@ int32_t close_reader(NimbrelReader* reader) noexcept;
 // no longer (or never) known.
 std::optional<dcps::RemoteWriter> describe_writer(NimbrelRuntime* runtime,
                                                   const rtps::Guid& writer) noexcept;
+
+// The topics and types of remote writers announced after `generation` (see
+// DcpsRuntime::writer_topics_since); for a null runtime, nothing and `missed` set.
+ArrivalLog<dcps::TopicType>::Since writer_topics_since(NimbrelRuntime* runtime,
+                                                       std::uint64_t generation) noexcept;
 
 // A remote writer's type once fetched whole and checked (see DcpsRuntime::writer_type); empty for a
 // null runtime or a type not (yet) known.

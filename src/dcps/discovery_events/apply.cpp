@@ -47,6 +47,12 @@ void on_sedp_events(EventTargets targets, const discovery::SedpEvents& events) {
   forget_readers(targets.writers, events.removed_subscriptions);
   type_lookup_on_sedp_events(targets.participant, events);
   if (!events.brings_endpoints()) return;
+  if (!events.publications.empty()) {
+    if (auto log = targets.participant.writer_topics.lock()) {
+      for (const auto& publication : events.publications)
+        (*log)->add({publication.topic_name, publication.type_name});
+    }
+  }
   push_endpoint_samples(targets.builtin, events);
   // Every endpoint again: a remote one skipped earlier for want of its participant's locator may
   // be matchable now.

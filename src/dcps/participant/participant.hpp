@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "dcps/participant/runtime_config.hpp"
 #include "discovery/security/stack.hpp"
@@ -16,6 +17,7 @@
 #include "discovery/type_lookup/server.hpp"
 #include "discovery/type_lookup/type_exchange.hpp"
 #include "discovery/wlp.hpp"
+#include "foundation/arrival_log.hpp"
 #include "foundation/guarded.hpp"
 #include "foundation/time.hpp"
 #include "rtps/participant_data.hpp"
@@ -30,6 +32,14 @@ struct RuntimeSockets {
   std::shared_ptr<const transport::Transport> user_rx;            // announced default unicast
   std::shared_ptr<const transport::Transport> multicast_tx;       // SPDP, SEDP and WLP output
 };
+
+// A topic name with one of its types.
+struct TopicType {
+  std::string topic_name;
+  std::string type_name;
+  friend auto operator<=>(const TopicType&, const TopicType&) = default;
+};
+inline constexpr std::size_t max_writer_topic_arrivals = 4096;
 
 struct Participant {
   Participant(std::uint32_t domain_id_in, const rtps::GuidPrefix& prefix_in,
@@ -76,6 +86,9 @@ struct Participant {
   // Null unless configured. Participants from the SPDP hook (both metatraffic threads), datagrams
   // from nbrl-recv-meta, polls from nbrl-tick.
   const std::shared_ptr<Guarded<discovery::SecurityBuiltinStack>> secure;
+  // The topic and type of each remote writer as SEDP brings it (again on a change): added by
+  // nbrl-recv-meta, read by API callers that follow what appears in the domain.
+  Guarded<ArrivalLog<TopicType>> writer_topics{std::in_place, max_writer_topic_arrivals};
 };
 
 }  // namespace nimbrel::dcps

@@ -13,20 +13,57 @@ rtps::EntityKind reader_kind(bool keyed) {
 }
 
 EndpointChoice endpoint_for_writer(const rtps::PublicationBuiltinTopicData& writer,
-                                   bool handle_reliable) {
+                                   const ReaderEndpoints& handle) {
   // Peers judge keyedness by the kind byte alone; any kind but the keyless one counts as keyed.
-  return {
+  EndpointChoice choice{
       .keyed = writer.endpoint_guid.entity_id.entity_kind != rtps::EntityKind::UserWriterNoKey,
-      .reliable = handle_reliable && writer.reliability.kind == rtps::ReliabilityKind::Reliable};
+      .reliable = handle.reliable && writer.reliability.kind == rtps::ReliabilityKind::Reliable,
+      .durability = handle.model.durability,
+      .ownership = handle.model.ownership,
+      .partitions = handle.model.partition};
+  if (!handle.follow_writers) return choice;
+  // Transient-local is the most a reader without a durability service can ask for.
+  choice.durability = std::min(writer.durability, rtps::DurabilityKind::TransientLocal);
+  choice.ownership = writer.ownership;
+  choice.partitions = writer.partition;
+  for (const auto id : writer.data_representation) {
+    const auto& own = handle.model.data_representation;
+    auto& extra = choice.extra_representations;
+    if (std::ranges::find(own, id) == own.end() && std::ranges::find(extra, id) == extra.end())
+      choice.extra_representations.push_back(id);
+  }
+  std::ranges::sort(choice.extra_representations);
+  return choice;
 }
 
 EndpointChoice first_endpoint(std::span<const rtps::PublicationBuiltinTopicData> known_writers,
-                              bool handle_reliable) {
+                              const ReaderEndpoints& handle) {
+  if (handle.follow_writers && !known_writers.empty())
+    return endpoint_for_writer(known_writers.front(), handle);
   const bool all_keyless =
       !known_writers.empty() && std::ranges::none_of(known_writers, [](const auto& writer) {
-        return endpoint_for_writer(writer, /*handle_reliable=*/true).keyed;
+        return writer.endpoint_guid.entity_id.entity_kind != rtps::EntityKind::UserWriterNoKey;
       });
-  return {.keyed = !all_keyless, .reliable = handle_reliable};
+  EndpointChoice choice{.keyed = !all_keyless,
+                        .reliable = handle.reliable,
+                        .durability = handle.model.durability,
+                        .ownership = handle.model.ownership,
+                        .partitions = handle.model.partition};
+  return choice;
+}
+
+rtps::SubscriptionBuiltinTopicData endpoint_subscription(const ReaderEndpoints& handle,
+                                                         const EndpointChoice& choice) {
+  rtps::SubscriptionBuiltinTopicData subscription = handle.model;
+  subscription.reliability.kind =
+      choice.reliable ? rtps::ReliabilityKind::Reliable : rtps::ReliabilityKind::BestEffort;
+  subscription.durability = choice.durability;
+  subscription.ownership = choice.ownership;
+  subscription.partition = choice.partitions;
+  subscription.data_representation.insert(subscription.data_representation.end(),
+                                          choice.extra_representations.begin(),
+                                          choice.extra_representations.end());
+  return subscription;
 }
 
 SharedReaderSlot endpoint_slot(Participant& participant, UserReaders& readers,
@@ -42,10 +79,8 @@ SharedReaderSlot endpoint_slot(Participant& participant, UserReaders& readers,
 
   const rtps::EntityId id = user_reader_entity_id(
       readers.next_key.fetch_add(1, std::memory_order_relaxed), reader_kind(choice.keyed));
-  rtps::SubscriptionBuiltinTopicData subscription = handle->model;
+  rtps::SubscriptionBuiltinTopicData subscription = endpoint_subscription(*handle, choice);
   subscription.endpoint_guid = {participant.prefix, id};
-  subscription.reliability.kind =
-      choice.reliable ? rtps::ReliabilityKind::Reliable : rtps::ReliabilityKind::BestEffort;
   SharedReaderSlot slot = make_endpoint_slot(subscription, handle, participant.elapsed());
   if (auto table = handle->endpoints.lock()) {
     // Another matching thread may have added it meanwhile; its endpoint is the one, this id unused.

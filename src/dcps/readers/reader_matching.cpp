@@ -1,6 +1,7 @@
 #include "dcps/readers/reader_matching.hpp"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -58,13 +59,21 @@ void match_local_reader_against_cache(Participant& participant, UserReaders& rea
     auto locators = remote_user_locators(participant, candidate.endpoint_guid.prefix);
     // Reconsidered at the next matching run, once the participant is known.
     if (locators.empty()) continue;
-    // The endpoints differ only in what the rules do not compare: the handle's status counts.
-    if (auto refused = check_remote_writer(candidate, qos)) {
+    const EndpointChoice choice = endpoint_for_writer(candidate, *handle);
+    // Plain endpoints differ only in what the rules do not compare; those that follow their
+    // writers are checked with what they announce. Either way the handle's status counts.
+    std::optional<QosPolicyId> refused;
+    if (handle->follow_writers) {
+      const auto own = endpoint_subscription(*handle, choice);
+      refused = check_remote_writer(candidate, endpoint_qos(own));
+    } else {
+      refused = check_remote_writer(candidate, qos);
+    }
+    if (refused) {
       if (auto slot = shared->lock())
         record_incompatible((*slot)->requested_incompatible_qos, *refused);
       continue;
     }
-    const EndpointChoice choice = endpoint_for_writer(candidate, handle->reliable);
     const SharedReaderSlot target = endpoint_slot(participant, readers, handle, choice);
     if (!target) continue;
     bool fresh = false;

@@ -96,19 +96,21 @@ std::expected<RegisteredUserReader, RegisterError> register_user_reader(Particip
                                                                         UserReaders& readers,
                                                                         UserReaderConfig config) {
   const Elapsed now = participant.elapsed();
-  const EndpointChoice choice = first_endpoint(
-      known_publications(participant, config.topic_name, config.type_name), config.reliable);
-  const rtps::EntityId id = user_reader_entity_id(
-      readers.next_key.fetch_add(1, std::memory_order_relaxed), reader_kind(choice.keyed));
   auto [sender, receiver] = make_sample_queue(participant.config.reader_queue_budget_bytes);
   auto handle = std::make_shared<ReaderEndpoints>();
-  handle->handle = id;
   handle->reliable = config.reliable;
-  handle->model = subscription_record(participant, {participant.prefix, id}, config);
+  handle->follow_writers = config.follow_writers;
   handle->queue = std::make_shared<const SampleSender>(std::move(sender));
-  handle->series = std::make_shared<const TopicSeries>(handle->model.topic_name);
   handle->assembler_caps = user_assembler_caps(participant.config);
-  const rtps::SubscriptionBuiltinTopicData& subscription = handle->model;
+  handle->model = subscription_record(participant, {}, config);
+  const EndpointChoice choice = first_endpoint(
+      known_publications(participant, handle->model.topic_name, handle->model.type_name), *handle);
+  const rtps::EntityId id = user_reader_entity_id(
+      readers.next_key.fetch_add(1, std::memory_order_relaxed), reader_kind(choice.keyed));
+  handle->handle = id;
+  handle->model.endpoint_guid = {participant.prefix, id};
+  handle->series = std::make_shared<const TopicSeries>(handle->model.topic_name);
+  rtps::SubscriptionBuiltinTopicData subscription = endpoint_subscription(*handle, choice);
   auto slot = make_endpoint_slot(subscription, handle, now);
   if (auto table = handle->endpoints.lock()) (*table)->emplace(choice, slot);
   if (!readers.slots.insert(id, std::move(slot))) {

@@ -55,6 +55,9 @@ struct UserReaderConfig {
   std::optional<types::TypeIdentifier> type_identifier{};
   // Absent: the runtime's data representations.
   std::optional<std::vector<std::int16_t>> data_representations{};
+  // Each writer of the topic is met with its own durability (up to transient-local), ownership,
+  // partitions and representations, in place of the ones above.
+  bool follow_writers = false;
 };
 
 // Guarded as a whole: locked by nbrl-recv-user for delivery, by nbrl-tick for acknowledgements

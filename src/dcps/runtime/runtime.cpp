@@ -231,6 +231,16 @@ std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> DcpsRuntime::discovered_
   return out;
 }
 
+ArrivalLog<TopicType>::Since DcpsRuntime::writer_topics_since(std::uint64_t generation) const {
+  ArrivalLog<TopicType>::Since out;
+  if (auto log = state_->participant.writer_topics.lock()) out = (*log)->since(generation);
+  if (!out.missed) return out;
+  out.items.clear();
+  for (const auto& [guid, publication] : discovered_publications())
+    out.items.push_back({publication.topic_name, publication.type_name});
+  return out;
+}
+
 std::optional<RemoteWriter> DcpsRuntime::describe_writer(const rtps::Guid& writer) const {
   std::optional<RemoteWriter> out;
   if (auto sedp = state_->participant.sedp.lock()) {

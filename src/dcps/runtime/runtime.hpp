@@ -74,6 +74,9 @@ class DcpsRuntime {
   std::vector<discovery::DiscoveredParticipant> discovered_participants() const;
   std::map<rtps::Guid, rtps::PublicationBuiltinTopicData> discovered_publications() const;
   std::map<rtps::Guid, rtps::SubscriptionBuiltinTopicData> discovered_subscriptions() const;
+  // The topics and types of the remote writers announced or changed after `generation` (0 at
+  // first); when older ones were missed, those of every writer known. Repeats are possible.
+  ArrivalLog<TopicType>::Since writer_topics_since(std::uint64_t generation) const;
   // A remote writer as discovery knows it now; empty once it has gone (or was never seen).
   std::optional<RemoteWriter> describe_writer(const rtps::Guid& writer) const;
 

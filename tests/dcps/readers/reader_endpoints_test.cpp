@@ -147,5 +147,63 @@ TEST_F(ReaderEndpointsTest, ABestEffortHandleStaysOnePlainBestEffortEndpoint) {
   EXPECT_TRUE(user_->take().empty());  // nothing acknowledged
 }
 
+// Each writer meets an endpoint that announces its own durability (at most transient-local),
+// ownership, partitions and representations; writers that agree share one.
+TEST_F(ReaderEndpointsTest, AHandleThatFollowsItsWritersMatchesEachWithItsOwnQos) {
+  struct Offer {
+    rtps::GuidPrefix prefix;
+    rtps::DurabilityKind durability;
+    rtps::OwnershipKind ownership;
+    std::vector<std::string> partitions;
+    std::vector<std::int16_t> representations;
+    rtps::DurabilityKind announced;
+  };
+  using D = rtps::DurabilityKind;
+  const rtps::GuidPrefix prefix_c{0xC, 0xC, 0xC, 0xC, 0xC, 0xC, 0xC, 0xC, 0xC, 0xC, 0xC, 0xC};
+  const rtps::GuidPrefix prefix_d{0xD, 0xD, 0xD, 0xD, 0xD, 0xD, 0xD, 0xD, 0xD, 0xD, 0xD, 0xD};
+  const std::vector<Offer> offers{
+      {prefix_a, D::Persistent, rtps::OwnershipKind::Shared, {"sensors"}, {0}, D::TransientLocal},
+      {prefix_b, D::Volatile, rtps::OwnershipKind::Exclusive, {}, {2}, D::Volatile},
+      {prefix_c, D::Volatile, rtps::OwnershipKind::Shared, {"a", "b"}, {1, 0}, D::Volatile},
+      {prefix_d,
+       D::TransientLocal,
+       rtps::OwnershipKind::Shared,
+       {"sensors"},
+       {0},
+       D::TransientLocal}};
+  for (const auto& offer : offers) {
+    know_participant(offer.prefix);
+    auto publication = testing::publication(offer.prefix, "Topic", "Type", testing::writer_id);
+    publication.durability = offer.durability;
+    publication.ownership = offer.ownership;
+    publication.partition = offer.partitions;
+    publication.data_representation = offer.representations;
+    announce(publication);
+  }
+  auto registered = register_user_reader(state_->participant, state_->readers,
+                                         {.topic_name = "Topic",
+                                          .type_name = "Type",
+                                          .partitions = {"elsewhere"},
+                                          .follow_writers = true})
+                        .value();
+  EXPECT_EQ(endpoint_count(), 3u);  // the first and the last writer agree
+  for (const auto& offer : offers) {
+    const auto held = holders(Writer{offer.prefix});
+    ASSERT_EQ(held.size(), 1u);
+    const auto slot = state_->readers.slots.find(held[0]);
+    const auto& announced = (*slot->lock())->subscription;
+    EXPECT_EQ(announced.durability, offer.announced);
+    EXPECT_EQ(announced.ownership, offer.ownership);
+    EXPECT_EQ(announced.partition, offer.partitions);
+    for (const auto id : offer.representations)
+      EXPECT_NE(std::ranges::find(announced.data_representation, id),
+                announced.data_representation.end());
+  }
+  user_->take();
+  receive(data(Writer{prefix_b}, 1));
+  receive(data(Writer{prefix_d}, 1));
+  EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1, 1}));
+}
+
 }  // namespace
 }  // namespace nimbrel::dcps
