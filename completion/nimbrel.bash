@@ -66,7 +66,8 @@ _nimbrel_replay() {
 }
 
 _nimbrel_discover() {
-  _nimbrel_options "" "--domain --duration" "--domain --duration --json --types --help --version"
+  _nimbrel_options "" "--domain --duration --topic --exclude" \
+    "--domain --duration --json --types --topic --exclude --help --version"
 }
 
 complete -F _nimbrel_recorder_bridge nimbrel-recorder-bridge

@@ -5,12 +5,11 @@
 #include <cstdio>
 
 namespace nimbrel::tools {
-namespace {
 
-// Length of the valid UTF-8 sequence starting at `s[i]`, or 0.
 std::size_t utf8_length(std::string_view s, std::size_t i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
   std::size_t n = 0;
   std::uint32_t min = 0;
   if (lead >= 0xC2 && lead <= 0xDF) {
@@ -31,8 +30,6 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return n;
 }
-
-}  // namespace
 
 std::string json_string(std::string_view s) {
   std::string out = "\"";

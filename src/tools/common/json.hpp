@@ -18,6 +18,8 @@ std::string json_string(std::string_view s);
 std::string text_escape(std::string_view s);
 // `s` with each byte that is not part of valid UTF-8 replaced by U+FFFD.
 std::string utf8_lossy(std::string_view s);
+// Length of the valid UTF-8 sequence starting at `s[i]`, or 0 when none starts there.
+std::size_t utf8_length(std::string_view s, std::size_t i);
 std::string to_hex(std::span<const std::byte> bytes);
 std::string to_base64(std::span<const std::byte> bytes);
 

@@ -24,6 +24,7 @@ const std::string_view usage_text =
     "\n"
     "USAGE:\n"
     "  nimbrel-discover [--domain N] [--duration TIME] [--json] [--types]\n"
+    "                   [--topic NAME|PATTERN]... [--exclude NAME|PATTERN]...\n"
     "\n"
     "Joins a DDS domain for a while and lists its participants and, per topic, the\n"
     "writers and readers with their QoS.\n"
@@ -34,6 +35,11 @@ const std::string_view usage_text =
     "                    seconds (default 3s)\n"
     "  --json            one JSON document instead of text\n"
     "  --types           each topic's type as OMG IDL, fetched from its writers\n"
+    "  --topic NAME|PATTERN\n"
+    "                    list only this topic; '*' is any run of characters, '?' one\n"
+    "                    character; repeatable (default: every topic)\n"
+    "  --exclude NAME|PATTERN\n"
+    "                    leave out the topics it matches; repeatable\n"
     "  -h, --help        this text\n"
     "  --version         the version\n"
     "\n";
@@ -48,12 +54,14 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
       (flag == "--json" ? args.json : args.types) = true;
       continue;
     }
-    if (flag != "--domain" && flag != "--duration") {
+    if (flag != "--domain" && flag != "--duration" && flag != "--topic" && flag != "--exclude") {
       return tools::stop_for_error("unknown argument: " + flag);
     }
     if (i + 1 >= argv.size()) return tools::stop_for_error(tools::needs_value(flag));
     const std::string& value = argv[++i];
-    if (flag == "--domain") {
+    if (flag == "--topic" || flag == "--exclude") {
+      (flag == "--topic" ? args.topics.includes : args.topics.excludes).push_back(value);
+    } else if (flag == "--domain") {
       const auto domain = tools::parse_number<std::uint32_t>(value);
       if (!domain) return tools::stop_for_error("domain: not a number: " + value);
       args.domain = *domain;
@@ -63,6 +71,7 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
       args.duration_ms = *duration;
     }
   }
+  args.topics.all = args.topics.includes.empty();
   return args;
 }
 

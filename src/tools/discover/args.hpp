@@ -7,8 +7,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "tools/common/args.hpp"
+#include "tools/common/topic_filter.hpp"
 
 namespace nimbrel::discover {
 
@@ -19,7 +21,15 @@ struct Args {
   std::uint64_t duration_ms = 3000;
   bool json = false;
   bool types = false;  // fetch each writer's type and show it as IDL
-  friend bool operator==(const Args&, const Args&) = default;
+  tools::TopicFilter topics{.all = true, .includes = {}, .excludes = {}};
+  // Spelled out: the shared filter has no comparison of its own.
+  friend bool operator==(const Args& a, const Args& b) {
+    const auto fields = [](const Args& x) {
+      return std::tie(x.domain, x.duration_ms, x.json, x.types, x.topics.all, x.topics.includes,
+                      x.topics.excludes);
+    };
+    return fields(a) == fields(b);
+  }
 };
 
 using tools::ParseStop;

@@ -40,7 +40,8 @@ bool EndpointView::keyed() const {
 }
 
 DomainView build_domain_view(const TakenSamples& samples,
-                             const std::vector<discovery::DiscoveredParticipant>& known) {
+                             const std::vector<discovery::DiscoveredParticipant>& known,
+                             const tools::TopicFilter& filter) {
   DomainView view;
   std::map<rtps::Guid, ParticipantView> participants;
   for (auto& [guid, sample] :
@@ -66,12 +67,14 @@ DomainView build_domain_view(const TakenSamples& samples,
 
   for (const auto& [guid, sample] :
        latest<dcps::PublicationBuiltinTopicData>(samples.publications, view.undecodable_samples)) {
+    if (!filter.selects(sample.topic_name)) continue;
     TopicView& topic = view.topics[sample.topic_name];
     topic.type_names.insert(sample.type_name);
     topic.writers.push_back(endpoint_view(sample));
   }
   for (const auto& [guid, sample] : latest<dcps::SubscriptionBuiltinTopicData>(
            samples.subscriptions, view.undecodable_samples)) {
+    if (!filter.selects(sample.topic_name)) continue;
     TopicView& topic = view.topics[sample.topic_name];
     topic.type_names.insert(sample.type_name);
     topic.readers.push_back(endpoint_view(sample));

@@ -1,6 +1,7 @@
 // What nimbrel-discover saw of a domain: the participants, and per topic the writers and readers
 // with their QoS. `build_domain_view` joins the builtin-topic samples taken from the sinks with the
-// participants cache (vendor and locators are not part of the participant sample).
+// participants cache (vendor and locators are not part of the participant sample), keeping the
+// topics a filter selects and every participant.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include "discovery/spdp.hpp"
 #include "rtps/publication_data.hpp"
 #include "rtps/wire_types.hpp"
+#include "tools/common/topic_filter.hpp"
 #include "tools/common/type_schema.hpp"
 
 namespace nimbrel::discover {
@@ -58,7 +60,8 @@ struct TakenSamples {
 };
 
 DomainView build_domain_view(const TakenSamples& samples,
-                             const std::vector<discovery::DiscoveredParticipant>& known);
+                             const std::vector<discovery::DiscoveredParticipant>& known,
+                             const tools::TopicFilter& filter);
 
 // "Eclipse Cyclone DDS" and the like; empty for a vendor id this tool does not know.
 std::string vendor_name(const rtps::VendorId& vendor);

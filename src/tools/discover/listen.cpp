@@ -11,7 +11,7 @@
 namespace nimbrel::discover {
 
 std::expected<DomainView, std::string> listen(std::uint32_t domain, std::uint64_t duration_ms,
-                                              bool types) {
+                                              bool types, const tools::TopicFilter& filter) {
   auto runtime = dcps::DcpsRuntime::start(domain, c_api::random_guid_prefix(), {});
   if (!runtime) return std::unexpected(std::string(dcps::to_string(runtime.error())));
   auto sinks = std::make_shared<dcps::BuiltinSinks>();
@@ -21,7 +21,7 @@ std::expected<DomainView, std::string> listen(std::uint32_t domain, std::uint64_
   TakenSamples samples{.participants = sinks->participant->take(),
                        .publications = sinks->publication->take(),
                        .subscriptions = sinks->subscription->take()};
-  auto view = build_domain_view(samples, (*runtime)->discovered_participants());
+  auto view = build_domain_view(samples, (*runtime)->discovered_participants(), filter);
   if (!types) return view;
   for (auto& [name, topic] : view.topics) {
     for (const auto& writer : topic.writers) {

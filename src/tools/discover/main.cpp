@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     std::cerr << "error: " << args.error().message << "\n\n" << usage_text;
     return 2;
   }
-  const auto view = listen(args->domain, args->duration_ms, args->types);
+  const auto view = listen(args->domain, args->duration_ms, args->types, args->topics);
   if (!view) {
     std::cerr << "error: " << view.error() << '\n';
     return 1;

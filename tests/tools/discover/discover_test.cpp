@@ -28,7 +28,12 @@ TEST(DiscoverArgs, ParsesEveryFlagAndRefusesTheRest) {
   EXPECT_EQ(parse({"--duration", "86401s"}).error().message, "duration: not a duration: 86401s");
   EXPECT_EQ(parse({"--domain", "x"}).error().message, "domain: not a number: x");
   EXPECT_EQ(parse({"--domain"}).error().message, "--domain needs a value");
-  EXPECT_EQ(parse({"--topic"}).error().message, "unknown argument: --topic");
+  EXPECT_EQ(parse({"--topics"}).error().message, "unknown argument: --topics");
+  EXPECT_EQ(parse({"--exclude"}).error().message, "--exclude needs a value");
+  EXPECT_EQ(parse({"--topic", "rt/*", "--exclude", "*/events", "--topic", "Sq"}),
+            (Args{.topics = {.all = false, .includes = {"rt/*", "Sq"}, .excludes = {"*/events"}}}));
+  EXPECT_EQ(parse({"--exclude", "DDSPerf*"}),  // still every other topic
+            (Args{.topics = {.all = true, .includes = {}, .excludes = {"DDSPerf*"}}}));
   EXPECT_EQ(parse({"-h"}).error().kind, ParseStop::Kind::Help);
 }
 
@@ -74,7 +79,7 @@ TEST(DomainView, JoinsSamplesWithTheCacheAndRendersJson) {
   known.data.metatraffic_unicast_locator = rtps::Locator::udp_v4({127, 0, 0, 1}, 7410);
   known.data.default_unicast_locator = known.data.metatraffic_unicast_locator;  // listed once
 
-  const auto view = build_domain_view(samples, {known});
+  const auto view = build_domain_view(samples, {known}, Args{}.topics);
   EXPECT_EQ(view.undecodable_samples, 1u);
   const std::string guid = "0a0a0a0a0a0a0a0a0a0a0a0a:";
   EXPECT_EQ(
@@ -95,6 +100,9 @@ TEST(DomainView, JoinsSamplesWithTheCacheAndRendersJson) {
                                       "00000102  reliable, transient-local, "
                                       "keyed, partitions \"p\"\n"),
             std::string::npos);
+  const auto filtered = build_domain_view(samples, {known}, parse({"--exclude", "Sq*"})->topics);
+  EXPECT_TRUE(filtered.topics.empty());  // its writer and its reader alike
+  EXPECT_EQ(filtered.participants.size(), 1u);
 }
 
 TEST(DomainView, UserDataThatIsNoTextShowsAsHex) {
