@@ -38,8 +38,8 @@ _nimbrel_options() {
 }
 
 _nimbrel_recorder_bridge() {
-  _nimbrel_options --out "--domain --topic --duration --max-sample-size --compression" \
-    "--out --domain --topic --duration --max-sample-size --compression --help --version"
+  local valued="--domain --topic --duration --max-sample-size --compression --exclude --max-topics"
+  _nimbrel_options --out "$valued" "--out $valued --all --help --version"
 }
 
 _nimbrel_rec() {

@@ -18,8 +18,8 @@ bool pattern_matches(std::string_view pattern, std::string_view name);
 
 struct TopicFilter {
   bool all = false;
-  std::vector<std::string> includes;  // names or patterns
-  std::vector<std::string> excludes;  // names or patterns
+  std::vector<std::string> includes{};  // names or patterns
+  std::vector<std::string> excludes{};  // names or patterns
 
   // With nothing to include and `all` unset, nothing is selected.
   bool selects(std::string_view topic) const;

@@ -19,7 +19,8 @@ const std::string_view usage_text =
     "  nimbrel-recorder-bridge --out FILE [--domain N] \\\n"
     "    --topic NAME:TYPE [--topic NAME:TYPE ...] \\\n"
     "    [--duration N(ms|s)] [--max-sample-size SIZE] \\\n"
-    "    [--compression none|lz4|zstd]\n"
+    "    [--compression none|lz4|zstd] \\\n"
+    "    [--all] [--exclude MUSTER ...] [--max-topics N]\n"
     "\n"
     "OPTIONS:\n"
     "  --out FILE        Output-Pfad fuer .nbrlrec\n"
@@ -31,6 +32,11 @@ const std::string_view usage_text =
     "  --compression none|lz4|zstd\n"
     "                    MCAP statt .nbrlrec, wenn FILE auf .mcap endet;\n"
     "                    Chunk-Kompression (default zstd)\n"
+    "  --topic NAME      Nur MCAP: Topic mit jedem Typ seiner Writer;\n"
+    "                    * und ? machen NAME zum Muster\n"
+    "  --all             Nur MCAP: alle Topics, auch spaeter erscheinende\n"
+    "  --exclude MUSTER  Nur MCAP: Topics auslassen \u2014 mehrfach erlaubt\n"
+    "  --max-topics N    Nur MCAP: hoechstens N Topics (default 4096)\n"
     "  --version         Version ausgeben\n"
     "\n";
 
@@ -207,6 +213,22 @@ std::string quote_path(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The output decides which forms of the command line hold, wherever --out stands: the last one
+// counts, as it does below.
+bool mcap_output(std::span<const std::string> argv) {
+  bool mcap = false;
+  for (std::size_t i = 1; i + 1 < argv.size(); ++i) {
+    if (argv[i] == "--all") continue;
+    if (argv[i] == "--out") mcap = is_mcap_path(argv[i + 1]);
+    ++i;
+  }
+  return mcap;
+}
+
+}  // namespace
+
 std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
   for (std::size_t i = 1; i < argv.size(); ++i) {
     if (!cdr::is_valid_utf8(std::as_bytes(std::span(argv[i])))) {
@@ -215,6 +237,7 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
   }
   if (argv.size() < 2) return tools::stop_for_error("--out FILE required");
 
+  const bool mcap = mcap_output(argv);
   Args args;
   bool have_out = false;
   bool have_compression = false;
@@ -224,8 +247,15 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
       return tools::stop_for_help();
     }
     if (flag == "--version") return tools::stop_for_version();
+    const bool mcap_only = flag == "--all" || flag == "--exclude" || flag == "--max-topics";
+    if (mcap_only && !mcap) return tools::stop_for_error(flag + " needs an .mcap output");
+    if (flag == "--all") {
+      args.filter.all = true;
+      --i;  // it takes no value
+      continue;
+    }
     if (flag != "--out" && flag != "--domain" && flag != "--topic" && flag != "--duration" &&
-        flag != "--max-sample-size" && flag != "--compression") {
+        flag != "--max-sample-size" && flag != "--compression" && !mcap_only) {
       return tools::stop_for_error("unknown flag: " + flag);
     }
     if (i + 1 >= argv.size()) return tools::stop_for_error("missing value for " + flag);
@@ -239,9 +269,22 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
         return tools::stop_for_error(std::string("domain: ") + to_string(domain.error()));
       args.domain = *domain;
     } else if (flag == "--topic") {
+      if (mcap && (value.find(':') == std::string::npos || tools::is_topic_pattern(value))) {
+        if (value.empty()) return tools::stop_for_error("topic: a name or pattern is needed");
+        args.filter.includes.push_back(value);
+        continue;
+      }
       auto topic = parse_topic(value);
       if (!topic) return tools::stop_for_error(std::move(topic.error()));
       args.topics.push_back(std::move(*topic));
+    } else if (flag == "--exclude") {
+      if (value.empty()) return tools::stop_for_error("exclude: a name or pattern is needed");
+      args.filter.excludes.push_back(value);
+    } else if (flag == "--max-topics") {
+      const auto max = parse_unsigned<std::uint32_t>(value);
+      if (!max || *max == 0)
+        return tools::stop_for_error("max-topics: must be a whole number from 1 to 4294967295");
+      args.max_topics = *max;
     } else if (flag == "--compression") {
       const auto compression = parse_compression(value);
       if (!compression)
@@ -262,7 +305,10 @@ std::expected<Args, ParseStop> parse_args(std::span<const std::string> argv) {
     }
   }
   if (!have_out) return tools::stop_for_error("--out FILE required");
-  if (args.topics.empty()) return tools::stop_for_error("at least one --topic NAME:TYPE required");
+  if (mcap && args.topics.empty() && args.filter.includes.empty() && !args.filter.all)
+    return tools::stop_for_error("at least one --topic NAME[:TYPE] or --all required");
+  if (args.topics.empty() && !mcap)
+    return tools::stop_for_error("at least one --topic NAME:TYPE required");
   if (have_compression && !is_mcap_path(args.out))
     return tools::stop_for_error("--compression needs an .mcap output");
   return args;

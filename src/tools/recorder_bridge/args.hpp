@@ -13,6 +13,7 @@
 
 #include "recorder/mcap_compression.hpp"
 #include "tools/common/args.hpp"
+#include "tools/common/topic_filter.hpp"
 
 namespace nimbrel::bridge {
 
@@ -34,6 +35,10 @@ struct Args {
   std::uint32_t max_sample_size = 64 * 1024 * 1024;
   // Of the chunks of an MCAP output (`out` ends in .mcap, in any case).
   recorder::McapCompression compression = recorder::McapCompression::Zstd;
+  // MCAP only: topics by name or pattern (--topic without a type), --all and --exclude; each topic
+  // and type gets a reader when its first writer is announced.
+  tools::TopicFilter filter{};
+  std::size_t max_topics = 4096;
 };
 
 // Whether `path` names an MCAP output rather than a .nbrlrec recording.

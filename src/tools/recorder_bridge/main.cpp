@@ -25,6 +25,7 @@
 #include "tools/recorder_bridge/nbrlrec_output.hpp"
 #include "tools/recorder_bridge/recorder_metrics.hpp"
 #include "tools/recorder_bridge/recording_loop.hpp"
+#include "tools/recorder_bridge/topic_readers.hpp"
 #include "tools/recorder_bridge/writer_types.hpp"
 
 namespace nimbrel::bridge {
@@ -127,9 +128,11 @@ void keep_freed_memory() {
 
 int run(const Args& args, std::span<const std::string> arguments) {
   keep_freed_memory();
+  const std::string topics = args.filter.all
+                                 ? std::string("all")
+                                 : std::to_string(args.topics.size() + args.filter.includes.size());
   put_line(std::cout, "nimbrel-recorder-bridge: domain=" + std::to_string(args.domain) +
-                          " topics=" + std::to_string(args.topics.size()) + " \u2192 " +
-                          quote_path(args.out));
+                          " topics=" + topics + " \u2192 " + quote_path(args.out));
 
   auto file = recorder::FileSink::create(args.out);
   if (!file) {
@@ -186,25 +189,53 @@ int run(const Args& args, std::span<const std::string> arguments) {
   // Recording starts with or without a peer; a late peer is still discovered.
   (void)nimbrel_runtime_wait_for_peers(runtime, /*min_peers=*/1, peer_wait_ms);
 
-  std::vector<LoopReader> readers;
+  LoopReaders readers;
+  std::optional<TopicReaders> topic_readers;
+  if (is_mcap_path(args.out)) {
+    topic_readers.emplace(
+        args.filter, args.max_topics,
+        TopicReadersEnv{.create =
+                            [runtime](dcps::UserReaderConfig reader) {
+                              return c_api::create_reader(runtime, std::move(reader));
+                            },
+                        .writer_topics_since =
+                            [runtime](std::uint64_t generation) {
+                              return c_api::writer_topics_since(runtime, generation);
+                            },
+                        .err = &std::cerr});
+  }
   for (const auto& topic : args.topics) {
-    NimbrelReader* reader =
-        nimbrel_reader_create(runtime, topic.name.c_str(), topic.type_name.c_str(), /*reliable=*/1);
+    NimbrelReader* reader = nullptr;
+    if (topic_readers) {
+      // A topic named twice is recorded once.
+      const dcps::TopicType key{topic.name, topic.type_name};
+      if (topic_readers->recording(key)) continue;
+      reader = topic_readers->add(key, readers.readers);
+    } else {
+      reader = nimbrel_reader_create(runtime, topic.name.c_str(), topic.type_name.c_str(),
+                                     /*reliable=*/1);
+      if (reader != nullptr) {
+        readers.readers.push_back(LoopReader{
+            .handle = reader, .topic = {.name = topic.name, .type_name = topic.type_name}});
+      }
+    }
     if (reader == nullptr) {
       put_line(std::cerr, "reader_create failed for " + topic.name);
+      for (const auto& created : readers.readers)
+        nimbrel_reader_destroy(created.handle);
       nimbrel_runtime_destroy(runtime);
       return exit_failure;
     }
-    readers.push_back(
-        LoopReader{.handle = reader, .topic = {.name = topic.name, .type_name = topic.type_name}});
   }
+  if (topic_readers && (args.filter.all || !args.filter.includes.empty()))
+    readers.grow = [&topic_readers](std::deque<LoopReader>& more) { topic_readers->grow(more); };
 
   put_line(std::cout, "recording... (Ctrl-C zum stoppen)");
   const MonoInstant start = std::chrono::steady_clock::now();
   WriterTally tally;
   run_recording_loop(readers, session, *stop, args.duration_ms, start, system_loop_env(), tally);
 
-  for (const auto& reader : readers)
+  for (const auto& reader : readers.readers)
     nimbrel_reader_destroy(reader.handle);
   nimbrel_runtime_destroy(runtime);
   put_line(

@@ -35,7 +35,7 @@ struct PassResult {
 // bodies of the pass go to the file in one batch, each stamped with the time of its take.
 class Pass {
  public:
-  PassResult run(std::span<const LoopReader> readers, RecordingOutput& output, const LoopEnv& env,
+  PassResult run(const std::deque<LoopReader>& readers, RecordingOutput& output, const LoopEnv& env,
                  FailureReport& failures, WriterTally& tally) {
     PassResult result;
     taken_.clear();
@@ -108,7 +108,7 @@ void settle_later_losses(RecordingOutput& output, const LoopEnv& env, FailureRep
 
 // Closed readers take in nothing more, so their queues only shrink: once a pass finds them all
 // empty, everything they acknowledged is in the file.
-void drain(std::span<const LoopReader> readers, RecordingOutput& output, const LoopEnv& env,
+void drain(const std::deque<LoopReader>& readers, RecordingOutput& output, const LoopEnv& env,
            FailureReport& failures, WriterTally& tally, Pass& pass) {
   for (const auto& reader : readers)
     static_cast<void>(env.close(reader.handle));
@@ -138,7 +138,7 @@ LoopEnv system_loop_env() {
   };
 }
 
-StopCause run_recording_loop(std::span<const LoopReader> readers, RecordingOutput& output,
+StopCause run_recording_loop(LoopReaders& readers, RecordingOutput& output,
                              const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,
                              const LoopEnv& env, WriterTally& tally) {
@@ -147,7 +147,7 @@ StopCause run_recording_loop(std::span<const LoopReader> readers, RecordingOutpu
   Pass pass;
   const auto stopped = [&](StopCause cause, std::string_view line) {
     put_line(*env.out, line);
-    drain(readers, output, env, failures, tally, pass);
+    drain(readers.readers, output, env, failures, tally, pass);
     if (const auto error = output.finish()) put_line(*env.err, "session error: " + *error);
     settle_later_losses(output, env, failures, tally);
     failures.finish();
@@ -158,7 +158,8 @@ StopCause run_recording_loop(std::span<const LoopReader> readers, RecordingOutpu
       return stopped(StopCause::Sigint, "recorder-bridge: SIGINT received, draining...");
     if (duration_reached(duration_ms, start, env.mono_now()))
       return stopped(StopCause::DurationReached, "recorder-bridge: duration reached");
-    if (!pass.run(readers, output, env, failures, tally).payload) env.sleep(idle_sleep);
+    if (readers.grow) readers.grow(readers.readers);
+    if (!pass.run(readers.readers, output, env, failures, tally).payload) env.sleep(idle_sleep);
     output.tick();
     settle_later_losses(output, env, failures, tally);
     const MonoInstant now = env.mono_now();

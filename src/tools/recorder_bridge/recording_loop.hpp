@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -38,6 +39,13 @@ struct LoopReader {
   recorder::TopicKey topic;
 };
 
+// The readers the loop takes from. `grow`, when set, runs once a round and may add readers for
+// topics that appeared; a deque keeps the earlier ones where they are.
+struct LoopReaders {
+  std::deque<LoopReader> readers{};
+  std::function<void(std::deque<LoopReader>&)> grow{};
+};
+
 struct LoopEnv {
   // Appends at most `max_items` items, no more once their payloads reach `max_bytes`.
   std::function<std::int32_t(NimbrelReader*, std::vector<dcps::ReaderItem>& out,
@@ -62,7 +70,7 @@ enum class StopCause { Sigint, DurationReached };
 // and returns;
 // `start` is the instant the duration and the statistics count from. Each writer's samples are
 // counted in `tally`.
-StopCause run_recording_loop(std::span<const LoopReader> readers, RecordingOutput& output,
+StopCause run_recording_loop(LoopReaders& readers, RecordingOutput& output,
                              const std::atomic<bool>& stop,
                              std::optional<std::uint64_t> duration_ms, MonoInstant start,
                              const LoopEnv& env, WriterTally& tally);

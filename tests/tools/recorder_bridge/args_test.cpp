@@ -25,6 +25,13 @@ std::string outcome(const std::vector<std::string>& args) {
   for (const auto& topic : result->topics)
     out.append(" [").append(topic.name).append("|").append(topic.type_name).append("]");
   if (result->duration_ms) out.append(" duration=").append(std::to_string(*result->duration_ms));
+  if (result->filter.all) out.append(" all");
+  for (const auto& include : result->filter.includes)
+    out.append(" include=").append(include);
+  for (const auto& exclude : result->filter.excludes)
+    out.append(" exclude=").append(exclude);
+  if (result->max_topics != 4096)
+    out.append(" max-topics=").append(std::to_string(result->max_topics));
   return out;
 }
 
@@ -73,6 +80,17 @@ TEST(Args, WholeCommandLines) {
       {{"--out", "x", "--topic", "A:TA", "--domain", "1", "--domain", "2"}, "out=x domain=2 [A|TA]"},
       {{"--out", "x", "--topic", "A:TA", "--duration", "1s", "--duration", "7"},
        "out=x domain=0 [A|TA] duration=7"},
+      // An MCAP output, wherever --out stands, takes topics by name or pattern and --all.
+      {{"--out", "x.mcap", "--all"}, "out=x.mcap domain=0 all"},
+      {{"--all", "--topic", "Foo", "--out", "x.MCAP", "--max-topics", "5"},
+       "out=x.MCAP domain=0 all include=Foo max-topics=5"},
+      {{"--out", "x.mcap", "--topic", "rt/*", "--topic", "A:TA", "--exclude", "*b", "--all"},
+       "out=x.mcap domain=0 [A|TA] all include=rt/* exclude=*b"},
+      {{"--out", "x.mcap", "--topic", "A?:T"}, "out=x.mcap domain=0 include=A?:T"},
+      {{"--out", "x.mcap", "--all", "--out", "x.nbrlrec"}, "error: --all needs an .mcap output"},
+      {{"--out", "x.mcap", "--all", "--max-topics", "x"},
+       "error: max-topics: must be a whole number from 1 to 4294967295"},
+      {{"--out", "x.mcap", "--all", "--exclude"}, "error: missing value for --exclude"},
   };
   // clang-format on
   for (const auto& [args, expected] : cases)

@@ -26,7 +26,8 @@ const std::string usage =
     "  nimbrel-recorder-bridge --out FILE [--domain N] \\\n"
     "    --topic NAME:TYPE [--topic NAME:TYPE ...] \\\n"
     "    [--duration N(ms|s)] [--max-sample-size SIZE] \\\n"
-    "    [--compression none|lz4|zstd]\n"
+    "    [--compression none|lz4|zstd] \\\n"
+    "    [--all] [--exclude MUSTER ...] [--max-topics N]\n"
     "\n"
     "OPTIONS:\n"
     "  --out FILE        Output-Pfad fuer .nbrlrec\n"
@@ -38,6 +39,11 @@ const std::string usage =
     "  --compression none|lz4|zstd\n"
     "                    MCAP statt .nbrlrec, wenn FILE auf .mcap endet;\n"
     "                    Chunk-Kompression (default zstd)\n"
+    "  --topic NAME      Nur MCAP: Topic mit jedem Typ seiner Writer;\n"
+    "                    * und ? machen NAME zum Muster\n"
+    "  --all             Nur MCAP: alle Topics, auch spaeter erscheinende\n"
+    "  --exclude MUSTER  Nur MCAP: Topics auslassen \xE2\x80\x94 mehrfach erlaubt\n"
+    "  --max-topics N    Nur MCAP: hoechstens N Topics (default 4096)\n"
     "  --version         Version ausgeben\n"
     "\n";
 
@@ -120,7 +126,17 @@ TEST_F(Cli, UsageAfterHelpOrAnError) {
       {{"--out", out + ".mcap", "--topic", a_ta, "--compression", "gzip"},
        "compression: must be none, lz4 or zstd, got gzip"},
       {{"--out", (dir_ / "x\xFF.nbrlrec").string(), "--topic", a_ta},
-       "argument 2 is not valid UTF-8"}};
+       "argument 2 is not valid UTF-8"},
+      // Topics by name or pattern are for MCAP outputs only; .nbrlrec keeps its rules.
+      {{"--topic", "A", "--out", out}, "topic must be NAME:TYPE, got A"},
+      {{"--all", "--out", out, "--topic", a_ta}, "--all needs an .mcap output"},
+      {{"--out", out, "--topic", a_ta, "--exclude", "B*"}, "--exclude needs an .mcap output"},
+      {{"--out", out + ".mcap"}, "at least one --topic NAME[:TYPE] or --all required"},
+      {{"--out", out + ".mcap", "--exclude", "B*"},
+       "at least one --topic NAME[:TYPE] or --all required"},
+      {{"--out", out + ".mcap", "--all", "--max-topics", "0"},
+       "max-topics: must be a whole number from 1 to 4294967295"},
+      {{"--out", out + ".mcap", "--topic", ""}, "topic: a name or pattern is needed"}};
   // clang-format on
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));

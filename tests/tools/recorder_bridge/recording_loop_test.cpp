@@ -56,7 +56,7 @@ class LoopTest : public ::testing::Test {
         reinterpret_cast<NimbrelReader*>(static_cast<std::uintptr_t>(0x1000 + 8 * names_.size()));
     names_[handle] = name;
     scripts_[handle] = std::move(script);
-    readers_.push_back(
+    readers_.readers.push_back(
         LoopReader{.handle = handle, .topic = {.name = name, .type_name = "T" + name}});
     return handle;
   }
@@ -119,7 +119,7 @@ class LoopTest : public ::testing::Test {
   std::shared_ptr<fixtures::SinkState> sink_ = std::make_shared<fixtures::SinkState>();
   NbrlrecOutput session_{recorder::RecordingWriter(fixtures::memory_sink(sink_)),
                          fixtures::example_header()};
-  std::vector<LoopReader> readers_;
+  LoopReaders readers_;
   std::vector<std::string> events_;
   std::ostringstream out_;
   std::ostringstream err_;
