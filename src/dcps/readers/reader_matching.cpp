@@ -18,17 +18,18 @@ namespace {
 // for a known writer, which would drop what it has received and deliver again from scratch. True
 // for a fresh one.
 bool accept_writer(UserReaderSlot& slot, const rtps::PublicationBuiltinTopicData& writer,
-                   std::vector<rtps::Locator> locators, bool reliable) {
+                   const std::vector<rtps::Locator>& locators, bool reliable) {
   const rtps::Guid& guid = writer.endpoint_guid;
   slot.matched_writers.insert_or_assign(guid, writer.ownership_strength);
+  slot.silent_writers.erase(guid);
   if (const auto* known = slot.reader.writer_proxy_state(guid)) {
     if (known->proxy.unicast_locators != locators || !known->proxy.multicast_locators.empty()) {
-      slot.reader.set_writer_locators(guid, std::move(locators), {});
+      slot.reader.set_writer_locators(guid, locators, {});
     }
     return false;
   }
   slot.reader.add_writer_proxy(rtps::WriterProxy{
-      .unicast_locators = std::move(locators), .remote_writer_guid = guid, .reliable = reliable});
+      .unicast_locators = locators, .remote_writer_guid = guid, .reliable = reliable});
   return true;
 }
 
@@ -36,6 +37,30 @@ bool accept_writer(UserReaderSlot& slot, const rtps::PublicationBuiltinTopicData
 void forget_writer(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, Elapsed now) {
   forget_writers_in(
       shared, [&](const rtps::Guid& g) { return g == writer; }, now);
+}
+
+// A reliable writer that peers match with this endpoint too waits for its acknowledgements, so
+// the endpoint keeps a proxy that acknowledges and delivers nothing.
+void acknowledge_silently(Guarded<UserReaderSlot>& shared,
+                          const rtps::PublicationBuiltinTopicData& writer,
+                          const std::vector<rtps::Locator>& locators) {
+  auto slot = shared.lock();
+  if (!slot) return;
+  UserReaderSlot& local = **slot;
+  const auto& own = local.subscription;
+  const bool keyless_writer =
+      writer.endpoint_guid.entity_id.entity_kind == rtps::EntityKind::UserWriterNoKey;
+  const bool keyless_reader =
+      own.endpoint_guid.entity_id.entity_kind == rtps::EntityKind::UserReaderNoKey;
+  // Nobody waits for a best-effort reader, and no peer matches what the rules refuse.
+  if (own.reliability.kind != rtps::ReliabilityKind::Reliable ||
+      writer.reliability.kind != rtps::ReliabilityKind::Reliable ||
+      keyless_writer != keyless_reader || check_remote_writer(writer, endpoint_qos(own)) ||
+      local.reader.writer_proxy_state(writer.endpoint_guid) != nullptr)
+    return;
+  local.silent_writers.insert(writer.endpoint_guid);
+  local.reader.add_writer_proxy(rtps::WriterProxy{
+      .unicast_locators = locators, .remote_writer_guid = writer.endpoint_guid, .reliable = true});
 }
 
 }  // namespace
@@ -54,8 +79,15 @@ void match_local_reader_against_cache(Participant& participant, UserReaders& rea
   if (!handle || handle->handle != reader) return;
 
   const EndpointQos qos = endpoint_qos(handle->model);
-  for (auto& candidate :
-       known_publications(participant, handle->model.topic_name, handle->model.type_name)) {
+  struct Accepted {
+    const rtps::PublicationBuiltinTopicData* writer;
+    SharedReaderSlot owner;
+    std::vector<rtps::Locator> locators;
+  };
+  std::vector<Accepted> accepted;
+  const auto candidates =
+      known_publications(participant, handle->model.topic_name, handle->model.type_name);
+  for (const auto& candidate : candidates) {
     auto locators = remote_user_locators(participant, candidate.endpoint_guid.prefix);
     // Reconsidered at the next matching run, once the participant is known.
     if (locators.empty()) continue;
@@ -78,11 +110,18 @@ void match_local_reader_against_cache(Participant& participant, UserReaders& rea
     if (!target) continue;
     bool fresh = false;
     if (auto slot = target->lock()) {
-      fresh = accept_writer(**slot, candidate, std::move(locators), choice.reliable);
+      fresh = accept_writer(**slot, candidate, locators, choice.reliable);
     }
-    if (!fresh) continue;
-    for (const auto& other : other_endpoints(*handle, target))
-      forget_writer(*other, candidate.endpoint_guid, participant.elapsed());
+    if (fresh) {
+      for (const auto& other : other_endpoints(*handle, target))
+        forget_writer(*other, candidate.endpoint_guid, participant.elapsed());
+    }
+    if (handle->follow_writers) accepted.push_back({&candidate, target, std::move(locators)});
+  }
+  // Once every endpoint this run needs exists, so that a new one learns of earlier writers too.
+  for (const auto& [writer, owner, locators] : accepted) {
+    for (const auto& other : other_endpoints(*handle, owner))
+      acknowledge_silently(*other, *writer, locators);
   }
 }
 

@@ -176,6 +176,13 @@ void wake_async_waker(AsyncWaker& waker) {
 Delivery collect_delivery(UserReaderSlot& slot, rtps::Released released, Elapsed now,
                           bool queue_full) {
   Delivery delivery;
+  if (!slot.silent_writers.empty()) {
+    const auto silent = [&](const rtps::Guid& writer) {
+      return slot.silent_writers.contains(writer);
+    };
+    std::erase_if(released.samples, [&](const auto& sample) { return silent(sample.writer_guid); });
+    std::erase_if(released.lost, [&](const auto& range) { return silent(range.writer); });
+  }
   if (released.samples.empty() && released.lost.empty()) return delivery;
   delivery.items.reserve(released.samples.size() + released.lost.size());
   const TopicSeries* series = slot.endpoints ? slot.endpoints->series.get() : nullptr;
@@ -253,6 +260,7 @@ void forget_writers_in(Guarded<UserReaderSlot>& shared,
     if (!local.queue || admission) delivery = collect_delivery(local, std::move(flushed), now);
     local.reader.remove_writer_proxies_if(gone);
     std::erase_if(local.matched_writers, [&](const auto& entry) { return gone(entry.first); });
+    std::erase_if(local.silent_writers, gone);
   }
   hand_over(std::move(delivery));
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -66,6 +67,9 @@ struct UserReaderSlot {
   rtps::ReliableReader reader;
   rtps::SubscriptionBuiltinTopicData subscription;       // as announced; matching reads its QoS
   std::map<rtps::Guid, std::int32_t> matched_writers{};  // writer GUID to ownership strength
+  // Writers that another endpoint of the handle delivers, which peers match with this one too:
+  // acknowledged here so that they never wait for it, and what they send is dropped.
+  std::set<rtps::Guid> silent_writers{};
   std::shared_ptr<const SampleSender> queue;
   std::shared_ptr<SharedListener> listener = std::make_shared<SharedListener>();
   std::shared_ptr<AsyncWaker> waker = std::make_shared<AsyncWaker>();

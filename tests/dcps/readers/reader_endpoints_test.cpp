@@ -205,5 +205,26 @@ TEST_F(ReaderEndpointsTest, AHandleThatFollowsItsWritersMatchesEachWithItsOwnQos
   EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1, 1}));
 }
 
+// A transient-local writer after the reader: it gets an endpoint of its own, and peers match it
+// with the first, volatile one too. That one acknowledges it, so the writer never waits for it,
+// and delivers nothing, so each sample is queued once.
+TEST_F(ReaderEndpointsTest, AWriterPeersMatchTwiceIsAcknowledgedByBothAndQueuedOnce) {
+  auto registered =
+      register_user_reader(state_->participant, state_->readers,
+                           {.topic_name = "Topic", .type_name = "Type", .follow_writers = true})
+          .value();
+  know_participant(prefix_a);
+  auto publication = testing::publication(prefix_a, "Topic", "Type", testing::writer_id);
+  publication.durability = rtps::DurabilityKind::TransientLocal;
+  announce(publication);
+  ASSERT_EQ(endpoint_count(), 2u);
+  EXPECT_EQ(holders(Writer{prefix_a}).size(), 2u);
+  user_->take();
+  receive(data(Writer{prefix_a}, 1));
+  receive(datagram_from(prefix_a, {testing::heartbeat(1, 1, 1)}));
+  EXPECT_EQ(user_->take().size(), 2u);  // an acknowledgement from each
+  EXPECT_EQ(taken(registered.samples), (std::vector<std::uint32_t>{1}));
+}
+
 }  // namespace
 }  // namespace nimbrel::dcps
