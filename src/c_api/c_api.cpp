@@ -191,7 +191,7 @@ discovery::TypeState type_state(NimbrelRuntime* runtime, const rtps::Guid& write
 
 discovery::TypeArrivals type_arrivals_since(NimbrelRuntime* runtime,
                                             std::uint64_t generation) noexcept {
-  const discovery::TypeArrivals nothing{.generation = generation, .writers = {}, .missed = true};
+  const discovery::TypeArrivals nothing{.generation = generation, .items = {}, .missed = true};
   if (runtime == nullptr) return nothing;
   try {
     return runtime->runtime->type_arrivals_since(generation);

@@ -294,10 +294,16 @@ CodecResult<Datagrams> ReliableWriter::tick(Elapsed now) {
       if (!first_left_waiting) first_left_waiting = i;
       heartbeat = false;
     }
-    if (!heartbeat && proxy.requested_changes.empty() && proxy.requested_fragments.empty()) {
-      continue;
-    }
-    if (heartbeat) {
+    const bool repairs = !proxy.requested_changes.empty() || !proxy.requested_fragments.empty();
+    if (!heartbeat && !repairs) continue;
+    // Repairs that stop short of the history's last sample go with a heartbeat, so that the
+    // reader asks for the rest at once rather than a period later: a participant that joins
+    // while a sample is written catches up one round trip later.
+    if (!heartbeat && !proxy.requested_changes.empty() && !history_.empty() &&
+        *proxy.requested_changes.rbegin() < *history_.max_sn()) {
+      heartbeat = true;
+      proxy.last_heartbeat = now;
+    } else if (heartbeat) {
       ++heartbeats;
       proxy.last_heartbeat = now;
       saturating_increment(proxy.unanswered_heartbeats);

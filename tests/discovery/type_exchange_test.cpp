@@ -80,11 +80,11 @@ TEST_F(TypeExchangeTest, FetchesTheCompleteClosureAndChecksEveryHash) {
   EXPECT_EQ(exchange_.counters().bad_hash, 0u);
 
   const TypeArrivals arrivals = exchange_.arrivals_since(0);
-  EXPECT_EQ(arrivals.writers, std::vector{publication_.endpoint_guid});
-  EXPECT_TRUE(exchange_.arrivals_since(arrivals.generation).writers.empty());
+  EXPECT_EQ(arrivals.items, std::vector{publication_.endpoint_guid});
+  EXPECT_TRUE(exchange_.arrivals_since(arrivals.generation).items.empty());
   // Announced again: nothing more to fetch or report.
   EXPECT_TRUE(exchange_.on_publication(publication_, Elapsed{}).empty());
-  EXPECT_TRUE(exchange_.arrivals_since(arrivals.generation).writers.empty());
+  EXPECT_TRUE(exchange_.arrivals_since(arrivals.generation).items.empty());
 }
 
 TEST_F(TypeExchangeTest, KeepsNoObjectThatDoesNotHashToItsIdentifier) {
@@ -234,7 +234,7 @@ TEST(TypeExchangeArrivals, ReportsWhatTheLogNoLongerHolds) {
   const TypeArrivals all = exchange.arrivals_since(0);
   EXPECT_TRUE(all.missed);
   EXPECT_EQ(all.generation, 2u);
-  EXPECT_EQ(all.writers.size(), 1u);
+  EXPECT_EQ(all.items.size(), 1u);
   EXPECT_FALSE(exchange.arrivals_since(1).missed);
 }
 

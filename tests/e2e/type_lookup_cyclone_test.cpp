@@ -51,7 +51,7 @@ TEST(TypeLookupCyclone, FetchesTheCompleteTypeOfACycloneWriter) {
   for (const auto deadline = Clock::now() + generous; !type && Clock::now() < deadline;) {
     const discovery::TypeArrivals arrivals = runtime->type_arrivals_since(generation);
     generation = arrivals.generation;
-    for (const auto& writer : arrivals.writers) {
+    for (const auto& writer : arrivals.items) {
       if (auto found = runtime->writer_type(writer)) type = std::move(found);
     }
     std::this_thread::sleep_for(20ms);

@@ -204,7 +204,7 @@ discovery::TypeState type_state(Participant& participant, const rtps::Guid& writ
 
 discovery::TypeArrivals type_arrivals_since(Participant& participant, std::uint64_t generation) {
   auto exchange = participant.type_exchange.lock();
-  if (!exchange) return {.generation = generation, .writers = {}, .missed = true};
+  if (!exchange) return {.generation = generation, .items = {}, .missed = true};
   return (*exchange)->arrivals_since(generation);
 }
 

@@ -37,7 +37,7 @@ std::optional<TypeEntry> standard_entry(std::span<const std::byte> parameter) {
 }  // namespace
 
 TypeExchange::TypeExchange(const rtps::GuidPrefix& own, TypeExchangeSettings settings)
-    : own_(own), settings_(settings) {
+    : own_(own), settings_(settings), arrivals_(settings.max_arrivals) {
   settings_.max_pending = std::max<std::size_t>(settings_.max_pending, 1);
   settings_.max_ids_per_request = std::max<std::size_t>(settings_.max_ids_per_request, 1);
   settings_.max_attempts = std::max(settings_.max_attempts, 1u);
@@ -360,8 +360,7 @@ void TypeExchange::update_writers() {
     }
     if (!all_held) continue;
     record.complete = true;
-    arrivals_.emplace_back(++generation_, guid);
-    if (arrivals_.size() > settings_.max_arrivals) arrivals_.pop_front();
+    arrivals_.add(guid);
   }
 }
 
@@ -389,14 +388,7 @@ TypeState TypeExchange::type_state(const rtps::Guid& writer) const {
 }
 
 TypeArrivals TypeExchange::arrivals_since(std::uint64_t generation) const {
-  TypeArrivals arrivals{.generation = generation_, .writers = {}, .missed = false};
-  // Generations run without gaps, so a log that starts past the next one has lost some.
-  arrivals.missed =
-      generation < generation_ && (arrivals_.empty() || arrivals_.front().first > generation + 1);
-  for (const auto& [at, writer] : arrivals_) {
-    if (at > generation) arrivals.writers.push_back(writer);
-  }
-  return arrivals;
+  return arrivals_.since(generation);
 }
 
 }  // namespace nimbrel::discovery

@@ -20,6 +20,7 @@
 
 #include "discovery/type_lookup/rpc.hpp"
 #include "foundation/time.hpp"
+#include "foundation/arrival_log.hpp"
 #include "rtps/publication_data.hpp"
 #include "rtps/wire_types.hpp"
 #include "types/type_identifier.hpp"
@@ -46,11 +47,7 @@ enum class TypeState : std::uint8_t { None, Pending, Known, Failed };
 
 // Writers whose type became complete after the generation asked about, and the generation to ask
 // with next time. `missed` means older arrivals were dropped from the log: look at every writer.
-struct TypeArrivals {
-  std::uint64_t generation = 0;
-  std::vector<rtps::Guid> writers{};
-  bool missed = false;
-};
+using TypeArrivals = ArrivalLog<rtps::Guid>::Since;
 
 // A request payload for the named participant's request reader.
 struct OutgoingRequest {
@@ -173,8 +170,7 @@ class TypeExchange {
   // needs them is announced.
   std::set<HashKey> failed_;
   std::map<std::int64_t, Pending> pending_;  // by header sequence number
-  std::uint64_t generation_ = 0;
-  std::deque<std::pair<std::uint64_t, rtps::Guid>> arrivals_;
+  ArrivalLog<rtps::Guid> arrivals_;
   TypeExchangeCounters counters_{};
 };
 
