@@ -103,7 +103,7 @@ static bool wait_for_readers(const dds_entity_t* writers, uint32_t n, dds_time_t
         printf("no reader matched writer %u\n", i);
         return false;
       }
-      dds_sleepfor(DDS_MSECS(10));
+      dds_sleepfor(DDS_MSECS(2));  // the match starts the measured first sample
     }
   }
   return true;
