@@ -13,6 +13,10 @@
 namespace nimbrel::rtps {
 namespace {
 
+// Empty ACKNACKs to a writer not yet heard: at once, then 5, 10, 20 ms ... apart, 2.5 s in all.
+constexpr std::uint32_t max_hellos = 10;
+constexpr Duration first_hello_gap = std::chrono::milliseconds(5);
+
 constexpr SequenceNumber sn_max = std::numeric_limits<SequenceNumber>::max();
 
 }  // namespace
@@ -296,10 +300,15 @@ void ReliableReader::collect_in_order_for(WriterProxyState& state, Released& out
 CodecResult<std::vector<OutboundDatagram>> ReliableReader::tick_outbound(Elapsed now) {
   std::vector<OutboundDatagram> out;
   for (WriterProxyState& state : states_) {
-    if (!state.response_pending_since) continue;
-    const Duration waited = std::max(Duration{0}, now - *state.response_pending_since);
-    if (waited < response_delay_) continue;
-    state.response_pending_since.reset();
+    const bool respond =
+        state.response_pending_since &&
+        std::max(Duration{0}, now - *state.response_pending_since) >= response_delay_;
+    const bool hello = state.proxy.reliable && state.proxy.counted_from == 0 &&
+                       state.hellos_sent < max_hellos &&
+                       (!state.next_hello || now >= *state.next_hello);
+    if (!respond && !hello) continue;
+    if (respond) state.response_pending_since.reset();
+    if (hello) state.next_hello = now + first_hello_gap * (1 << state.hellos_sent++);
 
     const WriterProxy& proxy = state.proxy;
     auto destinations = std::make_shared<const std::vector<Locator>>(proxy.unicast_locators);

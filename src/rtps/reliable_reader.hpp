@@ -47,6 +47,10 @@ struct WriterProxyState {
   WriterProxy proxy;
   std::optional<Elapsed> response_pending_since{};
   FragmentAssembler assembler;
+  // Until a reliable writer is first heard, empty ACKNACKs tell it the reader is there: a writer
+  // that matched the reader after its own heartbeats went out would otherwise wait a period.
+  std::optional<Elapsed> next_hello{};
+  std::uint32_t hellos_sent = 0;
 };
 
 struct ReliableReaderConfig {

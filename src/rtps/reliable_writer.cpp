@@ -341,6 +341,7 @@ CodecResult<void> ReliableWriter::tick_proxy(ReaderProxy& proxy, const Destinati
   MessageBuilder builder(guid_.prefix, vendor_id_, destinations, mtu_);
   while (auto sn = proxy.next_requested_change()) {
     saturating_increment(counters_.retransmits);
+    proxy.highest_sent = std::max(proxy.highest_sent, *sn);
     const CacheChange* change = history_.find(*sn);
     if (change && change->payload.size() > fragment_size_) {
       if (auto pending = builder.finish()) out.push_back(std::move(*pending));
@@ -401,6 +402,12 @@ void ReliableWriter::handle_acknack(const Guid& reader_guid, SequenceNumber base
   proxy->unanswered_heartbeats = 0;
   proxy->acked_changes_set(base);
   proxy->add_requested_changes(requested);
+  // A reader that has caught up gets new samples pushed again, not only by repair.
+  if (requested.empty())
+    proxy->highest_sent = std::max(proxy->highest_sent, std::min(base - 1, last_sn_));
+  // A reader that has nothing and asks for nothing has only now matched us: our heartbeats may
+  // have come before it knew us, so the next tick tells it what there is, not a period later.
+  if (base <= 1 && requested.empty() && !history_.empty()) proxy->last_heartbeat.reset();
 }
 
 void ReliableWriter::handle_acknack(const AckNackSubmessage& acknack,

@@ -166,9 +166,32 @@ TEST_F(ReaderTimeline, ResponseWaitsForTheDelayAndABackwardClockCountsAsNoTime) 
 
 TEST_F(ReaderTimeline, LivelinessHeartbeatAnnouncesNothing) {
   reader->handle_heartbeat(participant('A'), heartbeat_msg(1, 5, false, /*liveliness=*/true), now);
-  EXPECT_TRUE(replies().empty());
+  // The writer is still unheard of: the reader only says it is there.
+  expect_acknack(acknack(), 1, {}, /*final_flag=*/false);
   EXPECT_EQ(state().proxy.last_available, 0);
   EXPECT_EQ(state().proxy.first_available, 1);
+}
+
+// A writer not yet heard of is told the reader is there, at once and then less and less often,
+// until it speaks.
+TEST_F(ReaderTimeline, AnUnheardWriterIsGreetedWithBackoffUntilItSpeaks) {
+  for (const auto& [at, greeted] : {std::pair{0, true},
+                                    {4, false},
+                                    {5, true},
+                                    {14, false},
+                                    {15, true},
+                                    {34, false},
+                                    {35, true}}) {
+    now = Elapsed::from_millis(at);
+    const auto sent = replies();
+    ASSERT_EQ(sent.size(), greeted ? 1u : 0u) << at;
+    if (greeted) expect_acknack(sent[0].acknack(), 1, {}, /*final_flag=*/false);
+  }
+  hb(1, 2);
+  now = Elapsed::from_millis(100);
+  expect_acknack(acknack(), 1, {1, 2}, /*final_flag=*/false);
+  now = Elapsed::from_millis(1000);
+  EXPECT_TRUE(replies().empty());
 }
 
 // --- fragments ---------------------------------------------------------------------------------
