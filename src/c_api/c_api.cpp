@@ -41,11 +41,13 @@ NimbrelReader* register_reader(const NimbrelRuntime& runtime,
                                nimbrel::dcps::UserReaderConfig config) {
   auto registered = runtime.runtime->register_user_reader(std::move(config));
   if (!registered) return nullptr;
+  auto level = registered->samples.level();
   return new NimbrelReader{
       .runtime = runtime.runtime,
       .entity_id = registered->entity_id,
       .samples = nimbrel::Guarded<nimbrel::dcps::SampleReceiver>(std::in_place,
                                                                  std::move(registered->samples)),
+      .level = std::move(level),
   };
 }
 
@@ -158,6 +160,7 @@ NimbrelRuntime* create_runtime(uint32_t domain_id, dcps::RuntimeConfig config) n
 int32_t take_items(NimbrelReader* reader, std::vector<dcps::ReaderItem>& out, std::size_t max_items,
                    std::size_t max_bytes) noexcept {
   if (reader == nullptr) return NIMBREL_STATUS_NULL_ARGUMENT;
+  if (reader->level.empty()) return NIMBREL_STATUS_OK;
   auto samples = reader->samples.lock();
   if (!samples) return NIMBREL_STATUS_POISONED;
   (*samples)->receive_batch(out, max_items, max_bytes);

@@ -20,4 +20,5 @@ struct NimbrelReader {
   nimbrel::rtps::EntityId entity_id;
   // Serialises takes from any caller thread; the runtime only appends through the sending side.
   nimbrel::Guarded<nimbrel::dcps::SampleReceiver> samples;
+  nimbrel::dcps::QueueLevel level;  // of `samples`' queue, read without its lock
 };

@@ -21,11 +21,26 @@ class SlotMap {
   using SharedSlot = std::shared_ptr<Guarded<Slot>>;
   using Entry = std::pair<rtps::EntityId, SharedSlot>;
 
+  // Every slot at one moment, shared: walking thousands of slots every tick copies none of them.
+  class Snapshot {
+   public:
+    explicit Snapshot(std::shared_ptr<const std::vector<Entry>> entries)
+        : entries_(std::move(entries)) {}
+    auto begin() const { return entries_->begin(); }
+    auto end() const { return entries_->end(); }
+    std::size_t size() const { return entries_->size(); }
+
+   private:
+    std::shared_ptr<const std::vector<Entry>> entries_;
+  };
+
   // False when the map is poisoned; nothing is inserted then.
   bool insert(const rtps::EntityId& id, SharedSlot slot) {
     std::unique_lock lock(mutex_);
     if (poisoned_) return false;
     slots_.insert_or_assign(id, std::move(slot));
+    // Slots are added rarely and walked every tick: the walk's copy is made here, once.
+    snapshot_ = std::make_shared<const std::vector<Entry>>(slots_.begin(), slots_.end());
     return true;
   }
 
@@ -38,10 +53,10 @@ class SlotMap {
   }
 
   // In entity-id order; empty when poisoned.
-  std::vector<Entry> snapshot() const {
+  Snapshot snapshot() const {
     std::shared_lock lock(mutex_);
-    if (poisoned_) return {};
-    return {slots_.begin(), slots_.end()};
+    if (poisoned_) return Snapshot(std::make_shared<const std::vector<Entry>>());
+    return Snapshot(snapshot_);
   }
 
   // What an exception under the write lock leaves behind; lets tests exercise that path.
@@ -54,6 +69,8 @@ class SlotMap {
   mutable std::shared_mutex mutex_;
   bool poisoned_ = false;                       // guarded by mutex_
   std::map<rtps::EntityId, SharedSlot> slots_;  // guarded by mutex_
+  std::shared_ptr<const std::vector<Entry>> snapshot_ =
+      std::make_shared<const std::vector<Entry>>();  // guarded by mutex_
 };
 
 }  // namespace nimbrel::dcps

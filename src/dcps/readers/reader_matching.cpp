@@ -41,11 +41,11 @@ void forget_writer(Guarded<UserReaderSlot>& shared, const rtps::Guid& writer, El
 
 // A reliable writer that peers match with this endpoint too waits for its acknowledgements, so
 // the endpoint keeps a proxy that acknowledges and delivers nothing.
-void acknowledge_silently(Guarded<UserReaderSlot>& shared,
+bool acknowledge_silently(Guarded<UserReaderSlot>& shared,
                           const rtps::PublicationBuiltinTopicData& writer,
                           const std::vector<rtps::Locator>& locators) {
   auto slot = shared.lock();
-  if (!slot) return;
+  if (!slot) return false;
   UserReaderSlot& local = **slot;
   const auto& own = local.subscription;
   const bool keyless_writer =
@@ -57,10 +57,11 @@ void acknowledge_silently(Guarded<UserReaderSlot>& shared,
       writer.reliability.kind != rtps::ReliabilityKind::Reliable ||
       keyless_writer != keyless_reader || check_remote_writer(writer, endpoint_qos(own)) ||
       local.reader.writer_proxy_state(writer.endpoint_guid) != nullptr)
-    return;
+    return false;
   local.silent_writers.insert(writer.endpoint_guid);
   local.reader.add_writer_proxy(rtps::WriterProxy{
       .unicast_locators = locators, .remote_writer_guid = writer.endpoint_guid, .reliable = true});
+  return true;
 }
 
 }  // namespace
@@ -85,6 +86,7 @@ void match_local_reader_against_cache(Participant& participant, UserReaders& rea
     std::vector<rtps::Locator> locators;
   };
   std::vector<Accepted> accepted;
+  bool added = false;
   const auto candidates =
       known_publications(participant, handle->model.topic_name, handle->model.type_name);
   for (const auto& candidate : candidates) {
@@ -112,6 +114,7 @@ void match_local_reader_against_cache(Participant& participant, UserReaders& rea
     if (auto slot = target->lock()) {
       fresh = accept_writer(**slot, candidate, locators, choice.reliable);
     }
+    added = added || fresh;
     if (fresh) {
       for (const auto& other : other_endpoints(*handle, target))
         forget_writer(*other, candidate.endpoint_guid, participant.elapsed());
@@ -121,8 +124,10 @@ void match_local_reader_against_cache(Participant& participant, UserReaders& rea
   // Once every endpoint this run needs exists, so that a new one learns of earlier writers too.
   for (const auto& [writer, owner, locators] : accepted) {
     for (const auto& other : other_endpoints(*handle, owner))
-      acknowledge_silently(*other, *writer, locators);
+      added = acknowledge_silently(*other, *writer, locators) || added;
   }
+  // After the proxies are in place: a route found from now on sees them.
+  if (added) readers.route_generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void match_local_readers_against_cache(Participant& participant, UserReaders& readers) {

@@ -94,9 +94,6 @@ std::optional<ReaderItem> SampleReceiver::try_receive() {
 
 std::size_t SampleReceiver::receive_batch(std::vector<ReaderItem>& out, std::size_t max_items,
                                           std::size_t max_bytes) {
-  // Every item is charged something, so nothing charged is nothing queued: an idle reader among
-  // thousands costs its consumer one load, not a lock. What arrives meanwhile waits for the next.
-  if (channel_->queued_bytes.load(std::memory_order_relaxed) == 0) return 0;
   std::lock_guard lock(channel_->mutex);
   std::size_t taken = 0;
   std::size_t bytes = 0;

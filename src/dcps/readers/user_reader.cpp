@@ -167,6 +167,35 @@ ReaderItem delivered_to_user_sample(const rtps::DeliveredSample& sample,
   return out;
 }
 
+std::vector<SharedReaderSlot> writer_routes(UserReaders& readers, const rtps::Guid& writer) {
+  const std::uint64_t generation = readers.route_generation.load(std::memory_order_acquire);
+  if (auto routes = readers.routes.lock()) {
+    WriterRoutes& known = **routes;
+    if (known.generation != generation) {
+      known.by_writer.clear();
+      known.generation = generation;
+    } else if (const auto it = known.by_writer.find(writer); it != known.by_writer.end()) {
+      return it->second;
+    }
+  }
+  // The routes' lock is let go before any slot's is taken.
+  std::vector<SharedReaderSlot> found;
+  for (const auto& [id, shared] : readers.slots.snapshot()) {
+    auto slot = shared->lock();
+    if (slot && (*slot)->reader.writer_proxy_state(writer) != nullptr) found.push_back(shared);
+  }
+  if (auto routes = readers.routes.lock()) {
+    WriterRoutes& known = **routes;
+    // A match meanwhile may have added a proxy the walk passed: then it is not kept.
+    if (known.generation == readers.route_generation.load(std::memory_order_acquire) &&
+        known.generation == generation) {
+      if (known.by_writer.size() >= WriterRoutes::max_writers) known.by_writer.clear();
+      known.by_writer.emplace(writer, found);
+    }
+  }
+  return found;
+}
+
 void wake_async_waker(AsyncWaker& waker) {
   std::optional<std::function<void()>> wake;
   if (auto stored = waker.lock()) wake = std::exchange(**stored, std::nullopt);

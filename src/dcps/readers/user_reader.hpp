@@ -90,11 +90,28 @@ struct UserReaderSlot {
 using SharedReaderSlot = std::shared_ptr<Guarded<UserReaderSlot>>;
 
 // The user readers of one participant.
+// Which endpoints hold a proxy of each remote writer, so that data addressed to no reader (as
+// standard writers send it) goes to those alone rather than to every reader in turn.
+struct WriterRoutes {
+  static constexpr std::size_t max_writers = 65'536;
+  std::uint64_t generation = 0;  // of the matching the routes were found in
+  std::map<rtps::Guid, std::vector<SharedReaderSlot>> by_writer;
+};
+
 struct UserReaders {
   // Inserted by API callers; looked up by nbrl-recv-user, snapshotted by nbrl-tick and matching.
   SlotMap<UserReaderSlot> slots;
   std::atomic<std::uint32_t> next_key{1};  // the key of the next user reader's id
+  // Raised by matching after it gave an endpoint a new writer proxy: the routes found before are
+  // dropped.
+  std::atomic<std::uint64_t> route_generation{0};
+  // Filled by nbrl-recv-user as writers are first heard.
+  Guarded<WriterRoutes> routes{std::in_place};
 };
+
+// The endpoints that hold a proxy of `writer`, from the routes when known, else found by looking
+// at every endpoint once.
+std::vector<SharedReaderSlot> writer_routes(UserReaders& readers, const rtps::Guid& writer);
 
 // Up to the largest sample configured; partly received samples of one writer take at most that
 // or the queue budget, whichever is more.

@@ -86,8 +86,8 @@ class UserDatagramRouter {
       }
       return;
     }
-    if (!all_readers_) all_readers_ = readers_.slots.snapshot();
-    for (const auto& [id, slot] : *all_readers_) {
+    if (!route_ || route_->first != writer) route_.emplace(writer, writer_routes(readers_, writer));
+    for (const auto& slot : route_->second) {
       on_slot(*slot, writer, /*only_if_matched=*/true, respond, needs_room, handle);
     }
   }
@@ -141,8 +141,9 @@ class UserDatagramRouter {
   UserReaders& readers_;
   Elapsed now_;
   std::uint64_t reception_ns_;
-  // Taken at the first submessage addressed to no reader, then reused for the whole datagram.
-  std::optional<std::vector<SlotMap<UserReaderSlot>::Entry>> all_readers_;
+  // The endpoints of the last writer whose submessages were addressed to no reader: a datagram
+  // mostly holds one writer's.
+  std::optional<std::pair<rtps::Guid, std::vector<SharedReaderSlot>>> route_;
   std::vector<Pending> pending_;
   std::vector<rtps::OutboundDatagram> replies_;
 };

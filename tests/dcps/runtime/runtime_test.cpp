@@ -121,7 +121,8 @@ TEST(RuntimeTest, ShutdownJoinsTheFourNamedThreadsWithinAboutASecond) {
   const auto took = std::chrono::duration<double>(Clock::now() - stop).count();
   std::printf("shutdown joined all four threads in %.3f s\n", took);
   EXPECT_LT(took, 5.0);
-  EXPECT_TRUE(runtime_thread_names().empty());
+  // A joined thread's task may linger in /proc for a moment after the join.
+  EXPECT_TRUE(eventually([] { return runtime_thread_names().empty(); }));
   runtime->shutdown();  // nothing left to join
 }
 
@@ -133,7 +134,7 @@ TEST(RuntimeTest, ReleasingTheLastHandleStopsTheThreads) {
   runtime.reset();
   EXPECT_EQ(runtime_thread_names().size(), 4u);
   second_handle.reset();
-  EXPECT_TRUE(runtime_thread_names().empty());
+  EXPECT_TRUE(eventually([] { return runtime_thread_names().empty(); }));
 }
 
 }  // namespace
