@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "discovery/type_lookup/rpc.hpp"
-#include "foundation/time.hpp"
 #include "foundation/arrival_log.hpp"
+#include "foundation/time.hpp"
 #include "rtps/publication_data.hpp"
 #include "rtps/wire_types.hpp"
 #include "types/type_identifier.hpp"
