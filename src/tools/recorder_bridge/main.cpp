@@ -220,7 +220,8 @@ int run(const Args& args, std::span<const std::string> arguments) {
       }
     }
     if (reader == nullptr) {
-      put_line(std::cerr, "reader_create failed for " + topic.name);
+      // The topic readers have said why already.
+      if (!topic_readers) put_line(std::cerr, "reader_create failed for " + topic.name);
       for (const auto& created : readers.readers)
         nimbrel_reader_destroy(created.handle);
       nimbrel_runtime_destroy(runtime);
