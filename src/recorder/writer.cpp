@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -76,6 +77,22 @@ std::expected<std::unique_ptr<FileSink>, std::error_code> FileSink::create(
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return std::unexpected(last_errno());
   return std::unique_ptr<FileSink>(new FileSink(fd));
+}
+
+std::expected<std::unique_ptr<FileSink>, std::error_code> FileSink::open_keeping(
+    const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return std::unexpected(last_errno());
+  std::unique_ptr<FileSink> sink(new FileSink(fd));
+  // Writes start at the end of what is kept, so `truncate(0)` empties a regular file; a device
+  // or a pipe has nothing to keep.
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return std::unexpected(last_errno());
+  if (S_ISREG(status.st_mode) && status.st_size > 0) {
+    if (::lseek(fd, 0, SEEK_END) < 0) return std::unexpected(last_errno());
+    sink->position_ = static_cast<std::uint64_t>(status.st_size);
+  }
+  return sink;
 }
 
 FileSink::~FileSink() {

@@ -63,6 +63,10 @@ class FileSink final : public ByteSink {
  public:
   // Creates or empties `path` (mode 0666 before the umask); errors carry errno.
   static std::expected<std::unique_ptr<FileSink>, std::error_code> create(const std::string& path);
+  // As `create`, but what `path` holds stays until `truncate(0)`: a caller that may yet fail to
+  // start destroys nothing.
+  static std::expected<std::unique_ptr<FileSink>, std::error_code> open_keeping(
+      const std::string& path);
 
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;

@@ -134,14 +134,31 @@ int run(const Args& args, std::span<const std::string> arguments) {
   put_line(std::cout, "nimbrel-recorder-bridge: domain=" + std::to_string(args.domain) +
                           " topics=" + topics + " \u2192 " + quote_path(args.out));
 
-  auto file = recorder::FileSink::create(args.out);
-  if (!file) {
-    put_line(std::cerr, "create " + quote_path(args.out) + ": " + file.error().message() +
-                            " (os error " + std::to_string(file.error().value()) + ")");
+  // What the file holds goes only once the runtime has started: a failing start harms nothing.
+  auto file = recorder::FileSink::open_keeping(args.out);
+  const auto cannot_create = [&](const std::error_code& error) {
+    put_line(std::cerr, "create " + quote_path(args.out) + ": " + error.message() + " (os error " +
+                            std::to_string(error.value()) + ")");
+    return exit_failure;
+  };
+  if (!file) return cannot_create(file.error());
+
+  auto stop = std::make_shared<std::atomic<bool>>(false);
+  tools::ctrl_c_install(stop);
+
+  dcps::RuntimeConfig config;
+  config.max_sample_size = args.max_sample_size;
+  NimbrelRuntime* runtime = c_api::create_runtime(args.domain, std::move(config));
+  if (runtime == nullptr) {
+    put_line(std::cerr, "nimbrel_runtime_create failed");
     return exit_failure;
   }
+  if (auto emptied = (*file)->truncate(0); !emptied) {
+    nimbrel_runtime_destroy(runtime);
+    return cannot_create(emptied.error());
+  }
+
   const std::uint64_t start_ns = wall_clock_now().unix_ns;
-  NimbrelRuntime* runtime = nullptr;
   std::unique_ptr<RecordingOutput> output;
   if (is_mcap_path(args.out)) {
     auto mcap = McapOutput::start(
@@ -154,17 +171,18 @@ int run(const Args& args, std::span<const std::string> arguments) {
             .metadata = recording_metadata(arguments, args, start_ns),
             .start_ns = start_ns,
             .describe =
-                [&runtime](const rtps::Guid& writer) {
+                [runtime](const rtps::Guid& writer) {
                   return c_api::describe_writer(runtime, writer);
                 },
             .wall_ns = [] { return wall_clock_now().unix_ns; },
             .writer_type = WriterTypes(
-                [&runtime](const rtps::Guid& writer) { return c_api::type_state(runtime, writer); },
-                [&runtime](const rtps::Guid& writer) {
+                [runtime](const rtps::Guid& writer) { return c_api::type_state(runtime, writer); },
+                [runtime](const rtps::Guid& writer) {
                   return c_api::writer_type(runtime, writer);
                 })});
     if (!mcap) {
       put_line(std::cerr, "write " + quote_path(args.out) + ": " + mcap.error().message());
+      nimbrel_runtime_destroy(runtime);
       return exit_failure;
     }
     output = std::move(*mcap);
@@ -176,16 +194,6 @@ int run(const Args& args, std::span<const std::string> arguments) {
   // Declared after the session, so it stops serving before the session goes.
   const auto metrics = start_metrics(session);
 
-  auto stop = std::make_shared<std::atomic<bool>>(false);
-  tools::ctrl_c_install(stop);
-
-  dcps::RuntimeConfig config;
-  config.max_sample_size = args.max_sample_size;
-  runtime = c_api::create_runtime(args.domain, std::move(config));
-  if (runtime == nullptr) {
-    put_line(std::cerr, "nimbrel_runtime_create failed");
-    return exit_failure;
-  }
   // Recording starts with or without a peer; a late peer is still discovered.
   (void)nimbrel_runtime_wait_for_peers(runtime, /*min_peers=*/1, peer_wait_ms);
 

@@ -166,6 +166,19 @@ TEST_F(Cli, FileThatCannotBeCreatedEndsAfterTheBannerWithStatusOne) {
   }
 }
 
+// A start that fails after the file was opened leaves what the file held, in either format.
+TEST_F(Cli, AFailedStartLeavesAnExistingFileAsItWas) {
+  for (const auto& path : {out_, out_ + ".mcap"}) {
+    std::ofstream(path) << "an earlier recording";
+    const auto result = run_bridge({"--out", path, "--domain", "999", "--topic", "A:TA"});
+    expect_exit(result, 1);
+    EXPECT_EQ(result.out, banner(999, 1, quoted(path)));
+    EXPECT_EQ(result.err, "nimbrel_runtime_create failed\n");
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "an earlier recording") << path;
+  }
+}
+
 TEST_F(Cli, DurationEndsAnIdleRecordingWithAnEmptyFile) {
   std::ofstream(out_) << "left over from an earlier run";
   const auto result = run_bridge(
