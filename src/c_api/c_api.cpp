@@ -4,6 +4,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <variant>
 
@@ -25,8 +26,8 @@ constexpr auto peer_poll_interval = std::chrono::milliseconds(50);
 // Handed out for an empty sample: non-null, so it reads as "taken", and never freed.
 std::uint8_t empty_sample_placeholder = 0;
 
-bool is_utf8(const char* text) {
-  return nimbrel::cdr::is_valid_utf8(std::as_bytes(std::span(text, std::strlen(text))));
+bool is_utf8(std::string_view text) {
+  return nimbrel::cdr::is_valid_utf8(std::as_bytes(std::span(text)));
 }
 
 nimbrel::MonoInstant peer_wait_deadline(std::uint64_t timeout_ms) {
@@ -128,10 +129,8 @@ void nimbrel_reader_destroy(NimbrelReader* reader) noexcept {
 namespace nimbrel::c_api {
 
 NimbrelReader* create_reader(NimbrelRuntime* runtime, dcps::UserReaderConfig config) noexcept {
-  const auto utf8 = [](const std::string& text) {
-    return cdr::is_valid_utf8(std::as_bytes(std::span(text)));
-  };
-  if (runtime == nullptr || !utf8(config.topic_name) || !utf8(config.type_name)) return nullptr;
+  if (runtime == nullptr || !is_utf8(config.topic_name) || !is_utf8(config.type_name))
+    return nullptr;
   try {
     return register_reader(*runtime, std::move(config));
   } catch (...) {

@@ -12,27 +12,41 @@ rtps::EntityKind reader_kind(bool keyed) {
   return keyed ? rtps::EntityKind::UserReaderWithKey : rtps::EntityKind::UserReaderNoKey;
 }
 
+namespace {
+
+// Peers judge keyedness by the kind byte alone; any kind but the keyless one counts as keyed.
+bool keyed(const rtps::PublicationBuiltinTopicData& writer) {
+  return writer.endpoint_guid.entity_id.entity_kind != rtps::EntityKind::UserWriterNoKey;
+}
+
+// An endpoint with the handle's own QoS.
+EndpointChoice own_choice(const ReaderEndpoints& handle, bool keyed_endpoint, bool reliable) {
+  return {.keyed = keyed_endpoint,
+          .reliable = reliable,
+          .durability = handle.model.durability,
+          .ownership = handle.model.ownership,
+          .partitions = handle.model.partition};
+}
+
+}  // namespace
+
 EndpointChoice endpoint_for_writer(const rtps::PublicationBuiltinTopicData& writer,
                                    const ReaderEndpoints& handle) {
-  // Peers judge keyedness by the kind byte alone; any kind but the keyless one counts as keyed.
-  EndpointChoice choice{
-      .keyed = writer.endpoint_guid.entity_id.entity_kind != rtps::EntityKind::UserWriterNoKey,
-      .reliable = handle.reliable && writer.reliability.kind == rtps::ReliabilityKind::Reliable,
-      .durability = handle.model.durability,
-      .ownership = handle.model.ownership,
-      .partitions = handle.model.partition};
+  EndpointChoice choice =
+      own_choice(handle, keyed(writer),
+                 handle.reliable && writer.reliability.kind == rtps::ReliabilityKind::Reliable);
   if (!handle.follow_writers) return choice;
   // Transient-local is the most a reader without a durability service can ask for.
   choice.durability = std::min(writer.durability, rtps::DurabilityKind::TransientLocal);
   choice.ownership = writer.ownership;
   choice.partitions = writer.partition;
+  const auto& own = handle.model.data_representation;
+  auto& extra = choice.extra_representations;
   for (const auto id : writer.data_representation) {
-    const auto& own = handle.model.data_representation;
-    auto& extra = choice.extra_representations;
     if (std::ranges::find(own, id) == own.end() && std::ranges::find(extra, id) == extra.end())
-      choice.extra_representations.push_back(id);
+      extra.push_back(id);
   }
-  std::ranges::sort(choice.extra_representations);
+  std::ranges::sort(extra);
   return choice;
 }
 
@@ -40,16 +54,8 @@ EndpointChoice first_endpoint(std::span<const rtps::PublicationBuiltinTopicData>
                               const ReaderEndpoints& handle) {
   if (handle.follow_writers && !known_writers.empty())
     return endpoint_for_writer(known_writers.front(), handle);
-  const bool all_keyless =
-      !known_writers.empty() && std::ranges::none_of(known_writers, [](const auto& writer) {
-        return writer.endpoint_guid.entity_id.entity_kind != rtps::EntityKind::UserWriterNoKey;
-      });
-  EndpointChoice choice{.keyed = !all_keyless,
-                        .reliable = handle.reliable,
-                        .durability = handle.model.durability,
-                        .ownership = handle.model.ownership,
-                        .partitions = handle.model.partition};
-  return choice;
+  const bool all_keyless = !known_writers.empty() && std::ranges::none_of(known_writers, keyed);
+  return own_choice(handle, !all_keyless, handle.reliable);
 }
 
 rtps::SubscriptionBuiltinTopicData endpoint_subscription(const ReaderEndpoints& handle,

@@ -217,7 +217,7 @@ int run(const Args& args, std::span<const std::string> arguments) {
     if (topic_readers) {
       // A topic named twice is recorded once.
       const dcps::TopicType key{topic.name, topic.type_name};
-      if (topic_readers->recording(key)) continue;
+      if (topic_readers->decided(key)) continue;
       reader = topic_readers->add(key, readers.readers);
     } else {
       reader = nimbrel_reader_create(runtime, topic.name.c_str(), topic.type_name.c_str(),

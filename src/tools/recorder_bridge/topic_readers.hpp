@@ -22,8 +22,6 @@
 
 namespace nimbrel::bridge {
 
-inline constexpr std::size_t default_max_topics = 4096;
-
 struct TopicReadersEnv {
   // Null when the reader cannot be created.
   std::function<NimbrelReader*(dcps::UserReaderConfig)> create;
@@ -36,13 +34,13 @@ class TopicReaders {
   TopicReaders(tools::TopicFilter filter, std::size_t max_topics, TopicReadersEnv env);
 
   // A reader for a topic named with its type, whatever the filter says; null when it cannot be
-  // created or the bound is reached. Each topic is decided once: ask `recording` first.
+  // created or the bound is reached. Each topic is decided once: ask `decided` first.
   NimbrelReader* add(const dcps::TopicType& topic, std::deque<LoopReader>& readers);
   // Readers for the selected topics announced since the last call.
   void grow(std::deque<LoopReader>& readers);
 
-  bool recording(const dcps::TopicType& topic) const { return known_.contains(topic); }
-  std::size_t topics() const { return recording_; }
+  // Recorded, refused or failed.
+  bool decided(const dcps::TopicType& topic) const { return known_.contains(topic); }
   std::uint64_t refused() const { return refused_; }
 
  private:
